@@ -1,0 +1,28 @@
+# Native build: the engine on the POSIX seam, the host tool and the test suite.
+add_library(mavusfx_engine STATIC ${CORE_SOURCES}
+  platform/posix/system_posix.cpp
+  platform/posix/text_posix.cpp
+  platform/hooked_reports.cpp)
+target_include_directories(mavusfx_engine PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(mavusfx_engine PRIVATE ${CORE_FLAGS})
+
+file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
+add_library(mavusfx_tool_lib STATIC ${TOOL_SOURCES})
+target_link_libraries(mavusfx_tool_lib PUBLIC mavusfx_engine)
+add_executable(mavusfx tools/main/tool_main.cpp)
+target_link_libraries(mavusfx PRIVATE mavusfx_tool_lib)
+
+enable_testing()
+find_package(GTest REQUIRED)
+file(GLOB TEST_SOURCES CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/tests/*.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+add_executable(mavusfx_tests ${TEST_SOURCES})
+target_link_libraries(mavusfx_tests PRIVATE mavusfx_tool_lib GTest::gtest GTest::gtest_main)
+target_compile_definitions(mavusfx_tests PRIVATE
+  MAVUSFX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  MAVUSFX_TOOL="$<TARGET_FILE:mavusfx>"
+  MAVUSFX_STUB="${MAVUSFX_STUB}")
+add_dependencies(mavusfx_tests mavusfx)
+include(GoogleTest)
+gtest_discover_tests(mavusfx_tests DISCOVERY_TIMEOUT 60)

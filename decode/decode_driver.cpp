@@ -1,0 +1,139 @@
+#include "decode/decode_driver.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "decode/bit_input.h"
+#include "decode/methods.h"
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
+#include "platform/platform.h"
+
+const DecodeMethod DECODE_METHODS[10] = {
+    {nullptr, nullptr, nullptr},
+    {read_adaptive_symbol, read_static_position, begin_lh1},       // -lh1-
+    {read_adaptive_symbol, read_adaptive_position, begin_lh2},     // -lh2-
+    {read_lh3_symbol, read_static_position, begin_lh3},            // -lh3-
+    {read_block_symbol, read_block_position, begin_block_method},  // -lh4-
+    {read_block_symbol, read_block_position, begin_block_method},  // -lh5-
+    {read_block_symbol, read_block_position, begin_block_method},  // -lh6-
+    {read_block_symbol, read_block_position, begin_block_method},  // -lh7-
+    {read_lzs_symbol, read_lzs_position, begin_lzs},               // -lzs-
+    {read_lz5_symbol, read_lz5_position, begin_lz5},               // -lz5-
+};
+
+SlidingWindow window;
+uint16_t dictionary_bits;
+uint32_t decoded_count;
+bool member_damaged;
+
+enum { FALLBACK_INPUT_SIZE = 16384 };
+
+/* buffer_member_input: the block is the whole packed size when available physical
+ * memory allows (one fread, then decoding runs from memory); otherwise as much as
+ * is available, refilled by fetch_input_byte as it runs empty.  A failed allocation
+ * falls back to 16 KiB.  Bytes the file could not deliver are zero. */
+bool buffer_member_input(uint32_t packed_size) {
+    uint32_t size = packed_size;
+    uint32_t available = platform_available_memory();
+    if (available != 0 && size > available) size = available;
+    if (size == 0) size = 1;  // keeps the block a valid allocation; never refilled
+    input.data = (uint8_t*)malloc(size);
+    if (input.data == nullptr) {
+        size = FALLBACK_INPUT_SIZE;
+        input.data = (uint8_t*)malloc(size);
+        if (input.data == nullptr) return false;
+    }
+    input.size = size;
+    input.read_index = 0;
+    size_t got = fread(input.data, 1, size, input_file);
+    if (got < size) memset(input.data + got, 0, size - got);
+    return true;
+}
+
+static void release_member_buffers() {
+    free(window.bytes);
+    window.bytes = nullptr;
+    free(input.data);
+    input.data = nullptr;
+}
+
+/* Advance: one byte was stored at window_position.  A full window is written whole
+ * and writing starts again at 0; a match that is being copied is not disturbed, as
+ * the window's content stays and its source index goes on modulo the window size.
+ * Each full window is also the point where a stream that has run past its packed
+ * data is caught, so damaged input cannot keep producing output. */
+static inline void advance(uint32_t window_size, FILE* out) {
+    if (++window.window_position == window_size) {
+        write_output(window.bytes, window_size, out);
+        window.window_position = 0;
+        if (input_overrun()) member_damaged = true;
+    }
+}
+
+DecodeResult decode_member(DecodeJob* job) {
+    input_file = job->archive_file;
+    bits = BitReader();
+    bits.packed_bytes_left = job->packed_size;
+    dictionary_bits = job->dictionary_bits;
+    member_damaged = false;
+
+    const DecodeMethod& row = DECODE_METHODS[job->method_index];
+    job->read_symbol = row.read_symbol;
+    job->read_position = row.read_position;
+    job->begin_member = row.begin_member;
+    running_crc = 0;
+
+    job->window_size = 1u << job->dictionary_bits;
+    window.bytes = (uint8_t*)malloc(job->window_size);
+    if (window.bytes == nullptr) exit(errno != 0 ? errno : ENOMEM);
+    memset(window.bytes, ' ', job->window_size);
+    if (!buffer_member_input(job->packed_size)) {
+        release_member_buffers();
+        return DECODE_NO_MEMORY;
+    }
+    job->begin_member();
+
+    const uint32_t window_size = job->window_size;
+    const uint32_t mask = window_size - 1;
+    const unsigned match_code_base = job->method_index == METHOD_LZS ? 254 : 253;
+    decoded_count = 0;
+    window.window_position = 0;
+    window.mask = mask;
+
+    DecodeResult result = DECODE_COMPLETE;
+    while (decoded_count < job->original_size && !member_damaged) {
+        unsigned symbol = job->read_symbol();
+        if (symbol <= 255) {
+            window.bytes[window.window_position] = (uint8_t)symbol;
+            advance(window_size, job->output_file);
+            decoded_count++;
+        } else {
+            uint32_t length = symbol - match_code_base;
+            uint32_t p = job->read_position();
+            // A last match that would carry the output past the member's size
+            // belongs to no valid stream: cut it there and end as damaged.
+            if (length > job->original_size - decoded_count) {
+                length = job->original_size - decoded_count;
+                member_damaged = true;
+            }
+            decoded_count += length;
+            uint32_t source = (window.window_position - p - 1) & mask;
+            for (uint32_t i = 0; i < length; i++) {
+                window.bytes[window.window_position] = window.bytes[(source + i) & mask];
+                advance(window_size, job->output_file);
+            }
+        }
+        update_progress(decoded_count);
+        if (run_flag == 0) {
+            release_member_buffers();
+            return DECODE_CANCELLED;
+        }
+    }
+    if (member_damaged || input_overrun()) result = DECODE_DAMAGED;
+    if (window.window_position != 0)
+        write_output(window.bytes, window.window_position, job->output_file);
+    release_member_buffers();
+    return result;
+}

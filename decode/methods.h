@@ -1,0 +1,29 @@
+// The operations of every method row of DECODE_METHODS, one family per unit.
+#pragma once
+
+#include <stdint.h>
+
+// Block codes of "-lh4-" to "-lh7-" (block_codes.cpp).
+void begin_block_method();
+uint16_t read_block_symbol();
+uint16_t read_block_position();
+
+// Static codes of "-lh3-" and the "-lh1-" positions (static_codes.cpp).
+void begin_lh1();
+void begin_lh3();
+uint16_t read_lh3_symbol();
+uint16_t read_static_position();
+
+// Adaptive Huffman of "-lh1-" and "-lh2-" (adaptive_huffman.cpp).
+void init_symbol_tree();
+void begin_lh2();
+uint16_t read_adaptive_symbol();
+uint16_t read_adaptive_position();
+
+// The byte and bit formats of "-lzs-" and "-lz5-" (lzs_lz5.cpp).
+void begin_lzs();
+uint16_t read_lzs_symbol();
+uint16_t read_lzs_position();
+void begin_lz5();
+uint16_t read_lz5_symbol();
+uint16_t read_lz5_position();

@@ -1,0 +1,191 @@
+#include "engine/extraction_loop.h"
+
+#include <string.h>
+
+#include "decode/decode_driver.h"
+#include "engine/output_sink.h"
+#include "engine/paths.h"
+#include "platform/platform.h"
+
+const char* const METHOD_IDS[METHOD_COUNT + 1] = {
+    "-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-", "-lh6-",
+    "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-", nullptr};
+
+const uint8_t METHOD_DICTIONARY_BITS[METHOD_COUNT] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0};
+
+volatile int run_flag = 1;
+
+int method_index(const char* method) {
+    for (int i = 0; METHOD_IDS[i] != nullptr; i++)
+        if (memcmp(method, METHOD_IDS[i], 5) == 0) return i;
+    return -1;
+}
+
+static long file_size(FILE* file) {
+    long here = ftell(file);
+    fseek(file, 0, SEEK_END);
+    long size = ftell(file);
+    fseek(file, here, SEEK_SET);
+    return size;
+}
+
+/* A raw walk over the headers that reads only the first byte, the two sizes and the
+ * level of each.  Levels 0 and 1: the next header starts 2 + h + packed size bytes on
+ * (a level-1 packed size includes its extended headers); level 2: h + packed size
+ * (h is then the low byte of the header's length).  A member that would end past
+ * the end of the file ends the walk: its size still counts. */
+uint32_t sum_original_sizes(SfxApp* app) {
+    FILE* file = app->archive_file;
+    long start = ftell(file);
+    long position = start;
+    uint32_t sum = 0;
+    for (;;) {
+        int h = fgetc(file);
+        if (h == EOF || h == 0) break;
+        uint8_t fields[20];
+        if (fread(fields, 1, 20, file) != 20) break;
+        uint32_t packed = fields[6] | fields[7] << 8 | fields[8] << 16 | (uint32_t)fields[9] << 24;
+        uint32_t original = fields[10] | fields[11] << 8 | fields[12] << 16 | (uint32_t)fields[13] << 24;
+        uint8_t level = fields[19];
+        sum += original;
+        int64_t next = (int64_t)position + h + packed + (level == 2 ? 0 : 2);
+        if (next > app->archive_size) break;
+        position = (long)next;
+        fseek(file, position, SEEK_SET);
+    }
+    fseek(file, start, SEEK_SET);
+    return sum;
+}
+
+static bool is_stored_method(int index) { return index == METHOD_LH0 || index == METHOD_LZ4; }
+
+ExpandResult expand_member(SfxApp* app, FILE* out, uint32_t original_size, uint32_t packed_size,
+                           const char* path, int index) {
+    copy_text(app->current_output_path, path, PATH_BUFFER_SIZE);
+    // Never take more than the file still holds: a packed size beyond its end means
+    // the archive was cut short.
+    bool truncated = false;
+    long remaining = app->archive_size - ftell(app->archive_file);
+    if (remaining < 0) remaining = 0;
+    if ((uint64_t)packed_size > (uint64_t)remaining) {
+        packed_size = (uint32_t)remaining;
+        truncated = true;
+    }
+
+    if (is_stored_method(index)) {
+        // Stored data is the member's own bytes: a count beyond them would copy the
+        // next member's header into this file.
+        uint32_t count = original_size;
+        bool damaged = false;
+        if (count > packed_size) {
+            count = packed_size;
+            damaged = !truncated;
+        }
+        CopyResult copied = copy_stored(app, out, count);
+        if (copied == COPY_CANCELLED) return EXPAND_CANCELLED;
+        if (copied == COPY_NO_MEMORY) return EXPAND_NO_MEMORY;
+        if (truncated || copied == COPY_TRUNCATED) return EXPAND_TRUNCATED;
+        return damaged ? EXPAND_DAMAGED : EXPAND_COMPLETE;
+    }
+
+    DecodeJob job = {};
+    job.archive_file = app->archive_file;
+    job.output_file = out;
+    job.original_size = original_size;
+    job.packed_size = packed_size;
+    job.dictionary_bits = METHOD_DICTIONARY_BITS[index];
+    job.method_index = index;
+    DecodeResult decoded = decode_member(&job);
+    if (run_flag == 0 || decoded == DECODE_CANCELLED) return EXPAND_CANCELLED;
+    if (decoded == DECODE_NO_MEMORY) return EXPAND_NO_MEMORY;
+    if (truncated) return EXPAND_TRUNCATED;
+    return decoded == DECODE_DAMAGED ? EXPAND_DAMAGED : EXPAND_COMPLETE;
+}
+
+/* A folder entry makes its folder (a path without the trailing '/' gets one) and
+ * never reaches the decoder. */
+static void make_member_folder(SfxApp* app, const char* path) {
+    char folder[PATH_BUFFER_SIZE + 1];
+    size_t length = strlen(path);
+    if (length == 0) return;
+    memcpy(folder, path, length + 1);
+    if (folder[length - 1] != '/') {
+        folder[length] = '/';
+        folder[length + 1] = 0;
+    }
+    if (!make_parent_folders(app, folder) && platform_path_state(path) != PATH_IS_FOLDER)
+        record_failure(app, path, FAILED_CANNOT_CREATE);
+}
+
+static const FailureKind FAILURE_OF_EXPAND[] = {
+    FAILED_DAMAGED /* unused: complete */, FAILED_DAMAGED /* unused: cancelled */,
+    FAILED_DAMAGED, FAILED_TRUNCATED, FAILED_NO_MEMORY};
+
+int extract_member(SfxApp* app, const MemberHeader* header) {
+    char path[PATH_BUFFER_SIZE];
+    copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
+    if (is_unsafe_member_path(header->name)) {
+        record_failure(app, header->name, FAILED_UNSAFE_PATH);
+        return 0;
+    }
+    int index = method_index(header->method);
+    if (index < 0) {
+        record_failure(app, header->name, FAILED_UNKNOWN_METHOD);
+        return 0;
+    }
+    if (index == METHOD_LHD) {
+        if (!app->test_only) make_member_folder(app, path);
+        return 0;
+    }
+
+    FILE* out = nullptr;
+    if (!app->test_only) {
+        platform_delete_file(path);
+        out = open_output_file(app, path);
+        if (out == nullptr) {
+            record_failure(app, header->name, FAILED_CANNOT_CREATE);
+            return 0;
+        }
+    }
+    output_write_failed = false;
+    ExpandResult result =
+        expand_member(app, out, header->original_size, header->packed_size, path, index);
+    if (out != nullptr && fclose(out) != 0) output_write_failed = true;
+    if (run_flag == 0) {
+        if (!app->test_only) platform_delete_file(path);
+        return 1;
+    }
+    if (!app->test_only) platform_set_file_time(path, header->time);
+
+    if (result != EXPAND_COMPLETE)
+        record_failure(app, header->name, FAILURE_OF_EXPAND[result]);
+    else if (output_write_failed)
+        record_failure(app, header->name, FAILED_WRITE_ERROR);
+    else if (header->has_crc && running_crc != header->crc)
+        record_failure(app, header->name, FAILED_CRC_MISMATCH);
+    return 0;
+}
+
+void run_extraction(void* argument) {
+    SfxApp* app = (SfxApp*)argument;
+    make_crc_table();
+    app->archive_size = file_size(app->archive_file);
+    progress_total = sum_original_sizes(app);
+    MemberHeader header;
+    for (;;) {
+        HeaderResult read = read_member_header(app, &header);
+        if (read == HEADER_DAMAGED) record_failure(app, nullptr, ARCHIVE_DAMAGED);
+        if (read != HEADER_READ) break;
+        long data_position = ftell(app->archive_file);
+        platform_report_member(app, header.name);
+        if (extract_member(app, &header) != 0) break;
+        if (!app->test_only) notify_shell(app, false, header.name);
+        // The next header follows the member's data, whatever the decoder consumed;
+        // a size past the end of the file ends the walk there.
+        int64_t next = (int64_t)data_position + header.packed_size;
+        if (next > app->archive_size) next = app->archive_size;
+        fseek(app->archive_file, (long)next, SEEK_SET);
+        progress_done += header.original_size;
+    }
+    platform_report_end(app, run_flag == 0);
+}

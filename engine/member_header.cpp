@@ -1,0 +1,202 @@
+#include "engine/member_header.h"
+
+#include <string.h>
+
+#include "engine/paths.h"
+#include "platform/platform.h"
+
+// The whole header of one member, level-1 extended headers included.
+static uint8_t header_buffer[HEADER_BUFFER_SIZE];
+
+static uint8_t take_u8(SfxApp* app) { return *app->header_cursor++; }
+
+static uint16_t take_u16(SfxApp* app) {
+    const uint8_t* p = app->header_cursor;
+    app->header_cursor += 2;
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+
+static uint32_t take_u32(SfxApp* app) {
+    const uint8_t* p = app->header_cursor;
+    app->header_cursor += 4;
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static bool read_exactly(FILE* file, uint8_t* out, uint32_t count) {
+    return fread(out, 1, count, file) == count;
+}
+
+void slashes_from_backslashes(char* text, unsigned count) {
+    for (unsigned i = 0; i < count; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (is_sjis_lead_byte(c) && i + 1 < count) {
+            unsigned char next = (unsigned char)text[i + 1];
+            if (next >= 0x40 && next <= 0xFC && next != 0x7F) {
+                i++;
+                continue;
+            }
+        }
+        if (c == '\\') text[i] = '/';
+    }
+}
+
+static const uint16_t DAYS_BEFORE_MONTH[13] = {0,   0,   31,  59,  90,  120, 151,
+                                               181, 212, 243, 273, 304, 334};
+
+static bool is_leap_year(uint32_t year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+/* MS-DOS stamps: seconds/2 in bits 0-4, minute 5-10, hour 11-15, day 16-20, month
+ * 21-24, year - 1980 in 25-31, all local standard time (no daylight saving). */
+uint32_t dos_time_to_unix_in_zone(uint32_t v, int32_t timezone_offset) {
+    if (v == 0) return 0;
+    uint32_t second = 2 * (v & 0x1F);
+    uint32_t minute = (v >> 5) & 0x3F;
+    uint32_t hour = (v >> 11) & 0x1F;
+    uint32_t day = (v >> 16) & 0x1F;
+    uint32_t month = (v >> 21) & 0x0F;
+    uint32_t year = 1980 + (v >> 25);
+    int64_t days = 365 * (int64_t)(year - 1970);
+    for (uint32_t y = 1970; y < year; y++) days += is_leap_year(y);
+    days += DAYS_BEFORE_MONTH[month] + (int64_t)day - 1;
+    if (month >= 3 && is_leap_year(year)) days++;
+    int64_t seconds = ((days * 24 + hour) * 60 + minute) * 60 + second + timezone_offset;
+    return (uint32_t)seconds;
+}
+
+uint32_t dos_time_to_unix(uint32_t v) {
+    return dos_time_to_unix_in_zone(v, platform_timezone_offset());
+}
+
+// Where the names of one header lie in header_buffer.
+struct HeaderNames {
+    const uint8_t* file_name;
+    uint32_t file_length;
+    const uint8_t* folder_name;
+    uint32_t folder_length;
+};
+
+/* Extended headers: a 2-byte size S announces each; the header itself is a type byte,
+ * S - 3 bytes of data and the next size field.  0 ends the chain.  Level 1 reads each
+ * one from the file when its size is known, behind the previous one; level 2 has
+ * them all in the header already and they must end within its length `limit`.
+ * Sizes 1 and 2 cannot hold their own type byte and next size: damaged. */
+static bool read_extended_headers(SfxApp* app, MemberHeader* header, HeaderNames* names,
+                                  uint32_t limit, uint32_t* total) {
+    *total = 0;
+    for (;;) {
+        uint32_t size = take_u16(app);
+        if (size == 0) return true;
+        if (size < 3) return false;
+        uint32_t at = (uint32_t)(app->header_cursor - header_buffer);
+        if (header->level == 1) {
+            if (size > HEADER_BUFFER_SIZE - at) return false;
+            if (!read_exactly(app->archive_file, header_buffer + at, size)) return false;
+        } else if (size > limit - at) {
+            return false;
+        }
+        *total += size;
+        uint8_t type = take_u8(app);
+        const uint8_t* data = app->header_cursor;
+        uint32_t data_length = size - 3;
+        if (type == 0x01) {
+            names->file_name = data;
+            names->file_length = data_length;
+        } else if (type == 0x02) {
+            names->folder_name = data;
+            names->folder_length = data_length;
+        } else if (type == 0x40 && data_length >= 1 &&
+                   (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0)) {
+            header->attribute = data[0];
+        }
+        app->header_cursor = data + data_length;
+    }
+}
+
+/* The name: the folder name (its separators, 0xFF among them, made '/') followed by
+ * the file name.  More than 259 bytes do not fit the name field: damaged. */
+static bool compose_name(MemberHeader* header, const HeaderNames* names) {
+    uint32_t folder_length = names->folder_length;
+    if (folder_length + names->file_length > PATH_BUFFER_SIZE - 1) return false;
+    if (folder_length > 0) {
+        memcpy(header->name, names->folder_name, folder_length);
+        header->name[folder_length] = 0;
+        convert_separators(header->name, '/');
+    }
+    if (names->file_length > 0) memcpy(header->name + folder_length, names->file_name, names->file_length);
+    header->name[folder_length + names->file_length] = 0;
+    slashes_from_backslashes(header->name, folder_length + names->file_length);
+    return true;
+}
+
+HeaderResult read_member_header(SfxApp* app, MemberHeader* header) {
+    memset(header, 0, sizeof *header);
+    FILE* file = app->archive_file;
+    int first = fgetc(file);
+    if (first == EOF || first == 0) return HEADER_END;
+    uint32_t h = (uint32_t)first;
+    header_buffer[0] = (uint8_t)h;
+    // Offset 20, the level, must lie inside the first h bytes.
+    if (h < 21 || !read_exactly(file, header_buffer + 1, h - 1)) return HEADER_DAMAGED;
+    uint8_t level = header_buffer[20];
+    if (level > 2) return HEADER_DAMAGED;
+    if (level != 2 && !read_exactly(file, header_buffer + h, 2)) return HEADER_DAMAGED;
+    // Level 2 stores a 16-bit total length; a header of 256 bytes or more, or one too
+    // short to hold its first extended-header size, is out of bounds.
+    if (level == 2 && (header_buffer[1] != 0 || h < 26)) return HEADER_DAMAGED;
+
+    app->header_cursor = header_buffer + 2;
+    memcpy(header->method, app->header_cursor, 5);
+    app->header_cursor += 5;
+    header->packed_size = take_u32(app);
+    header->original_size = take_u32(app);
+    header->raw_time = take_u32(app);
+    header->attribute = take_u8(app);
+    header->level = take_u8(app);
+    header->header_size = (uint8_t)h;
+
+    // Levels 0 and 1 carry the base name here; level 2 only in extended headers.
+    HeaderNames names = {};
+    uint32_t n = 0;
+    if (level != 2) {
+        n = take_u8(app);
+        names.file_name = app->header_cursor;
+        names.file_length = n;
+        app->header_cursor += n;
+    }
+    // d = h - n tells whether the CRC-16 and the OS id follow.
+    uint32_t d = n > h ? 0 : h - n;
+    if (d >= 24) {
+        header->crc = take_u16(app);
+        header->os_id = take_u8(app);
+        header->has_crc = 1;
+    } else if (d == 22) {
+        header->crc = take_u16(app);
+        header->has_crc = 1;
+    } else if (d != 20) {
+        platform_unknown_header_box(app);
+        return HEADER_DAMAGED;
+    }
+
+    if (level != 0) {
+        app->header_cursor = header_buffer + (level == 1 ? h : 24);
+        uint32_t total = 0;
+        if (!read_extended_headers(app, header, &names, h, &total)) return HEADER_DAMAGED;
+        if (level == 1 && total > 0) {
+            // Level 1 counts its extended headers into the packed size.
+            if (total > header->packed_size) return HEADER_DAMAGED;
+            header->packed_size -= total;
+            header->header_size = (uint8_t)(header->header_size + total);
+        }
+    }
+    if (!compose_name(header, &names)) return HEADER_DAMAGED;
+
+    if (level == 2) {
+        header->time = header->raw_time;
+    } else {
+        if (((header->raw_time >> 21) & 0x0F) > 12) return HEADER_DAMAGED;
+        header->time = dos_time_to_unix(header->raw_time);
+    }
+    return HEADER_READ;
+}

@@ -1,0 +1,40 @@
+// LHA member headers of levels 0, 1 and 2 with their extended headers.
+#pragma once
+
+#include <stdint.h>
+
+#include "frontend/run_record.h"
+
+enum { HEADER_BUFFER_SIZE = 4096 };
+
+struct MemberHeader {
+    uint8_t header_size;     // first byte (level 1: plus the extended headers, mod 256)
+    char method[5];          // method id such as "-lh5-", not terminated
+    uint32_t packed_size;    // member data in the archive, extended headers excluded
+    uint32_t original_size;  // bytes after expansion
+    uint32_t raw_time;       // MS-DOS time and date (levels 0, 1) or Unix seconds (2)
+    uint8_t attribute;
+    uint8_t level;
+    char name[PATH_BUFFER_SIZE];  // relative path, '/' as separator
+    uint16_t crc;
+    uint8_t has_crc;
+    uint8_t os_id;
+    uint32_t time;           // seconds since 1970, UTC
+};
+
+enum HeaderResult {
+    HEADER_END,      // a 0 byte or the end of the file where a header should begin
+    HEADER_READ,     // a member header was read; archive_file stands on its data
+    HEADER_DAMAGED   // neither: short, unknown layout, or out of the format's bounds
+};
+
+// Reads the next member header from app->archive_file.
+HeaderResult read_member_header(SfxApp* app, MemberHeader* header);
+
+// Backslashes become slashes, except as the second byte of a Shift-JIS character.
+void slashes_from_backslashes(char* text, unsigned count);
+
+// MS-DOS local standard time to seconds since 1970 UTC; 0 stays 0.
+uint32_t dos_time_to_unix(uint32_t dos_time);
+// The same with the zone offset given (seconds west of UTC), for tests.
+uint32_t dos_time_to_unix_in_zone(uint32_t dos_time, int32_t timezone_offset);

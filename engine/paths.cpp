@@ -1,0 +1,108 @@
+#include "engine/paths.h"
+
+#include <string.h>
+
+#include "platform/platform.h"
+
+enum { FOLDER_WORK_BUFFER = 1024 };
+
+FILE* open_output_file(SfxApp* app, const char* path) {
+    FILE* file = fopen(path, "wb");
+    if (file != nullptr) return file;
+    make_parent_folders(app, path);
+    return fopen(path, "wb");
+}
+
+/* Walks up the path until a folder exists or can be created, and creates the missing
+ * ones on the way back down, the outermost first.  Only the first creation attempt
+ * of each level is announced; the retry after its parent was made is not.  Only '/'
+ * separates here: a '/' byte never occurs inside a Shift-JIS character. */
+bool make_parent_folders(SfxApp* app, const char* path) {
+    char folder[FOLDER_WORK_BUFFER];
+    size_t length = strlen(path);
+    if (length >= sizeof folder) return false;
+    memcpy(folder, path, length + 1);
+    char* last = strrchr(folder, '/');
+    if (last == nullptr || last == folder) return false;
+    *last = 0;
+
+    FolderState state = platform_path_state(folder);
+    if (state != PATH_MISSING) return state == PATH_IS_FOLDER;
+    if (platform_create_folder(folder)) {
+        notify_shell(app, true, folder);
+        return true;
+    }
+    if (!make_parent_folders(app, folder)) return false;
+    return platform_create_folder(folder);
+}
+
+void append_backslash(char* text) {
+    size_t length = strlen(text);
+    if (length == 0) return;
+    if (text[length - 1] == '\\') {
+        if (length == 1 || !is_sjis_lead_byte((unsigned char)text[length - 2])) return;
+    }
+    text[length] = '\\';
+    text[length + 1] = 0;
+}
+
+void convert_separators(char* text, char c) {
+    for (unsigned char* p = (unsigned char*)text; *p != 0; p++) {
+        if (is_sjis_lead_byte(*p)) {
+            if (p[1] == 0) break;
+            p++;
+        } else if (*p == '\\' || *p == '/' || *p == 0xFF) {
+            *p = (unsigned char)c;
+        }
+    }
+}
+
+void notify_shell(SfxApp* app, bool folder_made, const char* path) {
+    if (folder_made) {
+        platform_notify_shell(SHELL_FOLDER_MADE, path);
+        return;
+    }
+    // The destination folder, one backslash and the member path: anything longer
+    // than 259 bytes is cut there rather than written past the buffer.
+    char announced[PATH_BUFFER_SIZE];
+    copy_text(announced, app->dest_folder != nullptr ? app->dest_folder : "", sizeof announced - 1);
+    append_backslash(announced);
+    size_t used = strlen(announced);
+    copy_text(announced + used, path, (unsigned)(sizeof announced - used));
+    for (char* p = announced; *p != 0; p++)
+        if (*p == '/') *p = '\\';
+    platform_notify_shell(SHELL_FILE_CREATED, announced);
+}
+
+/* Windows drops trailing dots and spaces from a path component, so "..", "..." and
+ * ". ." all climb to the parent there: a component of dots and spaces only, with
+ * two dots or more, counts as "..". */
+static bool climbs_out(const unsigned char* component, const unsigned char* end) {
+    int dots = 0;
+    for (const unsigned char* p = component; p < end; p++) {
+        if (*p == '.') dots++;
+        else if (*p != ' ') return false;
+    }
+    return dots >= 2;
+}
+
+/* A member path is unsafe when, after its one leading '/' is dropped, it is absolute
+ * or climbs out: a further leading separator, a drive prefix "X:", or a ".."
+ * component between separators ('/' or '\\' outside Shift-JIS characters). */
+bool is_unsafe_member_path(const char* path) {
+    const unsigned char* p = (const unsigned char*)path;
+    if (*p == '/') p++;
+    if (*p == '/' || *p == '\\') return true;
+    if (p[0] != 0 && p[1] == ':') return true;
+    const unsigned char* component = p;
+    for (;; p++) {
+        bool end = *p == 0;
+        if (end || *p == '/' || *p == '\\') {
+            if (climbs_out(component, p)) return true;
+            if (end) return false;
+            component = p + 1;
+        } else if (is_sjis_lead_byte(*p) && p[1] != 0) {
+            p++;
+        }
+    }
+}

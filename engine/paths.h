@@ -1,0 +1,37 @@
+// Folders and paths: output files with their missing folders, recursive folder
+// creation, backslash and separator helpers that respect Shift-JIS, and shell
+// announcements.  Paths are bytes of the ANSI code page read as Shift-JIS by a
+// fixed rule: 0x80-0x9F and 0xE0-0xFC are lead bytes, the next byte belongs to them.
+#pragma once
+
+#include <stdio.h>
+
+#include "frontend/run_record.h"
+
+inline bool is_sjis_lead_byte(unsigned char c) {
+    return (c >= 0x80 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// Opens `path` ("wb"); on failure creates its missing folders and tries once more.
+FILE* open_output_file(SfxApp* app, const char* path);
+
+// Creates every missing folder of the part of `path` before its last '/'.  True when
+// that folder exists afterwards.
+bool make_parent_folders(SfxApp* app, const char* path);
+
+// Appends a backslash unless the text is empty or already ends in one (a 0x5C that
+// is the second byte of a Shift-JIS character does not count).  The buffer must hold
+// one more byte.
+void append_backslash(char* text);
+
+// Turns every '\\', '/' and 0xFF outside Shift-JIS characters into `c`.
+void convert_separators(char* text, char c);
+
+// Announces a made folder (the path as given) or a created member file (the
+// destination folder, a backslash and the member path with backslashes).
+void notify_shell(SfxApp* app, bool folder_made, const char* path);
+
+// True when a member path would be written outside the destination: after the one
+// leading '/' is dropped it is absolute ('/', '\\', a drive prefix such as "C:",
+// a UNC prefix) or has a ".." component.
+bool is_unsafe_member_path(const char* path);

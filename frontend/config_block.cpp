@@ -1,0 +1,125 @@
+#include "frontend/config_block.h"
+
+#include <string.h>
+
+#include "engine/paths.h"
+#include "platform/platform.h"
+
+const char DEFAULT_TITLE[] = "Mavu SFX";
+
+bool read_config_bytes(SfxApp* app, int count, char* out) {
+    for (int i = 0; i < count; i++) {
+        int c = fgetc(app->archive_file);
+        if (c == EOF) return false;
+        out[i] = (char)c;
+    }
+    return true;
+}
+
+static bool read_byte(SfxApp* app, uint8_t* out) { return read_config_bytes(app, 1, (char*)out); }
+
+// A length byte and that many bytes of text, terminated in `out` (256 bytes).
+static bool read_text(SfxApp* app, uint8_t* length, char* out) {
+    if (!read_byte(app, length) || !read_config_bytes(app, *length, out)) return false;
+    out[*length] = 0;
+    return true;
+}
+
+bool read_config_block(SfxApp* app, SfxConfig* c) {
+    memset(c, 0, sizeof *c);
+    if (!read_byte(app, &c->present)) return false;
+    if (c->present == 0) return true;
+    return read_text(app, &c->title_length, c->title) &&
+           read_byte(app, &c->under_program_files) &&
+           read_text(app, &c->dest_length, c->dest_name) &&
+           read_text(app, &c->target_length, c->shortcut_target) &&
+           read_byte(app, &c->start_menu_option) && read_byte(app, &c->desktop_option) &&
+           read_byte(app, &c->send_to_option) &&
+           read_text(app, &c->launch_length, c->launch_target);
+}
+
+// Appends `text` to `out` (holding `used` bytes) if the whole of it fits `size`.
+static bool append_text(char* out, unsigned size, const char* text) {
+    size_t used = strlen(out), length = strlen(text);
+    if (used + length + 1 > size) return false;
+    memcpy(out + used, text, length + 1);
+    return true;
+}
+
+bool compose_destination(const char* dest_name, bool under_program_files,
+                         const char* windows_folder, const char* current_folder, char* out,
+                         unsigned size) {
+    out[0] = 0;
+    if (dest_name[0] != 0 && dest_name[1] == ':') return append_text(out, size, dest_name);
+    if (under_program_files) {
+        // The drive of the Windows folder, a letter and a colon.
+        char drive[3] = {0, 0, 0};
+        if (windows_folder[0] != 0 && windows_folder[1] == ':') {
+            drive[0] = windows_folder[0];
+            drive[1] = ':';
+        }
+        return append_text(out, size, drive) && append_text(out, size, "\\Program Files\\") &&
+               append_text(out, size, dest_name);
+    }
+    if (!append_text(out, size, current_folder)) return false;
+    if (strlen(out) + 1 >= size) return false;
+    append_backslash(out);
+    return append_text(out, size, dest_name);
+}
+
+static bool set_current_folder_as_destination(SfxApp* app) {
+    char folder[PATH_BUFFER_SIZE];
+    if (!platform_current_folder(folder, sizeof folder)) return false;
+    return replace_owned_text(&app->dest_folder, folder);
+}
+
+bool read_config(SfxApp* app) {
+    SfxConfig c;
+    if (!read_config_block(app, &c)) return false;
+    if (c.present == 0)
+        return replace_owned_text(&app->title, DEFAULT_TITLE) && set_current_folder_as_destination(app);
+
+    if (!replace_owned_text(&app->title, c.title_length == 0 ? DEFAULT_TITLE : c.title)) return false;
+    if (c.dest_length == 0) {
+        if (!set_current_folder_as_destination(app)) return false;
+    } else {
+        char windows_folder[PATH_BUFFER_SIZE] = "";
+        char current_folder[PATH_BUFFER_SIZE] = "";
+        char composed[PATH_BUFFER_SIZE];
+        platform_windows_folder(windows_folder, sizeof windows_folder);
+        platform_current_folder(current_folder, sizeof current_folder);
+        if (!compose_destination(c.dest_name, c.under_program_files != 0, windows_folder,
+                                 current_folder, composed, sizeof composed))
+            return false;
+        if (!replace_owned_text(&app->dest_folder, composed)) return false;
+    }
+    if (!replace_owned_text(&app->shortcut_target, c.shortcut_target) ||
+        !replace_owned_text(&app->launch_target, c.launch_target))
+        return false;
+    app->start_menu_option = c.start_menu_option;
+    app->desktop_option = c.desktop_option;
+    app->send_to_option = c.send_to_option;
+    app->has_config = 1;
+    return true;
+}
+
+static uint8_t* put_text(uint8_t* out, uint8_t length, const char* text) {
+    *out++ = length;
+    memcpy(out, text, length);
+    return out + length;
+}
+
+uint32_t write_config_block(const SfxConfig* c, uint8_t* out) {
+    uint8_t* p = out;
+    *p++ = c->present;
+    if (c->present == 0) return 1;
+    p = put_text(p, c->title_length, c->title);
+    *p++ = c->under_program_files;
+    p = put_text(p, c->dest_length, c->dest_name);
+    p = put_text(p, c->target_length, c->shortcut_target);
+    *p++ = c->start_menu_option;
+    *p++ = c->desktop_option;
+    *p++ = c->send_to_option;
+    p = put_text(p, c->launch_length, c->launch_target);
+    return (uint32_t)(p - out);
+}

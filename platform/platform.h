@@ -1,0 +1,78 @@
+// The narrow seam between the portable engine and the operating system.  The
+// engine and the portable parts of the front end reach the system only through
+// these functions; platform/win32 implements them with the Win32 API and the
+// MSVCRT runtime, platform/posix with POSIX calls.  Reports to the window (member
+// name, progress, end of run, message boxes, failures) go to the progress window
+// in the stub and to installable hooks everywhere else (the host tool, tests).
+#pragma once
+
+#include <stdint.h>
+
+#include "frontend/run_record.h"
+
+// ---- system services ------------------------------------------------------
+
+// The process's current folder (GetCurrentDirectoryA).  False when it does not fit.
+bool platform_current_folder(char* out, unsigned size);
+// The Windows folder (GetWindowsDirectoryA); on POSIX a fixed "C:\Windows".
+bool platform_windows_folder(char* out, unsigned size);
+// Makes the current folder `path` (SetCurrentDirectoryA).
+bool platform_change_folder(const char* path);
+// Creates one folder (CreateDirectoryA, default security).
+bool platform_create_folder(const char* path);
+
+enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER };
+// What `path` names, by _stat: nothing, a folder or something else.
+FolderState platform_path_state(const char* path);
+
+// Deletes a file (_unlink); the result is not needed by anyone.
+void platform_delete_file(const char* path);
+// Sets access and modification time to `unix_time` (_utime); failure is ignored.
+void platform_set_file_time(const char* path, uint32_t unix_time);
+// Available physical memory in bytes (GlobalMemoryStatus), 0 when unknown.
+uint32_t platform_available_memory();
+// Seconds west of UTC for local standard time (_tzset, _timezone).
+int32_t platform_timezone_offset();
+
+enum ShellEvent { SHELL_FILE_CREATED = 2, SHELL_FOLDER_MADE = 8 };
+// Announces a created file or folder to the shell (SHChangeNotify, SHCNF_PATHA).
+void platform_notify_shell(ShellEvent event, const char* path);
+
+// ---- reports to the window -------------------------------------------------
+
+// The member about to be extracted (WM_SFX_MEMBER, sent).
+void platform_report_member(SfxApp* app, const char* name);
+// A new progress percentage (PBM_SETPOS to the progress bar, sent).
+void platform_report_progress(uint32_t percent);
+// A member failed, or the archive is damaged (name null).
+void platform_report_failure(SfxApp* app, const char* name, FailureKind kind);
+// The "Unknown header" box: caption "Mavu SFX", hand icon, OK only.
+void platform_unknown_header_box(SfxApp* app);
+// The worker's last act: WM_SFX_DONE, or WM_SFX_CANCELLED when `cancelled`.
+void platform_report_end(SfxApp* app, bool cancelled);
+
+// ---- hooks for everything that is not the stub's window ----------------------
+
+// Where the reports go outside the stub.  Any entry may be null.  The host tool
+// prints them; tests record them.  Shell notices are passed here too on POSIX.
+struct PlatformHooks {
+    void (*member)(void* context, const char* name);
+    void (*progress)(void* context, uint32_t percent);
+    void (*failure)(void* context, const char* name, FailureKind kind);
+    void (*unknown_header)(void* context);
+    void (*end)(void* context, bool cancelled);
+    void (*shell_notice)(void* context, ShellEvent event, const char* path);
+    void* context;
+};
+
+// Installs the hooks (null: reports go nowhere).  Not used by the stub.
+void platform_set_hooks(const PlatformHooks* hooks);
+// Passes a shell notice to the hooks: how the POSIX side announces.
+void notify_hooked_shell(ShellEvent event, const char* path);
+
+// ---- text conversion for the host tool ---------------------------------------
+
+// Code page 932 (Shift-JIS) to UTF-8 and back.  False when the text does not
+// convert or does not fit `size` bytes with its terminator.
+bool platform_sjis_to_utf8(const char* text, char* out, unsigned size);
+bool platform_utf8_to_sjis(const char* text, char* out, unsigned size);

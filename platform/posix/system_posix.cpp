@@ -1,0 +1,53 @@
+// System services on POSIX, for the host tool and the native tests.  Paths are
+// passed through as bytes; the Windows folder is a fixed "C:\Windows".
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/sysinfo.h>
+#include <time.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include "platform/platform.h"
+
+bool platform_current_folder(char* out, unsigned size) { return getcwd(out, size) != nullptr; }
+
+bool platform_windows_folder(char* out, unsigned size) {
+    copy_text(out, "C:\\Windows", size);
+    return size > 10;
+}
+
+bool platform_change_folder(const char* path) { return chdir(path) == 0; }
+
+bool platform_create_folder(const char* path) { return mkdir(path, 0777) == 0; }
+
+FolderState platform_path_state(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0) return PATH_MISSING;
+    return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
+}
+
+void platform_delete_file(const char* path) { unlink(path); }
+
+void platform_set_file_time(const char* path, uint32_t unix_time) {
+    struct utimbuf times;
+    times.actime = (time_t)unix_time;
+    times.modtime = (time_t)unix_time;
+    utime(path, &times);
+}
+
+uint32_t platform_available_memory() {
+    struct sysinfo info;
+    if (sysinfo(&info) != 0) return 0;
+    uint64_t bytes = (uint64_t)info.freeram * info.mem_unit;
+    return bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)bytes;
+}
+
+/* Local standard time, as _timezone gives it on Windows: seconds west of UTC,
+ * daylight saving left out. */
+int32_t platform_timezone_offset() {
+    tzset();
+    return (int32_t)timezone;
+}
+
+void platform_notify_shell(ShellEvent event, const char* path) { notify_hooked_shell(event, path); }

@@ -1,0 +1,29 @@
+// Code page 932 conversions through iconv.
+#include <iconv.h>
+#include <string.h>
+
+#include "platform/platform.h"
+
+static bool convert(const char* from, const char* to, const char* text, char* out, unsigned size) {
+    if (size == 0) return false;
+    iconv_t cd = iconv_open(to, from);
+    if (cd == (iconv_t)-1) return false;
+    char* in = const_cast<char*>(text);
+    size_t in_left = strlen(text);
+    char* put = out;
+    size_t out_left = size - 1;
+    size_t done = iconv(cd, &in, &in_left, &put, &out_left);
+    bool ok = done != (size_t)-1 && in_left == 0 &&
+              iconv(cd, nullptr, nullptr, &put, &out_left) != (size_t)-1;
+    iconv_close(cd);
+    *put = 0;
+    return ok;
+}
+
+bool platform_sjis_to_utf8(const char* text, char* out, unsigned size) {
+    return convert("CP932", "UTF-8", text, out, size);
+}
+
+bool platform_utf8_to_sjis(const char* text, char* out, unsigned size) {
+    return convert("UTF-8", "CP932", text, out, size);
+}

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs what the project needs on Debian 12, as root.  Safe to run again: it
+# installs only what is missing and changes nothing that is already in place.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev            # libFuzzer and the sanitizers
+  g++-mingw-w64-i686                  # the stub's cross compiler
+  wine wine32 wine32-preloader        # running the stub
+  xvfb xdotool imagemagick            # a headless display, input and screenshots
+  fonts-ipafont-gothic locales        # Japanese text under Wine
+  libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
+  hyperfine                           # benchmark timing
+)
+
+if [ "$(id -u)" != 0 ]; then
+  echo "setup.sh: run me as root (I install Debian packages)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  case $p in wine32*) p="$p:i386" ;; esac
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup.sh: installing ${missing[*]}"
+  apt-get update -q
+  apt-get install -y -q "${missing[@]}"
+fi
+
+# Wine shows Shift-JIS text correctly only under a Japanese locale.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
+
+# Some kernels (this project's CI machines among them) cannot execute 32-bit x86
+# programs, which the 32-bit Wine loader is.  There, 32-bit programs run through
+# qemu's user-mode emulator, registered with the kernel's binfmt_misc.
+if ! /usr/lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1; then
+  if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
+    apt-get update -q
+    apt-get install -y -q qemu-user-static
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:FP' \
+      > /proc/sys/fs/binfmt_misc/register
+  fi
+  echo "setup.sh: 32-bit programs run through qemu-i386 on this kernel"
+fi
+echo "setup.sh: everything is in place"

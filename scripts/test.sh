@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds native and i686, and runs every test: the
+# native suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the end-to-end runs of the stub under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+scripts/build.sh --sanitize
+
+echo "== native tests"
+ctest --test-dir build/native --output-on-failure -j"$(nproc)"
+
+echo "== native tests under the sanitizers"
+ctest --test-dir build/sanitize --output-on-failure -j"$(nproc)"
+
+for extra in scripts/fuzz-smoke.sh scripts/wine-e2e.sh; do
+  if [ -x "$extra" ]; then
+    echo "== $extra"
+    "$extra"
+  fi
+done
+echo "== all tests passed"

@@ -1,0 +1,106 @@
+// Shared pieces of the native tests: scratch folders, a recorder of the platform's
+// reports, builders for LHA headers and bit streams, and the corpus manifest.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+using Bytes = std::vector<uint8_t>;
+
+std::string source_path(const std::string& relative);  // under the source tree
+std::string corpus_path(const std::string& name);        // tests/data/corpus/name
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& bytes);
+bool file_exists(const std::string& path);
+bool folder_exists(const std::string& path);
+std::string sha256_hex(const Bytes& bytes);
+uint16_t crc16_of(const Bytes& bytes);
+
+// A fresh folder under /tmp, made the current folder while the object lives, and
+// removed with everything in it afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+// Records every report of the engine while installed.
+struct ReportRecorder {
+    struct Failure { std::string name; FailureKind kind; };
+    struct Notice { ShellEvent event; std::string path; };
+    std::vector<std::string> members;
+    std::vector<uint32_t> progress;
+    std::vector<Failure> failures;
+    std::vector<Notice> notices;
+    int unknown_header_boxes = 0;
+    int ends = 0;
+    bool cancelled = false;
+
+    ReportRecorder();   // installs itself
+    ~ReportRecorder();  // uninstalls
+    bool failed(const std::string& name, FailureKind kind) const;
+};
+
+// Resets the process-wide state of the engine that a run leaves behind (progress
+// counters, run_flag) so that tests can run one extraction after another.
+void reset_engine_state();
+
+// Runs the whole extraction loop on `archive` (a file holding a bare LHA archive)
+// into the current folder, as the stub's worker would.  Returns the run outcome.
+struct EngineRun {
+    uint32_t failure_count;
+    bool archive_damaged;
+};
+EngineRun run_engine_on(const std::string& archive, bool test_only = false);
+
+// Builds LHA member headers and archives in memory.
+struct MemberSpec {
+    std::string method = "-lh0-";
+    std::string name;             // as stored: level 0/1 base name or level-2 file name
+    std::string folder;           // extended folder name (levels 1, 2), 0xFF separated
+    Bytes data;                   // the member's data as stored
+    uint32_t original_size = UINT32_MAX;  // default: data.size()
+    uint32_t raw_time = 0;
+    uint8_t attribute = 0x20;
+    int level = 0;
+    bool with_crc = true;         // levels 0 and 1: CRC and OS id present
+    uint16_t crc = 0;             // 0: computed from data (for -lh0-)
+    bool crc_given = false;
+    uint8_t os_id = 'M';
+};
+Bytes build_member(const MemberSpec& spec);
+Bytes build_archive(const std::vector<MemberSpec>& members, bool end_byte = true);
+
+// Writes bits most significant first, as the bit input reads them.
+class BitWriter {
+public:
+    void put(uint32_t value, unsigned count);  // the low `count` bits of value
+    void put_bits(const char* pattern);        // "0101 1100": spaces ignored
+    Bytes finish() const;                      // padded with zero bits to a byte
+    size_t bit_count() const { return bit_count_; }
+private:
+    Bytes bytes_;
+    size_t bit_count_ = 0;
+};
+
+// One line of tests/data/corpus/manifest.tsv.
+struct ManifestEntry {
+    std::string archive;
+    bool is_folder;
+    std::string path;   // raw bytes of the path, '/' separated
+    uint64_t size;
+    std::string sha256;
+    uint16_t crc16;
+    uint32_t mtime;
+};
+std::vector<ManifestEntry> read_manifest(const std::string& manifest_path);

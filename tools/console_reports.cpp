@@ -1,0 +1,98 @@
+// The tool's side of the engine's reports: member names on stdout, one line per
+// failure on stderr, and a progress bar on stderr when it is a terminal.
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "tools/console_reports.h"
+#include "tools/tool.h"
+
+void print_sjis(FILE* out, const char* text) {
+    char converted[4 * PATH_BUFFER_SIZE];
+    fputs(platform_sjis_to_utf8(text, converted, sizeof converted) ? converted : text, out);
+}
+
+bool utf8_to_sjis(const char* text, char* out, unsigned size) {
+    return platform_utf8_to_sjis(text, out, size);
+}
+
+const char* failure_text(FailureKind kind) {
+    switch (kind) {
+    case FAILED_UNSAFE_PATH: return "unsafe path (absolute or with '..'), not extracted";
+    case FAILED_UNKNOWN_METHOD: return "unknown compression method, skipped";
+    case FAILED_CANNOT_CREATE: return "cannot create the output file";
+    case FAILED_WRITE_ERROR: return "write error";
+    case FAILED_CRC_MISMATCH: return "CRC-16 mismatch";
+    case FAILED_DAMAGED: return "damaged data";
+    case FAILED_TRUNCATED: return "the archive ends inside this member";
+    case FAILED_NO_MEMORY: return "out of memory";
+    case ARCHIVE_DAMAGED: return "damaged archive: a member header cannot be read";
+    }
+    return "failed";
+}
+
+static void clear_bar(ConsoleReports* reports) {
+    if (!reports->bar_shown) return;
+    fputs("\r\033[K", stderr);
+    reports->bar_shown = false;
+}
+
+static void on_member(void* context, const char* name) {
+    ConsoleReports* reports = (ConsoleReports*)context;
+    reports->members++;
+    if (!reports->list_members) return;
+    clear_bar(reports);
+    print_sjis(stdout, name);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+static double seconds_now() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+/* The bar appears only on a terminal, and only once the run has taken a moment, so
+ * short runs stay quiet. */
+static void on_progress(void* context, uint32_t percent) {
+    ConsoleReports* reports = (ConsoleReports*)context;
+    if (!reports->terminal || seconds_now() - reports->started < 0.3) return;
+    if (percent > 100) percent = 100;
+    char bar[41];
+    memset(bar, '#', percent * 40 / 100);
+    memset(bar + percent * 40 / 100, '.', 40 - percent * 40 / 100);
+    bar[40] = 0;
+    fprintf(stderr, "\r[%s] %3u%%", bar, (unsigned)percent);
+    fflush(stderr);
+    reports->bar_shown = true;
+}
+
+static void on_failure(void* context, const char* name, FailureKind kind) {
+    ConsoleReports* reports = (ConsoleReports*)context;
+    clear_bar(reports);
+    fflush(stdout);
+    fputs("mavusfx: ", stderr);
+    if (name != nullptr) {
+        print_sjis(stderr, name);
+        fputs(": ", stderr);
+    }
+    fprintf(stderr, "%s\n", failure_text(kind));
+}
+
+static void on_end(void* context, bool) { clear_bar((ConsoleReports*)context); }
+
+void install_console_reports(ConsoleReports* reports, bool list_members) {
+    memset(reports, 0, sizeof *reports);
+    reports->list_members = list_members;
+    reports->terminal = isatty(2) != 0;
+    reports->started = seconds_now();
+    PlatformHooks hooks = {};
+    hooks.member = on_member;
+    hooks.progress = on_progress;
+    hooks.failure = on_failure;
+    hooks.end = on_end;
+    hooks.context = reports;
+    platform_set_hooks(&hooks);
+}

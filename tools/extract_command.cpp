@@ -1,0 +1,48 @@
+// mavusfx extract and mavusfx test: the stub's own extraction loop, run on this
+// thread with the reports printed.
+#include <string.h>
+
+#include "engine/extraction_loop.h"
+#include "engine/paths.h"
+#include "platform/platform.h"
+#include "tools/console_reports.h"
+#include "tools/tool.h"
+
+// Makes `folder` (and its missing parents) the current folder.
+static bool enter_folder(SfxApp* app, const char* folder) {
+    char path[PATH_BUFFER_SIZE];
+    if (strlen(folder) + 2 > sizeof path) return false;
+    strcpy(path, folder);
+    strcat(path, "/");
+    if (platform_path_state(folder) != PATH_IS_FOLDER) make_parent_folders(app, path);
+    return platform_change_folder(folder);
+}
+
+int run_extract(const char* path, const char* folder, bool test_only) {
+    OpenedArchive archive;
+    if (!open_archive(path, &archive)) return EXIT_USAGE;
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = archive.file;
+    app.test_only = test_only ? 1 : 0;
+    if (!test_only && folder != nullptr && !enter_folder(&app, folder)) {
+        fprintf(stderr, "mavusfx: %s: cannot create or enter this folder\n", folder);
+        release_app(&app);
+        return EXIT_USAGE;
+    }
+    char current[PATH_BUFFER_SIZE];
+    if (platform_current_folder(current, sizeof current)) replace_owned_text(&app.dest_folder, current);
+
+    ConsoleReports reports;
+    install_console_reports(&reports, true);
+    run_extraction(&app);
+    platform_set_hooks(nullptr);
+
+    uint32_t failed = app.outcome.failure_count;
+    if (test_only) {
+        if (failed == 0) printf("%u members tested, all OK\n", reports.members);
+        else printf("%u members tested, %u failed\n", reports.members, failed);
+    }
+    release_app(&app);
+    return failed == 0 ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;
+}

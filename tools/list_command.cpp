@@ -1,0 +1,100 @@
+// mavusfx list: the configuration block of a combined file and every member header.
+#include <string.h>
+#include <time.h>
+
+#include "engine/extraction_loop.h"
+#include "engine/member_header.h"
+#include "tools/tool.h"
+
+static const char* option_text(uint8_t option) {
+    switch (option & (OPTION_ENABLED | OPTION_CHECKED)) {
+    case 0: return "not offered";
+    case OPTION_ENABLED: return "offered, unchecked";
+    case OPTION_CHECKED: return "always created";
+    default: return "offered, checked";
+    }
+}
+
+static void print_field(const char* label, const char* text) {
+    printf("  %-16s", label);
+    if (text[0] == 0) {
+        fputs("(none)", stdout);
+    } else {
+        fputc('"', stdout);
+        print_sjis(stdout, text);
+        fputc('"', stdout);
+    }
+    fputc('\n', stdout);
+}
+
+static void print_config(const OpenedArchive* archive) {
+    const SfxConfig& c = archive->config;
+    printf("combined file: stub of %u bytes, configuration block of %u bytes, archive at offset %u\n",
+           archive->block_offset, archive->archive_offset - archive->block_offset,
+           archive->archive_offset);
+    if (c.present == 0) {
+        printf("  no configuration: no dialog, extraction into the current folder\n");
+        return;
+    }
+    print_field("title:", c.title);
+    print_field("destination:", c.dest_name);
+    if (c.dest_length != 0 && !(c.dest_length >= 2 && c.dest_name[1] == ':'))
+        printf("  %-16s%s\n", "relative to:", c.under_program_files ? "Program Files" : "the current folder");
+    print_field("shortcut target:", c.shortcut_target);
+    printf("  %-16s%s (%u)\n", "start menu:", option_text(c.start_menu_option), c.start_menu_option);
+    printf("  %-16s%s (%u)\n", "desktop:", option_text(c.desktop_option), c.desktop_option);
+    printf("  %-16s%s (%u)\n", "send to:", option_text(c.send_to_option), c.send_to_option);
+    print_field("launch:", c.launch_target);
+}
+
+int run_list(const char* path) {
+    OpenedArchive archive;
+    if (!open_archive(path, &archive)) return EXIT_USAGE;
+    if (archive.combined) print_config(&archive);
+
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = archive.file;
+    long start = ftell(archive.file);
+    fseek(archive.file, 0, SEEK_END);
+    long size = ftell(archive.file);
+    fseek(archive.file, start, SEEK_SET);
+
+    printf("%-6s %10s %10s  %-19s  %-4s  %s\n", "method", "packed", "original", "time (UTC)", "crc", "path");
+    MemberHeader header;
+    uint32_t members = 0;
+    uint64_t packed_total = 0, original_total = 0;
+    int status = EXIT_ALL_GOOD;
+    HeaderResult read;
+    while ((read = read_member_header(&app, &header)) == HEADER_READ) {
+        time_t stamp = (time_t)header.time;
+        char when[32];
+        strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", gmtime(&stamp));
+        char crc[8];
+        if (header.has_crc) snprintf(crc, sizeof crc, "%04x", header.crc);
+        else strcpy(crc, "----");
+        printf("%.5s  %10u %10u  %-19s  %-4s  ", header.method, header.packed_size,
+               header.original_size, when, crc);
+        print_sjis(stdout, header.name);
+        fputc('\n', stdout);
+        if (method_index(header.method) < 0) status = EXIT_MEMBER_FAILED;
+        members++;
+        packed_total += header.packed_size;
+        original_total += header.original_size;
+        int64_t next = (int64_t)ftell(archive.file) + header.packed_size;
+        if (next > size) {
+            fprintf(stderr, "mavusfx: %s: the archive ends inside the last member\n", path);
+            status = EXIT_MEMBER_FAILED;
+            break;
+        }
+        fseek(archive.file, (long)next, SEEK_SET);
+    }
+    if (read == HEADER_DAMAGED) {
+        fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_DAMAGED));
+        status = EXIT_MEMBER_FAILED;
+    }
+    printf("%u members, %llu bytes packed, %llu bytes original\n", members,
+           (unsigned long long)packed_total, (unsigned long long)original_total);
+    fclose(archive.file);
+    return status;
+}

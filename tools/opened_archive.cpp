@@ -1,0 +1,38 @@
+#include <errno.h>
+#include <string.h>
+
+#include "frontend/pe_image.h"
+#include "tools/tool.h"
+
+enum { HEAD_BYTES = 4096 };
+
+bool open_archive(const char* path, OpenedArchive* archive) {
+    memset(archive, 0, sizeof *archive);
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) {
+        fprintf(stderr, "mavusfx: %s: %s\n", path, strerror(errno));
+        return false;
+    }
+    uint8_t head[HEAD_BYTES];
+    size_t got = fread(head, 1, sizeof head, file);
+    uint32_t image_end = pe_image_end(head, (uint32_t)got);
+    archive->file = file;
+    if (image_end == 0) {
+        fseek(file, 0, SEEK_SET);
+        return true;
+    }
+    // A combined file: the configuration block follows the stub's image.
+    SfxApp reader;
+    init_app(&reader, nullptr);
+    reader.archive_file = file;
+    if (fseek(file, (long)image_end, SEEK_SET) != 0 || !read_config_block(&reader, &archive->config)) {
+        fprintf(stderr, "mavusfx: %s: the configuration block after the stub is cut short\n", path);
+        fclose(file);
+        archive->file = nullptr;
+        return false;
+    }
+    archive->combined = true;
+    archive->block_offset = image_end;
+    archive->archive_offset = (uint32_t)ftell(file);
+    return true;
+}

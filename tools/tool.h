@@ -1,0 +1,37 @@
+// The host tool mavusfx: list, test and extract archives and combined files, join
+// stubs, blocks and archives, and pack folders.  It runs the stub's own engine and
+// decoders through the hooked platform reports.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "frontend/config_block.h"
+#include "frontend/run_record.h"
+
+// Exit statuses of every command.
+enum { EXIT_ALL_GOOD = 0, EXIT_MEMBER_FAILED = 1, EXIT_USAGE = 2 };
+
+// An archive opened for reading: a bare LHA archive, or a combined file (PE stub,
+// configuration block, archive), told apart by the PE signature.
+struct OpenedArchive {
+    FILE* file;              // standing on the archive's first member header
+    bool combined;           // a stub and a configuration block come first
+    uint32_t block_offset;   // the end of the stub's image (combined files)
+    uint32_t archive_offset; // where the first member header begins
+    SfxConfig config;        // the block as stored (combined files)
+};
+
+// Opens `path`; on failure prints one line on stderr and returns false.
+bool open_archive(const char* path, OpenedArchive* archive);
+
+// Shift-JIS text as UTF-8 for the terminal (bytes that do not convert pass as they are).
+void print_sjis(FILE* out, const char* text);
+// Shift-JIS from UTF-8; false when the text cannot be converted or does not fit.
+bool utf8_to_sjis(const char* text, char* out, unsigned size);
+
+// What went wrong with a member, in words.
+const char* failure_text(FailureKind kind);
+
+int run_list(const char* path);
+int run_extract(const char* path, const char* folder, bool test_only);
