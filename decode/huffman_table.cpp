@@ -1,6 +1,6 @@
-// Placeholder until the table builder lands: every build marks the member damaged.
 #include "decode/huffman_table.h"
 
+#include "decode/bit_input.h"
 #include "decode/decode_driver.h"
 
 uint8_t char_lengths[CHAR_CODES];
@@ -10,6 +10,121 @@ uint16_t small_table[1 << SMALL_TABLE_BITS];
 uint16_t left_child[NODE_ARRAY_SIZE];
 uint16_t right_child[NODE_ARRAY_SIZE];
 
-void build_huffman_table(int16_t, const uint8_t*, int, uint16_t*) { member_damaged = true; }
+/* build_huffman_table: canonical codes, shorter codes numerically smaller, codes of
+ * one length consecutive in symbol order, read most significant bit first.
+ *
+ * Codes of up to table_bits bits fill runs of table entries.  The table entries from
+ * the first one not covered by such codes to the end are cleared, and each longer
+ * code hangs from its entry as a path of tree nodes (numbered from symbol_count up)
+ * whose children start empty, so an empty slot is one that still needs a node.
+ *
+ * Lengths above 16, codes whose lengths over-subscribe the code space, and codes that
+ * would need more tree nodes than the arrays hold for them (the small tables' nodes
+ * stay below 256, under the character tree's, as both trees live at once) are
+ * refused: the member is damaged and nothing is written outside the arrays.
+ * All-zero lengths leave the table as it was; an incomplete code is accepted, its
+ * unused entries decoding as symbol 0. */
+void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table_bits,
+                         uint16_t* table) {
+    uint32_t count[MAX_CODE_LENGTH + 1] = {0};
+    for (int s = 0; s < symbol_count; s++) {
+        if (lengths[s] > MAX_CODE_LENGTH) {
+            member_damaged = true;
+            return;
+        }
+        count[lengths[s]]++;
+    }
+    uint32_t total = 0;
+    for (int l = 1; l <= MAX_CODE_LENGTH; l++) total += count[l] << (16 - l);
+    if (total == 0) return;
+    if (total > 0x10000) {
+        member_damaged = true;
+        return;
+    }
 
-uint16_t decode_with_table(const uint16_t*, const uint8_t*, int, int) { return 0; }
+    uint32_t start[MAX_CODE_LENGTH + 2], weight[MAX_CODE_LENGTH + 1];
+    start[1] = 0;
+    for (int l = 1; l <= MAX_CODE_LENGTH; l++) {
+        weight[l] = 1u << (16 - l);
+        start[l + 1] = start[l] + count[l] * weight[l];
+    }
+    const int shift = 16 - table_bits;
+    for (int l = 1; l <= table_bits; l++) {
+        start[l] >>= shift;
+        weight[l] >>= shift;
+    }
+    const uint32_t table_size = 1u << table_bits;
+    uint32_t first_free = start[table_bits + 1] >> shift;
+    bool has_long_codes = false;
+    for (int l = table_bits + 1; l <= MAX_CODE_LENGTH; l++) has_long_codes |= count[l] != 0;
+    if (first_free == 0 && has_long_codes) {  // long codes but none short: no roots
+        member_damaged = true;
+        return;
+    }
+    for (uint32_t i = first_free; i < table_size; i++) table[i] = 0;
+
+    uint32_t next_node = (uint32_t)symbol_count;
+    const uint32_t node_limit = symbol_count >= 256 ? NODE_ARRAY_SIZE : 256;
+    for (int s = 0; s < symbol_count; s++) {
+        int l = lengths[s];
+        if (l == 0) continue;
+        uint32_t code = start[l], next = code + weight[l];
+        if (l <= table_bits) {
+            for (uint32_t i = code; i < next; i++) table[i] = (uint16_t)s;
+        } else {
+            uint16_t* slot = &table[code >> shift];
+            for (int k = 0; k < l - table_bits; k++) {
+                if (*slot == 0) {
+                    if (next_node >= node_limit) {
+                        member_damaged = true;
+                        return;
+                    }
+                    *slot = (uint16_t)next_node;
+                    left_child[next_node] = right_child[next_node] = 0;
+                    next_node++;
+                }
+                uint32_t node = *slot;
+                if (node < (uint32_t)symbol_count) {  // a leaf in the way: not prefix-free
+                    member_damaged = true;
+                    return;
+                }
+                bool one = (code >> (15 - table_bits - k)) & 1;
+                slot = one ? &right_child[node] : &left_child[node];
+            }
+            *slot = (uint16_t)s;
+        }
+        start[l] = next;
+    }
+}
+
+/* decode_with_table: the next table_bits bits index the table.  A symbol there has
+ * its whole code in them; a node number leads into the tree, one further bit per
+ * step (bit 15 - table_bits of the look-ahead first), for at most 16 - table_bits
+ * steps.  The code's bits are consumed at once when its symbol is known. */
+uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths, int symbol_count,
+                           int table_bits) {
+    unsigned s = table[bits.bit_buffer >> (16 - table_bits)];
+    if (s < (unsigned)symbol_count) {
+        skip_bits(lengths[s]);
+        return (uint16_t)s;
+    }
+    unsigned mask = 1u << (15 - table_bits);
+    unsigned steps = 0;
+    while (s >= (unsigned)symbol_count) {
+        if (steps == (unsigned)(MAX_CODE_LENGTH - table_bits) || s >= NODE_ARRAY_SIZE) {
+            member_damaged = true;
+            skip_bits(table_bits);
+            return 0;
+        }
+        s = (bits.bit_buffer & mask) ? right_child[s] : left_child[s];
+        mask >>= 1;
+        steps++;
+    }
+    unsigned length = lengths[s];
+    if (length <= (unsigned)table_bits) {  // only a stale or incomplete table gets here
+        member_damaged = true;
+        length = table_bits + steps;
+    }
+    skip_bits(length);
+    return (uint16_t)s;
+}
