@@ -1,5 +1,6 @@
 #include "tools/lha_encoder.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -7,12 +8,13 @@
 #include "tools/huffman_lengths.h"
 
 const MatchEffort DEFAULT_EFFORT = {
-    /* max_chain */ 48,
+    /* max_chain */ 64,
     /* good_length */ 16,
     /* nice_length */ 128,
     /* max_lazy */ 32,
     /* far_three */ 4096,
-    /* block_symbols */ 32768,
+    /* segment_symbols */ 1024,
+    /* block_overhead_bits */ 64,
 };
 
 namespace {
@@ -25,6 +27,8 @@ enum {
     LENGTH_SYMBOLS = 19,       // the code-length code: 3 zero-run forms and lengths 1-16
     MAX_POSITION_SYMBOLS = 17,
     MAX_BLOCK_SYMBOLS = 65535,
+    // Frequencies kept per segment: the character/length symbols, then the positions.
+    COUNTED_SYMBOLS = CHAR_SYMBOLS + MAX_POSITION_SYMBOLS,
     HASH_BITS = 16,
     HASH_SIZE = 1 << HASH_BITS,
     INPUT_CHUNK = 1 << 20,
@@ -76,13 +80,18 @@ struct Encoder {
     uint16_t crc;
     const EncodeProgress* progress;
 
-    // The block being collected: symbols, with p for each match, and frequencies.
+    // Symbols waiting to be cut into blocks, with p for each match, and their
+    // frequencies counted per segment of `segment_symbols`.
     uint16_t* symbols;
     uint16_t* positions;
-    uint32_t block_count;
-    uint32_t block_limit;
-    uint32_t char_freq[CHAR_SYMBOLS];
-    uint32_t position_freq[MAX_POSITION_SYMBOLS];
+    uint32_t pending;
+    uint32_t segment_symbols;
+    uint32_t segment_end;       // where the current segment is full
+    uint32_t segment;           // the current segment
+    uint32_t max_segments;
+    uint32_t* segment_freq;     // max_segments rows of COUNTED_SYMBOLS
+    uint16_t* used_symbols;     // the non-zero counts of all segments, for the cut
+    uint32_t* used_counts;
     unsigned position_symbols;
     unsigned position_count_bits;
 
@@ -236,37 +245,43 @@ void put_char_lengths(Encoder* e, const uint8_t* lengths) {
     }
 }
 
-void write_block(Encoder* e) {
+/* One block: its size, the three codes, then its symbols.  `freq` holds the
+ * block's character/length frequencies followed by its position frequencies. */
+void write_block(Encoder* e, uint32_t first, uint32_t count, const uint32_t* freq) {
+    const uint32_t* char_freq = freq;
+    const uint32_t* position_freq = freq + CHAR_SYMBOLS;
     uint8_t char_lengths[CHAR_SYMBOLS];
     uint16_t char_codes[CHAR_SYMBOLS];
     uint8_t position_lengths[MAX_POSITION_SYMBOLS];
     uint16_t position_codes[MAX_POSITION_SYMBOLS];
-    unsigned chars_used = limited_code_lengths(e->char_freq, CHAR_SYMBOLS, MAX_CODE_BITS, char_lengths);
+    unsigned chars_used = limited_code_lengths(char_freq, CHAR_SYMBOLS, MAX_CODE_BITS, char_lengths);
     unsigned positions_used =
-        limited_code_lengths(e->position_freq, e->position_symbols, MAX_CODE_BITS, position_lengths);
+        limited_code_lengths(position_freq, e->position_symbols, MAX_CODE_BITS, position_lengths);
     canonical_codes(char_lengths, CHAR_SYMBOLS, char_codes);
     canonical_codes(position_lengths, e->position_symbols, position_codes);
 
-    put_bits(e, e->block_count, 16);
+    put_bits(e, count, 16);
     if (chars_used <= 1) {
         // Neither the code-length code nor any length is needed.
         put_bits(e, 0, 5);
         put_bits(e, 0, 5);
         put_bits(e, 0, 9);
-        put_bits(e, first_used(e->char_freq, CHAR_SYMBOLS), 9);
+        put_bits(e, first_used(char_freq, CHAR_SYMBOLS), 9);
     } else {
         put_char_lengths(e, char_lengths);
     }
     put_short_lengths(e, position_lengths, e->position_symbols, e->position_count_bits, false,
-                      positions_used, first_used(e->position_freq, e->position_symbols));
+                      positions_used, first_used(position_freq, e->position_symbols));
 
     // The symbols.  Each one writes at most 16 + 16 + 15 bits in three calls, so the
     // output chunk is flushed every 1024 symbols to stay within its margin.
-    for (uint32_t i = 0; i < e->block_count; i++) {
-        unsigned s = e->symbols[i];
+    const uint16_t* symbols = e->symbols + first;
+    const uint16_t* positions = e->positions + first;
+    for (uint32_t i = 0; i < count; i++) {
+        unsigned s = symbols[i];
         put_bits(e, char_codes[s], char_lengths[s]);
         if (s >= 256) {
-            uint32_t p = e->positions[i];
+            uint32_t p = positions[i];
             unsigned j = position_symbol(p);
             put_bits(e, position_codes[j], position_lengths[j]);
             if (j > 1) put_bits(e, p & ((1u << (j - 1)) - 1), j - 1);
@@ -274,25 +289,131 @@ void write_block(Encoder* e) {
         if ((i & 1023) == 1023 && e->out_used >= OUTPUT_CHUNK - 8 * 1024) flush_output(e);
     }
     if (e->out_used >= OUTPUT_CHUNK / 2) flush_output(e);
-    e->block_count = 0;
-    memset(e->char_freq, 0, sizeof e->char_freq);
-    memset(e->position_freq, 0, sizeof e->position_freq);
+}
+
+// ---- cutting blocks ------------------------------------------------------------
+
+// f * log2(f) for every count a block can hold.
+const float* count_log_table() {
+    static float* table = nullptr;
+    if (table == nullptr) {
+        table = (float*)malloc((MAX_BLOCK_SYMBOLS + 1) * sizeof(float));
+        if (table == nullptr) return nullptr;
+        table[0] = 0;
+        for (uint32_t f = 1; f <= MAX_BLOCK_SYMBOLS; f++) table[f] = (float)(f * log2((double)f));
+    }
+    return table;
+}
+
+/* Cuts the waiting symbols into blocks at segment boundaries so that their
+ * reckoned cost is least: a shortest path over the boundaries.  A block's cost is
+ * reckoned from its entropy, f * log2(total / f) summed over each code (the extra
+ * bits of the positions are the same however the symbols are cut, so they are
+ * left out), plus its tables: a fixed part and a few bits for every symbol used.
+ * For each end of a block the candidate starts are taken from the nearest back,
+ * adding one segment's non-zero counts at a time. */
+void write_pending(Encoder* e) {
+    if (e->pending == 0) return;
+    uint32_t segments = e->segment + (e->pending > e->segment * e->segment_symbols ? 1 : 0);
+    const uint32_t* rows = e->segment_freq;
+    const float* flog = count_log_table();
+    uint32_t block_freq[COUNTED_SYMBOLS];
+    enum { MAX_SEGMENTS = MAX_BLOCK_SYMBOLS / 256 + 1 };
+    uint32_t ends[MAX_SEGMENTS + 1];
+    uint32_t blocks = 0;
+    if (segments == 1 || flog == nullptr) {
+        ends[blocks++] = segments;
+    } else {
+        // The non-zero counts of each segment, as (symbol, count) lists.
+        uint16_t* used_symbols = e->used_symbols;
+        uint32_t* used_counts = e->used_counts;
+        uint32_t list_start[MAX_SEGMENTS + 1];
+        uint32_t listed = 0;
+        for (uint32_t k = 0; k < segments; k++) {
+            list_start[k] = listed;
+            for (unsigned s = 0; s < COUNTED_SYMBOLS; s++) {
+                uint32_t f = rows[k * COUNTED_SYMBOLS + s];
+                if (f != 0) {
+                    used_symbols[listed] = (uint16_t)s;
+                    used_counts[listed++] = f;
+                }
+            }
+        }
+        list_start[segments] = listed;
+
+        double best[MAX_SEGMENTS + 1];
+        uint32_t cut[MAX_SEGMENTS + 1];
+        best[0] = 0;
+        const double overhead = e->effort->block_overhead_bits;
+        for (uint32_t j = 1; j <= segments; j++) {
+            memset(block_freq, 0, sizeof block_freq);
+            uint32_t totals[2] = {0, 0};
+            double sums[2] = {0, 0};
+            double table_bits = overhead;
+            best[j] = -1;
+            for (uint32_t i = j; i-- > 0;) {
+                for (uint32_t n = list_start[i]; n < list_start[i + 1]; n++) {
+                    unsigned s = used_symbols[n];
+                    unsigned code = s >= CHAR_SYMBOLS;
+                    uint32_t before = block_freq[s];
+                    uint32_t after = before + used_counts[n];
+                    block_freq[s] = after;
+                    totals[code] += used_counts[n];
+                    sums[code] += flog[after] - flog[before];
+                    if (before == 0) table_bits += code ? 3.0 : 4.0;
+                }
+                double cost = best[i] + table_bits + flog[totals[0]] - sums[0] + flog[totals[1]] - sums[1];
+                if (best[j] < 0 || cost < best[j]) {
+                    best[j] = cost;
+                    cut[j] = i;
+                }
+            }
+        }
+        for (uint32_t j = segments; j > 0; j = cut[j]) ends[blocks++] = j;
+    }
+    // The cuts were found back to front; the blocks go out front to back.
+    uint32_t from = 0;
+    while (blocks-- > 0) {
+        uint32_t to = ends[blocks];
+        memset(block_freq, 0, sizeof block_freq);
+        for (uint32_t k = from; k < to; k++)
+            for (unsigned s = 0; s < COUNTED_SYMBOLS; s++) block_freq[s] += rows[k * COUNTED_SYMBOLS + s];
+        uint32_t first = from * e->segment_symbols;
+        uint32_t last = to == segments ? e->pending : to * e->segment_symbols;
+        write_block(e, first, last - first, block_freq);
+        from = to;
+    }
+    e->pending = 0;
+    e->segment = 0;
+    e->segment_end = e->segment_symbols;
+    memset(e->segment_freq, 0, e->max_segments * COUNTED_SYMBOLS * sizeof(uint32_t));
+}
+
+inline void count_symbol(Encoder* e, unsigned s) {
+    e->segment_freq[e->segment * COUNTED_SYMBOLS + s]++;
+}
+
+inline void next_symbol(Encoder* e) {
+    if (++e->pending == e->segment_end) {
+        e->segment_end += e->segment_symbols;
+        if (++e->segment == e->max_segments) write_pending(e);
+    }
 }
 
 inline void emit_literal(Encoder* e, uint8_t c) {
-    e->symbols[e->block_count++] = c;
-    e->char_freq[c]++;
-    if (e->block_count == e->block_limit) write_block(e);
+    e->symbols[e->pending] = c;
+    count_symbol(e, c);
+    next_symbol(e);
 }
 
 inline void emit_match(Encoder* e, uint32_t length, uint32_t distance) {
     uint32_t p = distance - 1;
     unsigned s = length + MATCH_SYMBOL_BASE;
-    e->symbols[e->block_count] = (uint16_t)s;
-    e->positions[e->block_count++] = (uint16_t)p;
-    e->char_freq[s]++;
-    e->position_freq[position_symbol(p)]++;
-    if (e->block_count == e->block_limit) write_block(e);
+    e->symbols[e->pending] = (uint16_t)s;
+    e->positions[e->pending] = (uint16_t)p;
+    count_symbol(e, s);
+    count_symbol(e, CHAR_SYMBOLS + position_symbol(p));
+    next_symbol(e);
 }
 
 // ---- input and match finding -------------------------------------------------
@@ -425,7 +546,7 @@ void compress(Encoder* e) {
         }
     }
     if (literal_held) emit_literal(e, e->buffer[e->pos - 1]);
-    if (e->block_count > 0) write_block(e);
+    write_pending(e);
     flush_bits(e);
     flush_output(e);
 }
@@ -436,6 +557,9 @@ void release(Encoder* e) {
     free(e->prev);
     free(e->symbols);
     free(e->positions);
+    free(e->segment_freq);
+    free(e->used_symbols);
+    free(e->used_counts);
     free(e->out_bytes);
 }
 
@@ -445,7 +569,7 @@ EncodeOutcome encode_member(FILE* in, FILE* out, unsigned dictionary_bits, uint6
                             const EncodeProgress* progress, EncodedMember* result,
                             const MatchEffort* effort) {
     memset(result, 0, sizeof *result);
-    static Encoder encoder;
+    Encoder encoder;
     Encoder* e = &encoder;
     memset(e, 0, sizeof *e);
     e->effort = effort;
@@ -459,9 +583,12 @@ EncodeOutcome encode_member(FILE* in, FILE* out, unsigned dictionary_bits, uint6
     // 5-bit count.
     e->position_symbols = dictionary_bits <= 14 ? 14 : dictionary_bits == 16 ? 17 : 16;
     e->position_count_bits = dictionary_bits <= 14 ? 4 : 5;
-    e->block_limit = effort->block_symbols < MAX_BLOCK_SYMBOLS ? effort->block_symbols : (unsigned)MAX_BLOCK_SYMBOLS;
-    if (e->block_limit == 0) e->block_limit = MAX_BLOCK_SYMBOLS;
-
+    // Blocks are cut at segment boundaries; a segment is 256 symbols or more, and
+    // the segments waiting to be cut hold at most the largest block.
+    e->segment_symbols = effort->segment_symbols < 256 ? 256u : effort->segment_symbols;
+    if (e->segment_symbols > MAX_BLOCK_SYMBOLS) e->segment_symbols = MAX_BLOCK_SYMBOLS;
+    e->max_segments = MAX_BLOCK_SYMBOLS / e->segment_symbols;
+    e->segment_end = e->segment_symbols;
     e->buffer_size = 2 * e->window_size + 1 + INPUT_CHUNK + MAX_MATCH + BUFFER_PAD;
     e->buffer = (uint8_t*)calloc(e->buffer_size, 1);
     e->head = (uint32_t*)calloc(HASH_SIZE, sizeof(uint32_t));
@@ -469,7 +596,11 @@ EncodeOutcome encode_member(FILE* in, FILE* out, unsigned dictionary_bits, uint6
     e->symbols = (uint16_t*)malloc(MAX_BLOCK_SYMBOLS * sizeof(uint16_t));
     e->positions = (uint16_t*)malloc(MAX_BLOCK_SYMBOLS * sizeof(uint16_t));
     e->out_bytes = (uint8_t*)malloc(OUTPUT_CHUNK);
-    if (e->buffer == nullptr || e->head == nullptr || e->prev == nullptr || e->symbols == nullptr ||
+    e->segment_freq = (uint32_t*)calloc(e->max_segments * COUNTED_SYMBOLS, sizeof(uint32_t));
+    // A segment has at most one non-zero count per symbol and two per match.
+    e->used_symbols = (uint16_t*)malloc(2 * MAX_BLOCK_SYMBOLS * sizeof(uint16_t));
+    e->used_counts = (uint32_t*)malloc(2 * MAX_BLOCK_SYMBOLS * sizeof(uint32_t));
+    if (e->segment_freq == nullptr || e->used_symbols == nullptr || e->used_counts == nullptr || e->buffer == nullptr || e->head == nullptr || e->prev == nullptr || e->symbols == nullptr ||
         e->positions == nullptr || e->out_bytes == nullptr) {
         release(e);
         return ENCODE_NO_MEMORY;
