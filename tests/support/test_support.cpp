@@ -213,10 +213,10 @@ Bytes build_member(const MemberSpec& s) {
         h.push_back((uint8_t)s.level);
         h.push_back((uint8_t)s.name.size());
         h.insert(h.end(), s.name.begin(), s.name.end());
-        if (s.with_crc) {
-            put16(h, crc);
-            h.push_back(s.os_id);
-        }
+        // Level 0 carries the CRC alone (h - n = 22); level 1 adds the OS id before
+        // its first extended-header size (h - n = 25).
+        if (s.with_crc) put16(h, crc);
+        if (s.with_crc && s.level == 1) h.push_back(s.os_id);
         if (s.level == 1) {
             // The first extended header's size is the base header's last two bytes;
             // the rest of the chain follows the base header.

@@ -73,7 +73,7 @@ struct MemberSpec {
     uint32_t raw_time = 0;
     uint8_t attribute = 0x20;
     int level = 0;
-    bool with_crc = true;         // levels 0 and 1: CRC and OS id present
+    bool with_crc = true;         // level 0: CRC present; level 1: CRC and OS id
     uint16_t crc = 0;             // 0: computed from data (for -lh0-)
     bool crc_given = false;
     uint8_t os_id = 'M';
