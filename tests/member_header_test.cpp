@@ -20,7 +20,7 @@ struct Read {
 Read read_one(const Bytes& bytes) {
     ReportRecorder recorder;
     FILE* file = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), file);
     rewind(file);
     SfxApp app;
     init_app(&app, nullptr);
