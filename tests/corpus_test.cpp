@@ -58,6 +58,7 @@ TEST_P(CorpusArchive, ExtractsAsTheManifestSays) {
     }
     if (!is_known_bad(archive)) {
         EXPECT_EQ(run.failure_count, 0u);
+        EXPECT_EQ(run_tool("test " + corpus_path(archive)), 0) << "mavusfx test";
     }
 }
 
