@@ -1,8 +1,7 @@
 // The -lh4- to -lh7- block decoder, on streams written bit by bit and run through the
 // real decode driver: block tables, single-value codes, position codes per method,
 // and the fields no valid stream holds, which end the member as damaged.
-#include <string.h>
-
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -290,7 +289,8 @@ std::vector<Refused> refused_streams() {
         {"code-length length 17", METHOD_LH5, SIZE + "00011 1111111111111 0 001 001 00"},
         {"over-subscribed code-length code", METHOD_LH5, SIZE + "00011 001 001 001 00"},
         // 511 lengths of 1 bit ("1" each): the last one would land past the array.
-        {"character count 511", METHOD_LH5, SIZE + LENGTH_CODE + "111111111" + std::string(511, '1')},
+        {"character count 511", METHOD_LH5,
+         SIZE + LENGTH_CODE + "111111111" + std::string(511, '1')},
         {"character single value 510", METHOD_LH5, SIZE + LENGTH_CODE + "000000000 111111110"},
         // One length and a run of 510 zeros: one past the 510 lengths.
         {"zero run past 510", METHOD_LH5, SIZE + RUN_CODE + "111111110 1 0" + bits_of(490, 9)},

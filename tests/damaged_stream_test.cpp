@@ -4,6 +4,7 @@
 // sanitizer build a read or write outside the decoder's arrays fails the test too.
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
