@@ -26,3 +26,17 @@ target_compile_definitions(mavusfx_tests PRIVATE
 add_dependencies(mavusfx_tests mavusfx)
 include(GoogleTest)
 gtest_discover_tests(mavusfx_tests DISCOVERY_TIMEOUT 60)
+
+# The fuzz targets' bodies also serve the regression replay test.
+target_sources(mavusfx_tests PRIVATE fuzz/fuzz_targets.cpp)
+
+# libFuzzer targets: configure with clang and -DMAVUSFX_FUZZ=ON (scripts/fuzz.sh does).
+option(MAVUSFX_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(MAVUSFX_FUZZ)
+  foreach(target member_headers decode_member config_block extraction)
+    add_executable(fuzz_${target} fuzz/${target}_fuzzer.cpp fuzz/fuzz_targets.cpp)
+    target_link_libraries(fuzz_${target} PRIVATE mavusfx_engine)
+    target_compile_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
+    target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
+  endforeach()
+endif()

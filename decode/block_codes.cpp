@@ -1,7 +1,177 @@
-// Placeholder until the block decoder lands: members end as damaged, never as success.
+// The block codes of "-lh4-" to "-lh7-": LZ77 symbols under static Huffman codes
+// that are sent again at the start of every block.
+//
+// A block is, most significant bit first:
+//   block size      16 bits, the number of character/length symbols (0 means 65,536)
+//   code-length code   lengths of the 19 code-length symbols (read_short_lengths)
+//   character code     lengths of the 510 character/length symbols (read_char_lengths)
+//   position code      lengths of the position symbols (read_short_lengths)
+//   symbols            block size character/length codes, each match followed at once
+//                      by a position code and its extra bits
+// There is no end marker: the driver stops at the member's original size.
+//
+// The methods differ only in the window and, through it, in the position code:
+//   -lh4- 12 bits, -lh5- 13 bits: 14 position codes, 4-bit count
+//   -lh6- 15 bits:                16 position codes, 5-bit count
+//   -lh7- 16 bits:                17 position codes, 5-bit count
+//
+// Fields that no valid stream holds (a count beyond its alphabet, a zero run past
+// the 510 lengths, a length above 16, a single value outside its alphabet) end the
+// member as damaged before anything is stored out of place.
+#include "decode/bit_input.h"
 #include "decode/decode_driver.h"
+#include "decode/huffman_table.h"
 #include "decode/methods.h"
 
-void begin_block_method() { member_damaged = true; }
-uint16_t read_block_symbol() { return 0; }
-uint16_t read_block_position() { return 0; }
+enum {
+    LENGTH_CODES = 19,    // 0-2: runs of zero lengths, 3-18: lengths 1-16
+    LENGTH_COUNT_BITS = 5,
+    CHAR_COUNT_BITS = 9,
+    NO_ZERO_RUN = -1
+};
+
+static uint16_t block_codes_left;  // symbols still to come in this block; 0: new block
+static int position_codes;         // 14, 16 or 17
+static int position_count_bits;    // 4 or 5
+
+/* begin_block_method: the position code follows from the window size, 14 codes and a
+ * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
+ * 64 KiB window.  The first symbol starts a block. */
+void begin_block_method() {
+    if (dictionary_bits <= 14) {
+        position_codes = 14;
+        position_count_bits = 4;
+    } else {
+        position_codes = dictionary_bits == 16 ? 17 : 16;
+        position_count_bits = 5;
+    }
+    init_bit_reader();
+    block_codes_left = 0;
+}
+
+/* One code length in the short form: three bits 0 to 6 are the length; three 1 bits
+ * are followed by a unary extension, 7 + the number of further 1 bits before a 0
+ * (1110 = 7, 11110 = 8, ... nine further 1 bits = 16).  Returns the length; a
+ * length above 16 (the look-ahead shows up to 20) marks the member damaged. */
+static unsigned read_short_length() {
+    unsigned length = bits.bit_buffer >> 13;
+    if (length < 7) {
+        skip_bits(3);
+        return length;
+    }
+    for (unsigned mask = 1u << 12; (bits.bit_buffer & mask) != 0; mask >>= 1) length++;
+    if (length > MAX_CODE_LENGTH) {
+        member_damaged = true;
+        return 0;
+    }
+    skip_bits(length - 3);  // 3 + (length - 7) ones + the closing 0
+    return length;
+}
+
+/* read_short_lengths: a count n of count_bits bits.  n = 0: a single value of the same
+ * width follows, and every code of this kind is that value in no bits (all 256 entries
+ * of small_table hold it).  Otherwise n lengths in the short form; the code-length
+ * code has a 2-bit count k of zero lengths right after its entry with index
+ * zero_run_after (2), and those k count toward n.  The lengths up to the alphabet
+ * size are zero beyond the last index reached. */
+static void read_short_lengths(int symbol_count, int count_bits, int zero_run_after) {
+    int n = read_bits(count_bits);
+    if (n == 0) {
+        unsigned value = read_bits(count_bits);
+        if (value >= (unsigned)symbol_count) {
+            member_damaged = true;
+            return;
+        }
+        for (int i = 0; i < symbol_count; i++) small_lengths[i] = 0;
+        for (int i = 0; i < (1 << SMALL_TABLE_BITS); i++) small_table[i] = (uint16_t)value;
+        return;
+    }
+    if (n > symbol_count) {
+        member_damaged = true;
+        return;
+    }
+    int i = 0;
+    while (i < n) {
+        small_lengths[i++] = (uint8_t)read_short_length();
+        if (member_damaged) return;
+        if (i == zero_run_after + 1) {
+            // At most 3 zeros after index 2: the index stays below 6.
+            for (unsigned k = read_bits(2); k > 0; k--) small_lengths[i++] = 0;
+        }
+    }
+    for (; i < symbol_count; i++) small_lengths[i] = 0;
+    build_huffman_table((int16_t)symbol_count, small_lengths, SMALL_TABLE_BITS, small_table);
+}
+
+/* read_char_lengths: a 9-bit count n.  n = 0: a 9-bit value follows and every
+ * character/length code is that value in no bits.  Otherwise lengths are decoded
+ * with the code-length code until n are stored: 0 is one zero length, 1 a run of
+ * 3 to 18 zeros (4 more bits), 2 a run of 20 to 531 zeros (9 more bits), 3 to 18 a
+ * length of 1 to 16.  A run may carry the index past n, never past 510. */
+static void read_char_lengths() {
+    int n = read_bits(CHAR_COUNT_BITS);
+    if (n == 0) {
+        unsigned value = read_bits(CHAR_COUNT_BITS);
+        if (value >= CHAR_CODES) {
+            member_damaged = true;
+            return;
+        }
+        for (int i = 0; i < CHAR_CODES; i++) char_lengths[i] = 0;
+        for (int i = 0; i < (1 << CHAR_TABLE_BITS); i++) char_table[i] = (uint16_t)value;
+        return;
+    }
+    if (n > CHAR_CODES) {
+        member_damaged = true;
+        return;
+    }
+    int i = 0;
+    while (i < n) {
+        unsigned c = decode_with_table(small_table, small_lengths, LENGTH_CODES, SMALL_TABLE_BITS);
+        if (member_damaged) return;
+        if (c >= 3) {
+            char_lengths[i++] = (uint8_t)(c - 2);
+            continue;
+        }
+        int zeros = c == 0 ? 1 : c == 1 ? read_bits(4) + 3 : read_bits(9) + 20;
+        if (zeros > CHAR_CODES - i) {
+            member_damaged = true;
+            return;
+        }
+        while (zeros-- > 0) char_lengths[i++] = 0;
+    }
+    for (; i < CHAR_CODES; i++) char_lengths[i] = 0;
+    build_huffman_table(CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table);
+}
+
+/* The tables of one block, in stream order.  The position code overwrites the
+ * code-length code in small_lengths and small_table once the character lengths
+ * are read. */
+static void read_block_tables() {
+    block_codes_left = read_bits(16);
+    read_short_lengths(LENGTH_CODES, LENGTH_COUNT_BITS, 2);
+    if (member_damaged) return;
+    read_char_lengths();
+    if (member_damaged) return;
+    read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
+}
+
+/* read_block_symbol: 0-255 a literal, 256-509 a match of symbol - 253 bytes (3 to
+ * 256).  A block size of 0 wraps the 16-bit count to 65,535 after the first symbol:
+ * 65,536 symbols in all. */
+uint16_t read_block_symbol() {
+    if (block_codes_left == 0) {
+        read_block_tables();
+        if (member_damaged) return 0;
+    }
+    block_codes_left--;
+    return decode_with_table(char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
+}
+
+/* read_block_position: a position code j, then for j > 1 j - 1 extra bits.  The
+ * distance minus one is 0 for j = 0, else 2^(j-1) + the extra bits: 1 for j = 1,
+ * 2 or 3 for j = 2, up to 65,535 for j = 16 ("-lh7-"). */
+uint16_t read_block_position() {
+    unsigned j = decode_with_table(small_table, small_lengths, position_codes, SMALL_TABLE_BITS);
+    if (j == 0) return 0;
+    return (uint16_t)((1u << (j - 1)) + read_bits(j - 1));
+}

@@ -73,13 +73,16 @@ static inline void advance(uint32_t window_size, FILE* out) {
 }
 
 DecodeResult decode_member(DecodeJob* job) {
+    return decode_with_method(job, DECODE_METHODS[job->method_index]);
+}
+
+DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     input_file = job->archive_file;
     bits = BitReader();
     bits.packed_bytes_left = job->packed_size;
     dictionary_bits = job->dictionary_bits;
     member_damaged = false;
 
-    const DecodeMethod& row = DECODE_METHODS[job->method_index];
     job->read_symbol = row.read_symbol;
     job->read_position = row.read_position;
     job->begin_member = row.begin_member;

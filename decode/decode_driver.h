@@ -59,7 +59,10 @@ enum DecodeResult {
     DECODE_NO_MEMORY = 3   // no input block could be allocated
 };
 
+// Decodes the member with the row DECODE_METHODS[job->method_index].
 DecodeResult decode_member(DecodeJob* job);
+// The same with a given row: the driver's loop itself.
+DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row);
 
 // Loads the InputBuffer with the member's compressed bytes: all of them when memory
 // allows, else a block that the bit input refills.  False when no block was given.

@@ -23,7 +23,7 @@ uint16_t right_child[NODE_ARRAY_SIZE];
  * stay below 256, under the character tree's, as both trees live at once) are
  * refused: the member is damaged and nothing is written outside the arrays.
  * All-zero lengths leave the table as it was; an incomplete code is accepted, its
- * unused entries decoding as symbol 0. */
+ * unused entries and unused tree children decoding as symbol 0. */
 void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table_bits,
                          uint16_t* table) {
     uint32_t count[MAX_CODE_LENGTH + 1] = {0};
@@ -53,14 +53,11 @@ void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table
         start[l] >>= shift;
         weight[l] >>= shift;
     }
+    // Long codes hang from the entries after the last short code.  Without any short
+    // code (only an incomplete code can be so) that is the whole table, so no entry
+    // of an earlier build is left where a tree root belongs.
     const uint32_t table_size = 1u << table_bits;
     uint32_t first_free = start[table_bits + 1] >> shift;
-    bool has_long_codes = false;
-    for (int l = table_bits + 1; l <= MAX_CODE_LENGTH; l++) has_long_codes |= count[l] != 0;
-    if (first_free == 0 && has_long_codes) {  // long codes but none short: no roots
-        member_damaged = true;
-        return;
-    }
     for (uint32_t i = first_free; i < table_size; i++) table[i] = 0;
 
     uint32_t next_node = (uint32_t)symbol_count;
@@ -100,7 +97,9 @@ void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table
 /* decode_with_table: the next table_bits bits index the table.  A symbol there has
  * its whole code in them; a node number leads into the tree, one further bit per
  * step (bit 15 - table_bits of the look-ahead first), for at most 16 - table_bits
- * steps.  The code's bits are consumed at once when its symbol is known. */
+ * steps.  The code's bits are consumed at once when its symbol is known: always the
+ * symbol's own length, so a tree child that no code reaches (an incomplete code)
+ * decodes as symbol 0 with symbol 0's length, just as an unused table entry does. */
 uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths, int symbol_count,
                            int table_bits) {
     unsigned s = table[bits.bit_buffer >> (16 - table_bits)];
@@ -120,11 +119,6 @@ uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths, int sy
         mask >>= 1;
         steps++;
     }
-    unsigned length = lengths[s];
-    if (length <= (unsigned)table_bits) {  // only a stale or incomplete table gets here
-        member_damaged = true;
-        length = table_bits + steps;
-    }
-    skip_bits(length);
+    skip_bits(lengths[s]);
     return (uint16_t)s;
 }

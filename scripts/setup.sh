@@ -11,7 +11,7 @@ packages=(
   xvfb xdotool imagemagick            # a headless display, input and screenshots
   fonts-ipafont-gothic locales        # Japanese text under Wine
   libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
-  hyperfine                           # benchmark timing
+  hyperfine python3                   # benchmark timing
 )
 
 if [ "$(id -u)" != 0 ]; then

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -213,10 +214,10 @@ Bytes build_member(const MemberSpec& s) {
         h.push_back((uint8_t)s.level);
         h.push_back((uint8_t)s.name.size());
         h.insert(h.end(), s.name.begin(), s.name.end());
-        if (s.with_crc) {
-            put16(h, crc);
-            h.push_back(s.os_id);
-        }
+        // Level 0 carries the CRC alone (h - n = 22); level 1 adds the OS id before
+        // its first extended-header size (h - n = 25).
+        if (s.with_crc) put16(h, crc);
+        if (s.with_crc && s.level == 1) h.push_back(s.os_id);
         if (s.level == 1) {
             // The first extended header's size is the base header's last two bytes;
             // the rest of the chain follows the base header.
@@ -255,6 +256,44 @@ Bytes build_archive(const std::vector<MemberSpec>& members, bool end_byte) {
     }
     if (end_byte) archive.push_back(0);
     return archive;
+}
+
+// ---- decoding one member ----
+
+DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
+                            uint32_t packed_size) {
+    reset_engine_state();
+    make_crc_table();
+    FILE* in = tmpfile();
+    FILE* out = tmpfile();
+    if (in == nullptr || out == nullptr) throw std::runtime_error("tmpfile failed");
+    if (!packed.empty()) fwrite(packed.data(), 1, packed.size(), in);
+    rewind(in);
+    DecodeJob job = {};
+    job.archive_file = in;
+    job.output_file = out;
+    job.original_size = original_size;
+    job.packed_size = packed_size == UINT32_MAX ? (uint32_t)packed.size() : packed_size;
+    job.dictionary_bits = METHOD_DICTIONARY_BITS[method_index];
+    job.method_index = method_index;
+    DecodedMember decoded;
+    decoded.result = decode_member(&job);
+    decoded.crc = running_crc;
+    long length = ftell(out);
+    rewind(out);
+    decoded.output.resize(length > 0 ? (size_t)length : 0);
+    if (!decoded.output.empty() &&
+        fread(decoded.output.data(), 1, decoded.output.size(), out) != decoded.output.size())
+        throw std::runtime_error("cannot read back the output");
+    fclose(in);
+    fclose(out);
+    return decoded;
+}
+
+int run_tool(const std::string& arguments) {
+    std::string command = std::string(MAVUSFX_TOOL) + " " + arguments + " >/dev/null 2>&1";
+    int status = system(command.c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // ---- bit writer ----

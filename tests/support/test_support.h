@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/decode_driver.h"
 #include "platform/platform.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -73,13 +74,28 @@ struct MemberSpec {
     uint32_t raw_time = 0;
     uint8_t attribute = 0x20;
     int level = 0;
-    bool with_crc = true;         // levels 0 and 1: CRC and OS id present
+    bool with_crc = true;         // level 0: CRC present; level 1: CRC and OS id
     uint16_t crc = 0;             // 0: computed from data (for -lh0-)
     bool crc_given = false;
     uint8_t os_id = 'M';
 };
 Bytes build_member(const MemberSpec& spec);
 Bytes build_archive(const std::vector<MemberSpec>& members, bool end_byte = true);
+
+// Runs `packed` through the real decode_member as one member of `method_index`
+// expanding to `original_size` bytes.  The member declares `packed_size` bytes
+// (default: all of `packed`).  Returns the result, the output and its CRC-16.
+struct DecodedMember {
+    DecodeResult result;
+    Bytes output;
+    uint16_t crc;
+};
+DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
+                            uint32_t packed_size = UINT32_MAX);
+
+// Runs the tool (build/native/mavusfx) with `arguments`, its output discarded;
+// returns its exit status, or -1 when it did not exit normally.
+int run_tool(const std::string& arguments);
 
 // Writes bits most significant first, as the bit input reads them.
 class BitWriter {

@@ -1,0 +1,199 @@
+#include "fuzz/fuzz_targets.h"
+
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "decode/decode_driver.h"
+#include "engine/extraction_loop.h"
+#include "engine/member_header.h"
+#include "engine/output_sink.h"
+#include "frontend/config_block.h"
+#include "platform/platform.h"
+
+// A broken invariant must stop the fuzzer with a report, also in release builds.
+#define FUZZ_CHECK(condition)                                                           \
+    do {                                                                               \
+        if (!(condition)) {                                                            \
+            fprintf(stderr, "fuzz invariant failed: %s (%s:%d)\n", #condition, __FILE__, \
+                    __LINE__);                                                         \
+            abort();                                                                   \
+        }                                                                              \
+    } while (0)
+
+// Members may claim any size; beyond this much output per input a target skips the
+// input, so one input stays fast.  Output stays linear in what members claim.
+enum { OUTPUT_CAP = 1 << 20 };
+
+static FILE* memory_file(const uint8_t* data, size_t size) {
+    // fmemopen refuses size 0; an empty archive is one byte short of a 0 end byte.
+    static const uint8_t nothing = 0;
+    return fmemopen((void*)(size != 0 ? data : &nothing), size != 0 ? size : 1, "rb");
+}
+
+// Seeks past a member's data as the extraction loop does: never beyond the end.
+static void skip_member_data(FILE* file, const MemberHeader& header, size_t size) {
+    uint64_t next = (uint64_t)ftell(file) + header.packed_size;
+    fseek(file, (long)(next < size ? next : size), SEEK_SET);
+}
+
+static void reset_run() {
+    run_flag = 1;
+    progress_total = progress_done = progress_last_percent = 0;
+    make_crc_table();
+}
+
+void fuzz_member_headers(const uint8_t* data, size_t size) {
+    FILE* file = memory_file(data, size);
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = file;
+    MemberHeader header;
+    for (int i = 0; i < 1000; i++) {
+        long before = ftell(file);
+        if (read_member_header(&app, &header) != HEADER_READ) break;
+        FUZZ_CHECK(strlen(header.name) < PATH_BUFFER_SIZE);
+        FUZZ_CHECK(ftell(file) > before);
+        skip_member_data(file, header, size);
+    }
+    release_app(&app);
+}
+
+// Counts what the driver writes, so the bound on the output can be checked.
+struct CountedOutput {
+    uint64_t bytes;
+};
+
+static ssize_t count_write(void* cookie, const char*, size_t size) {
+    ((CountedOutput*)cookie)->bytes += size;
+    return (ssize_t)size;
+}
+
+/* Input: one byte choosing the method row (1 to 9), four bytes of original size
+ * (capped), then the packed data. */
+void fuzz_decode_member(const uint8_t* data, size_t size) {
+    if (size < 5) return;
+    int method = 1 + data[0] % 9;
+    uint32_t original = (uint32_t)data[1] | (uint32_t)data[2] << 8 | (uint32_t)data[3] << 16 |
+                        (uint32_t)data[4] << 24;
+    original %= OUTPUT_CAP;
+    reset_run();
+    CountedOutput counted = {0};
+    cookie_io_functions_t io = {nullptr, count_write, nullptr, nullptr};
+    FILE* out = fopencookie(&counted, "wb", io);
+    FILE* in = memory_file(data + 5, size - 5);
+    DecodeJob job = {};
+    job.archive_file = in;
+    job.output_file = out;
+    job.original_size = original;
+    job.packed_size = (uint32_t)(size - 5);
+    job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
+    job.method_index = method;
+    DecodeResult result = decode_member(&job);
+    fclose(out);
+    fclose(in);
+    FUZZ_CHECK(counted.bytes <= original);
+    if (result == DECODE_COMPLETE) FUZZ_CHECK(counted.bytes == original);
+}
+
+void fuzz_config_block(const uint8_t* data, size_t size) {
+    FILE* file = memory_file(data, size);
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = file;
+    if (read_config(&app)) {
+        FUZZ_CHECK(app.title != nullptr && app.dest_folder != nullptr);
+        FUZZ_CHECK(strlen(app.dest_folder) < PATH_BUFFER_SIZE);
+        FUZZ_CHECK(ftell(file) <= (long)(size != 0 ? size : 1));
+    }
+    release_app(&app);
+}
+
+// ---- the whole loop, into a scratch folder ----
+
+static char fuzz_root[64];      // /tmp/mavusfx-fuzz-XXXXXX: holds only "scratch"
+static char fuzz_scratch[128];  // the destination of every run
+
+static void remove_tree(const char* path) {
+    DIR* dir = opendir(path);
+    if (dir != nullptr) {
+        while (dirent* entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+            char child[4096];
+            snprintf(child, sizeof child, "%s/%s", path, entry->d_name);
+            struct stat st;
+            if (lstat(child, &st) == 0 && S_ISDIR(st.st_mode)) remove_tree(child);
+            else unlink(child);
+        }
+        closedir(dir);
+    }
+    rmdir(path);
+}
+
+// The names in `path` other than "." and "..".
+static int entries_in(const char* path, const char* only_allowed) {
+    DIR* dir = opendir(path);
+    if (dir == nullptr) return -1;
+    int unexpected = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        if (only_allowed == nullptr || strcmp(entry->d_name, only_allowed) != 0) unexpected++;
+    }
+    closedir(dir);
+    return unexpected;
+}
+
+static void prepare_scratch() {
+    if (fuzz_root[0] == 0) {
+        strcpy(fuzz_root, "/tmp/mavusfx-fuzz-XXXXXX");
+        FUZZ_CHECK(mkdtemp(fuzz_root) != nullptr);
+        snprintf(fuzz_scratch, sizeof fuzz_scratch, "%s/scratch", fuzz_root);
+    }
+    remove_tree(fuzz_scratch);
+    FUZZ_CHECK(mkdir(fuzz_scratch, 0700) == 0);
+}
+
+// The sum of what the members claim, by the engine's own header reader.
+static uint64_t claimed_output(const uint8_t* data, size_t size) {
+    FILE* file = memory_file(data, size);
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = file;
+    MemberHeader header;
+    uint64_t total = 0;
+    for (int i = 0; i < 10000 && read_member_header(&app, &header) == HEADER_READ; i++) {
+        total += header.original_size;
+        skip_member_data(file, header, size);
+    }
+    release_app(&app);
+    return total;
+}
+
+void fuzz_extraction(const uint8_t* data, size_t size) {
+    if (claimed_output(data, size) > OUTPUT_CAP) return;
+    prepare_scratch();
+    char previous[4096];
+    FUZZ_CHECK(getcwd(previous, sizeof previous) != nullptr);
+    FUZZ_CHECK(chdir(fuzz_scratch) == 0);
+    reset_run();
+    platform_set_hooks(nullptr);
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = memory_file(data, size);
+    replace_owned_text(&app.dest_folder, fuzz_scratch);
+    run_extraction(&app);
+    release_app(&app);
+    FUZZ_CHECK(chdir(previous) == 0);
+    // Nothing may have been written beside the scratch folder.
+    FUZZ_CHECK(entries_in(fuzz_root, "scratch") == 0);
+}
+
+void fuzz_all(const uint8_t* data, size_t size) {
+    fuzz_member_headers(data, size);
+    fuzz_decode_member(data, size);
+    fuzz_config_block(data, size);
+    fuzz_extraction(data, size);
+}

@@ -1,0 +1,376 @@
+// The -lh4- to -lh7- block decoder, on streams written bit by bit and run through the
+// real decode driver: block tables, single-value codes, position codes per method,
+// and the fields no valid stream holds, which end the member as damaged.
+#include <algorithm>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/extraction_loop.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Lengths = std::vector<uint8_t>;
+
+// Canonical codes for `lengths`: shorter codes first, codes of one length in
+// symbol order.
+std::vector<uint32_t> canonical_codes(const Lengths& lengths) {
+    std::vector<uint32_t> codes(lengths.size());
+    uint32_t code = 0;
+    for (unsigned l = 1; l <= 16; l++) {
+        for (size_t s = 0; s < lengths.size(); s++)
+            if (lengths[s] == l) codes[s] = code++;
+        code <<= 1;
+    }
+    return codes;
+}
+
+// One code length in the short form: 0-6 in three bits, 7 and up as 111 and a
+// unary tail (1110 = 7, 11110 = 8, ...).
+void put_short_length(BitWriter& w, unsigned length) {
+    if (length < 7) {
+        w.put(length, 3);
+        return;
+    }
+    w.put(7, 3);
+    for (unsigned i = 7; i < length; i++) w.put(1, 1);
+    w.put(0, 1);
+}
+
+int position_count_bits(int method) { return method >= METHOD_LH6 ? 5 : 4; }
+int position_code_count(int method) {
+    return method == METHOD_LH7 ? 17 : method == METHOD_LH6 ? 16 : 14;
+}
+
+// Writes blocks as an encoder would.  The code-length code is fixed and complete:
+// symbols 0-12 in 4 bits, 13-18 in 5 bits.  An empty lengths vector selects the
+// single-value form, every symbol `single` in no bits.
+class BlockWriter {
+public:
+    explicit BlockWriter(int method) : method_(method) {}
+
+    void block(uint16_t size, const Lengths& chars, const Lengths& positions,
+               unsigned char_single = 0, unsigned position_single = 0) {
+        w.put(size, 16);
+        Lengths length_code(19, 4);
+        for (int s = 13; s < 19; s++) length_code[s] = 5;
+        length_codes_ = canonical_codes(length_code);
+        w.put(19, 5);
+        for (int s = 0; s < 19; s++) {
+            put_short_length(w, length_code[s]);
+            if (s == 2) w.put(0, 2);  // no zero run
+        }
+        put_char_lengths(chars, char_single);
+        put_position_lengths(positions, position_single);
+        char_lengths_ = chars;
+        char_codes_ = canonical_codes(chars);
+        position_lengths_ = positions;
+        position_codes_ = canonical_codes(positions);
+    }
+
+    void literal(uint8_t byte) { put_char(byte); }
+
+    // A match of `length` bytes starting `distance` bytes back.
+    void match(unsigned length, unsigned distance) {
+        put_char(length + 253);
+        unsigned p = distance - 1;
+        unsigned j = 0;
+        while ((p >> j) != 0) j++;  // significant bits of p
+        if (!position_lengths_.empty()) w.put(position_codes_[j], position_lengths_[j]);
+        if (j > 1) w.put(p - (1u << (j - 1)), j - 1);
+    }
+
+    BitWriter w;
+
+private:
+    void put_char(unsigned symbol) {
+        if (!char_lengths_.empty()) w.put(char_codes_[symbol], char_lengths_[symbol]);
+    }
+
+    void put_length_symbol(unsigned c) { w.put(length_codes_[c], c < 13 ? 4 : 5); }
+
+    void put_char_lengths(const Lengths& chars, unsigned single) {
+        if (chars.empty()) {
+            w.put(0, 9);
+            w.put(single, 9);
+            return;
+        }
+        size_t n = chars.size();
+        while (n > 0 && chars[n - 1] == 0) n--;
+        w.put((uint32_t)n, 9);
+        for (size_t i = 0; i < n;) {
+            if (chars[i] != 0) {
+                put_length_symbol(chars[i] + 2u);
+                i++;
+                continue;
+            }
+            size_t run = 0;
+            while (i + run < n && chars[i + run] == 0) run++;
+            if (run >= 20) {
+                run = std::min<size_t>(run, 531);
+                put_length_symbol(2);
+                w.put((uint32_t)(run - 20), 9);
+            } else if (run >= 3) {
+                run = std::min<size_t>(run, 18);
+                put_length_symbol(1);
+                w.put((uint32_t)(run - 3), 4);
+            } else {
+                run = 1;
+                put_length_symbol(0);
+            }
+            i += run;
+        }
+    }
+
+    void put_position_lengths(const Lengths& positions, unsigned single) {
+        int count_bits = position_count_bits(method_);
+        if (positions.empty()) {
+            w.put(0, count_bits);
+            w.put(single, count_bits);
+            return;
+        }
+        w.put((uint32_t)positions.size(), count_bits);
+        for (uint8_t length : positions) put_short_length(w, length);
+    }
+
+    int method_;
+    std::vector<uint32_t> length_codes_;
+    Lengths char_lengths_, position_lengths_;
+    std::vector<uint32_t> char_codes_, position_codes_;
+};
+
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Character lengths giving `symbols` one code each of `bits` bits.
+Lengths char_code_of(std::initializer_list<unsigned> symbols, uint8_t bits) {
+    Lengths lengths(510, 0);
+    for (unsigned s : symbols) lengths[s] = bits;
+    return lengths;
+}
+
+const int BLOCK_METHODS[] = {METHOD_LH4, METHOD_LH5, METHOD_LH6, METHOD_LH7};
+
+TEST(BlockCodes, MatchesAndLiteralsAcrossBlocksInEveryMethod) {
+    for (int method : BLOCK_METHODS) {
+        SCOPED_TRACE(METHOD_IDS[method]);
+        const int codes = position_code_count(method);
+        const unsigned largest = 1u << (codes - 2);  // distance - 1 of the top code
+        BlockWriter b(method);
+        // Block 1: literals A-D, matches of 3 and 4; every position code present,
+        // with the count field in the method's width.
+        Lengths positions(codes, 4);
+        if (codes == 17) positions[15] = positions[16] = 5;  // kept complete
+        b.block(9, char_code_of({'A', 'B', 'C', 'D', 256, 257, 258, 259}, 3), positions);
+        b.literal('A');
+        b.literal('B');
+        b.literal('C');
+        b.literal('D');
+        b.match(3, 2);  // position code 1: no extra bits
+        b.match(3, 3);  // position code 2, extra bit 0
+        b.match(4, 4);  // position code 2, extra bit 1
+        b.match(3, 1);  // position code 0
+        b.match(3, 2 * largest);  // the largest distance: the whole 64 KiB for -lh7-
+        // Block 2: new codes, a position code of one symbol and incomplete others.
+        Lengths positions2(3, 0);
+        positions2[1] = 1;
+        positions2[2] = 1;
+        b.block(3, char_code_of({'x', 300}, 1), positions2);
+        b.literal('x');
+        b.match(47, 2);
+        b.literal('x');
+        std::string expected = "ABCDCDCCDCCCDCCCC";
+        // The largest distance reaches back before the first byte (spaces), or
+        // round the whole -lh4- window to the position being written (a space too).
+        expected += "   ";
+        expected += "x";
+        for (int i = 0; i < 47; i++) expected += (i % 2 == 0) ? ' ' : 'x';
+        expected += "x";
+        DecodedMember out = decode_packed(b.w.finish(), (uint32_t)expected.size(), method);
+        EXPECT_EQ(out.result, DECODE_COMPLETE);
+        EXPECT_EQ(text(out.output), expected);
+        EXPECT_EQ(out.crc, crc16_of(bytes_of(expected)));
+    }
+}
+
+TEST(BlockCodes, SingleValueCodesConsumeNoBits) {
+    // Position count 0 with value 0: every match has distance 1 and no position
+    // bits; the character code has two one-bit symbols.
+    BlockWriter b(METHOD_LH5);
+    b.block(3, char_code_of({'q', 258}, 1), Lengths(), 0, 0);
+    b.literal('q');
+    b.match(5, 1);
+    b.match(5, 1);
+    DecodedMember runs = decode_packed(b.w.finish(), 11, METHOD_LH5);
+    EXPECT_EQ(runs.result, DECODE_COMPLETE);
+    EXPECT_EQ(text(runs.output), "qqqqqqqqqqq");
+
+    // Character count 0 with value 65: a block whose data after the tables is
+    // empty, so the next block's tables follow at once.  A block size of 0 is
+    // 65,536 symbols.
+    BlockWriter c(METHOD_LH7);
+    c.block(0, Lengths(), Lengths(), 'A', 0);
+    c.block(2, Lengths(), Lengths(), 'B', 0);
+    c.block(1, char_code_of({'C', 'D'}, 1), Lengths(), 0, 0);
+    c.literal('D');
+    DecodedMember big = decode_packed(c.w.finish(), 65536 + 3, METHOD_LH7);
+    EXPECT_EQ(big.result, DECODE_COMPLETE);
+    EXPECT_EQ(text(big.output), std::string(65536, 'A') + "BBD");
+}
+
+// Code-length code, then a character count of 0 with value 65 and a position
+// count of 0 with value 0, for a block of two symbols ("-lh5-").
+std::string two_byte_block(const char* length_code) {
+    return std::string("0000000000000010 ") + length_code + " 000000000 001000001 0000 0000";
+}
+
+Bytes pack(const std::string& pattern) {
+    BitWriter w;
+    w.put_bits(pattern.c_str());
+    return w.finish();
+}
+
+TEST(BlockCodes, ZeroRunFieldFollowsTheThirdCodeLengthEntry) {
+    // Count 2: two entries and nothing else.  Count 3: three entries, then the
+    // 2-bit zero run, whose zeros may run past the count.
+    const char* forms[] = {"00010 001 001", "00011 001 001 000 11", "00011 001 001 000 00"};
+    for (const char* form : forms) {
+        SCOPED_TRACE(form);
+        DecodedMember out = decode_packed(pack(two_byte_block(form)), 2, METHOD_LH5);
+        EXPECT_EQ(out.result, DECODE_COMPLETE);
+        EXPECT_EQ(text(out.output), "AA");
+    }
+    // A count of 5 with a zero run of 2 after index 2 is complete without more
+    // entries: lengths 1, 0, 1, 0, 0.
+    DecodedMember out = decode_packed(pack(two_byte_block("00101 001 000 001 10")), 2, METHOD_LH5);
+    EXPECT_EQ(out.result, DECODE_COMPLETE);
+    EXPECT_EQ(text(out.output), "AA");
+}
+
+TEST(BlockCodes, IncompleteCodesDecodeUnusedCodesAsSymbolZero) {
+    // Symbols 0 and 'A' in two bits each: the codes 10 and 11 are unused and read
+    // as symbol 0, taking symbol 0's two bits.
+    BlockWriter b(METHOD_LH6);
+    b.block(4, char_code_of({0, 'A'}, 2), Lengths(), 0, 0);
+    b.literal('A');
+    b.w.put(2, 2);
+    b.w.put(3, 2);
+    b.literal('A');
+    DecodedMember out = decode_packed(b.w.finish(), 4, METHOD_LH6);
+    EXPECT_EQ(out.result, DECODE_COMPLETE);
+    EXPECT_EQ(out.output, (Bytes{'A', 0, 0, 'A'}));
+}
+
+// Streams whose fields no valid block holds: each must end its member as damaged.
+struct Refused {
+    const char* what;
+    int method;
+    std::string bits;
+};
+
+std::string bits_of(uint32_t value, unsigned count) {
+    std::string s;
+    for (unsigned i = count; i-- > 0;) s += ((value >> i) & 1) ? '1' : '0';
+    return s + " ";
+}
+
+// Block header and the two-symbol code-length code 0 -> "0", 3 (length 1) -> "1".
+const std::string SIZE = "0000000000000010 ";
+const std::string LENGTH_CODE = "00100 001 000 000 00 001 ";
+const std::string CHAR_A = "000000000 001000001 ";  // every symbol 'A'
+// Code-length symbols 2 (a run of 20 or more zeros) -> "0" and 3 (length 1) -> "1".
+const std::string RUN_CODE = "00100 000 000 001 00 001 ";
+
+std::vector<Refused> refused_streams() {
+    return {
+        {"code-length count 20 of 19", METHOD_LH5, SIZE + "10100" + std::string(20, '0')},
+        {"code-length single value 19", METHOD_LH5, SIZE + "00000 10011"},
+        {"code-length length 17", METHOD_LH5, SIZE + "00011 1111111111111 0 001 001 00"},
+        {"over-subscribed code-length code", METHOD_LH5, SIZE + "00011 001 001 001 00"},
+        // 511 lengths of 1 bit ("1" each): the last one would land past the array.
+        {"character count 511", METHOD_LH5,
+         SIZE + LENGTH_CODE + "111111111" + std::string(511, '1')},
+        {"character single value 510", METHOD_LH5, SIZE + LENGTH_CODE + "000000000 111111110"},
+        // One length and a run of 510 zeros: one past the 510 lengths.
+        {"zero run past 510", METHOD_LH5, SIZE + RUN_CODE + "111111110 1 0" + bits_of(490, 9)},
+        {"position count 15 of 14", METHOD_LH5, SIZE + LENGTH_CODE + CHAR_A + "1111"},
+        {"position count 18 of 17", METHOD_LH7, SIZE + LENGTH_CODE + CHAR_A + "10010"},
+        {"position single value 14", METHOD_LH4, SIZE + LENGTH_CODE + CHAR_A + "0000 1110"},
+        {"position single value 16", METHOD_LH6, SIZE + LENGTH_CODE + CHAR_A + "00000 10000"},
+        {"position single value 17", METHOD_LH7, SIZE + LENGTH_CODE + CHAR_A + "00000 10001"},
+        {"position length 20", METHOD_LH5,
+         SIZE + LENGTH_CODE + CHAR_A + "0010 1111111111111111"},
+    };
+}
+
+TEST(BlockCodes, FieldsNoValidBlockHoldsEndTheMemberAsDamaged) {
+    for (const Refused& r : refused_streams()) {
+        SCOPED_TRACE(r.what);
+        Bytes packed = pack(r.bits + std::string(64, '0'));
+        DecodedMember out = decode_packed(packed, 2, r.method);
+        EXPECT_EQ(out.result, DECODE_DAMAGED);
+        EXPECT_LE(out.output.size(), 2u);
+    }
+}
+
+TEST(BlockCodes, TheValidNeighboursOfRefusedFieldsDecode) {
+    // The same fields one step inside their bounds.
+    struct Valid {
+        int method;
+        std::string bits;
+        std::string output;
+    };
+    const Valid valid[] = {
+        {METHOD_LH5, SIZE + "00000 10010 " + CHAR_A + "0000 0000", "AA"},  // value 18
+        // Every symbol a 256-byte match at distance 4,097 + 12 extra bits: spaces.
+        {METHOD_LH5, SIZE + LENGTH_CODE + "000000000 111111101 0000 1101 000000000000",
+         std::string(256, ' ')},
+        {METHOD_LH7, SIZE + LENGTH_CODE + CHAR_A + "00000 10000", "AA"},  // value 16
+        // Symbol 0 of one bit and a run of 509 zeros: 510 lengths exactly.
+        {METHOD_LH5, SIZE + RUN_CODE + "111111110 1 0" + bits_of(489, 9) + "0000 0000 00",
+         std::string(2, '\0')},
+    };
+    for (const Valid& v : valid) {
+        SCOPED_TRACE(v.bits);
+        DecodedMember out = decode_packed(pack(v.bits), (uint32_t)v.output.size(), v.method);
+        EXPECT_EQ(out.result, DECODE_COMPLETE);
+        EXPECT_EQ(text(out.output), v.output);
+    }
+}
+
+TEST(BlockCodes, ADamagedMemberFailsAndTheNextOneStillExtracts) {
+    ScratchFolder scratch;
+    MemberSpec bad;
+    bad.level = 2;
+    bad.method = "-lh5-";
+    bad.name = "bad.txt";
+    bad.data = pack(SIZE + LENGTH_CODE + "111111111" + std::string(64, '0'));
+    bad.original_size = 2;
+    bad.crc = 0;
+    bad.crc_given = true;
+    MemberSpec good;
+    good.level = 2;
+    good.method = "-lh6-";
+    good.name = "good.txt";
+    BlockWriter b(METHOD_LH6);
+    b.block(3, char_code_of({'o', 'k', '!', 256}, 2), Lengths(), 0, 0);
+    b.literal('o');
+    b.literal('k');
+    b.literal('!');
+    good.data = b.w.finish();
+    good.original_size = 3;
+    good.crc = crc16_of(bytes_of("ok!"));
+    good.crc_given = true;
+    write_file(scratch / "two.lzh", build_archive({bad, good}));
+    {
+        ReportRecorder recorder;
+        EngineRun run = run_engine_on(scratch / "two.lzh");
+        EXPECT_EQ(run.failure_count, 1u);
+        EXPECT_TRUE(recorder.failed("bad.txt", FAILED_DAMAGED));
+        EXPECT_EQ(text(read_file(scratch / "good.txt")), "ok!");
+    }
+    EXPECT_EQ(run_tool("test " + scratch / "two.lzh"), 1);
+}
+
+}  // namespace

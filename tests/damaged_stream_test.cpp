@@ -1,0 +1,141 @@
+// Compressed members of the corpus, damaged on purpose: bits flipped, bytes
+// overwritten, data cut short, and streams of noise.  Every run must end either
+// complete or as damaged, with no more than the member's size written; in the
+// sanitizer build a read or write outside the decoder's arrays fails the test too.
+#include <stdio.h>
+
+#include <algorithm>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/extraction_loop.h"
+#include "engine/member_header.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct PackedMember {
+    std::string name;
+    int method;
+    uint32_t original_size;
+    uint16_t crc;
+    Bytes packed;
+};
+
+// The members of `archive` whose method is in [first_method, last_method].
+std::vector<PackedMember> compressed_members(const std::string& archive, int first_method,
+                                             int last_method) {
+    std::vector<PackedMember> members;
+    Bytes whole = read_file(corpus_path(archive));
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = fopen(corpus_path(archive).c_str(), "rb");
+    app.archive_size = (long)whole.size();
+    MemberHeader header;
+    while (read_member_header(&app, &header) == HEADER_READ) {
+        long data = ftell(app.archive_file);
+        int method = method_index(header.method);
+        if (method >= first_method && method <= last_method) {
+            PackedMember m = {header.name, method, header.original_size, header.crc, {}};
+            m.packed.assign(whole.begin() + data, whole.begin() + data + header.packed_size);
+            members.push_back(m);
+        }
+        fseek(app.archive_file, data + (long)header.packed_size, SEEK_SET);
+    }
+    release_app(&app);
+    return members;
+}
+
+// A small fixed generator, so that every run damages the same places.
+struct Lcg {
+    uint32_t state;
+    uint32_t next() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    }
+    uint32_t below(uint32_t n) { return next() % n; }
+};
+
+struct Tally {
+    int complete = 0;
+    int damaged = 0;
+};
+
+void expect_sound_end(const PackedMember& m, const Bytes& packed, Tally& tally,
+                      uint32_t packed_size = UINT32_MAX) {
+    DecodedMember out = decode_packed(packed, m.original_size, m.method, packed_size);
+    ASSERT_TRUE(out.result == DECODE_COMPLETE || out.result == DECODE_DAMAGED) << out.result;
+    if (out.result == DECODE_COMPLETE) {
+        EXPECT_EQ(out.output.size(), m.original_size);
+        tally.complete++;
+    } else {
+        EXPECT_LE(out.output.size(), m.original_size);
+        tally.damaged++;
+    }
+}
+
+const char* const BLOCK_ARCHIVES[] = {"lh4_level0.lzh", "lh5_level1.lzh", "lh6_level2.lzh",
+                                      "lh7_level0.lzh"};
+
+TEST(DamagedStreams, BlockMembersEndCompleteOrDamaged) {
+    Lcg random = {12345};
+    Tally flipped, cut;
+    for (const char* archive : BLOCK_ARCHIVES) {
+        for (const PackedMember& m : compressed_members(archive, METHOD_LH4, METHOD_LH7)) {
+            SCOPED_TRACE(std::string(archive) + ": " + m.name);
+            DecodedMember intact = decode_packed(m.packed, m.original_size, m.method);
+            ASSERT_EQ(intact.result, DECODE_COMPLETE);
+            ASSERT_EQ(intact.crc, m.crc);
+
+            // The block tables sit at the start: half of the damage goes there.
+            const uint32_t size = (uint32_t)m.packed.size();
+            for (int k = 0; k < 24; k++) {
+                Bytes damaged = m.packed;
+                uint32_t at = k < 12 ? random.below(std::min<uint32_t>(size, 48))
+                                    : random.below(size);
+                if (k % 3 == 2) damaged[at] = (uint8_t)random.next();
+                else damaged[at] ^= (uint8_t)(1u << random.below(8));
+                SCOPED_TRACE("damaged at byte " + std::to_string(at));
+                expect_sound_end(m, damaged, flipped);
+            }
+            // Cut short: the member declares fewer bytes; zero bits follow them.
+            for (uint32_t part : {0u, 1u, 2u, 3u}) {
+                uint32_t keep = size * part / 4;
+                Bytes head(m.packed.begin(), m.packed.begin() + keep);
+                SCOPED_TRACE("cut to " + std::to_string(keep) + " bytes");
+                Tally one;
+                expect_sound_end(m, head, one);
+                EXPECT_EQ(one.damaged, 1) << "a cut member must not pass as complete";
+                cut.damaged += one.damaged;
+            }
+        }
+    }
+    // Most damage shows in the stream itself; what does not is left to the CRC.
+    EXPECT_GT(flipped.damaged, flipped.complete / 4);
+    EXPECT_GT(cut.damaged, 0);
+}
+
+TEST(DamagedStreams, NoiseEndsCompleteOrDamaged) {
+    Lcg random = {777};
+    Tally tally;
+    const int methods[] = {METHOD_LH4, METHOD_LH5, METHOD_LH6, METHOD_LH7};
+    for (int method : methods) {
+        for (int k = 0; k < 150; k++) {
+            Bytes noise(64 + random.below(512));
+            for (uint8_t& b : noise) b = (uint8_t)random.next();
+            // Lower the fields that refuse most noise at once, so that more of it
+            // reaches the tables and the symbols.
+            if (k % 2 == 0) {
+                noise[2] &= 0x3F;
+                noise[3] = (uint8_t)(noise[3] & 0x0F);
+            }
+            PackedMember m = {"noise", method, 4096 + random.below(60000), 0, noise};
+            SCOPED_TRACE(std::string(METHOD_IDS[method]) + " noise " + std::to_string(k));
+            expect_sound_end(m, noise, tally);
+        }
+    }
+    EXPECT_GT(tally.damaged, 0);
+}
+
+}  // namespace

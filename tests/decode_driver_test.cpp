@@ -1,0 +1,155 @@
+// The decode driver with a scripted method row: window writes, match copies,
+// cancellation, and the bounds that keep damaged members from overrunning.
+#include <gtest/gtest.h>
+
+#include "decode/bit_input.h"
+#include "decode/decode_driver.h"
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// A method that plays back a fixed list of (symbol, position) pairs.
+struct Script {
+    std::vector<std::pair<uint16_t, uint16_t>> items;
+    size_t next = 0;
+    int begins = 0;
+};
+Script script;
+
+uint16_t scripted_symbol() {
+    if (script.next >= script.items.size()) return 'Z';
+    return script.items[script.next].first;
+}
+uint16_t scripted_position() { return script.items[script.next++].second; }
+uint16_t symbol_then_advance() {
+    uint16_t s = scripted_symbol();
+    if (s < 256) script.next++;
+    return s;
+}
+void scripted_begin() { script.begins++; }
+
+const DecodeMethod SCRIPTED = {symbol_then_advance, scripted_position, scripted_begin};
+
+struct Output {
+    Bytes bytes;
+    std::vector<size_t> writes;  // sizes of the writes, as the file saw them
+    DecodeResult result;
+};
+
+// fopencookie lets the test see every write the driver makes.
+ssize_t record_write(void* cookie, const char* data, size_t size) {
+    Output* out = (Output*)cookie;
+    out->bytes.insert(out->bytes.end(), data, data + size);
+    out->writes.push_back(size);
+    return (ssize_t)size;
+}
+
+Output decode(std::vector<std::pair<uint16_t, uint16_t>> items, uint32_t original_size,
+              uint16_t dictionary_bits = 12, int method = METHOD_LH5, uint32_t total = 0) {
+    reset_engine_state();
+    make_crc_table();
+    progress_total = total;
+    script = Script{items, 0, 0};
+    Output out;
+    cookie_io_functions_t io = {nullptr, record_write, nullptr, nullptr};
+    FILE* sink = fopencookie(&out, "wb", io);
+    setvbuf(sink, nullptr, _IONBF, 0);
+    FILE* in = tmpfile();
+    DecodeJob job = {};
+    job.archive_file = in;
+    job.output_file = sink;
+    job.original_size = original_size;
+    job.dictionary_bits = dictionary_bits;
+    job.method_index = method;
+    out.result = decode_with_method(&job, SCRIPTED);
+    fclose(sink);
+    fclose(in);
+    return out;
+}
+
+std::vector<std::pair<uint16_t, uint16_t>> literals(size_t n) {
+    std::vector<std::pair<uint16_t, uint16_t>> items;
+    for (size_t i = 0; i < n; i++) items.push_back({(uint16_t)('a' + i % 26), 0});
+    return items;
+}
+
+TEST(DecodeDriver, WritesWholeWindowsAndNoEmptyTail) {
+    Output out = decode(literals(8192), 8192);
+    EXPECT_EQ(out.result, DECODE_COMPLETE);
+    EXPECT_EQ(out.writes, (std::vector<size_t>{4096, 4096}));
+    Output partial = decode(literals(5000), 5000);
+    EXPECT_EQ(partial.writes, (std::vector<size_t>{4096, 904}));
+    EXPECT_EQ(running_crc, crc16_of(partial.bytes));
+}
+
+TEST(DecodeDriver, EmptyMemberStillBegins) {
+    Output out = decode({}, 0);
+    EXPECT_EQ(out.result, DECODE_COMPLETE);
+    EXPECT_TRUE(out.bytes.empty());
+    EXPECT_EQ(script.begins, 1);
+    EXPECT_EQ(running_crc, 0);
+}
+
+TEST(DecodeDriver, MatchesCopyByteByByte) {
+    // 'x', then p = 0 length 5 (256 + 2 = length 5 with base 253): six x.
+    Output run = decode({{'x', 0}, {258, 0}}, 6);
+    EXPECT_EQ(run.bytes, Bytes(6, 'x'));
+    // "abc" then p = 2 length 7 overlaps itself: abcabcabca.
+    Output overlap = decode({{'a', 0}, {'b', 0}, {'c', 0}, {260, 2}}, 10);
+    EXPECT_EQ(std::string(overlap.bytes.begin(), overlap.bytes.end()), "abcabcabca");
+    // A match before any byte was written copies the window's spaces.
+    Output spaces = decode({{256, 99}}, 3);
+    EXPECT_EQ(spaces.bytes, Bytes(3, ' '));
+    // "-lzs-" counts lengths from 254: symbol 256 is two bytes.
+    Output lzs = decode({{'q', 0}, {256, 0}}, 3, 11, METHOD_LZS);
+    EXPECT_EQ(lzs.bytes, Bytes(3, 'q'));
+}
+
+TEST(DecodeDriver, MatchesWrapAroundTheWindow) {
+    auto items = literals(4094);
+    items.push_back({256 + 7, 3});  // length 10 crossing the window's end
+    Output out = decode(items, 4104);
+    ASSERT_EQ(out.bytes.size(), 4104u);
+    for (int i = 0; i < 10; i++) EXPECT_EQ(out.bytes[4094 + i], out.bytes[4090 + i % 4]) << i;
+}
+
+TEST(DecodeDriver, LastMatchPastTheSizeIsCutAndDamaged) {
+    Output out = decode({{'x', 0}, {300, 0}}, 10);
+    EXPECT_EQ(out.result, DECODE_DAMAGED);
+    EXPECT_EQ(out.bytes.size(), 10u);
+}
+
+TEST(DecodeDriver, CancelKeepsOnlyWholeWindows) {
+    PlatformHooks hooks = {};
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= 60) run_flag = 0; };
+    platform_set_hooks(&hooks);
+    Output out = decode(literals(10000), 10000, 12, METHOD_LH5, 10000);
+    platform_set_hooks(nullptr);
+    run_flag = 1;
+    EXPECT_EQ(out.result, DECODE_CANCELLED);
+    EXPECT_EQ(out.writes, std::vector<size_t>{4096});  // 6000 decoded, one window written
+}
+
+TEST(DecodeDriver, ReadingPastThePackedDataIsDamaged) {
+    // The scripted method reads no bits, so consume some by hand in a row of its own.
+    static const DecodeMethod GREEDY = {
+        [] { read_bits(16); return (uint16_t)'g'; }, scripted_position, [] { init_bit_reader(); }};
+    reset_engine_state();
+    make_crc_table();
+    FILE* in = tmpfile();
+    Bytes packed(100, 0x55);
+    fwrite(packed.data(), 1, packed.size(), in);
+    rewind(in);
+    DecodeJob job = {};
+    job.archive_file = in;
+    job.original_size = 20000;
+    job.packed_size = 100;
+    job.dictionary_bits = 12;
+    job.method_index = METHOD_LH5;
+    EXPECT_EQ(decode_with_method(&job, GREEDY), DECODE_DAMAGED);
+    fclose(in);
+}
+
+}  // namespace

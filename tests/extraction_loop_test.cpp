@@ -1,0 +1,233 @@
+// The whole extraction loop on archives built in memory, through the POSIX seam:
+// what lands on disk, what is reported, and how damage and cancels end a run.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+MemberSpec stored(const std::string& name, const std::string& content, int level = 2) {
+    MemberSpec m;
+    m.name = name;
+    m.data = text(content);
+    m.level = level;
+    m.raw_time = 1262581662;
+    return m;
+}
+
+struct Loop : ::testing::Test {
+    ScratchFolder scratch;
+    ReportRecorder recorder;
+    EngineRun run;
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    void extract(const Bytes& archive, bool test_only = false) {
+        write_file(scratch / "archive.lzh", archive);
+        run = run_engine_on(scratch / "archive.lzh", test_only);
+    }
+    std::string content(const std::string& path) {
+        Bytes b = read_file(path);
+        return std::string(b.begin(), b.end());
+    }
+};
+
+TEST_F(Loop, EmptyArchiveEndsAtOnce) {
+    extract({0});
+    EXPECT_TRUE(recorder.members.empty());
+    EXPECT_TRUE(recorder.progress.empty());
+    EXPECT_EQ(recorder.ends, 1);
+    EXPECT_FALSE(recorder.cancelled);
+    EXPECT_EQ(run.failure_count, 0u);
+}
+
+TEST_F(Loop, StoredMembersFoldersAndTimes) {
+    MemberSpec folder;
+    folder.method = "-lhd-";
+    folder.folder = "docs\xFF";
+    folder.level = 2;
+    MemberSpec empty = stored("empty.txt", "");
+    empty.raw_time = 951868800;
+    MemberSpec nested = stored("f.txt", "nested", 1);
+    nested.folder = "sub\xFF" "dir\xFF";
+    nested.raw_time = (30u << 25) | (3u << 21) | (1u << 16);  // 2010-03-01, MS-DOS
+    extract(build_archive({stored("a.txt", "alpha"), folder, empty, nested}));
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content("a.txt"), "alpha");
+    EXPECT_TRUE(folder_exists("docs"));
+    EXPECT_EQ(content("empty.txt"), "");
+    EXPECT_EQ(content("sub/dir/f.txt"), "nested");
+    struct stat st;
+    ASSERT_EQ(stat("empty.txt", &st), 0);
+    EXPECT_EQ(st.st_mtime, 951868800);
+    ASSERT_EQ(stat("sub/dir/f.txt", &st), 0);
+    EXPECT_EQ(st.st_mtime, 1267401600);
+    EXPECT_EQ(recorder.members, (std::vector<std::string>{"a.txt", "docs/", "empty.txt", "sub/dir/f.txt"}));
+    EXPECT_EQ(recorder.progress.back(), 100u);
+    // Every member is announced as created, after its folders, with backslashes only.
+    std::string announced = scratch.path() + "/sub/dir/f.txt";
+    for (char& c : announced) c = c == '/' ? '\\' : c;
+    EXPECT_EQ(recorder.notices.back().path, announced);
+}
+
+TEST_F(Loop, FolderEntryWithoutTrailingSlashMakesTheFolder) {
+    MemberSpec folder;
+    folder.method = "-lhd-";
+    folder.name = "plain";
+    folder.level = 2;
+    extract(build_archive({folder}));
+    EXPECT_TRUE(folder_exists("plain"));
+    EXPECT_EQ(run.failure_count, 0u);
+}
+
+TEST_F(Loop, UnknownMethodIsSkippedAndCountedLikeTheOthers) {
+    MemberSpec unknown = stored("b.bin", "bravo");
+    unknown.method = "-pm2-";
+    extract(build_archive({stored("a.txt", "alpha"), unknown, stored("c.txt", "charlie")}));
+    EXPECT_FALSE(file_exists("b.bin"));
+    EXPECT_EQ(content("c.txt"), "charlie");
+    EXPECT_TRUE(recorder.failed("b.bin", FAILED_UNKNOWN_METHOD));
+    EXPECT_EQ(recorder.progress.back(), 100u);
+    EXPECT_EQ(run.failure_count, 1u);
+}
+
+TEST_F(Loop, LeadingSlashIsDroppedOnceAndLaterMembersReplaceEarlierOnes) {
+    extract(build_archive({stored("/top.txt", "first"), stored("top.txt", "second")}));
+    EXPECT_EQ(content("top.txt"), "second");
+    EXPECT_EQ(recorder.members[0], "/top.txt");
+    EXPECT_EQ(run.failure_count, 0u);
+}
+
+TEST_F(Loop, UnsafePathsAreNotWrittenAndTheRunGoesOn) {
+    std::vector<MemberSpec> members;
+    for (const char* bad : {"../escape.txt", "a/../../escape2.txt", "//abs.txt", "C:evil.txt"})
+        members.push_back(stored(bad, "x"));
+    MemberSpec climbing_folder;
+    climbing_folder.method = "-lhd-";
+    climbing_folder.folder = "..\xFF" "up\xFF";
+    climbing_folder.level = 2;
+    members.push_back(climbing_folder);
+    members.push_back(stored("safe.txt", "ok"));
+    extract(build_archive(members));
+    EXPECT_EQ(content("safe.txt"), "ok");
+    EXPECT_EQ(run.failure_count, 5u);
+    EXPECT_TRUE(recorder.failed("../escape.txt", FAILED_UNSAFE_PATH));
+    EXPECT_TRUE(recorder.failed("../up/", FAILED_UNSAFE_PATH));
+    EXPECT_FALSE(file_exists(scratch.path() + "/../escape.txt"));
+    EXPECT_FALSE(file_exists(scratch.path() + "/../escape2.txt"));
+    EXPECT_FALSE(folder_exists(scratch.path() + "/../up"));
+}
+
+TEST_F(Loop, CrcMismatchKeepsTheFileAndReportsIt) {
+    MemberSpec bad = stored("bad.txt", "payload");
+    bad.crc = 0x1111;
+    bad.crc_given = true;
+    MemberSpec unchecked = stored("nocrc.txt", "data", 0);
+    unchecked.with_crc = false;
+    extract(build_archive({bad, unchecked}));
+    EXPECT_EQ(content("bad.txt"), "payload");
+    EXPECT_TRUE(recorder.failed("bad.txt", FAILED_CRC_MISMATCH));
+    EXPECT_EQ(content("nocrc.txt"), "data");
+    EXPECT_EQ(run.failure_count, 1u);
+}
+
+TEST_F(Loop, TruncatedArchiveIsReported) {
+    Bytes archive = build_archive({stored("a.txt", "alpha"), stored("long.bin", std::string(5000, 'L'))}, false);
+    archive.resize(archive.size() - 1000);
+    extract(archive);
+    EXPECT_EQ(content("a.txt"), "alpha");
+    EXPECT_EQ(read_file("long.bin"), Bytes(4000, 'L'));
+    EXPECT_TRUE(recorder.failed("long.bin", FAILED_TRUNCATED));
+    EXPECT_FALSE(run.archive_damaged);
+}
+
+TEST_F(Loop, StoredSizeBeyondThePackedDataIsDamaged) {
+    MemberSpec liar = stored("liar.txt", "four");
+    liar.original_size = 40;  // would copy the next header into this file
+    extract(build_archive({liar, stored("next.txt", "intact")}));
+    EXPECT_EQ(content("liar.txt"), "four");
+    EXPECT_TRUE(recorder.failed("liar.txt", FAILED_DAMAGED));
+    EXPECT_EQ(content("next.txt"), "intact");
+}
+
+TEST_F(Loop, DamagedHeaderEndsTheRunAsDamaged) {
+    Bytes archive = build_archive({stored("a.txt", "alpha")}, false);
+    Bytes broken = build_member(stored("b.txt", "bravo"));
+    broken[20] = 7;  // no such level
+    archive.insert(archive.end(), broken.begin(), broken.end());
+    extract(archive);
+    EXPECT_EQ(content("a.txt"), "alpha");
+    EXPECT_TRUE(run.archive_damaged);
+    EXPECT_TRUE(recorder.failed("", ARCHIVE_DAMAGED));
+    EXPECT_EQ(recorder.ends, 1);
+    EXPECT_FALSE(recorder.cancelled);
+}
+
+TEST_F(Loop, HugePackedSizeCannotSendTheWalkBackwards) {
+    MemberSpec m = stored("a.txt", "alpha");
+    Bytes archive = build_archive({m});
+    archive[7] = archive[8] = archive[9] = archive[10] = 0xF0;  // packed size near 4 GiB
+    extract(archive);
+    EXPECT_TRUE(recorder.failed("a.txt", FAILED_TRUNCATED));
+    EXPECT_EQ(recorder.members.size(), 1u);
+}
+
+TEST_F(Loop, CancelDeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
+    PlatformHooks hooks = {};
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= 50) run_flag = 0; };
+    hooks.end = [](void* c, bool cancelled) { *(bool*)c = cancelled; };
+    bool cancelled = false;
+    hooks.context = &cancelled;
+    platform_set_hooks(&hooks);
+    extract(build_archive({stored("early.txt", "e"), stored("big.bin", std::string(100000, 'b')),
+                           stored("late.txt", "l")}));
+    platform_set_hooks(nullptr);
+    run_flag = 1;
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(file_exists("early.txt"));
+    EXPECT_FALSE(file_exists("big.bin"));
+    EXPECT_FALSE(file_exists("late.txt"));
+}
+
+TEST_F(Loop, TestOnlyWritesNothingButChecksEverything) {
+    MemberSpec bad = stored("bad.txt", "payload");
+    bad.crc = 0x1111;
+    bad.crc_given = true;
+    MemberSpec folder;
+    folder.method = "-lhd-";
+    folder.folder = "dir\xFF";
+    folder.level = 2;
+    extract(build_archive({stored("a.txt", "alpha"), bad, folder}), true);
+    EXPECT_FALSE(file_exists("a.txt"));
+    EXPECT_FALSE(folder_exists("dir"));
+    EXPECT_TRUE(recorder.failed("bad.txt", FAILED_CRC_MISMATCH));
+    EXPECT_EQ(run.failure_count, 1u);
+}
+
+TEST_F(Loop, SumOfOriginalSizesWalksEveryLevel) {
+    MemberSpec folder;
+    folder.method = "-lhd-";
+    folder.folder = "d\xFF";
+    folder.level = 1;
+    MemberSpec m1 = stored("one", std::string(10, '1'), 1);
+    m1.folder = "d\xFF";
+    write_file("archive.lzh", build_archive({stored("zero", "0000", 0), m1, folder, stored("two", "22")}));
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = fopen("archive.lzh", "rb");
+    app.archive_size = (long)read_file("archive.lzh").size();
+    EXPECT_EQ(sum_original_sizes(&app), 16u);
+    EXPECT_EQ(ftell(app.archive_file), 0);
+    release_app(&app);
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// The member header reader: levels 0, 1 and 2, their extended headers, the layout
+// classes, names and time stamps, and headers that must be refused.
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/member_header.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// Reads one header from `bytes` and reports where the file stood afterwards.
+struct Read {
+    HeaderResult result;
+    MemberHeader header;
+    long position;
+    int boxes;
+};
+
+Read read_one(const Bytes& bytes) {
+    ReportRecorder recorder;
+    FILE* file = tmpfile();
+    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), file);
+    rewind(file);
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = file;
+    Read r;
+    r.result = read_member_header(&app, &r.header);
+    r.position = ftell(file);
+    r.boxes = recorder.unknown_header_boxes;
+    release_app(&app);
+    return r;
+}
+
+std::string ext(uint8_t type, const std::string& data) {
+    std::string out;
+    uint32_t size = (uint32_t)data.size() + 3;
+    out += (char)(size & 0xFF);
+    out += (char)(size >> 8);
+    out += (char)type;
+    return out + data;
+}
+
+// A level-2 header with the given extended headers (each from ext()), then data.
+Bytes level2(const std::string& extended, uint8_t os_id = 'M', const Bytes& data = Bytes(4, 'x')) {
+    Bytes h = {0, 0, '-', 'l', 'h', '0', '-'};
+    auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; i++) h.push_back((uint8_t)(v >> (8 * i))); };
+    put32((uint32_t)data.size());
+    put32((uint32_t)data.size());
+    put32(1262581662);
+    h.push_back(0x20);
+    h.push_back(2);
+    h.push_back(0x34);
+    h.push_back(0x12);
+    h.push_back(os_id);
+    h.insert(h.end(), extended.begin(), extended.end());
+    h.push_back(0);
+    h.push_back(0);
+    h[0] = (uint8_t)h.size();
+    h[1] = (uint8_t)(h.size() >> 8);
+    h.insert(h.end(), data.begin(), data.end());
+    return h;
+}
+
+TEST(MemberHeader, Level2WithNameCrcAndAttribute) {
+    Bytes b = level2(ext(0x00, "\x11\x22") + ext(0x01, "file.txt") + ext(0x40, std::string("\x21\x00", 2)));
+    Read r = read_one(b);
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_STREQ(r.header.name, "file.txt");
+    EXPECT_EQ(r.header.attribute, 0x21);
+    EXPECT_EQ(r.header.time, 1262581662u);
+    EXPECT_EQ(r.header.crc, 0x1234);
+    EXPECT_EQ(r.header.has_crc, 1);
+    EXPECT_EQ(r.header.os_id, 'M');
+    EXPECT_EQ(r.position, (long)b.size() - 4);  // standing on the data
+}
+
+TEST(MemberHeader, Level2FolderEntryEndsInSlash) {
+    Read r = read_one(level2(ext(0x02, "sub\xFF" "dir\xFF"), 'M', Bytes()));
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_STREQ(r.header.name, "sub/dir/");
+}
+
+TEST(MemberHeader, AttributeHeaderOfAnotherSystemIsSkippedAndTheChainGoesOn) {
+    Read r = read_one(level2(ext(0x40, std::string("\x21\x00", 2)) + ext(0x01, "after"), 'U'));
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_EQ(r.header.attribute, 0x20);
+    EXPECT_STREQ(r.header.name, "after");
+}
+
+TEST(MemberHeader, Level1SubtractsItsExtendedHeadersFromThePackedSize) {
+    MemberSpec m;
+    m.level = 1;
+    m.folder = "docs\xFF";
+    m.name = "a.txt";
+    m.data = Bytes(10, 'q');
+    Read r = read_one(build_member(m));
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_EQ(r.header.packed_size, 10u);
+    EXPECT_STREQ(r.header.name, "docs/a.txt");
+    EXPECT_EQ(r.position, (long)build_member(m).size() - 10);
+
+    // 30 bytes of extended headers in a stored packed size of 1030: 1000 bytes of data.
+    MemberSpec big = m;
+    big.folder = std::string(24, 'f') + "\xFF";  // 3 + 25 = 28, plus the final size field
+    big.data = Bytes(1000, 'z');
+    Read r2 = read_one(build_member(big));
+    ASSERT_EQ(r2.result, HEADER_READ);
+    EXPECT_EQ(r2.header.packed_size, 1000u);
+}
+
+TEST(MemberHeader, Level0NamesTakeSlashesButKeepShiftJisTrailBytes) {
+    MemberSpec m;
+    m.name = "dir\\sub\\\x95\x5C.txt";  // 0x95 0x5C is one Shift-JIS character
+    Read r = read_one(build_member(m));
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_STREQ(r.header.name, "dir/sub/\x95\x5C.txt");
+}
+
+TEST(MemberHeader, LayoutClassesByHeaderMinusNameLength) {
+    MemberSpec plain;
+    plain.name = "x";
+    Read d22 = read_one(build_member(plain));  // CRC only
+    ASSERT_EQ(d22.result, HEADER_READ);
+    EXPECT_EQ(d22.header.has_crc, 1);
+    EXPECT_EQ(d22.header.os_id, 0);
+
+    Bytes extended = build_member(plain);  // CRC, OS id and one more ignored byte
+    extended.insert(extended.begin() + 25, {'U', 0x77});
+    extended[0] += 2;
+    Read d24 = read_one(extended);
+    ASSERT_EQ(d24.result, HEADER_READ);
+    EXPECT_EQ(d24.header.os_id, 'U');
+    EXPECT_EQ(d24.position, (long)extended.size());
+
+    MemberSpec bare = plain;
+    bare.with_crc = false;
+    Read d20 = read_one(build_member(bare));
+    ASSERT_EQ(d20.result, HEADER_READ);
+    EXPECT_EQ(d20.header.has_crc, 0);
+
+    for (int extra : {1, 3}) {  // d = 21 and 23: unknown layouts
+        Bytes odd = build_member(bare);
+        odd.insert(odd.begin() + 23, (size_t)extra, 0);
+        odd[0] += (uint8_t)extra;
+        Read r = read_one(odd);
+        EXPECT_EQ(r.result, HEADER_DAMAGED) << extra;
+        EXPECT_EQ(r.boxes, 1) << extra;
+    }
+}
+
+TEST(MemberHeader, EndOfArchive) {
+    EXPECT_EQ(read_one({}).result, HEADER_END);
+    EXPECT_EQ(read_one({0, 1, 2}).result, HEADER_END);
+}
+
+TEST(MemberHeader, RefusesHeadersOutsideTheFormatsBounds) {
+    MemberSpec m;
+    m.name = "a";
+    Bytes good = build_member(m);
+
+    Bytes short_read(good.begin(), good.begin() + 10);
+    EXPECT_EQ(read_one(short_read).result, HEADER_DAMAGED);
+
+    Bytes level3 = good;
+    level3[20] = 3;
+    EXPECT_EQ(read_one(level3).result, HEADER_DAMAGED);
+
+    Bytes tiny = {12, 0, '-', 'l', 'h', '0', '-', 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(read_one(tiny).result, HEADER_DAMAGED);
+
+    Bytes long_level2 = level2(ext(0x01, std::string(300, 'n')));
+    EXPECT_EQ(read_one(long_level2).result, HEADER_DAMAGED);
+
+    Bytes past_end = level2(ext(0x01, "name"));
+    past_end[24] = 60;  // the file-name header claims more than the header holds
+    EXPECT_EQ(read_one(past_end).result, HEADER_DAMAGED);
+
+    for (uint8_t size : {1, 2}) {
+        Bytes tiny_ext = level2(ext(0x01, "name"));
+        tiny_ext[24] = size;
+        EXPECT_EQ(read_one(tiny_ext).result, HEADER_DAMAGED) << (int)size;
+    }
+
+    Bytes long_name = level2(ext(0x02, std::string(200, 'd') + "\xFF") + ext(0x01, std::string(60, 'f')));
+    EXPECT_EQ(read_one(long_name).result, HEADER_DAMAGED);
+
+    MemberSpec month = m;
+    month.raw_time = (30u << 25) | (13u << 21) | (1u << 16);
+    EXPECT_EQ(read_one(build_member(month)).result, HEADER_DAMAGED);
+
+    MemberSpec level1 = m;  // extended headers longer than the packed size
+    level1.level = 1;
+    level1.folder = "abc\xFF";
+    level1.data = {};
+    Bytes b = build_member(level1);
+    b[7] = 1;  // packed size 1, extended headers 7
+    EXPECT_EQ(read_one(b).result, HEADER_DAMAGED);
+}
+
+TEST(MemberHeader, DosTimes) {
+    EXPECT_EQ(dos_time_to_unix_in_zone(0, 0), 0u);
+    auto stamp = [](uint32_t y, uint32_t mo, uint32_t d) { return (y - 1980) << 25 | mo << 21 | d << 16; };
+    uint32_t march = dos_time_to_unix_in_zone(stamp(2000, 3, 1), 0);
+    EXPECT_EQ(march, 951868800u);
+    EXPECT_EQ(march - dos_time_to_unix_in_zone(stamp(2000, 2, 29), 0), 86400u);
+    EXPECT_EQ(dos_time_to_unix_in_zone(stamp(2000, 3, 1), -32400), 951868800u - 32400);
+    // 12:34:56 on 2010-01-04: seconds are stored halved.
+    uint32_t t = stamp(2010, 1, 4) | 12u << 11 | 34u << 5 | 28u;
+    EXPECT_EQ(dos_time_to_unix_in_zone(t, 0), 1262608496u);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Folder creation with its shell announcements, the Shift-JIS-aware separator
+// helpers, and the refusal of member paths that would leave the destination.
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/paths.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct PathsTest : ::testing::Test {
+    ScratchFolder scratch;
+    ReportRecorder recorder;
+    SfxApp app;
+    void SetUp() override {
+        init_app(&app, nullptr);
+        replace_owned_text(&app.dest_folder, "C:\\Dest");
+    }
+    void TearDown() override { release_app(&app); }
+    std::vector<std::string> made_folders() const {
+        std::vector<std::string> out;
+        for (const auto& n : recorder.notices)
+            if (n.event == SHELL_FOLDER_MADE) out.push_back(n.path);
+        return out;
+    }
+};
+
+TEST_F(PathsTest, OpeningAFileCreatesItsFoldersAndAnnouncesOnlyTheFirstAttempt) {
+    FILE* file = open_output_file(&app, "a/b/c.txt");
+    ASSERT_NE(file, nullptr);
+    fclose(file);
+    EXPECT_TRUE(folder_exists("a/b"));
+    // a/b is made by the retry after its parent, which is not announced.
+    EXPECT_EQ(made_folders(), std::vector<std::string>{"a"});
+
+    file = open_output_file(&app, "a/d/e.txt");
+    ASSERT_NE(file, nullptr);
+    fclose(file);
+    EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/d"}));
+}
+
+TEST_F(PathsTest, FolderCreationEdges) {
+    EXPECT_FALSE(make_parent_folders(&app, "plain.txt"));
+    EXPECT_FALSE(make_parent_folders(&app, "/rooted"));
+    EXPECT_TRUE(recorder.notices.empty());
+
+    EXPECT_TRUE(make_parent_folders(&app, "x/y/z/"));
+    EXPECT_TRUE(folder_exists("x/y/z"));
+    EXPECT_TRUE(make_parent_folders(&app, "x/y/z/"));  // already there
+
+    write_file("blocker", {1});
+    EXPECT_FALSE(make_parent_folders(&app, "blocker/inside.txt"));
+    EXPECT_EQ(read_file("blocker"), Bytes{1});
+}
+
+TEST(Separators, AppendBackslashRespectsShiftJis) {
+    char text[16];
+    strcpy(text, "");
+    append_backslash(text);
+    EXPECT_STREQ(text, "");
+    strcpy(text, "C:\\Apps");
+    append_backslash(text);
+    EXPECT_STREQ(text, "C:\\Apps\\");
+    append_backslash(text);
+    EXPECT_STREQ(text, "C:\\Apps\\");
+    strcpy(text, "\\");
+    append_backslash(text);
+    EXPECT_STREQ(text, "\\");
+    strcpy(text, "C:\\\x95\x5C");  // ends in a character whose second byte is 0x5C
+    append_backslash(text);
+    EXPECT_STREQ(text, "C:\\\x95\x5C\\");
+    strcpy(text, "\xB1\\");  // half-width katakana is a single byte
+    append_backslash(text);
+    EXPECT_STREQ(text, "\xB1\\");
+}
+
+TEST(Separators, ConvertSeparatorsRespectsShiftJis) {
+    char text[32];
+    strcpy(text, "sub\xFF" "dir\xFF");
+    convert_separators(text, '/');
+    EXPECT_STREQ(text, "sub/dir/");
+    strcpy(text, "a\\b/\x95\x5C\xFF");
+    convert_separators(text, '/');
+    EXPECT_STREQ(text, "a/b/\x95\x5C/");
+    strcpy(text, "\x95");  // a lead byte at the very end stops the walk
+    convert_separators(text, '/');
+    EXPECT_STREQ(text, "\x95");
+}
+
+TEST_F(PathsTest, CreatedFileAnnouncementIsTheFullBackslashPath) {
+    notify_shell(&app, false, "sub/file.txt");
+    ASSERT_EQ(recorder.notices.size(), 1u);
+    EXPECT_EQ(recorder.notices[0].event, SHELL_FILE_CREATED);
+    EXPECT_EQ(recorder.notices[0].path, "C:\\Dest\\sub\\file.txt");
+
+    std::string long_name(400, 'n');  // cut at 259 bytes, never past the buffer
+    notify_shell(&app, false, long_name.c_str());
+    EXPECT_EQ(recorder.notices[1].path.size(), 259u);
+}
+
+TEST(UnsafePaths, AbsoluteAndClimbingPathsAreRefused) {
+    for (const char* bad : {"//etc/passwd", "/\\x", "\\x", "C:\\x", "c:x", "..", "../x", "a/../../x",
+                            "/../x", "a\\..\\x", "a/.../x", "a/. ./x", "x/.."})
+        EXPECT_TRUE(is_unsafe_member_path(bad)) << bad;
+    for (const char* good : {"a", "/a/b.txt", "a/b/", "..a", "a..", "a/.b/c", ".", "a/./b",
+                             "\x95\x5C..", "dir/\x81\x5C/x"})
+        EXPECT_FALSE(is_unsafe_member_path(good)) << good;
+}
+
+}  // namespace
