@@ -14,6 +14,7 @@ const MatchEffort DEFAULT_EFFORT = {
     /* max_lazy */ 32,
     /* far_three */ 4096,
     /* segment_symbols */ 1024,
+    /* max_block_symbols */ 65535,
     /* block_overhead_bits */ 64,
 };
 
@@ -467,7 +468,12 @@ inline uint32_t common_length(const uint8_t* a, const uint8_t* b, uint32_t limit
     uint32_t n = 0;
     while (n + 8 <= limit) {
         uint64_t x = load64(a + n) ^ load64(b + n);
+        // The first differing byte is the lowest set byte of x in memory order.
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        if (x != 0) return n + ((unsigned)__builtin_clzll(x) >> 3);
+#else
         if (x != 0) return n + ((unsigned)__builtin_ctzll(x) >> 3);
+#endif
         n += 8;
     }
     while (n < limit && a[n] == b[n]) n++;
@@ -585,9 +591,11 @@ EncodeOutcome encode_member(FILE* in, FILE* out, unsigned dictionary_bits, uint6
     e->position_count_bits = dictionary_bits <= 14 ? 4 : 5;
     // Blocks are cut at segment boundaries; a segment is 256 symbols or more, and
     // the segments waiting to be cut hold at most the largest block.
+    uint32_t max_block = effort->max_block_symbols;
+    if (max_block == 0 || max_block > MAX_BLOCK_SYMBOLS) max_block = MAX_BLOCK_SYMBOLS;
     e->segment_symbols = effort->segment_symbols < 256 ? 256u : effort->segment_symbols;
-    if (e->segment_symbols > MAX_BLOCK_SYMBOLS) e->segment_symbols = MAX_BLOCK_SYMBOLS;
-    e->max_segments = MAX_BLOCK_SYMBOLS / e->segment_symbols;
+    if (e->segment_symbols > max_block) e->segment_symbols = max_block;
+    e->max_segments = max_block / e->segment_symbols;
     e->segment_end = e->segment_symbols;
     e->buffer_size = 2 * e->window_size + 1 + INPUT_CHUNK + MAX_MATCH + BUFFER_PAD;
     e->buffer = (uint8_t*)calloc(e->buffer_size, 1);

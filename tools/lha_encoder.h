@@ -34,7 +34,8 @@ struct MatchEffort {
     unsigned nice_length;     // a match this long ends the search
     unsigned max_lazy;        // a previous match this long is taken without a look ahead
     unsigned far_three;       // 3-byte matches farther than this are not worth a position
-    unsigned segment_symbols; // blocks are cut at multiples of this many symbols
+    unsigned segment_symbols; // blocks are cut at multiples of this many symbols (256 or more)
+    unsigned max_block_symbols;    // no block is longer (at most 65535)
     unsigned block_overhead_bits;  // what the cut reckons a block's tables cost, beyond the lengths
 };
 extern const MatchEffort DEFAULT_EFFORT;
