@@ -8,10 +8,10 @@
 #include "tools/huffman_lengths.h"
 
 const MatchEffort DEFAULT_EFFORT = {
-    /* max_chain */ 64,
-    /* good_length */ 16,
-    /* nice_length */ 128,
-    /* max_lazy */ 32,
+    /* max_chain */ 256,
+    /* good_length */ 4,
+    /* nice_length */ 32,
+    /* max_lazy */ 8,
     /* far_three */ 4096,
     /* segment_symbols */ 1024,
     /* max_block_symbols */ 65535,
@@ -451,13 +451,18 @@ void fill_input(Encoder* e) {
     if (e->progress != nullptr) e->progress->advance(e->progress->context, e->total_in);
 }
 
-inline uint32_t hash3(const uint8_t* p) {
-    return ((load32(p) & 0xFFFFFF) * 2654435761u) >> (32 - HASH_BITS);
+/* The chains hash the next four bytes, not three: a chain then holds only positions
+ * that agree on four bytes, which keeps it short on text with a small vocabulary.
+ * A match of three bytes is found only where a chain happens to hold one; such
+ * matches are seldom worth a position.  Near the end of the input the fourth byte
+ * is the zero padding: that only changes which chain the position joins. */
+inline uint32_t hash4(const uint8_t* p) {
+    return (load32(p) * 2654435761u) >> (32 - HASH_BITS);
 }
 
 // Enters `pos` into its hash chain; returns the previous head of that chain.
 inline uint32_t insert_position(Encoder* e, uint32_t pos) {
-    uint32_t h = hash3(e->buffer + pos);
+    uint32_t h = hash4(e->buffer + pos);
     uint32_t previous = e->head[h];
     e->prev[pos & e->window_mask] = previous;
     e->head[h] = pos;
