@@ -184,7 +184,13 @@ void draw_progress(Progress* p, uint64_t member_bytes) {
     memset(bar, '#', percent * 30 / 100);
     memset(bar + percent * 30 / 100, '.', 30 - percent * 30 / 100);
     bar[30] = 0;
-    fprintf(stderr, "\r\033[K[%s] %3u%%  %.40s", bar, percent, p->member);
+    // At most 40 bytes of the name, not cutting a UTF-8 character.
+    size_t shown = strlen(p->member);
+    if (shown > 40) {
+        shown = 40;
+        while (shown > 0 && (p->member[shown] & 0xC0) == 0x80) shown--;
+    }
+    fprintf(stderr, "\r\033[K[%s] %3u%%  %.*s", bar, percent, (int)shown, p->member);
     fflush(stderr);
     p->line_shown = true;
 }
