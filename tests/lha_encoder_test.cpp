@@ -86,17 +86,6 @@ TEST(CodeLengths, FibonacciCountsAreHeldTo16Bits) {
     EXPECT_DOUBLE_EQ(kraft, 1.0);
 }
 
-TEST(CodeLengths, CanonicalCodesAsTheDecoderAssignsThem) {
-    const uint8_t lengths[6] = {2, 3, 0, 3, 2, 2};
-    uint16_t codes[6];
-    canonical_codes(lengths, 6, codes);
-    EXPECT_EQ(codes[0], 0u);  // 00
-    EXPECT_EQ(codes[4], 1u);  // 01
-    EXPECT_EQ(codes[5], 2u);  // 10
-    EXPECT_EQ(codes[1], 6u);  // 110
-    EXPECT_EQ(codes[3], 7u);  // 111
-}
-
 // ---- round trips through the decoder ---------------------------------------------
 
 struct Encoded {
