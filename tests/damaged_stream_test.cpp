@@ -5,12 +5,13 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/member_header.h"
+#include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -27,23 +28,11 @@ struct PackedMember {
 std::vector<PackedMember> compressed_members(const std::string& archive, int first_method,
                                              int last_method) {
     std::vector<PackedMember> members;
-    Bytes whole = read_file(corpus_path(archive));
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen(corpus_path(archive).c_str(), "rb");
-    app.archive_size = (long)whole.size();
-    MemberHeader header;
-    while (read_member_header(&app, &header) == HEADER_READ) {
-        long data = ftell(app.archive_file);
-        int method = method_index(header.method);
-        if (method >= first_method && method <= last_method) {
-            PackedMember m = {header.name, method, header.original_size, header.crc, {}};
-            m.packed.assign(whole.begin() + data, whole.begin() + data + header.packed_size);
-            members.push_back(m);
-        }
-        fseek(app.archive_file, data + (long)header.packed_size, SEEK_SET);
+    for (const ArchiveMember& a : read_archive_members(corpus_path(archive))) {
+        int method = method_index(a.method.c_str());
+        if (method >= first_method && method <= last_method)
+            members.push_back({a.name, method, a.original_size, a.crc, a.packed});
     }
-    release_app(&app);
     return members;
 }
 
@@ -137,5 +126,66 @@ TEST(DamagedStreams, NoiseEndsCompleteOrDamaged) {
     }
     EXPECT_GT(tally.damaged, 0);
 }
+
+// The older methods: flipped bits, cut data and noise in two members of each.
+struct MethodCase {
+    const char* archive;
+    int method;
+};
+
+void PrintTo(const MethodCase& c, std::ostream* os) { *os << c.archive; }
+
+class DamagedStream : public ::testing::TestWithParam<MethodCase> {};
+
+void expect_sound_output(const DecodedMember& m, uint32_t original_size, const std::string& what) {
+    EXPECT_TRUE(m.result == DECODE_COMPLETE || m.result == DECODE_DAMAGED) << what;
+    EXPECT_LE(m.output.size(), original_size) << what;
+    if (m.result == DECODE_COMPLETE) {
+        EXPECT_EQ(m.output.size(), original_size) << what;
+    }
+}
+
+TEST_P(DamagedStream, EndsAsFailureOrCleanDecode) {
+    const MethodCase c = GetParam();
+    std::mt19937 rng(c.method);  // the same damage in every run
+    int tried = 0;
+    for (const ArchiveMember& member : read_archive_members(corpus_path(c.archive))) {
+        if (member.method != METHOD_IDS[c.method] || member.packed.size() < 64) continue;
+        const Bytes& good = member.packed;
+        for (int round = 0; round < 12; round++) {
+            Bytes bad = good;
+            int flips = 1 + round % 6;
+            size_t zone = round < 6 ? 64 : bad.size();  // the start holds the tables
+            for (int f = 0; f < flips; f++) bad[rng() % zone] ^= (uint8_t)(1 << rng() % 8);
+            expect_sound_output(decode_packed(bad, member.original_size, c.method),
+                             member.original_size, member.name + " flipped");
+        }
+        for (int round = 0; round < 5; round++) {
+            Bytes cut(good.begin(), good.begin() + rng() % good.size());
+            DecodedMember m = decode_packed(cut, member.original_size, c.method);
+            expect_sound_output(m, member.original_size, member.name + " cut");
+            // The stream ran out: that can never pass as a complete member.
+            EXPECT_EQ(m.result, DECODE_DAMAGED) << member.name << " cut to " << cut.size();
+        }
+        for (int round = 0; round < 3; round++) {
+            Bytes noise(good.size());
+            for (uint8_t& b : noise) b = (uint8_t)rng();
+            expect_sound_output(decode_packed(noise, member.original_size, c.method),
+                             member.original_size, member.name + " noise");
+        }
+        if (++tried == 2) break;
+    }
+    EXPECT_EQ(tried, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(OlderMethods, DamagedStream,
+                         ::testing::Values(MethodCase{"lh1_level0.lzh", METHOD_LH1},
+                                           MethodCase{"lh2_level0.lzh", METHOD_LH2},
+                                           MethodCase{"lh3_level0.lzh", METHOD_LH3},
+                                           MethodCase{"lzs_level0.lzh", METHOD_LZS},
+                                           MethodCase{"lz5_level0.lzh", METHOD_LZ5}),
+                         [](const ::testing::TestParamInfo<MethodCase>& info) {
+                             return std::string(METHOD_IDS[info.param.method]).substr(1, 3);
+                         });
 
 }  // namespace
