@@ -70,6 +70,15 @@ void platform_set_hooks(const PlatformHooks* hooks);
 // Passes a shell notice to the hooks: how the POSIX side announces.
 void notify_hooked_shell(ShellEvent event, const char* path);
 
+// ---- the host tool's console and files ----------------------------------------
+
+// True when the standard error stream is a terminal (a progress bar may be drawn).
+bool platform_error_output_is_terminal();
+// Seconds on a monotonic clock.
+double platform_seconds_now();
+// Moves `from` over `to`, replacing it; false when that fails.
+bool platform_replace_file(const char* from, const char* to);
+
 // ---- text conversion for the host tool ---------------------------------------
 
 // Code page 932 (Shift-JIS) to UTF-8 and back.  False when the text does not

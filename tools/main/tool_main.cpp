@@ -7,7 +7,14 @@ static int usage() {
     fputs("usage: mavusfx list FILE\n"
           "       mavusfx test FILE\n"
           "       mavusfx extract [-C DIR] FILE\n"
+          "       mavusfx make --stub mavusfx.exe --archive A.lzh -o OUT.exe [--title T]\n"
+          "                    [--dest NAME] [--program-files] [--shortcut-target PATH]\n"
+          "                    [--start-menu MODE] [--desktop MODE] [--send-to MODE]\n"
+          "                    [--launch PATH] [--no-config]\n"
           "FILE is a bare LHA archive or a combined file (stub, configuration block, archive).\n"
+          "make joins the stub, a configuration block and the archive into OUT.exe.  MODE is\n"
+          "off (no shortcut), offer (box unchecked), checked (box checked) or forced (always\n"
+          "made, box disabled).  Texts are given in UTF-8 and stored as Shift-JIS.\n"
           "Exit status: 0 all members good, 1 a member failed or was skipped, 2 usage or\n"
           "unreadable file.\n",
           stderr);
@@ -24,5 +31,6 @@ int main(int argc, char** argv) {
         if (argc == 5 && strcmp(argv[2], "-C") == 0) return run_extract(argv[4], argv[3], false);
         return usage();
     }
+    if (strcmp(command, "make") == 0) return argc > 2 ? run_make(argc - 2, argv + 2) : usage();
     return usage();
 }
