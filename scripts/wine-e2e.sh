@@ -19,56 +19,17 @@ rm -rf "$artifacts"
 mkdir -p "$artifacts"
 
 work=$(mktemp -d /tmp/mavusfx-e2e.XXXXXX)
-export WINEPREFIX=$work/prefix HOME=$work/home
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 TZ=UTC
-mkdir -p "$HOME"
-
-# ---- the display and the prefix ------------------------------------------------
-
-display=90
-while [ -e /tmp/.X$display-lock ] || [ -e /tmp/.X11-unix/X$display ]; do display=$((display + 1)); done
-export DISPLAY=:$display
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
-
+# shellcheck source=scripts/wine-session.sh
+. scripts/wine-session.sh
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  kill "$xvfb_pid" 2>/dev/null || true
+  wine_session_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
-
 started=$SECONDS
-wineboot -i >/dev/null 2>&1
-wineserver -w
-echo "wine-e2e: prefix made in $((SECONDS - started)) s"
-wineserver -p                       # one server for the whole run
-# "ＭＳ Ｐゴシック", the dialogs' font, and its kin are shown in the IPA fonts; with
-# no window manager on the display, Wine draws the window frames itself.
-{
-  printf '\xff\xfe'
-  iconv -f UTF-8 -t UTF-16LE <<'EOF'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"ＭＳ Ｐゴシック"="IPAPGothic"
-"ＭＳ ゴシック"="IPAGothic"
-"MS PGothic"="IPAPGothic"
-"MS Gothic"="IPAGothic"
-"MS UI Gothic"="IPAPGothic"
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Decorated"="N"
-EOF
-} > "$work/setup.reg"
-wine regedit /S 'Z:'"${work//\//\\}"'\setup.reg' >/dev/null 2>&1
-echo "wine-e2e: prefix ready after $((SECONDS - started)) s"
-
-c_drive=$WINEPREFIX/drive_c
+wine_session_start "$work"
+echo "wine-e2e: Wine prefix ready after $((SECONDS - started)) s"
 mkdir -p "$c_drive/e2e/bin"
-cp "$root/build/i686/sfx_driver.exe" "$c_drive/e2e/bin/"
 
 # ---- helpers ---------------------------------------------------------------------
 
@@ -99,30 +60,14 @@ pack() {
 drive() {
   local name=$1
   shift
-  wine 'C:\e2e\bin\sfx_driver.exe' run "C:\\e2e\\bin\\$name.exe" "$@" 2>/dev/null |
-    tr -d '\r' > "$work/out" || true
+  driver run "C:\\e2e\\bin\\$name.exe" "$@" > "$work/out" || true
   sed 's/^/    | /' "$work/out"
 }
 
 # links NAME: reports (and removes) NAME.lnk in the Start menu, desktop and Send To.
 links() {
-  wine 'C:\e2e\bin\sfx_driver.exe' links "$1" 2>/dev/null | tr -d '\r' > "$work/out" || true
+  driver links "$1" > "$work/out" || true
   sed 's/^/    | /' "$work/out"
-}
-
-# Takes a screenshot when the driver pauses at BASE (see sfx_driver.cpp).
-screenshot_when_ready() { # BASE_UNIX PNG
-  local base=$1 png=$2
-  (
-    for _ in $(seq 1200); do
-      if [ -e "$base.ready" ]; then
-        import -window root "$png" 2>/dev/null || true
-        touch "$base.done"
-        exit 0
-      fi
-      sleep 0.1
-    done
-  ) &
 }
 
 # Every member of a corpus archive, as its manifest says: content and time stamp.
