@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -283,6 +284,35 @@ TEST_F(MakeCommand, EndByteKeepsAnAppendedCertificateOutOfTheArchive) {
     write_file(archive, build_archive({one}, true));
     ASSERT_EQ(make({"--no-config"}).status, 0);
     EXPECT_EQ(read_file(out).size(), 0x400 + 1 + bare.size() + 1);
+}
+
+TEST_F(MakeCommand, PacksAFolderAndJoinsItInOneGo) {
+    mkdir((scratch / "content").c_str(), 0755);
+    mkdir((scratch / "content/bin").c_str(), 0755);
+    Bytes program(5000, 'p');
+    for (size_t i = 0; i < program.size(); i++) program[i] = (uint8_t)(i * i % 251);
+    write_file(scratch / "content/bin/tool.exe", program);
+    write_file(scratch / "content/readme.txt", Bytes(2000, 'r'));
+    ToolRun run = tool({"make", "--stub", stub, "--from", scratch / "content", "-o", out,
+                        "--title", "Setup", "--start-menu", "checked"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(files(), (std::vector<std::string>{"a.lzh", "content", "out.exe", "stub.exe"}));
+    OpenedArchive opened = open_output();
+    EXPECT_STREQ(opened.config.title, "Setup");
+    EXPECT_EQ(opened.config.start_menu_option, 3);
+    fclose(opened.file);
+
+    ToolRun extract = tool({"extract", "-C", scratch / "x", out});
+    ASSERT_EQ(extract.status, 0) << extract.output;
+    EXPECT_EQ(read_file(scratch / "x/bin/tool.exe"), program);
+    EXPECT_EQ(read_file(scratch / "x/readme.txt"), Bytes(2000, 'r'));
+
+    EXPECT_EQ(tool({"make", "--stub", stub, "--from", scratch / "content", "--archive", archive,
+                    "-o", out}).status, 2);
+    ToolRun missing = tool({"make", "--stub", stub, "--from", scratch / "nothing", "-o", scratch / "o2.exe"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_FALSE(file_exists(scratch / "o2.exe"));
+    EXPECT_FALSE(file_exists(scratch / "o2.exe.mavusfx-pack.lzh"));
 }
 
 }  // namespace

@@ -6,9 +6,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "engine/extraction_loop.h"
 #include "frontend/pe_image.h"
 #include "platform/platform.h"
+#include "tools/folder_packer.h"
 #include "tools/tool.h"
 
 enum { TEXT_LIMIT = 255, COPY_CHUNK = 65536, HEAD_BYTES = 4096 };
@@ -16,6 +19,7 @@ enum { TEXT_LIMIT = 255, COPY_CHUNK = 65536, HEAD_BYTES = 4096 };
 struct MakeOptions {
     const char* stub;
     const char* archive;
+    const char* from;      // a folder to pack instead of an archive
     const char* output;
     const char* title;
     const char* dest;
@@ -64,6 +68,7 @@ static int parse_options(int argc, char** argv, MakeOptions* o) {
         int option = -1;
         if (strcmp(a, "--stub") == 0) text = &o->stub;
         else if (strcmp(a, "--archive") == 0) text = &o->archive;
+        else if (strcmp(a, "--from") == 0) text = &o->from;
         else if (strcmp(a, "-o") == 0) text = &o->output;
         else if (strcmp(a, "--title") == 0) text = &o->title;
         else if (strcmp(a, "--dest") == 0) text = &o->dest;
@@ -75,15 +80,16 @@ static int parse_options(int argc, char** argv, MakeOptions* o) {
         else return fail("unknown option %s", a);
         if (text != nullptr) {
             *text = value;
-            if (text != &o->stub && text != &o->archive && text != &o->output) o->any_setting = true;
+            if (text != &o->stub && text != &o->archive && text != &o->from && text != &o->output)
+                o->any_setting = true;
         } else {
             if (!option_value(value, &o->options[option]))
                 return fail("%s takes off, offer, checked or forced, not \"%s\"", a, value);
             o->any_setting = true;
         }
     }
-    if (o->stub == nullptr || o->archive == nullptr || o->output == nullptr)
-        return fail("%s", "--stub, --archive and -o are required");
+    if (o->stub == nullptr || o->output == nullptr || (o->archive == nullptr) == (o->from == nullptr))
+        return fail("%s", "--stub, -o and one of --archive or --from are required");
     if (o->no_config && o->any_setting)
         return fail("%s", "--no-config leaves no place for the other settings");
     return EXIT_ALL_GOOD;
@@ -236,14 +242,9 @@ static bool write_combined(const char* temporary, const uint8_t* stub, uint32_t 
     return ok;
 }
 
-int run_make(int argc, char** argv) {
-    MakeOptions o;
-    if (parse_options(argc, argv, &o) != EXIT_ALL_GOOD) return EXIT_USAGE;
-    SfxConfig config;
-    if (!build_block(o, &config)) return EXIT_USAGE;
-    uint8_t block[1 + 4 * 256 + 8];
-    uint32_t block_size = write_config_block(&config, block);
-
+/* --from: the folder is packed ("-lh7-", level 2) into an archive beside the output
+ * first, which is joined like a given archive and removed afterwards. */
+static int join(const MakeOptions& o, const uint8_t* block, uint32_t block_size) {
     uint32_t stub_size = 0;
     uint8_t* stub = read_stub(o.stub, &stub_size);
     if (stub == nullptr) return EXIT_USAGE;
@@ -273,4 +274,23 @@ int run_make(int argc, char** argv) {
            o.output, stub_size, block_size, (unsigned long long)archive_size, check.members,
            needs_end_byte ? ", end byte added" : "");
     return EXIT_ALL_GOOD;
+}
+
+int run_make(int argc, char** argv) {
+    MakeOptions o;
+    if (parse_options(argc, argv, &o) != EXIT_ALL_GOOD) return EXIT_USAGE;
+    SfxConfig config;
+    if (!build_block(o, &config)) return EXIT_USAGE;
+    uint8_t block[1 + 4 * 256 + 8];
+    uint32_t block_size = write_config_block(&config, block);
+    if (o.from == nullptr) return join(o, block, block_size);
+
+    std::string packed = std::string(o.output) + ".mavusfx-pack.lzh";
+    int status = pack_folder(o.from, packed.c_str(), &DEFAULT_PACK_SETTINGS, nullptr);
+    if (status == EXIT_ALL_GOOD) {
+        o.archive = packed.c_str();
+        status = join(o, block, block_size);
+    }
+    platform_delete_file(packed.c_str());
+    return status;
 }
