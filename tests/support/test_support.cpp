@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "engine/extraction_loop.h"
+#include "engine/member_header.h"
 #include "engine/output_sink.h"
 
 std::string source_path(const std::string& relative) {
@@ -261,9 +262,10 @@ Bytes build_archive(const std::vector<MemberSpec>& members, bool end_byte) {
 // ---- decoding one member ----
 
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
-                            uint32_t packed_size) {
+                            uint32_t packed_size, bool with_progress) {
     reset_engine_state();
     make_crc_table();
+    if (with_progress) progress_total = original_size;
     FILE* in = tmpfile();
     FILE* out = tmpfile();
     if (in == nullptr || out == nullptr) throw std::runtime_error("tmpfile failed");
@@ -288,6 +290,30 @@ DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int met
     fclose(in);
     fclose(out);
     return decoded;
+}
+
+std::vector<PackedMember> packed_members(const std::string& archive, int first_method,
+                                         int last_method) {
+    std::vector<PackedMember> members;
+    Bytes whole = read_file(corpus_path(archive));
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = fopen(corpus_path(archive).c_str(), "rb");
+    if (app.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
+    app.archive_size = (long)whole.size();
+    MemberHeader header;
+    while (read_member_header(&app, &header) == HEADER_READ) {
+        long data = ftell(app.archive_file);
+        int method = method_index(header.method);
+        if (method >= first_method && method <= last_method) {
+            PackedMember m = {header.name, method, header.original_size, header.crc, {}};
+            m.packed.assign(whole.begin() + data, whole.begin() + data + header.packed_size);
+            members.push_back(m);
+        }
+        fseek(app.archive_file, data + (long)header.packed_size, SEEK_SET);
+    }
+    release_app(&app);
+    return members;
 }
 
 int run_tool(const std::string& arguments) {
