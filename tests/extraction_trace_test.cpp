@@ -44,6 +44,7 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     std::string trace;
     PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace};
     platform_set_hooks(&hooks);
+    decoded_count = 0;  // what a stored copy at the start reports, whatever ran before
     run_engine_on(archive);
     platform_set_hooks(nullptr);
     for (const std::string& path : expected_files) {
@@ -63,7 +64,7 @@ std::vector<std::string> manifest_files(const std::string& archive) {
 TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
     const std::map<std::string, std::string> pinned = {
         {"lh0_level0.lzh",
-         "9e190409a793941e236e54c2c5b1e6523aeabaa1d73288d010e2a427ba7fbc89"},
+         "75aa895cf54859a5b2560ff63b9403a273dddf439a3ba81e839033a8a2cfdd54"},
         {"lh4_level0.lzh",
          "953add04f0029edb47b279b71cb92cd9cbea2df369632be36c269e53132e5254"},
         {"lh5_level0.lzh",
