@@ -22,6 +22,8 @@
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
 
 enum {
     LENGTH_CODES = 19,    // 0-2: runs of zero lengths, 3-18: lengths 1-16
@@ -174,4 +176,110 @@ uint16_t read_block_position() {
     unsigned j = decode_with_table(small_table, small_lengths, position_codes, SMALL_TABLE_BITS);
     if (j == 0) return 0;
     return (uint16_t)((1u << (j - 1)) + read_bits(j - 1));
+}
+
+/* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
+ * it does what read_block_symbol, read_block_position and the driver's simple loop
+ * do, specialised where that is safe:
+ * - the block's tables stay in force: it stops before a symbol once the block's
+ *   count has run out, and the simple loop reads the next tables;
+ * - the bit input is a local word, topped up to at least 56 bits before each
+ *   symbol, which takes at most 16 + 16 + 15 bits (character code, position code,
+ *   extra bits); FastBits keeps it away from the input's end;
+ * - codes of up to the table's bits are looked up inline; longer codes and damage
+ *   go through lookup_code, the same walk as decode_with_table;
+ * - no match needs cutting: it runs only while more than 256 bytes of the member
+ *   are still to come;
+ * - no progress is due: it stops after the symbol that reaches the count where
+ *   update_progress might send something;
+ * - a match whose source and destination, with eight bytes after each, lie
+ *   inside the window moves with copy_in_window; any other goes byte by byte with
+ *   the flush, as in the simple loop.  A flush
+ *   inside the run finds no overrun, as the run never takes padding bytes. */
+uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
+    const uint32_t start = decoded_count;
+    FastBits in;
+    if (block_codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
+        !take_fast_bits(in))
+        return 0;
+    // The run ends after the symbol that reaches stop_at: the count where progress
+    // may change, or the start of the member's last 256 bytes.  Damage, rare as it
+    // is, sets it to 0.
+    uint32_t stop_at = progress_quiet_until(start);
+    if (stop_at > original_size - 256) stop_at = original_size - 256;
+    uint8_t* const bytes = window.bytes;
+    const uint32_t mask = window.mask;
+    const unsigned position_code_count = (unsigned)position_codes;
+    uint32_t position = window.window_position;
+    uint32_t count = start;
+    uint16_t codes_left = block_codes_left;
+
+    for (;;) {
+        if (in.count < 47) refill_fast_bits(in);
+        unsigned length;
+        unsigned symbol = char_table[in.word >> (64 - CHAR_TABLE_BITS)];
+        if (symbol < CHAR_CODES) {
+            length = char_lengths[symbol];
+        } else {
+            unsigned long_length;
+            symbol = lookup_code(char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS,
+                                 (unsigned)(in.word >> 48), &long_length);
+            length = long_length;
+            if (member_damaged) stop_at = 0;
+        }
+        consume_fast_bits(in, length);
+        codes_left--;
+
+        if (symbol <= 255) {
+            bytes[position] = (uint8_t)symbol;
+            if (++position > mask) {
+                flush_full_window(out);
+                position = 0;
+                if (member_damaged) stop_at = 0;
+            }
+            count++;
+        } else {
+            unsigned j = small_table[in.word >> (64 - SMALL_TABLE_BITS)];
+            if (j < position_code_count) {
+                length = small_lengths[j];
+            } else {
+                unsigned long_length;
+                j = lookup_code(small_table, small_lengths, (int)position_code_count,
+                                SMALL_TABLE_BITS, (unsigned)(in.word >> 48), &long_length);
+                length = long_length;
+                if (member_damaged) stop_at = 0;
+            }
+            consume_fast_bits(in, length);
+            uint32_t p = 0;
+            if (j != 0) {
+                p = 1u << (j - 1);
+                if (j > 1) {
+                    p += (uint32_t)(in.word >> (65 - j));
+                    consume_fast_bits(in, j - 1);
+                }
+            }
+            uint32_t match = symbol - BLOCK_MATCH_CODE_BASE;
+            uint32_t source = (position - p - 1) & mask;
+            count += match;
+            if (position + match + 8 <= mask + 1 && source + match + 8 <= mask + 1) {
+                copy_in_window(bytes, position, source, match);
+                position += match;
+            } else {
+                for (uint32_t i = 0; i < match; i++) {
+                    bytes[position] = bytes[(source + i) & mask];
+                    if (++position > mask) {
+                        flush_full_window(out);
+                        position = 0;
+                        if (member_damaged) stop_at = 0;
+                    }
+                }
+            }
+        }
+        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || run_flag == 0) break;
+    }
+    block_codes_left = codes_left;
+    decoded_count = count;
+    window.window_position = position;
+    give_back_fast_bits(in);
+    return count - start;
 }

@@ -59,6 +59,11 @@ static void release_member_buffers() {
     input.data = nullptr;
 }
 
+void flush_full_window(FILE* out) {
+    write_output(window.bytes, window.mask + 1, out);
+    if (input_overrun()) member_damaged = true;
+}
+
 /* Advance: one byte was stored at window_position.  A full window is written whole
  * and writing starts again at 0; a match that is being copied is not disturbed, as
  * the window's content stays and its source index goes on modulo the window size.
@@ -66,10 +71,48 @@ static void release_member_buffers() {
  * data is caught, so damaged input cannot keep producing output. */
 static inline void advance(uint32_t window_size, FILE* out) {
     if (++window.window_position == window_size) {
-        write_output(window.bytes, window_size, out);
+        flush_full_window(out);
         window.window_position = 0;
-        if (input_overrun()) member_damaged = true;
     }
+}
+
+/* One symbol, the simple way and the reference for every fast run: a literal goes
+ * into the window; a match reads its position and is copied a byte at a time, each
+ * source index modulo the window size, so that a source overlapping the bytes being
+ * written repeats them. */
+static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
+    const uint32_t window_size = job->window_size;
+    const uint32_t mask = window_size - 1;
+    unsigned symbol = job->read_symbol();
+    if (symbol <= 255) {
+        window.bytes[window.window_position] = (uint8_t)symbol;
+        advance(window_size, job->output_file);
+        decoded_count++;
+        return;
+    }
+    uint32_t length = symbol - match_code_base;
+    uint32_t p = job->read_position();
+    // A last match that would carry the output past the member's size belongs to
+    // no valid stream: cut it there and end as damaged.
+    if (length > job->original_size - decoded_count) {
+        length = job->original_size - decoded_count;
+        member_damaged = true;
+    }
+    decoded_count += length;
+    uint32_t source = (window.window_position - p - 1) & mask;
+    for (uint32_t i = 0; i < length; i++) {
+        window.bytes[window.window_position] = window.bytes[(source + i) & mask];
+        advance(window_size, job->output_file);
+    }
+}
+
+/* The method families with a fast run.  A row is recognised by its operations, so
+ * a row put together for a test runs the simple loop only. */
+static FastRunFn fast_run_for(const DecodeMethod& row, unsigned match_code_base) {
+    if (row.read_symbol == read_block_symbol && row.read_position == read_block_position &&
+        match_code_base == BLOCK_MATCH_CODE_BASE)
+        return run_block_symbols;
+    return nullptr;
 }
 
 DecodeResult decode_member(DecodeJob* job) {
@@ -98,36 +141,19 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     }
     job->begin_member();
 
-    const uint32_t window_size = job->window_size;
-    const uint32_t mask = window_size - 1;
+    const uint32_t mask = job->window_size - 1;
     const unsigned match_code_base = job->method_index == METHOD_LZS ? 254 : 253;
     decoded_count = 0;
     window.window_position = 0;
     window.mask = mask;
 
+    // Each turn decodes one symbol, or a fast run of them, and then reports the
+    // progress and checks for a cancel.
+    const FastRunFn fast_run = fast_run_for(row, match_code_base);
     DecodeResult result = DECODE_COMPLETE;
     while (decoded_count < job->original_size && !member_damaged) {
-        unsigned symbol = job->read_symbol();
-        if (symbol <= 255) {
-            window.bytes[window.window_position] = (uint8_t)symbol;
-            advance(window_size, job->output_file);
-            decoded_count++;
-        } else {
-            uint32_t length = symbol - match_code_base;
-            uint32_t p = job->read_position();
-            // A last match that would carry the output past the member's size
-            // belongs to no valid stream: cut it there and end as damaged.
-            if (length > job->original_size - decoded_count) {
-                length = job->original_size - decoded_count;
-                member_damaged = true;
-            }
-            decoded_count += length;
-            uint32_t source = (window.window_position - p - 1) & mask;
-            for (uint32_t i = 0; i < length; i++) {
-                window.bytes[window.window_position] = window.bytes[(source + i) & mask];
-                advance(window_size, job->output_file);
-            }
-        }
+        if (fast_run == nullptr || fast_run(job->original_size, job->output_file) == 0)
+            decode_symbol(job, match_code_base);
         update_progress(decoded_count);
         if (run_flag == 0) {
             release_member_buffers();

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 typedef uint16_t (*ReadSymbolFn)();
 typedef uint16_t (*ReadPositionFn)();
@@ -63,6 +64,60 @@ enum DecodeResult {
 DecodeResult decode_member(DecodeJob* job);
 // The same with a given row: the driver's loop itself.
 DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row);
+
+// ---- fast path: the methods' fast runs --------------------------------------
+//
+// A fast run is a marked specialisation of the driver's loop for one method
+// family: it decodes symbols straight into the window, with the method's tables
+// inline and the bit input in a local word (FastBits), while it is far from every
+// boundary where the simple loop does more than store bytes: the block's end, the
+// member's last 256 bytes (where a match may be cut), the input's end and the next
+// progress change.  It stops after any symbol that damaged the member or after
+// which run_flag was found 0.  It returns the number of bytes it decoded; the driver
+// then reports progress and checks run_flag for its last symbol, exactly as after
+// a symbol of the simple loop, and takes the next symbol itself when it got 0.
+typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
+
+// Writes the whole window through the output sink, the point where a stream that
+// ran past its packed data is caught.  The caller starts the window again at 0.
+void flush_full_window(FILE* out);
+
+// Fast path of the match copy: the bytes of [source, source + length) go to
+// [position, position + length) in order, exactly as the byte loop copies them.
+// The caller makes sure that both ranges and eight bytes after them lie inside the
+// window, so nothing wraps and no flush falls inside.  It moves eight bytes at a
+// time, and the last word may run up to seven bytes past the match: those bytes
+// still belong to the window's history, so they are kept beforehand and put back.
+// - A source at least eight bytes behind: each word read holds final bytes.
+// - A source ahead (a distance of nearly the whole window): each word is read
+//   before any write reaches it, as the byte loop reads old bytes there.
+// - A source one to seven bytes behind repeats a short pattern: the first bytes go
+//   one at a time until a whole multiple of the pattern of at least eight bytes is
+//   there, and the words then copy from that far back.
+// - A source one to seven bytes ahead goes byte by byte.
+inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
+                           uint32_t length) {
+    uint8_t* to = bytes + position;
+    const uint8_t* from = bytes + source;
+    uint32_t i = 0;
+    if (source < position && position - source < 8) {
+        uint32_t period = position - source;
+        while (period < 8) period += position - source;
+        for (; i < period && i < length; i++) to[i] = from[i];
+        from = to - period;
+    } else if (source > position && source - position < 8) {
+        for (; i < length; i++) to[i] = from[i];
+        return;
+    }
+    if (i >= length) return;
+    uint64_t kept, word;
+    memcpy(&kept, to + length, 8);
+    for (; i < length; i += 8) {
+        memcpy(&word, from + i, 8);
+        memcpy(to + i, &word, 8);
+    }
+    memcpy(to + length, &kept, 8);
+}
 
 // Loads the InputBuffer with the member's compressed bytes: all of them when memory
 // allows, else a block that the bit input refills.  False when no block was given.

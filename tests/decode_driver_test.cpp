@@ -115,6 +115,26 @@ TEST(DecodeDriver, MatchesWrapAroundTheWindow) {
     for (int i = 0; i < 10; i++) EXPECT_EQ(out.bytes[4094 + i], out.bytes[4090 + i % 4]) << i;
 }
 
+// The fast path of the match copy against the byte loop it stands for, for every
+// position, source and length in a small window that the fast path accepts:
+// sources behind, ahead and equal, repeats of one to seven bytes, long and short.
+TEST(DecodeDriver, WindowCopyMatchesTheByteLoop) {
+    const uint32_t size = 64;
+    Bytes start(size);
+    for (uint32_t i = 0; i < size; i++) start[i] = (uint8_t)(i * 37 + 11);
+    for (uint32_t position = 0; position < size; position++) {
+        for (uint32_t source = 0; source < size; source++) {
+            for (uint32_t length = 1; position + length + 8 <= size && source + length + 8 <= size;
+                 length++) {
+                Bytes expected = start, fast = start;
+                for (uint32_t i = 0; i < length; i++) expected[position + i] = expected[source + i];
+                copy_in_window(fast.data(), position, source, length);
+                ASSERT_EQ(fast, expected) << position << " " << source << " " << length;
+            }
+        }
+    }
+}
+
 TEST(DecodeDriver, LastMatchPastTheSizeIsCutAndDamaged) {
     Output out = decode({{'x', 0}, {300, 0}}, 10);
     EXPECT_EQ(out.result, DECODE_DAMAGED);
