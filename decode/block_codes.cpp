@@ -148,6 +148,9 @@ static void read_char_lengths() {
 /* The tables of one block, in stream order.  The position code overwrites the
  * code-length code in small_lengths and small_table once the character lengths
  * are read. */
+static uint16_t char_fast[1 << CHAR_TABLE_BITS];
+static uint16_t position_fast[1 << SMALL_TABLE_BITS];
+
 static void read_block_tables() {
     block_codes_left = read_bits(16);
     read_short_lengths(LENGTH_CODES, LENGTH_COUNT_BITS, 2);
@@ -155,6 +158,15 @@ static void read_block_tables() {
     read_char_lengths();
     if (member_damaged) return;
     read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
+    if (member_damaged) return;
+    for (int i = 0; i < (1 << CHAR_TABLE_BITS); i++) {
+        unsigned t = char_table[i];
+        char_fast[i] = t < CHAR_CODES ? (uint16_t)(t << 5 | char_lengths[t]) : 0xFFFF;
+    }
+    for (int i = 0; i < (1 << SMALL_TABLE_BITS); i++) {
+        unsigned t = small_table[i];
+        position_fast[i] = t < (unsigned)position_codes ? (uint16_t)(t << 5 | small_lengths[t]) : 0xFFFF;
+    }
 }
 
 /* read_block_symbol: 0-255 a literal, 256-509 a match of symbol - 253 bytes (3 to
@@ -203,8 +215,7 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         !take_fast_bits(in))
         return 0;
     // The run ends after the symbol that reaches stop_at: the count where progress
-    // may change, or the start of the member's last 256 bytes.  Damage, rare as it
-    // is, sets it to 0.
+    // may change, or the start of the member's last 256 bytes.
     uint32_t stop_at = progress_quiet_until(start);
     if (stop_at > original_size - 256) stop_at = original_size - 256;
     uint8_t* const bytes = window.bytes;
@@ -215,39 +226,55 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     uint16_t codes_left = block_codes_left;
 
     for (;;) {
-        if (in.count < 47) refill_fast_bits(in);
-        unsigned length;
-        unsigned symbol = char_table[in.word >> (64 - CHAR_TABLE_BITS)];
-        if (symbol < CHAR_CODES) {
-            length = char_lengths[symbol];
-        } else {
-            unsigned long_length;
-            symbol = lookup_code(char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS,
-                                 (unsigned)(in.word >> 48), &long_length);
-            length = long_length;
-            if (member_damaged) stop_at = 0;
-        }
-        consume_fast_bits(in, length);
-        codes_left--;
-
-        if (symbol <= 255) {
-            bytes[position] = (uint8_t)symbol;
-            if (++position > mask) {
-                flush_full_window(out);
-                position = 0;
-                if (member_damaged) stop_at = 0;
+        // A batch of symbols that cannot reach a boundary before its last one, so
+        // that only run_flag is looked at between them: no more than the block
+        // still holds; at most 256 bytes each, so all but the last stay below
+        // stop_at; at most 47 bits each, so the refills, which keep at most 63 bits
+        // ahead, and the final one stay 16 bytes inside the input.  The boundaries
+        // themselves are looked at after the batch; one symbol is always allowed.
+        uint32_t batch = codes_left;
+        if (batch > (stop_at - count) >> 8) batch = (stop_at - count) >> 8;
+        if (batch > (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6)
+            batch = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6;
+        if (batch == 0) batch = 1;
+        uint32_t left = batch;
+        // Damage, rare as it is, ends the batch and the run after its symbol.
+        do {
+            if (in.count < 47) refill_fast_bits(in);
+            unsigned length;
+            unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+            unsigned symbol = entry >> 5;
+            if (symbol < CHAR_CODES) {
+                length = entry & 31;
+            } else {
+                unsigned long_length;
+                symbol = lookup_code(char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS,
+                                     (unsigned)(in.word >> 48), &long_length);
+                length = long_length;
+                if (member_damaged) stop_at = 0, left = 1;
             }
-            count++;
-        } else {
-            unsigned j = small_table[in.word >> (64 - SMALL_TABLE_BITS)];
+            consume_fast_bits(in, length);
+
+            if (symbol <= 255) {
+                bytes[position] = (uint8_t)symbol;
+                if (++position > mask) {
+                    flush_full_window(out);
+                    position = 0;
+                    if (member_damaged) stop_at = 0, left = 1;
+                }
+                count++;
+                continue;
+            }
+            entry = position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
+            unsigned j = entry >> 5;
             if (j < position_code_count) {
-                length = small_lengths[j];
+                length = entry & 31;
             } else {
                 unsigned long_length;
                 j = lookup_code(small_table, small_lengths, (int)position_code_count,
                                 SMALL_TABLE_BITS, (unsigned)(in.word >> 48), &long_length);
                 length = long_length;
-                if (member_damaged) stop_at = 0;
+                if (member_damaged) stop_at = 0, left = 1;
             }
             consume_fast_bits(in, length);
             uint32_t p = 0;
@@ -270,11 +297,12 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                     if (++position > mask) {
                         flush_full_window(out);
                         position = 0;
-                        if (member_damaged) stop_at = 0;
+                        if (member_damaged) stop_at = 0, left = 1;
                     }
                 }
             }
-        }
+        } while (--left != 0 && run_flag != 0);
+        codes_left = (uint16_t)(codes_left - (batch - left));
         if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || run_flag == 0) break;
     }
     block_codes_left = codes_left;
