@@ -145,12 +145,25 @@ static void read_char_lengths() {
     build_huffman_table(CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table);
 }
 
-/* The tables of one block, in stream order.  The position code overwrites the
- * code-length code in small_lengths and small_table once the character lengths
- * are read. */
+/* The fast run's tables, derived from the block's codes once they are read: a
+ * symbol and its code length in one entry (symbol << 5 | length), so that one
+ * lookup gives both.  An entry that leads into a tree is SLOW_ENTRY, whose symbol
+ * is outside every alphabet: the fast run then decodes that code the simple way. */
+enum { SLOW_ENTRY = 0xFFFF };
 static uint16_t char_fast[1 << CHAR_TABLE_BITS];
 static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 
+static void derive_fast_table(uint16_t* fast, const uint16_t* table, const uint8_t* lengths,
+                              unsigned symbol_count, int table_bits) {
+    for (int i = 0; i < (1 << table_bits); i++) {
+        unsigned s = table[i];
+        fast[i] = s < symbol_count ? (uint16_t)(s << 5 | lengths[s]) : (uint16_t)SLOW_ENTRY;
+    }
+}
+
+/* The tables of one block, in stream order.  The position code overwrites the
+ * code-length code in small_lengths and small_table once the character lengths
+ * are read. */
 static void read_block_tables() {
     block_codes_left = read_bits(16);
     read_short_lengths(LENGTH_CODES, LENGTH_COUNT_BITS, 2);
@@ -159,14 +172,9 @@ static void read_block_tables() {
     if (member_damaged) return;
     read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
     if (member_damaged) return;
-    for (int i = 0; i < (1 << CHAR_TABLE_BITS); i++) {
-        unsigned t = char_table[i];
-        char_fast[i] = t < CHAR_CODES ? (uint16_t)(t << 5 | char_lengths[t]) : 0xFFFF;
-    }
-    for (int i = 0; i < (1 << SMALL_TABLE_BITS); i++) {
-        unsigned t = small_table[i];
-        position_fast[i] = t < (unsigned)position_codes ? (uint16_t)(t << 5 | small_lengths[t]) : 0xFFFF;
-    }
+    derive_fast_table(char_fast, char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
+    derive_fast_table(position_fast, small_table, small_lengths, (unsigned)position_codes,
+                      SMALL_TABLE_BITS);
 }
 
 /* read_block_symbol: 0-255 a literal, 256-509 a match of symbol - 253 bytes (3 to
