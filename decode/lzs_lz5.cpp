@@ -1,10 +1,71 @@
-// Placeholder until the byte and bit formats land: members end as damaged.
+#include "decode/lzs_lz5.h"
+
+#include <string.h>
+
+#include "decode/bit_input.h"
 #include "decode/decode_driver.h"
 #include "decode/methods.h"
 
-void begin_lzs() { member_damaged = true; }
-uint16_t read_lzs_symbol() { return 0; }
-uint16_t read_lzs_position() { return 0; }
-void begin_lz5() { member_damaged = true; }
-uint16_t read_lz5_symbol() { return 0; }
-uint16_t read_lz5_position() { return 0; }
+uint32_t match_position;
+uint8_t flag_byte;
+unsigned flags_left;
+
+/* "-lzs-" items, through the bit input: 1 and 8 bits for a literal byte; 0, an
+ * 11-bit window position and 4 bits of length - 2 for a match.  The window of 2 KiB
+ * starts as spaces. */
+void begin_lzs() { init_bit_reader(); }
+
+uint16_t read_lzs_symbol() {
+    if (read_bits(1)) return read_bits(8);
+    match_position = read_bits(11);
+    return (uint16_t)(read_bits(4) + 256);
+}
+
+/* A match names an absolute window position; the encoder's window ran 18 bytes
+ * ahead of the decoder's, so the copy starts at (match_position + 17) mod 2048. */
+uint16_t read_lzs_position() {
+    return (uint16_t)((window.window_position - match_position - 18) & 0x7FF);
+}
+
+/* begin_lz5: the 4 KiB window starts with 18 spaces, 13 bytes of each byte value in
+ * turn, the values rising, the values falling, 128 zeros and 110 spaces; matches
+ * may copy from it before anything was written. */
+void begin_lz5() {
+    flags_left = 0;
+    if (dictionary_bits != 12) {  // the dictionary is laid out for 4 KiB only
+        member_damaged = true;
+        return;
+    }
+    uint8_t* w = window.bytes;
+    for (int i = 0; i < 256; i++) memset(w + 18 + 13 * i, i, 13);
+    for (int i = 0; i < 256; i++) w[3346 + i] = (uint8_t)i;
+    for (int i = 0; i < 256; i++) w[3602 + i] = (uint8_t)(255 - i);
+    memset(w + 3858, 0x00, 128);
+    memset(w + 3986, 0x20, 110);
+}
+
+/* read_lz5_symbol: whole bytes.  A flag byte, read when an item is due, governs
+ * the next 8 items, lowest bit first: 1 a literal byte, 0 a match of two bytes
+ * b1, b2 with the window position b1 + 256 * (b2 >> 4) and the length
+ * (b2 & 15) + 3. */
+uint16_t read_lz5_symbol() {
+    if (flags_left == 0) {
+        flags_left = 8;
+        flag_byte = take_member_byte();
+    }
+    flags_left--;
+    uint16_t c = take_member_byte();
+    if ((flag_byte & 1) == 0) {
+        match_position = c;
+        uint8_t d = take_member_byte();
+        match_position += (uint32_t)(d & 0xF0) * 16;
+        c = (uint16_t)((d & 0x0F) + 256);
+    }
+    flag_byte = (uint8_t)(flag_byte >> 1);
+    return c;
+}
+
+/* The copy starts at (match_position + 18) mod 4096. */
+uint16_t read_lz5_position() {
+    return (uint16_t)((window.window_position - match_position - 19) & 0xFFF);
+}

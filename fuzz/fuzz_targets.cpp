@@ -26,7 +26,7 @@
 
 // Members may claim any size; beyond this much output per input a target skips the
 // input, so one input stays fast.  Output stays linear in what members claim.
-enum { OUTPUT_CAP = 1 << 20 };
+enum { OUTPUT_CAP = 1 << 18 };
 
 static FILE* memory_file(const uint8_t* data, size_t size) {
     // fmemopen refuses size 0; an empty archive is one byte short of a 0 end byte.

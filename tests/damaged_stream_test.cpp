@@ -5,14 +5,36 @@
 // What each damaged run wrote is pinned as well, so that a faster decoder keeps
 // the same damage semantics, byte for byte.
 #include <algorithm>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
+#include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 
 namespace {
+
+struct PackedMember {
+    std::string name;
+    int method;
+    uint32_t original_size;
+    uint16_t crc;
+    Bytes packed;
+};
+
+// The members of `archive` whose method is in [first_method, last_method].
+std::vector<PackedMember> compressed_members(const std::string& archive, int first_method,
+                                             int last_method) {
+    std::vector<PackedMember> members;
+    for (const ArchiveMember& a : read_archive_members(corpus_path(archive))) {
+        int method = method_index(a.method.c_str());
+        if (method >= first_method && method <= last_method)
+            members.push_back({a.name, method, a.original_size, a.crc, a.packed});
+    }
+    return members;
+}
 
 // A small fixed generator, so that every run damages the same places.
 struct Lcg {
@@ -52,7 +74,7 @@ TEST(DamagedStreams, BlockMembersEndCompleteOrDamaged) {
     Lcg random = {12345};
     Tally flipped, cut;
     for (const char* archive : BLOCK_ARCHIVES) {
-        for (const PackedMember& m : packed_members(archive, METHOD_LH4, METHOD_LH7)) {
+        for (const PackedMember& m : compressed_members(archive, METHOD_LH4, METHOD_LH7)) {
             SCOPED_TRACE(std::string(archive) + ": " + m.name);
             DecodedMember intact = decode_packed(m.packed, m.original_size, m.method);
             ASSERT_EQ(intact.result, DECODE_COMPLETE);
@@ -111,5 +133,66 @@ TEST(DamagedStreams, NoiseEndsCompleteOrDamaged) {
     EXPECT_GT(tally.damaged, 0);
     EXPECT_EQ(tally.digest(), "5439a763ffe2b29370f4f6eb019a884da4ce8e8f0977e0a15a918cbc69fbbb34");
 }
+
+// The older methods: flipped bits, cut data and noise in two members of each.
+struct MethodCase {
+    const char* archive;
+    int method;
+};
+
+void PrintTo(const MethodCase& c, std::ostream* os) { *os << c.archive; }
+
+class DamagedStream : public ::testing::TestWithParam<MethodCase> {};
+
+void expect_sound_output(const DecodedMember& m, uint32_t original_size, const std::string& what) {
+    EXPECT_TRUE(m.result == DECODE_COMPLETE || m.result == DECODE_DAMAGED) << what;
+    EXPECT_LE(m.output.size(), original_size) << what;
+    if (m.result == DECODE_COMPLETE) {
+        EXPECT_EQ(m.output.size(), original_size) << what;
+    }
+}
+
+TEST_P(DamagedStream, EndsAsFailureOrCleanDecode) {
+    const MethodCase c = GetParam();
+    std::mt19937 rng(c.method);  // the same damage in every run
+    int tried = 0;
+    for (const ArchiveMember& member : read_archive_members(corpus_path(c.archive))) {
+        if (member.method != METHOD_IDS[c.method] || member.packed.size() < 64) continue;
+        const Bytes& good = member.packed;
+        for (int round = 0; round < 12; round++) {
+            Bytes bad = good;
+            int flips = 1 + round % 6;
+            size_t zone = round < 6 ? 64 : bad.size();  // the start holds the tables
+            for (int f = 0; f < flips; f++) bad[rng() % zone] ^= (uint8_t)(1 << rng() % 8);
+            expect_sound_output(decode_packed(bad, member.original_size, c.method),
+                             member.original_size, member.name + " flipped");
+        }
+        for (int round = 0; round < 5; round++) {
+            Bytes cut(good.begin(), good.begin() + rng() % good.size());
+            DecodedMember m = decode_packed(cut, member.original_size, c.method);
+            expect_sound_output(m, member.original_size, member.name + " cut");
+            // The stream ran out: that can never pass as a complete member.
+            EXPECT_EQ(m.result, DECODE_DAMAGED) << member.name << " cut to " << cut.size();
+        }
+        for (int round = 0; round < 3; round++) {
+            Bytes noise(good.size());
+            for (uint8_t& b : noise) b = (uint8_t)rng();
+            expect_sound_output(decode_packed(noise, member.original_size, c.method),
+                             member.original_size, member.name + " noise");
+        }
+        if (++tried == 2) break;
+    }
+    EXPECT_EQ(tried, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(OlderMethods, DamagedStream,
+                         ::testing::Values(MethodCase{"lh1_level0.lzh", METHOD_LH1},
+                                           MethodCase{"lh2_level0.lzh", METHOD_LH2},
+                                           MethodCase{"lh3_level0.lzh", METHOD_LH3},
+                                           MethodCase{"lzs_level0.lzh", METHOD_LZS},
+                                           MethodCase{"lz5_level0.lzh", METHOD_LZ5}),
+                         [](const ::testing::TestParamInfo<MethodCase>& info) {
+                             return std::string(METHOD_IDS[info.param.method]).substr(1, 3);
+                         });
 
 }  // namespace

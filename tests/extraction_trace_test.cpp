@@ -13,6 +13,7 @@
 
 #include "engine/extraction_loop.h"
 #include "engine/output_sink.h"
+#include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -54,6 +55,17 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     return trace;
 }
 
+// The members of a corpus archive whose method lies in [first_method, last_method].
+std::vector<ArchiveMember> members_of(const std::string& archive, int first_method,
+                                      int last_method) {
+    std::vector<ArchiveMember> members;
+    for (const ArchiveMember& m : read_archive_members(corpus_path(archive))) {
+        int method = method_index(m.method.c_str());
+        if (method >= first_method && method <= last_method) members.push_back(m);
+    }
+    return members;
+}
+
 std::vector<std::string> manifest_files(const std::string& archive) {
     std::vector<std::string> files;
     for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv")))
@@ -89,7 +101,7 @@ TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
 // last match ends its member.
 TEST(ExtractionTrace, FailingMembersRunAsPinned) {
     std::vector<MemberSpec> members;
-    auto add = [&](const std::string& method, const std::string& name, const PackedMember& from) {
+    auto add = [&](const std::string& method, const std::string& name, const ArchiveMember& from) {
         MemberSpec m;
         m.method = method;
         m.name = name;
@@ -101,9 +113,9 @@ TEST(ExtractionTrace, FailingMembersRunAsPinned) {
         members.push_back(m);
         return &members.back();
     };
-    PackedMember text5 = packed_members("lh5_long.lzh", METHOD_LH5, METHOD_LH5)[0];
-    PackedMember text7 = packed_members("lh7_long.lzh", METHOD_LH7, METHOD_LH7)[0];
-    PackedMember readme6 = packed_members("lh6_level0.lzh", METHOD_LH6, METHOD_LH6)[0];
+    ArchiveMember text5 = members_of("lh5_long.lzh", METHOD_LH5, METHOD_LH5)[0];
+    ArchiveMember text7 = members_of("lh7_long.lzh", METHOD_LH7, METHOD_LH7)[0];
+    ArchiveMember readme6 = members_of("lh6_level0.lzh", METHOD_LH6, METHOD_LH6)[0];
     add("-lhx-", "unknown.bin", text5)->original_size = 70000;
     add("-lh5-", "text5.txt", text5);
     add("-lh7-", "flipped.txt", text7)->data[text7.packed.size() / 2] ^= 0x10;
@@ -131,11 +143,11 @@ TEST(ExtractionTrace, CancelsWriteAsPinned) {
     const char* const archives[] = {"lh4_level0.lzh", "lh5_long.lzh", "lh6_level2.lzh",
                                     "lh7_long.lzh"};
     for (const char* archive : archives) {
-        for (const PackedMember& m : packed_members(archive, METHOD_LH4, METHOD_LH7)) {
+        for (const ArchiveMember& m : members_of(archive, METHOD_LH4, METHOD_LH7)) {
             for (uint32_t percent : {1u, 37u, 81u, 100u}) {
                 cancel_at = percent;
-                DecodedMember out = decode_packed(m.packed, m.original_size, m.method,
-                                                  UINT32_MAX, true);
+                DecodedMember out = decode_packed(m.packed, m.original_size,
+                                                  method_index(m.method.c_str()), UINT32_MAX, true);
                 trace += std::string(archive) + " " + m.name + " " + std::to_string(percent) +
                          ": " + std::to_string(out.result) + " after " +
                          std::to_string(decoded_count) + ", " +
@@ -166,7 +178,8 @@ TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
     };
     std::string trace;
     for (const char* archive : {"lh4_level0.lzh", "lh5_long.lzh", "lh7_long.lzh"}) {
-        for (const PackedMember& m : packed_members(archive, METHOD_LH4, METHOD_LH7)) {
+        for (const ArchiveMember& m : members_of(archive, METHOD_LH4, METHOD_LH7)) {
+            const int method = method_index(m.method.c_str());
             reset_engine_state();
             make_crc_table();
             progress_total = m.original_size;
@@ -181,8 +194,8 @@ TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
             job.output_file = out;
             job.original_size = m.original_size;
             job.packed_size = (uint32_t)m.packed.size();
-            job.dictionary_bits = METHOD_DICTIONARY_BITS[m.method];
-            job.method_index = m.method;
+            job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
+            job.method_index = method;
             DecodeResult result = decode_member(&job);
             fclose(out);
             fclose(in);

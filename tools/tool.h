@@ -35,3 +35,5 @@ const char* failure_text(FailureKind kind);
 
 int run_list(const char* path);
 int run_extract(const char* path, const char* folder, bool test_only);
+// argv: the arguments after "pack"; `usage` prints the usage text and returns its status.
+int run_pack(int argc, char** argv, int (*usage)());

@@ -13,7 +13,6 @@
 #include <stdexcept>
 
 #include "engine/extraction_loop.h"
-#include "engine/member_header.h"
 #include "engine/output_sink.h"
 
 std::string source_path(const std::string& relative) {
@@ -290,30 +289,6 @@ DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int met
     fclose(in);
     fclose(out);
     return decoded;
-}
-
-std::vector<PackedMember> packed_members(const std::string& archive, int first_method,
-                                         int last_method) {
-    std::vector<PackedMember> members;
-    Bytes whole = read_file(corpus_path(archive));
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen(corpus_path(archive).c_str(), "rb");
-    if (app.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
-    app.archive_size = (long)whole.size();
-    MemberHeader header;
-    while (read_member_header(&app, &header) == HEADER_READ) {
-        long data = ftell(app.archive_file);
-        int method = method_index(header.method);
-        if (method >= first_method && method <= last_method) {
-            PackedMember m = {header.name, method, header.original_size, header.crc, {}};
-            m.packed.assign(whole.begin() + data, whole.begin() + data + header.packed_size);
-            members.push_back(m);
-        }
-        fseek(app.archive_file, data + (long)header.packed_size, SEEK_SET);
-    }
-    release_app(&app);
-    return members;
 }
 
 int run_tool(const std::string& arguments) {

@@ -95,18 +95,6 @@ struct DecodedMember {
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
                             uint32_t packed_size = UINT32_MAX, bool with_progress = false);
 
-// The compressed members of a corpus archive whose method index lies in
-// [first_method, last_method], with their packed bytes.
-struct PackedMember {
-    std::string name;
-    int method;
-    uint32_t original_size;
-    uint16_t crc;
-    Bytes packed;
-};
-std::vector<PackedMember> packed_members(const std::string& archive, int first_method,
-                                         int last_method);
-
 // Runs the tool (build/native/mavusfx) with `arguments`, its output discarded;
 // returns its exit status, or -1 when it did not exit normally.
 int run_tool(const std::string& arguments);

@@ -7,9 +7,12 @@ static int usage() {
     fputs("usage: mavusfx list FILE\n"
           "       mavusfx test FILE\n"
           "       mavusfx extract [-C DIR] FILE\n"
+          "       mavusfx pack DIR -o ARCHIVE.lzh [--method lh5|lh6|lh7|lh0] [--level 0|1|2]\n"
           "FILE is a bare LHA archive or a combined file (stub, configuration block, archive).\n"
-          "Exit status: 0 all members good, 1 a member failed or was skipped, 2 usage or\n"
-          "unreadable file.\n",
+          "pack puts everything below DIR into a new archive (default -lh7-, header level 2);\n"
+          "a file that does not shrink is stored as -lh0-, names become Shift-JIS.\n"
+          "Exit status: 0 all members good, 1 a member failed or was skipped (pack: a file\n"
+          "could not be packed, and no archive is made), 2 usage or unreadable file.\n",
           stderr);
     return EXIT_USAGE;
 }
@@ -24,5 +27,6 @@ int main(int argc, char** argv) {
         if (argc == 5 && strcmp(argv[2], "-C") == 0) return run_extract(argv[4], argv[3], false);
         return usage();
     }
+    if (strcmp(command, "pack") == 0) return run_pack(argc - 2, argv + 2, usage);
     return usage();
 }

@@ -1,0 +1,77 @@
+#include "tests/support/member_decoding.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <stdexcept>
+
+#include "decode/bit_input.h"
+#include "engine/extraction_loop.h"
+#include "engine/member_header.h"
+#include "engine/output_sink.h"
+
+LoadedInput::LoadedInput(const Bytes& bytes, uint16_t window_bits)
+    : bytes_(bytes), packed_size_((uint32_t)bytes.size()) {
+    if (bytes_.empty()) bytes_.push_back(0);  // a valid block; never handed out
+    input.data = bytes_.data();
+    input.size = (uint32_t)bytes_.size();
+    input.read_index = 0;
+    input_file = nullptr;
+    bits = BitReader();
+    bits.packed_bytes_left = (uint32_t)bytes.size();
+    dictionary_bits = window_bits;
+    decoded_count = 0;
+    member_damaged = false;
+}
+
+LoadedInput::~LoadedInput() { input.data = nullptr; }
+
+uint32_t LoadedInput::bits_consumed() const {
+    uint32_t taken = packed_size_ - bits.packed_bytes_left + bits.padding_bytes;
+    return taken * 8 - 16 - bits.pending_bits;
+}
+
+std::vector<ArchiveMember> read_archive_members(const std::string& path) {
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = fopen(path.c_str(), "rb");
+    if (app.archive_file == nullptr) throw std::runtime_error("cannot open " + path);
+    fseek(app.archive_file, 0, SEEK_END);
+    app.archive_size = ftell(app.archive_file);
+    rewind(app.archive_file);
+    std::vector<ArchiveMember> members;
+    MemberHeader header;
+    while (read_member_header(&app, &header) == HEADER_READ) {
+        ArchiveMember m;
+        m.name = header.name;
+        m.method.assign(header.method, 5);
+        m.original_size = header.original_size;
+        m.crc = header.crc;
+        m.packed.resize(header.packed_size);
+        if (header.packed_size != 0 &&
+            fread(m.packed.data(), 1, header.packed_size, app.archive_file) != header.packed_size)
+            break;
+        members.push_back(m);
+    }
+    release_app(&app);
+    return members;
+}
+
+Bytes expand_items(const std::vector<LzItem>& items, uint32_t window_size, unsigned match_code_base) {
+    Bytes window(window_size, ' ');
+    Bytes out;
+    for (const LzItem& item : items) {
+        if (item.symbol < 256) {
+            window[out.size() % window_size] = (uint8_t)item.symbol;
+            out.push_back((uint8_t)item.symbol);
+            continue;
+        }
+        size_t from = out.size() + window_size - item.position - 1;
+        for (unsigned i = 0; i < item.symbol - match_code_base; i++) {
+            uint8_t byte = window[(from + i) % window_size];
+            window[out.size() % window_size] = byte;
+            out.push_back(byte);
+        }
+    }
+    return out;
+}
