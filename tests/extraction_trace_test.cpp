@@ -89,6 +89,18 @@ TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
          "1c19c390edca565e3613d0dbaca74274238049c258cb32005ecaef3a78bac7c6"},
         {"lh7_long.lzh",
          "0baa8d75e7d9bc7864769f3f611c84575d7c65753386ed9fa166e91f58e1959b"},
+        {"lh1_level0.lzh",
+         "5fceced81619a644b9907fdd11ae7268a26c5b7170f30e47c1032e13649405eb"},
+        {"lh1_long.lzh",
+         "deb86465836a5f0bcb4a8e2407c62e8b187b7ec8f8b9dc971cf9884e393d4b00"},
+        {"lh2_long.lzh",
+         "5e5e895d03adf98efbe32736dff353d5ae4c62643ef374ccee3404c5a7e83227"},
+        {"lh3_long.lzh",
+         "a7ee71e2c62552f48424cef2f8c09a5d0bafc08f0f4cc80b1273839cf1038c08"},
+        {"lzs_long.lzh",
+         "bbb24197946e95a697dd7f9fbe6b761d0a605878fb33abfdd0be2da226fbb7d5"},
+        {"lz5_long.lzh",
+         "deb86465836a5f0bcb4a8e2407c62e8b187b7ec8f8b9dc971cf9884e393d4b00"},
     };
     for (const auto& [archive, expected] : pinned) {
         std::string trace = course_of(corpus_path(archive), manifest_files(archive));
@@ -134,37 +146,46 @@ TEST(ExtractionTrace, FailingMembersRunAsPinned) {
 
 // A cancel at a fixed percentage stops after the symbol that reached it, with only
 // the whole windows written before it in the file.
-TEST(ExtractionTrace, CancelsWriteAsPinned) {
+std::string cancel_trace(const std::vector<std::string>& archives, int first, int last) {
     static uint32_t cancel_at;
     PlatformHooks hooks = {};
     hooks.progress = [](void*, uint32_t percent) { if (percent >= cancel_at) run_flag = 0; };
     platform_set_hooks(&hooks);
     std::string trace;
-    const char* const archives[] = {"lh4_level0.lzh", "lh5_long.lzh", "lh6_level2.lzh",
-                                    "lh7_long.lzh"};
-    for (const char* archive : archives) {
-        for (const ArchiveMember& m : members_of(archive, METHOD_LH4, METHOD_LH7)) {
+    for (const std::string& archive : archives) {
+        for (const ArchiveMember& m : members_of(archive, first, last)) {
             for (uint32_t percent : {1u, 37u, 81u, 100u}) {
                 cancel_at = percent;
                 DecodedMember out = decode_packed(m.packed, m.original_size,
                                                   method_index(m.method.c_str()), UINT32_MAX, true);
-                trace += std::string(archive) + " " + m.name + " " + std::to_string(percent) +
-                         ": " + std::to_string(out.result) + " after " +
-                         std::to_string(decoded_count) + ", " +
-                         std::to_string(out.output.size()) + " bytes " +
+                trace += archive + " " + m.name + " " + std::to_string(percent) + ": " +
+                         std::to_string(out.result) + " after " + std::to_string(decoded_count) +
+                         ", " + std::to_string(out.output.size()) + " bytes " +
                          sha256_hex(out.output) + "\n";
             }
         }
     }
     platform_set_hooks(nullptr);
     run_flag = 1;
-    EXPECT_EQ(digest(trace), "acfe2a12bf4951d1b36b0f68232b33872dfd9fa1dc2269a51d3d5b622c45f891")
-        << trace;
+    return trace;
+}
+
+TEST(ExtractionTrace, CancelsWriteAsPinned) {
+    std::string blocks = cancel_trace({"lh4_level0.lzh", "lh5_long.lzh", "lh6_level2.lzh",
+                                       "lh7_long.lzh"},
+                                      METHOD_LH4, METHOD_LH7);
+    EXPECT_EQ(digest(blocks), "acfe2a12bf4951d1b36b0f68232b33872dfd9fa1dc2269a51d3d5b622c45f891")
+        << blocks;
+    std::string older = cancel_trace(
+        {"lh1_long.lzh", "lh2_long.lzh", "lh3_long.lzh", "lzs_long.lzh", "lz5_long.lzh"},
+        METHOD_LH1, METHOD_LZ5);
+    EXPECT_EQ(digest(older), "d9e864b710ae974ca1cea549930f84ea3623522dc472fa205376e17497a877be")
+        << older;
 }
 
 // A cancel that comes between two progress reports (here: while the second window
 // is written) is still seen after the very symbol during which it came.
-TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
+std::string between_trace(const std::vector<std::string>& archives, int first, int last) {
     struct Sink {
         Bytes written;
         int writes = 0;
@@ -177,8 +198,8 @@ TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
         return (ssize_t)size;
     };
     std::string trace;
-    for (const char* archive : {"lh4_level0.lzh", "lh5_long.lzh", "lh7_long.lzh"}) {
-        for (const ArchiveMember& m : members_of(archive, METHOD_LH4, METHOD_LH7)) {
+    for (const std::string& archive : archives) {
+        for (const ArchiveMember& m : members_of(archive, first, last)) {
             const int method = method_index(m.method.c_str());
             reset_engine_state();
             make_crc_table();
@@ -199,14 +220,24 @@ TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
             DecodeResult result = decode_member(&job);
             fclose(out);
             fclose(in);
-            trace += std::string(archive) + " " + m.name + ": " + std::to_string(result) +
-                     " after " + std::to_string(decoded_count) + ", " +
-                     std::to_string(sink.written.size()) + " bytes\n";
+            trace += archive + " " + m.name + ": " + std::to_string(result) + " after " +
+                     std::to_string(decoded_count) + ", " + std::to_string(sink.written.size()) +
+                     " bytes\n";
         }
     }
     run_flag = 1;
-    EXPECT_EQ(digest(trace), "5e0fd85e5d9aa8f86fcd639b9c154e3bae9ebb10a61e4fe6add96483d809ab91")
-        << trace;
+    return trace;
+}
+
+TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
+    std::string blocks =
+        between_trace({"lh4_level0.lzh", "lh5_long.lzh", "lh7_long.lzh"}, METHOD_LH4, METHOD_LH7);
+    EXPECT_EQ(digest(blocks), "5e0fd85e5d9aa8f86fcd639b9c154e3bae9ebb10a61e4fe6add96483d809ab91")
+        << blocks;
+    std::string older = between_trace({"lh1_long.lzh", "lh3_long.lzh", "lzs_long.lzh"},
+                                      METHOD_LH1, METHOD_LZ5);
+    EXPECT_EQ(digest(older), "9f18f63ceddba3a220249eb3bd8d3b42a245450e287437057d3d0b63def5b498")
+        << older;
 }
 
 }  // namespace
