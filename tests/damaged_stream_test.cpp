@@ -194,11 +194,16 @@ TEST_P(DamagedStream, EndsAsFailureOrCleanDecode) {
 }
 
 const MethodCase OLDER_METHODS[] = {
-    {"lh1_level0.lzh", METHOD_LH1, "b2a05e342640582a125c5f5dcdc17e59ca583342b4612ece8384b05c7ff6b948"},
-    {"lh2_level0.lzh", METHOD_LH2, "d8487dc363dfbb4df2def8746bb36af0dacbd782bd4265e8bcd8c11badb6c474"},
-    {"lh3_level0.lzh", METHOD_LH3, "3334ca1a3a4c294977c29d968c127feca755823b8537c40d028655d5a9191d2e"},
-    {"lzs_level0.lzh", METHOD_LZS, "6e4e5af35ccdc98b18b68264bd859b4f62bb02f90a6e1008f1528760e23048a9"},
-    {"lz5_level0.lzh", METHOD_LZ5, "581cf1d17ab83d506163a5ebe9d6baeafb2facff1ea3eebd452cb187797118f6"},
+    {"lh1_level0.lzh", METHOD_LH1,
+     "b2a05e342640582a125c5f5dcdc17e59ca583342b4612ece8384b05c7ff6b948"},
+    {"lh2_level0.lzh", METHOD_LH2,
+     "d8487dc363dfbb4df2def8746bb36af0dacbd782bd4265e8bcd8c11badb6c474"},
+    {"lh3_level0.lzh", METHOD_LH3,
+     "3334ca1a3a4c294977c29d968c127feca755823b8537c40d028655d5a9191d2e"},
+    {"lzs_level0.lzh", METHOD_LZS,
+     "6e4e5af35ccdc98b18b68264bd859b4f62bb02f90a6e1008f1528760e23048a9"},
+    {"lz5_level0.lzh", METHOD_LZ5,
+     "581cf1d17ab83d506163a5ebe9d6baeafb2facff1ea3eebd452cb187797118f6"},
 };
 
 INSTANTIATE_TEST_SUITE_P(OlderMethods, DamagedStream, ::testing::ValuesIn(OLDER_METHODS),
