@@ -209,21 +209,19 @@ uint16_t read_block_position() {
 /* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
  * it does what read_block_symbol, read_block_position and the driver's simple loop
  * do, specialised where that is safe:
- * - the block's tables stay in force: it stops before a symbol once the block's
- *   count has run out, and the simple loop reads the next tables;
- * - the bit input is a local word, topped up to at least 56 bits before each
- *   symbol, which takes at most 16 + 16 + 15 bits (character code, position code,
- *   extra bits); FastBits keeps it away from the input's end;
- * - codes of up to the table's bits are looked up inline; longer codes and damage
- *   go through lookup_code, the same walk as decode_with_table;
+ * - the block's tables stay in force: it stops once the block's count has run out,
+ *   and the simple loop reads the next tables;
+ * - the bit input is a local word holding at least 47 bits before each symbol,
+ *   which takes at most 16 + 16 + 15 (character code, position code, extra bits);
+ *   FastBits keeps it away from the input's end;
+ * - codes of up to the table's bits take one lookup in the fast tables; longer
+ *   codes and damage go through lookup_code, the same walk as decode_with_table;
  * - no match needs cutting: it runs only while more than 256 bytes of the member
  *   are still to come;
  * - no progress is due: it stops after the symbol that reaches the count where
  *   update_progress might send something;
- * - a match whose source and destination, with eight bytes after each, lie
- *   inside the window moves with copy_in_window; any other goes byte by byte with
- *   the flush, as in the simple loop.  A flush
- *   inside the run finds no overrun, as the run never takes padding bytes. */
+ * - bytes go to the window through put_literal and put_match.  A flush inside the
+ *   run finds no overrun, as the run never takes padding bytes. */
 uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoded_count;
     FastBits in;
@@ -274,12 +272,7 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             consume_fast_bits(in, length);
 
             if (symbol <= 255) {
-                bytes[position] = (uint8_t)symbol;
-                if (++position > mask) {
-                    flush_full_window(out);
-                    position = 0;
-                    if (member_damaged) stop_at = 0, left = 1;
-                }
+                if (!put_literal(bytes, mask, position, symbol, out)) stop_at = 0, left = 1;
                 count++;
                 continue;
             }
@@ -304,21 +297,8 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                 }
             }
             uint32_t match = symbol - BLOCK_MATCH_CODE_BASE;
-            uint32_t source = (position - p - 1) & mask;
             count += match;
-            if (position + match + 8 <= mask + 1 && source + match + 8 <= mask + 1) {
-                copy_in_window(bytes, position, source, match);
-                position += match;
-            } else {
-                for (uint32_t i = 0; i < match; i++) {
-                    bytes[position] = bytes[(source + i) & mask];
-                    if (++position > mask) {
-                        flush_full_window(out);
-                        position = 0;
-                        if (member_damaged) stop_at = 0, left = 1;
-                    }
-                }
-            }
+            if (!put_match(bytes, mask, position, p, match, out)) stop_at = 0, left = 1;
         } while (--left != 0 && run_flag != 0);
         codes_left = (uint16_t)(codes_left - (batch - left));
         if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || run_flag == 0) break;

@@ -115,6 +115,9 @@ static FastRunFn fast_run_for(const DecodeMethod& row, unsigned match_code_base)
     if (row.read_symbol == read_block_symbol && row.read_position == read_block_position &&
         match_code_base == BLOCK_MATCH_CODE_BASE)
         return run_block_symbols;
+    if (row.read_symbol == read_adaptive_symbol && row.read_position == read_static_position &&
+        row.begin_member == begin_lh1 && match_code_base == 253)
+        return run_lh1_symbols;
     return nullptr;
 }
 
@@ -151,13 +154,19 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     window.mask = mask;
 
     // Each turn decodes one symbol, or a fast run of them, and then reports the
-    // progress and checks for a cancel.
+    // progress and checks for a cancel.  Fast path: update_progress is called only
+    // once the count reaches the point where it may send something; below it the
+    // call would change nothing.
     const FastRunFn fast_run = fast_run_for(row, match_code_base);
+    uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
     while (decoded_count < job->original_size && !member_damaged) {
         if (fast_run == nullptr || fast_run(job->original_size, job->output_file) == 0)
             decode_symbol(job, match_code_base);
-        update_progress(decoded_count);
+        if (decoded_count >= quiet_until) {
+            update_progress(decoded_count);
+            quiet_until = progress_quiet_until(decoded_count);
+        }
         if (run_flag == 0) {
             release_member_buffers();
             return DECODE_CANCELLED;

@@ -119,6 +119,34 @@ inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
     memcpy(to + length, &kept, 8);
 }
 
+// The window side of a fast run, as the simple loop stores bytes.  A literal goes to
+// the write position; a match whose source and destination, with eight bytes
+// after each, lie inside the window moves with copy_in_window, any other byte by
+// byte with the flush.  Both return false when a flush found the member damaged
+// (the run then stops after its symbol).
+inline bool put_literal(uint8_t* bytes, uint32_t mask, uint32_t& position, unsigned byte,
+                        FILE* out) {
+    bytes[position] = (uint8_t)byte;
+    if (++position <= mask) return true;
+    flush_full_window(out);
+    position = 0;
+    return !member_damaged;
+}
+
+inline bool put_match(uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t p,
+                      uint32_t length, FILE* out) {
+    uint32_t source = (position - p - 1) & mask;
+    if (position + length + 8 <= mask + 1 && source + length + 8 <= mask + 1) {
+        copy_in_window(bytes, position, source, length);
+        position += length;
+        return true;
+    }
+    bool sound = true;
+    for (uint32_t i = 0; i < length; i++)
+        sound &= put_literal(bytes, mask, position, bytes[(source + i) & mask], out);
+    return sound;
+}
+
 // Loads the InputBuffer with the member's compressed bytes: all of them when memory
 // allows, else a block that the bit input refills.  False when no block was given.
 bool buffer_member_input(uint32_t packed_size);

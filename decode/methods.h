@@ -17,6 +17,8 @@ void begin_lh1();
 void begin_lh3();
 uint16_t read_lh3_symbol();
 uint16_t read_static_position();
+// Fast run of "-lh1-" (a FastRunFn).
+uint32_t run_lh1_symbols(uint32_t original_size, FILE* out);
 
 // Adaptive Huffman of "-lh1-" and "-lh2-" (adaptive_huffman.cpp).
 void init_symbol_tree();
