@@ -111,7 +111,10 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
 
 /* The method families with a fast run.  A row is recognised by its operations, so
  * a row put together for a test runs the simple loop only. */
+bool fast_runs_enabled = true;
+
 static FastRunFn fast_run_for(const DecodeMethod& row, unsigned match_code_base) {
+    if (!fast_runs_enabled) return nullptr;
     if (row.read_symbol == read_block_symbol && row.read_position == read_block_position &&
         match_code_base == BLOCK_MATCH_CODE_BASE)
         return run_block_symbols;

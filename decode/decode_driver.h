@@ -78,6 +78,10 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row);
 // a symbol of the simple loop, and takes the next symbol itself when it got 0.
 typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
 
+// On unless turned off: the tests and fuzz targets turn the fast runs off to hold
+// them against the simple loop.
+extern bool fast_runs_enabled;
+
 // Writes the whole window through the output sink, the point where a stream that
 // ran past its packed data is caught.  The caller starts the window again at 0.
 void flush_full_window(FILE* out);
