@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "decode/decode_driver.h"
+#include "decode/huffman_table.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
 #include "engine/output_sink.h"
@@ -118,10 +119,40 @@ static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
     return trace;
 }
 
+struct SavedTables {
+    uint8_t char_lengths[CHAR_CODES];
+    uint16_t char_table[1 << CHAR_TABLE_BITS];
+    uint8_t small_lengths[128];
+    uint16_t small_table[1 << SMALL_TABLE_BITS];
+    uint16_t left_child[NODE_ARRAY_SIZE];
+    uint16_t right_child[NODE_ARRAY_SIZE];
+};
+
+SavedTables* save_decoder_tables() {
+    static SavedTables t;
+    memcpy(t.char_lengths, char_lengths, sizeof char_lengths);
+    memcpy(t.char_table, char_table, sizeof char_table);
+    memcpy(t.small_lengths, small_lengths, sizeof small_lengths);
+    memcpy(t.small_table, small_table, sizeof small_table);
+    memcpy(t.left_child, left_child, sizeof left_child);
+    memcpy(t.right_child, right_child, sizeof right_child);
+    return &t;
+}
+
+void restore_decoder_tables(const SavedTables* t) {
+    memcpy(char_lengths, t->char_lengths, sizeof char_lengths);
+    memcpy(char_table, t->char_table, sizeof char_table);
+    memcpy(small_lengths, t->small_lengths, sizeof small_lengths);
+    memcpy(small_table, t->small_table, sizeof small_table);
+    memcpy(left_child, t->left_child, sizeof left_child);
+    memcpy(right_child, t->right_child, sizeof right_child);
+}
+
 /* Input: one byte choosing the method row (1 to 9), four bytes of original size
- * (capped), then the packed data.  The member is decoded twice, with the fast runs
- * and without, and the two must agree in everything observable; every fourth input
- * presses the stop button at a percentage taken from the size bytes. */
+ * (capped), then the packed data.  The member is decoded twice from the same
+ * tables, with the fast runs and without, and the two must agree in everything
+ * observable; every fourth input presses the stop button at a percentage taken
+ * from the size bytes. */
 void fuzz_decode_member(const uint8_t* data, size_t size) {
     if (size < 5) return;
     int method = 1 + data[0] % 9;
@@ -129,7 +160,9 @@ void fuzz_decode_member(const uint8_t* data, size_t size) {
                         (uint32_t)data[4] << 24;
     original %= OUTPUT_CAP;
     uint32_t cancel_at = data[1] % 4 == 0 ? 1 + data[2] % 100 : 0;
+    const SavedTables* before = save_decoder_tables();
     DecodeTrace fast = traced_decode(data + 5, size - 5, method, original, cancel_at);
+    restore_decoder_tables(before);
     fast_runs_enabled = false;
     DecodeTrace simple = traced_decode(data + 5, size - 5, method, original, cancel_at);
     fast_runs_enabled = true;
