@@ -88,43 +88,53 @@ void flush_full_window(FILE* out);
 
 // Fast path of the match copy: the bytes of [source, source + length) go to
 // [position, position + length) in order, exactly as the byte loop copies them.
-// The caller makes sure that both ranges and eight bytes after them lie inside the
-// window, so nothing wraps and no flush falls inside.  It moves eight bytes at a
-// time, and the last word may run up to seven bytes past the match: those bytes
-// still belong to the window's history, so they are kept beforehand and put back.
+// The caller makes sure that both ranges and sixteen bytes after them lie inside
+// the window, so nothing wraps and no flush falls inside.  It moves eight bytes at
+// a time, at least two words, and may write up to sixteen bytes past the match:
+// those bytes still belong to the window's history, so they are kept beforehand
+// and put back.
 // - A source at least eight bytes behind: each word read holds final bytes.
-// - A source ahead (a distance of nearly the whole window): each word is read
-//   before any write reaches it, as the byte loop reads old bytes there.
+// - A source at least eight bytes ahead (a distance of nearly the whole window):
+//   each word is read before any write reaches it, as the byte loop reads old
+//   bytes there.
 // - A source one to seven bytes behind repeats a short pattern: the first bytes go
 //   one at a time until a whole multiple of the pattern of at least eight bytes is
 //   there, and the words then copy from that far back.
-// - A source one to seven bytes ahead goes byte by byte.
+// - A source one to seven bytes ahead goes byte by byte; the source itself leaves
+//   the bytes as they are.
 inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
                            uint32_t length) {
     uint8_t* to = bytes + position;
     const uint8_t* from = bytes + source;
+    const uint32_t behind = position - source;  // wraps round when the source is ahead
     uint32_t i = 0;
-    if (source < position && position - source < 8) {
-        uint32_t period = position - source;
-        while (period < 8) period += position - source;
+    if (behind - 8 > 0xFFFFFFFFu - 15) {  // less than eight bytes apart
+        if (behind == 0) return;
+        if (source > position) {
+            for (; i < length; i++) to[i] = from[i];
+            return;
+        }
+        uint32_t period = behind;
+        while (period < 8) period += behind;
         for (; i < period && i < length; i++) to[i] = from[i];
+        if (i >= length) return;
         from = to - period;
-    } else if (source > position && source - position < 8) {
-        for (; i < length; i++) to[i] = from[i];
-        return;
     }
-    if (i >= length) return;
-    uint64_t kept, word;
-    memcpy(&kept, to + length, 8);
-    for (; i < length; i += 8) {
+    uint64_t kept[2], word;
+    memcpy(kept, to + length, 16);
+    memcpy(&word, from + i, 8);
+    memcpy(to + i, &word, 8);
+    memcpy(&word, from + i + 8, 8);
+    memcpy(to + i + 8, &word, 8);
+    for (i += 16; i < length; i += 8) {
         memcpy(&word, from + i, 8);
         memcpy(to + i, &word, 8);
     }
-    memcpy(to + length, &kept, 8);
+    memcpy(to + length, kept, 16);
 }
 
 // The window side of a fast run, as the simple loop stores bytes.  A literal goes to
-// the write position; a match whose source and destination, with eight bytes
+// the write position; a match whose source and destination, with sixteen bytes
 // after each, lie inside the window moves with copy_in_window, any other byte by
 // byte with the flush.  Both return false when a flush found the member damaged
 // (the run then stops after its symbol).
@@ -140,7 +150,7 @@ inline bool put_literal(uint8_t* bytes, uint32_t mask, uint32_t& position, unsig
 inline bool put_match(uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t p,
                       uint32_t length, FILE* out) {
     uint32_t source = (position - p - 1) & mask;
-    if (position + length + 8 <= mask + 1 && source + length + 8 <= mask + 1) {
+    if ((position > source ? position : source) + length + 16 <= mask + 1) {
         copy_in_window(bytes, position, source, length);
         position += length;
         return true;

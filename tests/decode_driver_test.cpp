@@ -119,13 +119,13 @@ TEST(DecodeDriver, MatchesWrapAroundTheWindow) {
 // position, source and length in a small window that the fast path accepts:
 // sources behind, ahead and equal, repeats of one to seven bytes, long and short.
 TEST(DecodeDriver, WindowCopyMatchesTheByteLoop) {
-    const uint32_t size = 64;
-    Bytes start(size);
-    for (uint32_t i = 0; i < size; i++) start[i] = (uint8_t)(i * 37 + 11);
-    for (uint32_t position = 0; position < size; position++) {
-        for (uint32_t source = 0; source < size; source++) {
-            for (uint32_t length = 1; position + length + 8 <= size && source + length + 8 <= size;
-                 length++) {
+    const uint32_t size = 80;  // the fast path wants 16 bytes after both ranges
+    Bytes start(2 * size);     // more than the compiler can tell is never touched
+    for (uint32_t i = 0; i < 2 * size; i++) start[i] = (uint8_t)(i * 37 + 11);
+    for (uint32_t position = 0; position + 16 < size; position++) {
+        for (uint32_t source = 0; source + 16 < size; source++) {
+            const uint32_t room = size - 16 - (position > source ? position : source);
+            for (uint32_t length = 1; length <= room; length++) {
                 Bytes expected = start, fast = start;
                 for (uint32_t i = 0; i < length; i++) expected[position + i] = expected[source + i];
                 copy_in_window(fast.data(), position, source, length);
