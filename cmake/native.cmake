@@ -2,6 +2,7 @@
 add_library(mavusfx_engine STATIC ${CORE_SOURCES}
   platform/posix/system_posix.cpp
   platform/posix/text_posix.cpp
+  platform/posix/host_posix.cpp
   platform/hooked_reports.cpp)
 target_include_directories(mavusfx_engine PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(mavusfx_engine PRIVATE ${CORE_FLAGS})
@@ -40,3 +41,9 @@ if(MAVUSFX_FUZZ)
     target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
   endforeach()
 endif()
+
+# Builds the stored archives of the Wine end-to-end tests (scripts/wine-e2e.sh).
+add_executable(stored_archive tests/wine/stored_archive.cpp tests/support/test_support.cpp)
+target_link_libraries(stored_archive PRIVATE mavusfx_engine)
+target_compile_definitions(stored_archive PRIVATE MAVUSFX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  MAVUSFX_TOOL="$<TARGET_FILE:mavusfx>")

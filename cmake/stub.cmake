@@ -1,6 +1,10 @@
-# Cross build for 32-bit Windows: the stub mavusfx.exe, built for size, and the host
-# tool as mavusfx-tool.exe.
-set(STUB_FLAGS ${CORE_FLAGS} -Os -ffunction-sections -fdata-sections)
+# Cross build for 32-bit Windows: the stub mavusfx.exe, built for size, the host
+# tool as mavusfx-tool.exe, and the helpers of the end-to-end tests under Wine.
+enable_language(RC)
+set(CMAKE_RC_FLAGS "-c 932")
+
+set(STUB_FLAGS ${CORE_FLAGS} -Os -ffunction-sections
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident)
 
 add_library(stub_engine STATIC ${CORE_SOURCES}
   platform/win32/system_win32.cpp
@@ -8,8 +12,37 @@ add_library(stub_engine STATIC ${CORE_SOURCES}
 target_include_directories(stub_engine PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(stub_engine PRIVATE ${STUB_FLAGS})
 
+# The stub: its own entry point instead of the runtime's start-up code, the runtime
+# functions from msvcrt.dll, and imports only from libraries of the KnownDLLs list
+# (comctl32 is loaded at run time).  No symbols, no unwind tables, unused sections
+# dropped: the image must stay small, and the configuration block begins right
+# where its last section ends.
 file(GLOB STUB_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/frontend/win32/*.cpp)
-add_executable(mavusfx WIN32 ${STUB_SOURCES})
+set(STUB_RESOURCES ${PROJECT_SOURCE_DIR}/resources/mavusfx.rc)
+set_source_files_properties(${STUB_RESOURCES} PROPERTIES OBJECT_DEPENDS
+  "${PROJECT_SOURCE_DIR}/resources/app.ico;${PROJECT_SOURCE_DIR}/resources/mavusfx.manifest;${PROJECT_SOURCE_DIR}/resources/resource_ids.h")
+add_executable(mavusfx WIN32 ${STUB_SOURCES} ${STUB_RESOURCES})
 target_compile_options(mavusfx PRIVATE ${STUB_FLAGS})
-target_link_libraries(mavusfx PRIVATE stub_engine shell32 ole32 comctl32)
-target_link_options(mavusfx PRIVATE -mwindows -s -static-libgcc -Wl,--gc-sections)
+target_link_libraries(mavusfx PRIVATE stub_engine)
+target_link_options(mavusfx PRIVATE -mwindows -s -nostdlib -Wl,-e,_stub_entry
+  -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware)
+target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
+
+# The host tool for Windows: the same engine on the Win32 seam, the reports printed.
+file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
+add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOURCES}
+  platform/win32/system_win32.cpp
+  platform/win32/text_win32.cpp
+  platform/win32/host_win32.cpp
+  platform/hooked_reports.cpp)
+target_include_directories(mavusfx-tool PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
+target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
+
+# Helpers of the Wine end-to-end tests: the driver that works the stub's windows as a
+# person would, and a tiny program the stub launches, which leaves a marker file.
+add_executable(sfx_driver tests/wine/sfx_driver.cpp)
+target_link_libraries(sfx_driver PRIVATE ole32 uuid)
+target_link_options(sfx_driver PRIVATE -static-libgcc -static-libstdc++ -s)
+add_executable(launch_marker WIN32 tests/wine/launch_marker.cpp)
+target_link_options(launch_marker PRIVATE -static-libgcc -s)

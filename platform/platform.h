@@ -70,6 +70,37 @@ void platform_set_hooks(const PlatformHooks* hooks);
 // Passes a shell notice to the hooks: how the POSIX side announces.
 void notify_hooked_shell(ShellEvent event, const char* path);
 
+// ---- the host tool's console and files ----------------------------------------
+
+// True when the standard error stream is a terminal (a progress bar may be drawn).
+bool platform_error_output_is_terminal();
+// Seconds on a monotonic clock.
+double platform_seconds_now();
+// Moves `from` over `to`, replacing it; false when that fails.
+bool platform_replace_file(const char* from, const char* to);
+
+// What the packer needs to know of a path (links followed).  `identity` tells two
+// names of one file apart from two files (device and file number).
+struct PathInfo {
+    bool is_folder;
+    bool is_file;      // a plain file (not a folder, pipe, device ...)
+    uint64_t size;
+    int64_t modified;  // seconds since 1970, UTC
+    uint64_t identity[2];
+};
+// False when the path cannot be examined; errno (or its like) tells why.
+bool platform_path_info(const char* path, PathInfo* info);
+// The identity of an open file, as platform_path_info gives it.
+bool platform_file_identity(FILE* file, uint64_t identity[2]);
+// Calls `add` with each name in the folder but "." and "..", in no set order.
+bool platform_list_folder(const char* path, void (*add)(void* context, const char* name),
+                          void* context);
+// Creates a new, empty file beside `path` ("path.partXXXXXX") for reading and writing,
+// with the permissions a new file usually gets; its name goes to `name` (`size` bytes).
+FILE* platform_create_temporary(const char* path, char* name, unsigned size);
+// Cuts an open file (flushed) to `length` bytes.
+bool platform_truncate(FILE* file, int64_t length);
+
 // ---- text conversion for the host tool ---------------------------------------
 
 // Code page 932 (Shift-JIS) to UTF-8 and back.  False when the text does not

@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686                  # the stub's cross compiler
   wine wine32 wine32-preloader        # running the stub
   xvfb xdotool imagemagick            # a headless display, input and screenshots
+  xxd                                 # hex to bytes in the end-to-end checks
   fonts-ipafont-gothic locales        # Japanese text under Wine
   libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
   hyperfine python3                   # benchmark timing

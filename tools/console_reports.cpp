@@ -1,8 +1,6 @@
 // The tool's side of the engine's reports: member names on stdout, one line per
 // failure on stderr, and a progress bar on stderr when it is a terminal.
 #include <string.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "platform/platform.h"
 #include "tools/console_reports.h"
@@ -48,17 +46,11 @@ static void on_member(void* context, const char* name) {
     fflush(stdout);
 }
 
-static double seconds_now() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
-
 /* The bar appears only on a terminal, and only once the run has taken a moment, so
  * short runs stay quiet. */
 static void on_progress(void* context, uint32_t percent) {
     ConsoleReports* reports = (ConsoleReports*)context;
-    if (!reports->terminal || seconds_now() - reports->started < 0.3) return;
+    if (!reports->terminal || platform_seconds_now() - reports->started < 0.3) return;
     if (percent > 100) percent = 100;
     char bar[41];
     memset(bar, '#', percent * 40 / 100);
@@ -86,8 +78,8 @@ static void on_end(void* context, bool) { clear_bar((ConsoleReports*)context); }
 void install_console_reports(ConsoleReports* reports, bool list_members) {
     memset(reports, 0, sizeof *reports);
     reports->list_members = list_members;
-    reports->terminal = isatty(2) != 0;
-    reports->started = seconds_now();
+    reports->terminal = platform_error_output_is_terminal();
+    reports->started = platform_seconds_now();
     PlatformHooks hooks = {};
     hooks.member = on_member;
     hooks.progress = on_progress;

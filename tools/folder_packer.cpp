@@ -1,12 +1,9 @@
 #include "tools/folder_packer.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -26,12 +23,15 @@ namespace {
 enum { SJIS_BUFFER = 1024, COPY_CHUNK = 1 << 16 };
 
 struct FileIdentity {
-    dev_t device;
-    ino_t inode;
+    uint64_t id[2];  // device and file number
     bool operator==(const FileIdentity& other) const {
-        return device == other.device && inode == other.inode;
+        return id[0] == other.id[0] && id[1] == other.id[1];
     }
 };
+
+FileIdentity identity_of(const PathInfo& info) { return {{info.identity[0], info.identity[1]}}; }
+
+void add_name(void* names, const char* name) { ((std::vector<std::string>*)names)->push_back(name); }
 
 struct PlannedMember {
     std::string source;     // the path in the file system
@@ -102,16 +102,11 @@ bool name_member(Plan* plan, const std::string& relative, bool is_folder, Planne
  * content.  Links are followed; a link back to a folder being walked is refused. */
 void walk(Plan* plan, const std::string& path, const std::string& relative,
           std::vector<FileIdentity>* ancestors) {
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) {
+    std::vector<std::string> names;
+    if (!platform_list_folder(path.c_str(), add_name, &names)) {
         tell_problem(plan, relative.empty() ? path : relative, strerror(errno));
         return;
     }
-    std::vector<std::string> names;
-    while (dirent* d = readdir(dir)) {
-        if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0) names.push_back(d->d_name);
-    }
-    closedir(dir);
     std::sort(names.begin(), names.end());
 
     for (const std::string& name : names) {
@@ -119,15 +114,15 @@ void walk(Plan* plan, const std::string& path, const std::string& relative,
         m.source = path + "/" + name;
         std::string member_relative = relative + name;
         m.shown = member_relative;
-        struct stat st;
-        if (stat(m.source.c_str(), &st) != 0) {
+        PathInfo info;
+        if (!platform_path_info(m.source.c_str(), &info)) {
             tell_problem(plan, m.shown, strerror(errno));
             continue;
         }
-        FileIdentity identity = {st.st_dev, st.st_ino};
+        FileIdentity identity = identity_of(info);
         if (std::find(plan->skipped.begin(), plan->skipped.end(), identity) != plan->skipped.end()) continue;
-        m.modified = st.st_mtime;
-        if (S_ISDIR(st.st_mode)) {
+        m.modified = (time_t)info.modified;
+        if (info.is_folder) {
             if (std::find(ancestors->begin(), ancestors->end(), identity) != ancestors->end()) {
                 tell_problem(plan, m.shown, "a link back to a folder that holds it");
                 continue;
@@ -138,12 +133,12 @@ void walk(Plan* plan, const std::string& path, const std::string& relative,
             ancestors->push_back(identity);
             walk(plan, m.source, member_relative + "/", ancestors);
             ancestors->pop_back();
-        } else if (S_ISREG(st.st_mode)) {
-            if ((uint64_t)st.st_size > UINT32_MAX) {
+        } else if (info.is_file) {
+            if (info.size > UINT32_MAX) {
                 tell_problem(plan, m.shown, "4 GiB or more: too large for an LHA member");
                 continue;
             }
-            m.size = (uint64_t)st.st_size;
+            m.size = info.size;
             if (!name_member(plan, member_relative, false, &m)) continue;
             plan->total_bytes += m.size;
             plan->members.push_back(m);
@@ -154,12 +149,6 @@ void walk(Plan* plan, const std::string& path, const std::string& relative,
 }
 
 // ---- progress ----------------------------------------------------------------
-
-double seconds_now() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
 
 /* A line on stderr, only on a terminal and only once the work has taken a moment,
  * redrawn at most ten times a second. */
@@ -175,7 +164,7 @@ struct Progress {
 
 void draw_progress(Progress* p, uint64_t member_bytes) {
     if (!p->shown_at_all || p->total == 0) return;
-    double now = seconds_now();
+    double now = platform_seconds_now();
     if (now - p->started < 0.3 || now - p->last_drawn < 0.1) return;
     p->last_drawn = now;
     unsigned percent = (unsigned)((p->done + member_bytes) * 100 / p->total);
@@ -303,16 +292,16 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
 }
 
 bool plan_folder(const char* folder, Plan* plan) {
-    struct stat st;
-    if (stat(folder, &st) != 0) {
+    PathInfo info;
+    if (!platform_path_info(folder, &info)) {
         fprintf(stderr, "mavusfx: %s: %s\n", folder, strerror(errno));
         return false;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    if (!info.is_folder) {
         fprintf(stderr, "mavusfx: %s: not a folder\n", folder);
         return false;
     }
-    std::vector<FileIdentity> ancestors = {{st.st_dev, st.st_ino}};
+    std::vector<FileIdentity> ancestors = {identity_of(info)};
     std::string top = folder;
     while (top.size() > 1 && top.back() == '/') top.pop_back();
     walk(plan, top, "", &ancestors);
@@ -323,8 +312,8 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
     make_crc_table();
     long start = ftell(out);
     Progress progress = {};
-    progress.shown_at_all = settings->show_progress && isatty(2) != 0;
-    progress.started = seconds_now();
+    progress.shown_at_all = settings->show_progress && platform_error_output_is_terminal();
+    progress.started = platform_seconds_now();
     progress.total = plan.total_bytes;
     PackTotals counted = {};
     for (const PlannedMember& m : plan.members) {
@@ -355,20 +344,13 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
     // The end of the archive: a 0 where the next header would begin.  A member
     // stored after a longer attempt to compress it may have left bytes behind.
     long end = ftell(out) + 1;
-    if (fputc(0, out) == EOF || fflush(out) != 0 || ftruncate(fileno(out), end) != 0 || ferror(out)) {
+    if (fputc(0, out) == EOF || !platform_truncate(out, end) || ferror(out)) {
         fprintf(stderr, "mavusfx: cannot write the archive: %s\n", strerror(errno));
         return EXIT_MEMBER_FAILED;
     }
     counted.archive_bytes = (uint64_t)(end - start);
     if (totals != nullptr) *totals = counted;
     return EXIT_ALL_GOOD;
-}
-
-bool identity_of(int fd, FileIdentity* identity) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) return false;
-    *identity = {st.st_dev, st.st_ino};
-    return true;
 }
 
 /* Plans and writes the archive into `out`, leaving out the file `out` is and, when
@@ -378,7 +360,7 @@ int pack_into(const char* folder, FILE* out, const PackSettings* settings, PackT
     Plan plan;
     plan.level = settings->level;
     FileIdentity own;
-    if (identity_of(fileno(out), &own)) plan.skipped.push_back(own);
+    if (platform_file_identity(out, own.id)) plan.skipped.push_back(own);
     if (replaced != nullptr) plan.skipped.push_back(*replaced);
     if (!plan_folder(folder, &plan)) return EXIT_USAGE;
     if (plan.problems > 0) {
@@ -397,39 +379,27 @@ int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings
 
 int pack_folder(const char* folder, const char* archive_path, const PackSettings* settings,
                 PackTotals* totals) {
-    std::string temporary = std::string(archive_path) + ".partXXXXXX";
-    int fd = mkstemp(&temporary[0]);
-    if (fd < 0) {
-        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
-        return EXIT_USAGE;
-    }
-    // mkstemp makes the file private; an archive gets the usual permissions.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    FILE* out = fdopen(fd, "w+b");
+    char temporary[4096];
+    FILE* out = platform_create_temporary(archive_path, temporary, sizeof temporary);
     if (out == nullptr) {
         fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
-        close(fd);
-        unlink(temporary.c_str());
         return EXIT_USAGE;
     }
     static char out_buffer[1 << 20];
     setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
 
-    struct stat existing;
-    FileIdentity replaced = {};
-    bool replaces = stat(archive_path, &existing) == 0;
-    if (replaces) replaced = {existing.st_dev, existing.st_ino};
+    PathInfo existing;
+    bool replaces = platform_path_info(archive_path, &existing);
+    FileIdentity replaced = replaces ? identity_of(existing) : FileIdentity{};
     int status = pack_into(folder, out, settings, totals, replaces ? &replaced : nullptr);
     if (fclose(out) != 0 && status == EXIT_ALL_GOOD) {
         fprintf(stderr, "mavusfx: %s: cannot write the archive: %s\n", archive_path, strerror(errno));
         status = EXIT_MEMBER_FAILED;
     }
-    if (status == EXIT_ALL_GOOD && rename(temporary.c_str(), archive_path) != 0) {
+    if (status == EXIT_ALL_GOOD && !platform_replace_file(temporary, archive_path)) {
         fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
         status = EXIT_USAGE;
     }
-    if (status != EXIT_ALL_GOOD) unlink(temporary.c_str());
+    if (status != EXIT_ALL_GOOD) platform_delete_file(temporary);
     return status;
 }

@@ -47,54 +47,48 @@ static void print_config(const OpenedArchive* archive) {
     print_field("launch:", c.launch_target);
 }
 
+struct ListTotals {
+    uint32_t members;
+    uint64_t packed, original;
+    bool unknown_method;
+};
+
+static void print_member(void* context, const MemberHeader& header) {
+    ListTotals* totals = (ListTotals*)context;
+    time_t stamp = (time_t)header.time;
+    char when[32];
+    strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", gmtime(&stamp));
+    char crc[8];
+    if (header.has_crc) snprintf(crc, sizeof crc, "%04x", header.crc);
+    else strcpy(crc, "----");
+    printf("%.5s  %10u %10u  %-19s  %-4s  ", header.method, header.packed_size,
+           header.original_size, when, crc);
+    print_sjis(stdout, header.name);
+    fputc('\n', stdout);
+    if (method_index(header.method) < 0) totals->unknown_method = true;
+    totals->members++;
+    totals->packed += header.packed_size;
+    totals->original += header.original_size;
+}
+
 int run_list(const char* path) {
     OpenedArchive archive;
     if (!open_archive(path, &archive)) return EXIT_USAGE;
     if (archive.combined) print_config(&archive);
 
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = archive.file;
-    long start = ftell(archive.file);
-    fseek(archive.file, 0, SEEK_END);
-    long size = ftell(archive.file);
-    fseek(archive.file, start, SEEK_SET);
-
     printf("%-6s %10s %10s  %-19s  %-4s  %s\n", "method", "packed", "original", "time (UTC)", "crc", "path");
-    MemberHeader header;
-    uint32_t members = 0;
-    uint64_t packed_total = 0, original_total = 0;
-    int status = EXIT_ALL_GOOD;
-    HeaderResult read;
-    while ((read = read_member_header(&app, &header)) == HEADER_READ) {
-        time_t stamp = (time_t)header.time;
-        char when[32];
-        strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", gmtime(&stamp));
-        char crc[8];
-        if (header.has_crc) snprintf(crc, sizeof crc, "%04x", header.crc);
-        else strcpy(crc, "----");
-        printf("%.5s  %10u %10u  %-19s  %-4s  ", header.method, header.packed_size,
-               header.original_size, when, crc);
-        print_sjis(stdout, header.name);
-        fputc('\n', stdout);
-        if (method_index(header.method) < 0) status = EXIT_MEMBER_FAILED;
-        members++;
-        packed_total += header.packed_size;
-        original_total += header.original_size;
-        int64_t next = (int64_t)ftell(archive.file) + header.packed_size;
-        if (next > size) {
-            fprintf(stderr, "mavusfx: %s: the archive ends inside the last member\n", path);
-            status = EXIT_MEMBER_FAILED;
-            break;
-        }
-        fseek(archive.file, (long)next, SEEK_SET);
-    }
-    if (read == HEADER_DAMAGED) {
+    ListTotals totals = {};
+    WalkEnd end = walk_members(archive.file, print_member, &totals);
+    int status = totals.unknown_method ? EXIT_MEMBER_FAILED : EXIT_ALL_GOOD;
+    if (end == WALK_TRUNCATED) {
+        fprintf(stderr, "mavusfx: %s: the archive ends inside the last member\n", path);
+        status = EXIT_MEMBER_FAILED;
+    } else if (end == WALK_DAMAGED) {
         fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_DAMAGED));
         status = EXIT_MEMBER_FAILED;
     }
-    printf("%u members, %llu bytes packed, %llu bytes original\n", members,
-           (unsigned long long)packed_total, (unsigned long long)original_total);
+    printf("%u members, %llu bytes packed, %llu bytes original\n", totals.members,
+           (unsigned long long)totals.packed, (unsigned long long)totals.original);
     fclose(archive.file);
     return status;
 }

@@ -23,18 +23,26 @@ static void put32(uint8_t* p, uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
+/* Seconds since 1970 to an MS-DOS stamp of local standard time, clamped to the
+ * years the stamp can hold.  The calendar date comes from the day number by the
+ * proleptic Gregorian rules (eras of 400 years starting in March). */
 uint32_t unix_to_dos_time(time_t t, int32_t zone_west) {
     int64_t local = (int64_t)t - zone_west;
     const int64_t first = 315532800;          // 1980-01-01 00:00:00
     const int64_t last = 4354819199;          // 2107-12-31 23:59:59
     if (local < first) local = first;
     if (local > last) local = last;
-    time_t as_time = (time_t)local;
-    struct tm fields;
-    gmtime_r(&as_time, &fields);
-    return (uint32_t)(fields.tm_year - 80) << 25 | (uint32_t)(fields.tm_mon + 1) << 21 |
-           (uint32_t)fields.tm_mday << 16 | (uint32_t)fields.tm_hour << 11 |
-           (uint32_t)fields.tm_min << 5 | (uint32_t)fields.tm_sec / 2;
+    int64_t days = local / 86400, seconds = local % 86400;
+    int64_t z = days + 719468, era = z / 146097;
+    int64_t day_of_era = z - era * 146097;
+    int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    int64_t shifted_month = (5 * day_of_year + 2) / 153;  // 0 is March
+    uint32_t day = (uint32_t)(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+    uint32_t month = (uint32_t)(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+    uint32_t year = (uint32_t)(year_of_era + era * 400 + (month <= 2));
+    return (year - 1980) << 25 | month << 21 | day << 16 | (uint32_t)(seconds / 3600) << 11 |
+           (uint32_t)(seconds / 60 % 60) << 5 | (uint32_t)(seconds % 60) / 2;
 }
 
 // Copies `text`, with every '/' made `separator` ('/' copies it as it is).  A '/'

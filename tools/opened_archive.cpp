@@ -36,3 +36,28 @@ bool open_archive(const char* path, OpenedArchive* archive) {
     archive->archive_offset = (uint32_t)ftell(file);
     return true;
 }
+
+/* Each member's data follows its header; the next header follows the data.  A
+ * member whose data would run past the end of the file ends the walk there. */
+WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader& header),
+                     void* context) {
+    long start = ftell(file);
+    fseek(file, 0, SEEK_END);
+    long size = ftell(file);
+    fseek(file, start, SEEK_SET);
+
+    SfxApp reader;
+    init_app(&reader, nullptr);
+    reader.archive_file = file;
+    MemberHeader header;
+    for (;;) {
+        long position = ftell(file);
+        HeaderResult read = read_member_header(&reader, &header);
+        if (read == HEADER_END) return position >= size ? WALK_END_OF_FILE : WALK_END_BYTE;
+        if (read == HEADER_DAMAGED) return WALK_DAMAGED;
+        visit(context, header);
+        int64_t next = (int64_t)ftell(file) + header.packed_size;
+        if (next > size) return WALK_TRUNCATED;
+        fseek(file, (long)next, SEEK_SET);
+    }
+}

@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "engine/member_header.h"
 #include "frontend/config_block.h"
 #include "frontend/run_record.h"
 
@@ -25,6 +26,19 @@ struct OpenedArchive {
 // Opens `path`; on failure prints one line on stderr and returns false.
 bool open_archive(const char* path, OpenedArchive* archive);
 
+// How a walk over the member headers ended.
+enum WalkEnd {
+    WALK_END_BYTE,     // the archive's 0 end byte
+    WALK_END_OF_FILE,  // the file ended where a header would begin: no end byte
+    WALK_DAMAGED,      // a header that cannot be read
+    WALK_TRUNCATED     // the file ends inside a member's data
+};
+
+// Walks the member headers from the file's position to the archive's end, calling
+// `visit` with each header; the file is left where the walk ended.
+WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader& header),
+                     void* context);
+
 // Shift-JIS text as UTF-8 for the terminal (bytes that do not convert pass as they are).
 void print_sjis(FILE* out, const char* text);
 // Shift-JIS from UTF-8; false when the text cannot be converted or does not fit.
@@ -37,3 +51,5 @@ int run_list(const char* path);
 int run_extract(const char* path, const char* folder, bool test_only);
 // argv: the arguments after "pack"; `usage` prints the usage text and returns its status.
 int run_pack(int argc, char** argv, int (*usage)());
+// mavusfx make: the arguments after "make".
+int run_make(int argc, char** argv);

@@ -8,9 +8,16 @@ static int usage() {
           "       mavusfx test FILE\n"
           "       mavusfx extract [-C DIR] FILE\n"
           "       mavusfx pack DIR -o ARCHIVE.lzh [--method lh5|lh6|lh7|lh0] [--level 0|1|2]\n"
+          "       mavusfx make --stub mavusfx.exe --archive A.lzh -o OUT.exe [--title T]\n"
+          "                    [--dest NAME] [--program-files] [--shortcut-target PATH]\n"
+          "                    [--start-menu MODE] [--desktop MODE] [--send-to MODE]\n"
+          "                    [--launch PATH] [--no-config]\n"
           "FILE is a bare LHA archive or a combined file (stub, configuration block, archive).\n"
           "pack puts everything below DIR into a new archive (default -lh7-, header level 2);\n"
           "a file that does not shrink is stored as -lh0-, names become Shift-JIS.\n"
+          "make joins the stub, a configuration block and the archive into OUT.exe.  MODE is\n"
+          "off (no shortcut), offer (box unchecked), checked (box checked) or forced (always\n"
+          "made, box disabled).  Texts are given in UTF-8 and stored as Shift-JIS.\n"
           "Exit status: 0 all members good, 1 a member failed or was skipped (pack: a file\n"
           "could not be packed, and no archive is made), 2 usage or unreadable file.\n",
           stderr);
@@ -28,5 +35,6 @@ int main(int argc, char** argv) {
         return usage();
     }
     if (strcmp(command, "pack") == 0) return run_pack(argc - 2, argv + 2, usage);
+    if (strcmp(command, "make") == 0) return argc > 2 ? run_make(argc - 2, argv + 2) : usage();
     return usage();
 }

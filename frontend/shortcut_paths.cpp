@@ -1,0 +1,70 @@
+#include "frontend/shortcut_paths.h"
+
+#include <string.h>
+
+#include "engine/paths.h"
+#include "frontend/run_record.h"
+
+void file_name_part(const char* path, char* out, unsigned size) {
+    const unsigned char* p = (const unsigned char*)path;
+    const unsigned char* name = p;
+    const unsigned char* dot = nullptr;
+    for (; *p != 0; p++) {
+        if (is_sjis_lead_byte(*p) && p[1] != 0) {
+            p++;
+        } else if (*p == '\\' || *p == '/' || *p == ':') {
+            name = p + 1;
+            dot = nullptr;
+        } else if (*p == '.') {
+            dot = p;
+        }
+    }
+    unsigned length = (unsigned)((dot != nullptr ? dot : p) - name);
+    if (size == 0) return;
+    if (length >= size) length = size - 1;
+    memcpy(out, name, length);
+    out[length] = 0;
+}
+
+// Joins the parts into `out` when the whole fits `size` bytes with its terminator.
+static bool join(char* out, unsigned size, const char* const* parts, int count) {
+    size_t used = 0;
+    for (int i = 0; i < count; i++) {
+        size_t length = strlen(parts[i]);
+        if (used + length + 1 > size) {
+            if (size != 0) out[0] = 0;
+            return false;
+        }
+        memcpy(out + used, parts[i], length);
+        used += length;
+    }
+    out[used] = 0;
+    return true;
+}
+
+bool compose_link_path(const char* folder, const char* shortcut_target, char* out, unsigned size) {
+    char name[PATH_BUFFER_SIZE];
+    file_name_part(shortcut_target, name, sizeof name);
+    const char* parts[] = {folder, "\\", name, ".lnk"};
+    return join(out, size, parts, 4);
+}
+
+bool compose_link_target(const char* dest_folder, const char* shortcut_target, char* out,
+                         unsigned size) {
+    char folder[PATH_BUFFER_SIZE + 1];  // room for the added backslash
+    copy_text(folder, dest_folder, PATH_BUFFER_SIZE);
+    if (strlen(dest_folder) >= PATH_BUFFER_SIZE) folder[0] = 0;
+    append_backslash(folder);
+    if (folder[0] == 0 && dest_folder[0] != 0) {
+        if (size != 0) out[0] = 0;
+        return false;
+    }
+    const char* parts[] = {folder, shortcut_target};
+    return join(out, size, parts, 2);
+}
+
+bool compose_launch_path(const char* dest_folder, const char* launch_target, char* out,
+                         unsigned size) {
+    const char* parts[] = {dest_folder, "\\", launch_target};
+    return join(out, size, parts, 3);
+}

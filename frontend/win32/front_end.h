@@ -1,0 +1,28 @@
+// The stub's window thread: start-up and the progress window, the destination and
+// cancel dialogs, the shortcuts and the launch.
+#pragma once
+
+#include <windows.h>
+
+#include "frontend/run_record.h"
+
+extern const char WINDOW_CLASS_NAME[];  // "MAVUSFXCLASS"
+
+// Opens the own file, reads the configuration block behind the image, creates the
+// hidden progress window and sends it WM_SFX_START.  False on any failure.
+bool start_up(SfxApp* app);
+// Runs until WM_QUIT; returns its wParam, the process exit code.
+int run_message_loop();
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// IDD_DESTINATION: result 0 to extract, 1 to end the run.
+INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+// IDD_CANCEL: its button clears run_flag.
+INT_PTR CALLBACK cancel_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The checked shortcuts, in the order Start menu, desktop, Send To.
+void create_shortcuts(SfxApp* app);
+// One shortcut in the special folder `folder_id`; skipped when anything fails.
+void create_shortcut(SfxApp* app, int folder_id);
+// Opens the launch target with the default verb.
+void launch_program(SfxApp* app);

@@ -1,0 +1,167 @@
+// Start-up and the progress window: the own file and its configuration block, the
+// hidden window with its status line, stop button and progress bar, and the run
+// driven through the window's messages.
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
+#include "frontend/config_block.h"
+#include "frontend/end_report.h"
+#include "frontend/pe_image.h"
+#include "frontend/win32/front_end.h"
+#include "frontend/window_messages.h"
+#include "platform/platform.h"
+#include "resources/resource_ids.h"
+
+const char WINDOW_CLASS_NAME[] = "MAVUSFXCLASS";
+
+static SfxApp* window_app;
+static bool worker_running;   // from the worker's start until its end message
+static bool close_requested;  // the window was closed while the worker ran
+static int exit_code;         // 1 when the end-of-run report was shown
+
+enum {
+    MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
+    MAIN_WIDTH = 220, MAIN_HEIGHT = 100,
+    CHILD_STYLE = WS_CHILD | WS_VISIBLE
+};
+
+/* The image's end is where the configuration block begins; it is read from the
+ * module's own headers, which lie in the first page of the mapped image. */
+static bool seek_to_block(SfxApp* app) {
+    uint32_t image_end = pe_image_end((const uint8_t*)app->instance, 4096);
+    return image_end != 0 && fseek(app->archive_file, (long)image_end, SEEK_SET) == 0;
+}
+
+static bool register_window_class(SfxApp* app) {
+    WNDCLASSEXA window_class = {};
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = main_window_proc;
+    window_class.hInstance = (HINSTANCE)app->instance;
+    window_class.hIcon = LoadIconA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDI_APP));
+    window_class.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = WINDOW_CLASS_NAME;
+    return RegisterClassExA(&window_class) != 0;
+}
+
+static HWND create_child(SfxApp* app, const char* window_class, DWORD style, int y) {
+    return CreateWindowExA(0, window_class, "", style, 7, y, 200, 20, (HWND)app->main_window,
+                           nullptr, (HINSTANCE)app->instance, nullptr);
+}
+
+bool start_up(SfxApp* app) {
+    GetModuleFileNameA(nullptr, app->own_path, sizeof app->own_path);
+    app->archive_file = fopen(app->own_path, "rb");
+    if (app->archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
+    if (!register_window_class(app)) return false;
+
+    // Centred on the pointer, its top edge 32 pixels below it.
+    POINT pointer;
+    GetCursorPos(&pointer);
+    app->main_window = CreateWindowExA(0, WINDOW_CLASS_NAME, DEFAULT_TITLE, MAIN_STYLE,
+                                       pointer.x - MAIN_WIDTH / 2, pointer.y + 32, MAIN_WIDTH,
+                                       MAIN_HEIGHT, nullptr, nullptr, (HINSTANCE)app->instance, app);
+    if (app->main_window == nullptr) return false;
+    app->status_text = create_child(app, "STATIC", CHILD_STYLE, 3);
+    if (app->status_text == nullptr) return false;
+    app->cancel_dialog = CreateDialogParamA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDD_CANCEL),
+                                            (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
+    if (app->cancel_dialog == nullptr) return false;
+    progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
+    if (progress_bar == nullptr) return false;
+
+    ShowWindow((HWND)app->main_window, SW_HIDE);
+    UpdateWindow((HWND)app->main_window);
+    SendMessageA((HWND)app->main_window, WM_SFX_START, 0, 0);
+    return true;
+}
+
+int run_message_loop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return (int)message.wParam;
+}
+
+/* The destination dialog runs inside this handler, before the message loop; after
+ * it the worker starts and the window appears. */
+static LRESULT on_start(HWND window) {
+    SfxApp* app = window_app;
+    if (app->has_config == 1 &&
+        DialogBoxParamA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDD_DESTINATION), window,
+                        destination_dialog_proc, (LPARAM)app) != 0) {
+        DestroyWindow(window);
+        return 0;
+    }
+    worker_running = _beginthread(run_extraction, 0, app) != (uintptr_t)-1;
+    SetWindowTextA(window, app->title);
+    ShowWindow(window, SW_SHOW);
+    return 0;
+}
+
+/* Closing the window while the worker runs is a stop: the worker is asked to end
+ * and the window goes only with its end message, so the own file and the record
+ * are never released under it.  The worker sends its messages synchronously, so
+ * this thread must not wait for it here. */
+static LRESULT on_close(HWND window) {
+    if (!worker_running) {
+        DestroyWindow(window);
+        return 0;
+    }
+    run_flag = 0;
+    close_requested = true;
+    return 0;
+}
+
+static void show_end_report(SfxApp* app) {
+    char text[END_REPORT_SIZE];
+    compose_end_report(&app->outcome, text, sizeof text);
+    MessageBoxA((HWND)app->main_window, text, app->title, MB_OK | MB_ICONWARNING);
+}
+
+/* The worker's last message.  After a stop the unfinished file goes; a run in which
+ * anything failed is reported and ends with exit code 1, without shortcuts or
+ * launch; only a clean, complete run that the user did not close goes on to them. */
+static LRESULT on_worker_end(HWND window, bool cancelled) {
+    SfxApp* app = window_app;
+    worker_running = false;
+    if (cancelled) platform_delete_file(app->current_output_path);
+    if (run_has_failures(&app->outcome)) {
+        show_end_report(app);
+        exit_code = 1;
+    } else if (!cancelled && !close_requested) {
+        if (app->has_config == 1) create_shortcuts(app);
+        if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_CREATE:
+        window_app = (SfxApp*)((CREATESTRUCTA*)lparam)->lpCreateParams;
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(exit_code);
+        return 0;
+    case WM_CLOSE:
+        return on_close(window);
+    case WM_SFX_START:
+        return on_start(window);
+    case WM_SFX_MEMBER:
+        SetWindowTextA((HWND)window_app->status_text, (const char*)lparam);
+        return 0;
+    case WM_SFX_DONE:
+        return on_worker_end(window, false);
+    case WM_SFX_CANCELLED:
+        return on_worker_end(window, true);
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}

@@ -1,0 +1,70 @@
+// What only the host tool needs of the system on POSIX: the terminal test, a
+// monotonic clock, the replacing rename, and the packer's folders and files.
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+bool platform_error_output_is_terminal() { return isatty(2) != 0; }
+
+double platform_seconds_now() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+bool platform_replace_file(const char* from, const char* to) { return rename(from, to) == 0; }
+
+bool platform_path_info(const char* path, PathInfo* info) {
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    info->is_folder = S_ISDIR(st.st_mode);
+    info->is_file = S_ISREG(st.st_mode);
+    info->size = (uint64_t)st.st_size;
+    info->modified = (int64_t)st.st_mtime;
+    info->identity[0] = (uint64_t)st.st_dev;
+    info->identity[1] = (uint64_t)st.st_ino;
+    return true;
+}
+
+bool platform_file_identity(FILE* file, uint64_t identity[2]) {
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0) return false;
+    identity[0] = (uint64_t)st.st_dev;
+    identity[1] = (uint64_t)st.st_ino;
+    return true;
+}
+
+bool platform_list_folder(const char* path, void (*add)(void*, const char*), void* context) {
+    DIR* dir = opendir(path);
+    if (dir == nullptr) return false;
+    while (dirent* entry = readdir(dir))
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) add(context, entry->d_name);
+    closedir(dir);
+    return true;
+}
+
+FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
+    if (snprintf(name, size, "%s.partXXXXXX", path) >= (int)size) return nullptr;
+    int fd = mkstemp(name);
+    if (fd < 0) return nullptr;
+    // mkstemp makes the file private; what it becomes gets the usual permissions.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE* file = fdopen(fd, "w+b");
+    if (file == nullptr) {
+        close(fd);
+        unlink(name);
+    }
+    return file;
+}
+
+bool platform_truncate(FILE* file, int64_t length) {
+    return fflush(file) == 0 && ftruncate(fileno(file), (off_t)length) == 0;
+}

@@ -1,0 +1,86 @@
+// What only the host tool needs of the system on Windows: the terminal test, a
+// monotonic clock, the replacing rename, and the packer's folders and files.
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "platform/platform.h"
+
+bool platform_error_output_is_terminal() {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+double platform_seconds_now() { return (double)GetTickCount() / 1000.0; }
+
+bool platform_replace_file(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// Volume serial number and file index: what tells two files apart on Windows.
+static bool identity_of_handle(HANDLE handle, uint64_t identity[2]) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information)) return false;
+    identity[0] = information.dwVolumeSerialNumber;
+    identity[1] = (uint64_t)information.nFileIndexHigh << 32 | information.nFileIndexLow;
+    return true;
+}
+
+bool platform_path_info(const char* path, PathInfo* info) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    info->is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info->is_file = !info->is_folder && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+    info->size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    uint64_t ticks = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
+    info->modified = (int64_t)(ticks / 10000000u) - 11644473600LL;  // from 1601 to 1970
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    info->identity[0] = info->identity[1] = 0;
+    if (handle != INVALID_HANDLE_VALUE) {
+        identity_of_handle(handle, info->identity);
+        CloseHandle(handle);
+    }
+    return true;
+}
+
+bool platform_file_identity(FILE* file, uint64_t identity[2]) {
+    return identity_of_handle((HANDLE)_get_osfhandle(_fileno(file)), identity);
+}
+
+bool platform_list_folder(const char* path, void (*add)(void*, const char*), void* context) {
+    char pattern[MAX_PATH + 3];
+    if (snprintf(pattern, sizeof pattern, "%s\\*", path) >= (int)sizeof pattern) return false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) add(context, found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return true;
+}
+
+FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        if (snprintf(name, size, "%s.part%06lu", path, (GetTickCount() + attempt) % 1000000ul) >= (int)size)
+            return nullptr;
+        HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) continue;
+        int fd = _open_osfhandle((intptr_t)handle, _O_RDWR | _O_BINARY);
+        FILE* file = fd < 0 ? nullptr : _fdopen(fd, "w+b");
+        if (file == nullptr) {
+            CloseHandle(handle);
+            DeleteFileA(name);
+        }
+        return file;
+    }
+    return nullptr;
+}
+
+bool platform_truncate(FILE* file, int64_t length) {
+    return fflush(file) == 0 && _chsize(_fileno(file), (long)length) == 0;
+}

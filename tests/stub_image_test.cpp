@@ -1,0 +1,226 @@
+// The built stub itself (MAVUSFX_STUB): what it imports, where its image ends, its
+// dialog, icon and manifest resources, and a combined file made of it.
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/extraction_loop.h"
+#include "frontend/config_block.h"
+#include "frontend/pe_image.h"
+#include "tests/support/pe_file.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const uint32_t RT_ICON = 3, RT_DIALOG = 5, RT_GROUP_ICON = 14, RT_MANIFEST = 24;
+const uint32_t JAPANESE = 1041;
+
+#define SKIP_WITHOUT_STUB()                                              \
+    if (std::string(MAVUSFX_STUB).empty()) GTEST_SKIP() << "no stub given (MAVUSFX_STUB is empty)"
+
+const PeFile& stub() {
+    static PeFile file(read_file(MAVUSFX_STUB));
+    return file;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = (char)tolower((unsigned char)c);
+    return s;
+}
+
+bool contains(const Bytes& bytes, const std::string& text) {
+    return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+// Only libraries of the KnownDLLs list are loaded by the loader before the entry
+// point runs; everything else is loaded by name after the search was restricted.
+TEST(StubImage, ImportsOnlyKnownDlls) {
+    SKIP_WITHOUT_STUB();
+    const std::set<std::string> known = {"kernel32.dll", "user32.dll", "gdi32.dll",
+                                         "shell32.dll",  "ole32.dll",  "advapi32.dll",
+                                         "msvcrt.dll",   "comdlg32.dll", "oleaut32.dll",
+                                         "shlwapi.dll"};
+    std::set<std::string> functions;
+    for (const PeFile::Import& import : stub().imports()) {
+        EXPECT_TRUE(known.count(lower(import.dll))) << import.dll << " is not a KnownDLL";
+        for (const std::string& f : import.functions) functions.insert(f);
+    }
+    // Looked up at run time, so that systems without them still start.
+    for (const char* f : {"SetDefaultDllDirectories", "InitCommonControlsEx", "InitCommonControls"}) {
+        EXPECT_FALSE(functions.count(f)) << f << " is imported statically";
+        EXPECT_TRUE(contains(stub().bytes(), f)) << f << " is never looked up";
+    }
+    EXPECT_TRUE(functions.count("LoadLibraryA") && functions.count("GetProcAddress"));
+    EXPECT_TRUE(contains(stub().bytes(), "comctl32.dll"));
+    // The worker thread comes from the runtime, so its per-thread state exists.
+    EXPECT_TRUE(functions.count("_beginthread"));
+}
+
+// The configuration block is found where the last section ends: nothing (symbols, a
+// debug directory) may follow it in the stub.
+TEST(StubImage, EndsWhereItsImageEndsAndStaysSmall) {
+    SKIP_WITHOUT_STUB();
+    const Bytes& bytes = stub().bytes();
+    EXPECT_EQ(pe_image_end(bytes.data(), 4096), bytes.size());
+    EXPECT_LT(bytes.size(), 32u * 1024);
+}
+
+DialogTemplate dialog(uint32_t id) {
+    Bytes data;
+    if (!stub().resource(RT_DIALOG, id, JAPANESE, &data)) {
+        ADD_FAILURE() << "dialog " << id << " in language 1041 is missing";
+        return DialogTemplate();
+    }
+    return parse_dialog(data);
+}
+
+void expect_control(const DialogControl& c, uint16_t id, const char* window_class, uint32_t style,
+                    int x, int y, int width, int height, const std::string& text) {
+    SCOPED_TRACE("control " + std::to_string(id));
+    EXPECT_EQ(c.id, id);
+    EXPECT_EQ(c.window_class, window_class);
+    EXPECT_EQ(c.style, style);
+    EXPECT_EQ(c.extended_style, 0u);
+    EXPECT_EQ(c.x, x);
+    EXPECT_EQ(c.y, y);
+    EXPECT_EQ(c.width, width);
+    EXPECT_EQ(c.height, height);
+    EXPECT_EQ(c.text, text);
+}
+
+TEST(StubResources, DestinationDialog) {
+    SKIP_WITHOUT_STUB();
+    DialogTemplate d = dialog(103);
+    EXPECT_EQ(d.style, 0x80C800C0u);
+    EXPECT_EQ(d.extended_style, 0u);
+    EXPECT_EQ(d.x, 0);
+    EXPECT_EQ(d.y, 0);
+    EXPECT_EQ(d.width, 187);
+    EXPECT_EQ(d.height, 93);
+    EXPECT_EQ(d.menu, "");
+    EXPECT_EQ(d.window_class, "");
+    EXPECT_EQ(d.caption, "Mavu SFX");
+    EXPECT_EQ(d.font_size, 9);
+    EXPECT_EQ(d.font, "ＭＳ Ｐゴシック");
+    ASSERT_EQ(d.controls.size(), 8u);
+    expect_control(d.controls[0], 0xFFFF, "STATIC", 0x50020000, 7, 6, 48, 8, "解凍先ﾌｫﾙﾀﾞ(&D)");
+    expect_control(d.controls[1], 1000, "EDIT", 0x50810080, 7, 15, 142, 14, "");
+    expect_control(d.controls[2], 1001, "BUTTON", 0x50010000, 152, 15, 28, 14, "参照(&R)");
+    expect_control(d.controls[3], 1002, "BUTTON", 0x50010003, 7, 34, 80, 10, "ｽﾀｰﾄﾒﾆｭｰに登録する");
+    expect_control(d.controls[4], 1003, "BUTTON", 0x50010003, 7, 46, 106, 10,
+                   "ﾃﾞｽｸﾄｯﾌﾟにｼｮｰﾄｶｯﾄを作成する");
+    expect_control(d.controls[5], 1004, "BUTTON", 0x50010003, 7, 58, 68, 10, "「送る」に登録する");
+    expect_control(d.controls[6], 1, "BUTTON", 0x50010001, 75, 74, 50, 14, "OK");
+    expect_control(d.controls[7], 2, "BUTTON", 0x50010000, 130, 74, 50, 14, "ｷｬﾝｾﾙ");
+}
+
+TEST(StubResources, CancelDialog) {
+    SKIP_WITHOUT_STUB();
+    DialogTemplate d = dialog(101);
+    EXPECT_EQ(d.style, 0x50000044u);
+    EXPECT_EQ(d.x, 31);
+    EXPECT_EQ(d.y, 33);
+    EXPECT_EQ(d.width, 64);
+    EXPECT_EQ(d.height, 22);
+    EXPECT_EQ(d.caption, "");
+    EXPECT_EQ(d.font_size, 9);
+    EXPECT_EQ(d.font, "ＭＳ Ｐゴシック");
+    ASSERT_EQ(d.controls.size(), 1u);
+    expect_control(d.controls[0], 2, "BUTTON", 0x50010000, 7, 0, 50, 14, "中止");
+}
+
+// Icon group 102: one 32 x 32 image of 16 colours, icon resource 1.
+TEST(StubResources, IconAndManifest) {
+    SKIP_WITHOUT_STUB();
+    std::vector<uint32_t> languages = stub().resource_languages(RT_GROUP_ICON, 102);
+    ASSERT_EQ(languages.size(), 1u);
+    Bytes group;
+    ASSERT_TRUE(stub().resource(RT_GROUP_ICON, 102, languages[0], &group));
+    ASSERT_EQ(group.size(), 6u + 14u);
+    EXPECT_EQ(group[2] | group[3] << 8, 1);   // icons
+    EXPECT_EQ(group[4] | group[5] << 8, 1);   // one image
+    EXPECT_EQ(group[6], 32);
+    EXPECT_EQ(group[7], 32);
+    EXPECT_EQ(group[8], 16);
+    EXPECT_EQ(group[18] | group[19] << 8, 1);  // icon resource 1
+    Bytes icon;
+    ASSERT_TRUE(stub().resource(RT_ICON, 1, languages[0], &icon));
+    EXPECT_EQ(icon[14] | icon[15] << 8, 4);   // 4 bits per pixel
+
+    languages = stub().resource_languages(RT_MANIFEST, 1);
+    ASSERT_EQ(languages.size(), 1u);
+    Bytes manifest;
+    ASSERT_TRUE(stub().resource(RT_MANIFEST, 1, languages[0], &manifest));
+    std::string text(manifest.begin(), manifest.end());
+    EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"),
+              std::string::npos);
+    for (const char* os : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(text.find(os), std::string::npos) << os;
+}
+
+// The stub's own reading: the block where the image ends, then the archive right
+// behind it, extracted by the worker's loop.
+TEST(CombinedFile, BlockAndArchiveBehindTheStub) {
+    SKIP_WITHOUT_STUB();
+    SfxConfig c = {};
+    c.present = 1;
+    c.title_length = 4;
+    memcpy(c.title, "\x83\x65\x83\x58", 4);  // テス
+    c.under_program_files = 1;
+    c.dest_length = 9;
+    memcpy(c.dest_name, "D:\\Apps\\T", 9);
+    c.target_length = 5;
+    memcpy(c.shortcut_target, "t.exe", 5);
+    c.start_menu_option = 3;
+    c.desktop_option = 1;
+    c.send_to_option = 2;
+    uint8_t block[1100];
+    uint32_t block_size = write_config_block(&c, block);
+
+    ScratchFolder scratch;
+    Bytes combined = stub().bytes();
+    combined.insert(combined.end(), block, block + block_size);
+    Bytes archive = read_file(corpus_path("lh0_level2.lzh"));
+    combined.insert(combined.end(), archive.begin(), archive.end());
+    write_file(scratch / "setup.exe", combined);
+
+    reset_engine_state();
+    SfxApp app;
+    init_app(&app, nullptr);
+    app.archive_file = fopen((scratch / "setup.exe").c_str(), "rb");
+    ASSERT_NE(app.archive_file, nullptr);
+    uint8_t head[4096];
+    ASSERT_EQ(fread(head, 1, sizeof head, app.archive_file), sizeof head);
+    uint32_t image_end = pe_image_end(head, sizeof head);
+    ASSERT_EQ(image_end, stub().bytes().size());
+    ASSERT_EQ(fseek(app.archive_file, (long)image_end, SEEK_SET), 0);
+    ASSERT_TRUE(read_config(&app));
+    EXPECT_STREQ(app.title, "\x83\x65\x83\x58");
+    EXPECT_STREQ(app.dest_folder, "D:\\Apps\\T");
+    EXPECT_STREQ(app.shortcut_target, "t.exe");
+    EXPECT_STREQ(app.launch_target, "");
+    EXPECT_EQ(app.start_menu_option, 3);
+    EXPECT_EQ(app.desktop_option, 1);
+    EXPECT_EQ(app.send_to_option, 2);
+    EXPECT_EQ(app.has_config, 1);
+    EXPECT_EQ(ftell(app.archive_file), (long)(image_end + block_size));
+
+    ReportRecorder recorder;
+    app.test_only = 1;
+    run_extraction(&app);
+    EXPECT_EQ(app.outcome.failure_count, 0u);
+    EXPECT_EQ(recorder.members.size(), 9u);
+    EXPECT_FALSE(recorder.cancelled);
+    release_app(&app);
+}
+
+}  // namespace
