@@ -39,7 +39,8 @@ def run_once(command, work):
     """(elapsed, cpu) seconds for one whole-process run in an empty folder; None if it failed."""
     folder = tempfile.mkdtemp(dir=work)
     start = time.perf_counter()
-    child = subprocess.Popen(command, cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    child = subprocess.Popen(command, cwd=folder, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(child.pid, 0)
     elapsed = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
@@ -95,21 +96,24 @@ def main():
             if not times["mavusfx"]:
                 print(f"{name:<14} mavusfx failed on this archive", flush=True)
                 continue
-            median = {p: statistics.median(t[0] for t in ts) if ts else None for p, ts in times.items()}
-            cpu = {p: statistics.median(t[1] for t in ts) if ts else None for p, ts in times.items()}
-            cells = [f"{median[p]*1000:8.1f}/{cpu[p]*1000:<8.1f}" if median.get(p) else f"{'-':>17}"
-                     for p in columns]
+            median = {p: statistics.median(t[0] for t in ts) if ts else None
+                      for p, ts in times.items()}
+            cpu = {p: statistics.median(t[1] for t in ts) if ts else None
+                   for p, ts in times.items()}
+            cells = [f"{median[p]*1000:8.1f}/{cpu[p]*1000:<8.1f}" if median.get(p)
+                     else f"{'-':>17}" for p in columns]
             if peers:
                 best = min(median[p] for p in peers)
                 ratio = median["mavusfx"] / best
                 cpu_ratio = cpu["mavusfx"] / min(cpu[p] for p in peers)
-                verdict = (f"{ratio:.2f} of the faster peer ({'met' if ratio <= 0.5 else 'NOT met'}: "
-                           f"target 0.50; cpu {cpu_ratio:.2f})")
+                met = "met" if ratio <= 0.5 else "NOT met"
+                verdict = (f"{ratio:.2f} of the faster peer ({met}: target 0.50; "
+                           f"cpu {cpu_ratio:.2f})")
             else:
                 listing = subprocess.run([args.tool, "list", archive], capture_output=True, text=True).stdout
                 original = int(listing.strip().splitlines()[-1].split(",")[2].split()[0])
-                verdict = (f"{original / median['mavusfx'] / 1e6:.0f} MB/s, cpu {original / cpu['mavusfx'] / 1e6:.0f} MB/s"
-                           " (no peer reads it)")
+                verdict = (f"{original / median['mavusfx'] / 1e6:.0f} MB/s, "
+                           f"cpu {original / cpu['mavusfx'] / 1e6:.0f} MB/s (no peer reads it)")
             print(f"{name:<14} {' '.join(cells)}  {verdict}", flush=True)
     finally:
         shutil.rmtree(work)

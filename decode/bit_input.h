@@ -54,7 +54,7 @@ enum { FAST_INPUT_MARGIN = 16 };
 
 struct FastBits {
     uint64_t word;        // the next `count` bits of the stream from bit 63 down
-    unsigned count;       // valid bits in word, 16 to 63 between symbols
+    unsigned count;       // valid bits in word, at most 63
     const uint8_t* next;  // first byte not yet in word
     const uint8_t* end;   // end of the bytes the run may take
 };

@@ -245,9 +245,11 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         // A batch of symbols that cannot reach a boundary before its last one, so
         // that only run_flag is looked at between them: no more than the block
         // still holds; at most 256 bytes each, so all but the last stay below
-        // stop_at; at most 47 bits each, so the refills, which keep at most 63 bits
-        // ahead, and the final one stay 16 bytes inside the input.  The boundaries
-        // themselves are looked at after the batch; one symbol is always allowed.
+        // stop_at; at most 47 bits each, so that the refills (which never hold more
+        // than 63 bits) and the final one in give_back_fast_bits read no byte past
+        // the input's end: k symbols move `next` less than 6k + 8 bytes on.  The
+        // boundaries themselves are looked at after the batch; one symbol is always
+        // allowed, as the run goes on only with FAST_INPUT_MARGIN bytes left.
         uint32_t batch = codes_left;
         if (batch > (stop_at - count) >> 8) batch = (stop_at - count) >> 8;
         if (batch > (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6)

@@ -62,7 +62,8 @@ void update_crc(const uint8_t* bytes, uint32_t length) {
         uint32_t first = four_bytes(bytes);
         unsigned rest = crc_slices[12][(first >> 16) & 0xFF] ^ crc_slices[11][first >> 24] ^
                         slice_four(four_bytes(bytes + 4), 8) ^
-                        slice_four(four_bytes(bytes + 8), 4) ^ slice_four(four_bytes(bytes + 12), 0);
+                        slice_four(four_bytes(bytes + 8), 4) ^
+                        slice_four(four_bytes(bytes + 12), 0);
         first ^= crc;
         crc = crc_slices[14][first & 0xFF] ^ crc_slices[13][(first >> 8) & 0xFF] ^ rest;
     }
