@@ -18,8 +18,6 @@
 // Fields that no valid stream holds (a count beyond its alphabet, a zero run past
 // the 510 lengths, a length above 16, a single value outside its alphabet) end the
 // member as damaged before anything is stored out of place.
-#include <stdlib.h>
-
 #include "decode/bit_input.h"
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
@@ -41,15 +39,10 @@ static int position_count_bits;    // 4 or 5
 /* The fast run's tables, derived from the block's codes once they are read: a
  * symbol and its code length in one entry (symbol << 5 | length), so that one
  * lookup gives both.  An entry that leads into a tree is SLOW_ENTRY, whose symbol
- * is outside every alphabet: the fast run then decodes that code the simple way.
- * They live in one heap block taken at the first member and kept (a static array
- * would sit in the stub's file); without it there is no fast run. */
+ * is outside every alphabet: the fast run then decodes that code the simple way. */
 enum { SLOW_ENTRY = 0xFFFF };
-struct FastTables {
-    uint16_t chars[1 << CHAR_TABLE_BITS];
-    uint16_t positions[1 << SMALL_TABLE_BITS];
-};
-static FastTables* fast_tables;
+static uint16_t char_fast[1 << CHAR_TABLE_BITS];
+static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 
 /* begin_block_method: the position code follows from the window size, 14 codes and a
  * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
@@ -64,7 +57,6 @@ void begin_block_method() {
     }
     init_bit_reader();
     block_codes_left = 0;
-    if (fast_tables == nullptr) fast_tables = (FastTables*)malloc(sizeof(FastTables));
 }
 
 /* One code length in the short form: three bits 0 to 6 are the length; three 1 bits
@@ -179,10 +171,10 @@ static void read_block_tables() {
     read_char_lengths();
     if (member_damaged) return;
     read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
-    if (member_damaged || fast_tables == nullptr) return;
-    derive_fast_table(fast_tables->chars, char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
-    derive_fast_table(fast_tables->positions, small_table, small_lengths,
-                      (unsigned)position_codes, SMALL_TABLE_BITS);
+    if (member_damaged) return;
+    derive_fast_table(char_fast, char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
+    derive_fast_table(position_fast, small_table, small_lengths, (unsigned)position_codes,
+                      SMALL_TABLE_BITS);
 }
 
 /* read_block_symbol: 0-255 a literal, 256-509 a match of symbol - 253 bytes (3 to
@@ -225,15 +217,13 @@ uint16_t read_block_position() {
 uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoded_count;
     FastBits in;
-    if (fast_tables == nullptr || block_codes_left == 0 || original_size <= 256 ||
-        start >= original_size - 256 || !take_fast_bits(in))
+    if (block_codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
+        !take_fast_bits(in))
         return 0;
     // The run ends after the symbol that reaches stop_at: the count where progress
     // may change, or the start of the member's last 256 bytes.
     uint32_t stop_at = progress_quiet_until(start);
     if (stop_at > original_size - 256) stop_at = original_size - 256;
-    const uint16_t* const char_fast = fast_tables->chars;
-    const uint16_t* const position_fast = fast_tables->positions;
     uint8_t* const bytes = window.bytes;
     const uint32_t mask = window.mask;
     const unsigned position_code_count = (unsigned)position_codes;

@@ -20,11 +20,10 @@ bool output_write_failed;
  * when k zero bytes follow it (crc_table being k = 0), so sixteen bytes fold in
  * with sixteen independent lookups instead of a chain of sixteen.  The 16-bit
  * register reaches into the first two bytes only; the other fourteen lookups do
- * not wait for it.  The slices are computed at run time into a block taken once
- * from the heap (a static array would sit in the stub's file); without it the CRC
- * goes a byte at a time. */
+ * not wait for it.  The slices are computed at run time, not stored in the
+ * program. */
 enum { CRC_SLICES = 16 };
-static uint16_t (*crc_slices)[256];
+static uint16_t crc_slices[CRC_SLICES - 1][256];
 
 void make_crc_table() {
     for (unsigned i = 0; i < 256; i++) {
@@ -32,8 +31,6 @@ void make_crc_table() {
         for (int k = 0; k < 8; k++) r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
         crc_table[i] = (uint16_t)r;
     }
-    if (crc_slices == nullptr) crc_slices = (uint16_t(*)[256])malloc((CRC_SLICES - 1) * 512);
-    if (crc_slices == nullptr) return;
     for (unsigned i = 0; i < 256; i++) {
         unsigned r = crc_table[i];
         for (int k = 0; k < CRC_SLICES - 1; k++) {
@@ -57,8 +54,7 @@ static inline unsigned slice_four(uint32_t word, int after) {
 
 void update_crc(const uint8_t* bytes, uint32_t length) {
     unsigned crc = running_crc;
-    for (; length >= CRC_SLICES && crc_slices != nullptr;
-         bytes += CRC_SLICES, length -= CRC_SLICES) {
+    for (; length >= CRC_SLICES; bytes += CRC_SLICES, length -= CRC_SLICES) {
         uint32_t first = four_bytes(bytes);
         unsigned rest = crc_slices[12][(first >> 16) & 0xFF] ^ crc_slices[11][first >> 24] ^
                         slice_four(four_bytes(bytes + 4), 8) ^
