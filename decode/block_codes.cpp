@@ -22,6 +22,8 @@
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
 
 enum {
     LENGTH_CODES = 19,    // 0-2: runs of zero lengths, 3-18: lengths 1-16
@@ -33,6 +35,14 @@ enum {
 static uint16_t block_codes_left;  // symbols still to come in this block; 0: new block
 static int position_codes;         // 14, 16 or 17
 static int position_count_bits;    // 4 or 5
+
+/* The fast run's tables, derived from the block's codes once they are read: a
+ * symbol and its code length in one entry (symbol << 5 | length), so that one
+ * lookup gives both.  An entry that leads into a tree is SLOW_ENTRY, whose symbol
+ * is outside every alphabet: the fast run then decodes that code the simple way. */
+enum { SLOW_ENTRY = 0xFFFF };
+static uint16_t char_fast[1 << CHAR_TABLE_BITS];
+static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 
 /* begin_block_method: the position code follows from the window size, 14 codes and a
  * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
@@ -143,6 +153,14 @@ static void read_char_lengths() {
     build_huffman_table(CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table);
 }
 
+static void derive_fast_table(uint16_t* fast, const uint16_t* table, const uint8_t* lengths,
+                              unsigned symbol_count, int table_bits) {
+    for (int i = 0; i < (1 << table_bits); i++) {
+        unsigned s = table[i];
+        fast[i] = s < symbol_count ? (uint16_t)(s << 5 | lengths[s]) : (uint16_t)SLOW_ENTRY;
+    }
+}
+
 /* The tables of one block, in stream order.  The position code overwrites the
  * code-length code in small_lengths and small_table once the character lengths
  * are read. */
@@ -153,6 +171,10 @@ static void read_block_tables() {
     read_char_lengths();
     if (member_damaged) return;
     read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
+    if (member_damaged) return;
+    derive_fast_table(char_fast, char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
+    derive_fast_table(position_fast, small_table, small_lengths, (unsigned)position_codes,
+                      SMALL_TABLE_BITS);
 }
 
 /* read_block_symbol: 0-255 a literal, 256-509 a match of symbol - 253 bytes (3 to
@@ -174,4 +196,108 @@ uint16_t read_block_position() {
     unsigned j = decode_with_table(small_table, small_lengths, position_codes, SMALL_TABLE_BITS);
     if (j == 0) return 0;
     return (uint16_t)((1u << (j - 1)) + read_bits(j - 1));
+}
+
+/* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
+ * it does what read_block_symbol, read_block_position and the driver's simple loop
+ * do, specialised where that is safe:
+ * - the block's tables stay in force: it stops once the block's count has run out,
+ *   and the simple loop reads the next tables;
+ * - the bit input is a local word holding at least 47 bits before each symbol,
+ *   which takes at most 16 + 16 + 15 (character code, position code, extra bits);
+ *   FastBits keeps it away from the input's end;
+ * - codes of up to the table's bits take one lookup in the fast tables; longer
+ *   codes and damage go through lookup_code, the same walk as decode_with_table;
+ * - no match needs cutting: it runs only while more than 256 bytes of the member
+ *   are still to come;
+ * - no progress is due: it stops after the symbol that reaches the count where
+ *   update_progress might send something;
+ * - bytes go to the window through put_literal and put_match.  A flush inside the
+ *   run finds no overrun, as the run never takes padding bytes. */
+uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
+    const uint32_t start = decoded_count;
+    FastBits in;
+    if (block_codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
+        !take_fast_bits(in))
+        return 0;
+    // The run ends after the symbol that reaches stop_at: the count where progress
+    // may change, or the start of the member's last 256 bytes.
+    uint32_t stop_at = progress_quiet_until(start);
+    if (stop_at > original_size - 256) stop_at = original_size - 256;
+    uint8_t* const bytes = window.bytes;
+    const uint32_t mask = window.mask;
+    const unsigned position_code_count = (unsigned)position_codes;
+    uint32_t position = window.window_position;
+    uint32_t count = start;
+    uint16_t codes_left = block_codes_left;
+
+    for (;;) {
+        // A batch of symbols that cannot reach a boundary before its last one, so
+        // that only run_flag is looked at between them: no more than the block
+        // still holds; at most 256 bytes each, so all but the last stay below
+        // stop_at; at most 47 bits each, so that the refills (which never hold more
+        // than 63 bits) and the final one in give_back_fast_bits read no byte past
+        // the input's end: k symbols move `next` less than 6k + 8 bytes on.  The
+        // boundaries themselves are looked at after the batch; one symbol is always
+        // allowed, as the run goes on only with FAST_INPUT_MARGIN bytes left.
+        uint32_t batch = codes_left;
+        if (batch > (stop_at - count) >> 8) batch = (stop_at - count) >> 8;
+        if (batch > (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6)
+            batch = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6;
+        if (batch == 0) batch = 1;
+        uint32_t left = batch;
+        // Damage, rare as it is, ends the batch and the run after its symbol.
+        do {
+            if (in.count < 47) refill_fast_bits(in);
+            unsigned length;
+            unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+            unsigned symbol = entry >> 5;
+            if (symbol < CHAR_CODES) {
+                length = entry & 31;
+            } else {
+                unsigned long_length;
+                symbol = lookup_code(char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS,
+                                     (unsigned)(in.word >> 48), &long_length);
+                length = long_length;
+                if (member_damaged) stop_at = 0, left = 1;
+            }
+            consume_fast_bits(in, length);
+
+            if (symbol <= 255) {
+                if (!put_literal(bytes, mask, position, symbol, out)) stop_at = 0, left = 1;
+                count++;
+                continue;
+            }
+            entry = position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
+            unsigned j = entry >> 5;
+            if (j < position_code_count) {
+                length = entry & 31;
+            } else {
+                unsigned long_length;
+                j = lookup_code(small_table, small_lengths, (int)position_code_count,
+                                SMALL_TABLE_BITS, (unsigned)(in.word >> 48), &long_length);
+                length = long_length;
+                if (member_damaged) stop_at = 0, left = 1;
+            }
+            consume_fast_bits(in, length);
+            uint32_t p = 0;
+            if (j != 0) {
+                p = 1u << (j - 1);
+                if (j > 1) {
+                    p += (uint32_t)(in.word >> (65 - j));
+                    consume_fast_bits(in, j - 1);
+                }
+            }
+            uint32_t match = symbol - BLOCK_MATCH_CODE_BASE;
+            count += match;
+            if (!put_match(bytes, mask, position, p, match, out)) stop_at = 0, left = 1;
+        } while (--left != 0 && run_flag != 0);
+        codes_left = (uint16_t)(codes_left - (batch - left));
+        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || run_flag == 0) break;
+    }
+    block_codes_left = codes_left;
+    decoded_count = count;
+    window.window_position = position;
+    give_back_fast_bits(in);
+    return count - start;
 }

@@ -28,14 +28,17 @@ uint16_t dictionary_bits;
 uint32_t decoded_count;
 bool member_damaged;
 
-enum { FALLBACK_INPUT_SIZE = 16384 };
+enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
 
-/* buffer_member_input: the block is the whole packed size when available physical
- * memory allows (one fread, then decoding runs from memory); otherwise as much as
- * is available, refilled by fetch_input_byte as it runs empty.  A failed allocation
+/* buffer_member_input: the block is the whole packed size up to INPUT_BLOCK_SIZE and
+ * to the available physical memory; a larger member is refilled by fetch_input_byte
+ * as the block runs empty.  Decoding runs from memory either way.  The cap is for
+ * speed: every page of a fresh block costs a fault when the read first touches it,
+ * and a block that is refilled in place pays that only once (reading a 4 MiB member
+ * whole took about a third of its decoding time in faults).  A failed allocation
  * falls back to 16 KiB.  Bytes the file could not deliver are zero. */
 bool buffer_member_input(uint32_t packed_size) {
-    uint32_t size = packed_size;
+    uint32_t size = packed_size < INPUT_BLOCK_SIZE ? packed_size : (uint32_t)INPUT_BLOCK_SIZE;
     uint32_t available = platform_available_memory();
     if (available != 0 && size > available) size = available;
     if (size == 0) size = 1;  // keeps the block a valid allocation; never refilled
@@ -59,6 +62,11 @@ static void release_member_buffers() {
     input.data = nullptr;
 }
 
+void flush_full_window(FILE* out) {
+    write_output(window.bytes, window.mask + 1, out);
+    if (input_overrun()) member_damaged = true;
+}
+
 /* Advance: one byte was stored at window_position.  A full window is written whole
  * and writing starts again at 0; a match that is being copied is not disturbed, as
  * the window's content stays and its source index goes on modulo the window size.
@@ -66,10 +74,54 @@ static void release_member_buffers() {
  * data is caught, so damaged input cannot keep producing output. */
 static inline void advance(uint32_t window_size, FILE* out) {
     if (++window.window_position == window_size) {
-        write_output(window.bytes, window_size, out);
+        flush_full_window(out);
         window.window_position = 0;
-        if (input_overrun()) member_damaged = true;
     }
+}
+
+/* One symbol, the simple way and the reference for every fast run: a literal goes
+ * into the window; a match reads its position and is copied a byte at a time, each
+ * source index modulo the window size, so that a source overlapping the bytes being
+ * written repeats them. */
+static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
+    const uint32_t window_size = job->window_size;
+    const uint32_t mask = window_size - 1;
+    unsigned symbol = job->read_symbol();
+    if (symbol <= 255) {
+        window.bytes[window.window_position] = (uint8_t)symbol;
+        advance(window_size, job->output_file);
+        decoded_count++;
+        return;
+    }
+    uint32_t length = symbol - match_code_base;
+    uint32_t p = job->read_position();
+    // A last match that would carry the output past the member's size belongs to
+    // no valid stream: cut it there and end as damaged.
+    if (length > job->original_size - decoded_count) {
+        length = job->original_size - decoded_count;
+        member_damaged = true;
+    }
+    decoded_count += length;
+    uint32_t source = (window.window_position - p - 1) & mask;
+    for (uint32_t i = 0; i < length; i++) {
+        window.bytes[window.window_position] = window.bytes[(source + i) & mask];
+        advance(window_size, job->output_file);
+    }
+}
+
+/* The method families with a fast run.  A row is recognised by its operations, so
+ * a row put together for a test runs the simple loop only. */
+bool fast_runs_enabled = true;
+
+static FastRunFn fast_run_for(const DecodeMethod& row, unsigned match_code_base) {
+    if (!fast_runs_enabled) return nullptr;
+    if (row.read_symbol == read_block_symbol && row.read_position == read_block_position &&
+        match_code_base == BLOCK_MATCH_CODE_BASE)
+        return run_block_symbols;
+    if (row.read_symbol == read_adaptive_symbol && row.read_position == read_static_position &&
+        row.begin_member == begin_lh1 && match_code_base == 253)
+        return run_lh1_symbols;
+    return nullptr;
 }
 
 DecodeResult decode_member(DecodeJob* job) {
@@ -98,37 +150,26 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     }
     job->begin_member();
 
-    const uint32_t window_size = job->window_size;
-    const uint32_t mask = window_size - 1;
+    const uint32_t mask = job->window_size - 1;
     const unsigned match_code_base = job->method_index == METHOD_LZS ? 254 : 253;
     decoded_count = 0;
     window.window_position = 0;
     window.mask = mask;
 
+    // Each turn decodes one symbol, or a fast run of them, and then reports the
+    // progress and checks for a cancel.  Fast path: update_progress is called only
+    // once the count reaches the point where it may send something; below it the
+    // call would change nothing.
+    const FastRunFn fast_run = fast_run_for(row, match_code_base);
+    uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
     while (decoded_count < job->original_size && !member_damaged) {
-        unsigned symbol = job->read_symbol();
-        if (symbol <= 255) {
-            window.bytes[window.window_position] = (uint8_t)symbol;
-            advance(window_size, job->output_file);
-            decoded_count++;
-        } else {
-            uint32_t length = symbol - match_code_base;
-            uint32_t p = job->read_position();
-            // A last match that would carry the output past the member's size
-            // belongs to no valid stream: cut it there and end as damaged.
-            if (length > job->original_size - decoded_count) {
-                length = job->original_size - decoded_count;
-                member_damaged = true;
-            }
-            decoded_count += length;
-            uint32_t source = (window.window_position - p - 1) & mask;
-            for (uint32_t i = 0; i < length; i++) {
-                window.bytes[window.window_position] = window.bytes[(source + i) & mask];
-                advance(window_size, job->output_file);
-            }
+        if (fast_run == nullptr || fast_run(job->original_size, job->output_file) == 0)
+            decode_symbol(job, match_code_base);
+        if (decoded_count >= quiet_until) {
+            update_progress(decoded_count);
+            quiet_until = progress_quiet_until(decoded_count);
         }
-        update_progress(decoded_count);
         if (run_flag == 0) {
             release_member_buffers();
             return DECODE_CANCELLED;

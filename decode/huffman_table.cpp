@@ -94,31 +94,36 @@ void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table
     }
 }
 
-/* decode_with_table: the next table_bits bits index the table.  A symbol there has
- * its whole code in them; a node number leads into the tree, one further bit per
- * step (bit 15 - table_bits of the look-ahead first), for at most 16 - table_bits
- * steps.  The code's bits are consumed at once when its symbol is known: always the
- * symbol's own length, so a tree child that no code reaches (an incomplete code)
- * decodes as symbol 0 with symbol 0's length, just as an unused table entry does. */
-uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths, int symbol_count,
-                           int table_bits) {
-    unsigned s = table[bits.bit_buffer >> (16 - table_bits)];
-    if (s < (unsigned)symbol_count) {
-        skip_bits(lengths[s]);
-        return (uint16_t)s;
-    }
+/* lookup_code: the next table_bits bits index the table.  A symbol there has its
+ * whole code in them; a node number leads into the tree, one further bit per step
+ * (bit 15 - table_bits of the look-ahead first), for at most 16 - table_bits steps.
+ * The code takes the symbol's own length, so a tree child that no code reaches (an
+ * incomplete code) decodes as symbol 0 with symbol 0's length, just as an unused
+ * table entry does.  A walk that does not end in time is damage: symbol 0 taking
+ * table_bits bits. */
+unsigned lookup_code(const uint16_t* table, const uint8_t* lengths, int symbol_count,
+                     int table_bits, unsigned look_ahead, unsigned* length) {
+    unsigned s = table[look_ahead >> (16 - table_bits)];
     unsigned mask = 1u << (15 - table_bits);
     unsigned steps = 0;
     while (s >= (unsigned)symbol_count) {
         if (steps == (unsigned)(MAX_CODE_LENGTH - table_bits) || s >= NODE_ARRAY_SIZE) {
             member_damaged = true;
-            skip_bits(table_bits);
+            *length = (unsigned)table_bits;
             return 0;
         }
-        s = (bits.bit_buffer & mask) ? right_child[s] : left_child[s];
+        s = (look_ahead & mask) ? right_child[s] : left_child[s];
         mask >>= 1;
         steps++;
     }
-    skip_bits(lengths[s]);
+    *length = lengths[s];
+    return s;
+}
+
+uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths, int symbol_count,
+                           int table_bits) {
+    unsigned length;
+    unsigned s = lookup_code(table, lengths, symbol_count, table_bits, bits.bit_buffer, &length);
+    skip_bits(length);
     return (uint16_t)s;
 }

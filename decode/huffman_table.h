@@ -26,6 +26,12 @@ extern uint16_t right_child[NODE_ARRAY_SIZE];
 void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table_bits,
                          uint16_t* table);
 
+// The symbol whose code starts `look_ahead` (the next 16 bits of the stream, the
+// first in bit 15) and, in *length, the bits that code takes.  Damage (a tree walk
+// that does not end within 16 bits) marks the member and gives symbol 0.
+unsigned lookup_code(const uint16_t* table, const uint8_t* lengths, int symbol_count,
+                     int table_bits, unsigned look_ahead, unsigned* length);
+
 // Decodes the next symbol from the bit input and consumes exactly its code length.
 uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths,
                            int symbol_count, int table_bits);

@@ -5,6 +5,8 @@
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
 
 uint32_t static_position_codes;
 uint16_t lh3_codes_left;
@@ -127,4 +129,78 @@ uint16_t read_static_position() {
     uint16_t high = decode_with_table(small_table, small_lengths, (int)static_position_codes,
                                       SMALL_TABLE_BITS);
     return (uint16_t)(high * 64 + read_bits(6));
+}
+
+/* run_lh1_symbols: the fast run of "-lh1-" (FastRunFn).  Symbol by symbol it does
+ * what read_adaptive_symbol, read_static_position and the driver's simple loop do,
+ * specialised where that is safe:
+ * - the character tree is walked on the bits of a local word instead of 16-bit
+ *   look-aheads, and counted with count_symbol as before.  A walk is allowed 34
+ *   steps, far more than any tree the model keeps is deep (a leaf's weight halves
+ *   at most every two levels and the root stays below 0x8001); a longer one is
+ *   left unconsumed to the simple loop.  "-lh1-" has no escape;
+ * - the position code takes one lookup in small_table (its codes fit the table's
+ *   8 bits), else lookup_code as in decode_with_table, and then its 6 plain bits;
+ *   a model that was found damaged reads no position, as read_static_position;
+ * - a symbol thus takes at most 34 + 16 + 6 bits, and the word holds at least 56
+ *   before each; FastBits keeps it away from the input's end;
+ * - no match needs cutting: it runs only while more than 256 bytes of the member
+ *   are still to come; no progress is due: it stops after the symbol that reaches
+ *   the count where update_progress might send something;
+ * - bytes go to the window through put_literal and put_match. */
+uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
+    const uint32_t start = decoded_count;
+    FastBits in;
+    if (escape_symbol < adaptive_symbol_count || position_code_missing || original_size <= 256 ||
+        start >= original_size - 256 || !take_fast_bits(in))
+        return 0;
+    uint32_t stop_at = progress_quiet_until(start);
+    if (stop_at > original_size - 256) stop_at = original_size - 256;
+    uint8_t* const bytes = window.bytes;
+    const uint32_t mask = window.mask;
+    const unsigned position_codes = static_position_codes;
+    uint32_t position = window.window_position;
+    uint32_t count = start;
+
+    for (;;) {
+        if (in.count < 56) refill_fast_bits(in);
+        uint64_t word = in.word;
+        int c = down_link[CHAR_ROOT];
+        unsigned steps = 0;
+        for (; c > 0 && steps < 34; steps++, word <<= 1) c = down_link[c - (int)(word >> 63)];
+        if (c > 0) break;
+        in.word = word;
+        in.count -= steps;
+        const unsigned symbol = (unsigned)(-1 - c);
+        count_symbol(symbol);
+        bool sound = !member_damaged;
+        if (symbol <= 255) {
+            sound &= put_literal(bytes, mask, position, symbol, out);
+            count++;
+        } else {
+            uint32_t p = 0;
+            if (sound) {
+                unsigned length;
+                unsigned high = small_table[in.word >> (64 - SMALL_TABLE_BITS)];
+                if (high < position_codes) {
+                    length = small_lengths[high];
+                } else {
+                    high = lookup_code(small_table, small_lengths, (int)position_codes,
+                                       SMALL_TABLE_BITS, (unsigned)(in.word >> 48), &length);
+                    sound = !member_damaged;
+                }
+                consume_fast_bits(in, length);
+                p = high * 64 + (uint32_t)(in.word >> 58);
+                consume_fast_bits(in, 6);
+            }
+            uint32_t match = symbol - 253;
+            count += match;
+            sound &= put_match(bytes, mask, position, p, match, out);
+        }
+        if (!sound || count >= stop_at || !fast_bits_room(in) || run_flag == 0) break;
+    }
+    decoded_count = count;
+    window.window_position = position;
+    give_back_fast_bits(in);
+    return count - start;
 }

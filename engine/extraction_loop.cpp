@@ -150,7 +150,7 @@ int extract_member(SfxApp* app, const MemberHeader* header) {
     output_write_failed = false;
     ExpandResult result =
         expand_member(app, out, header->original_size, header->packed_size, path, index);
-    if (out != nullptr && fclose(out) != 0) output_write_failed = true;
+    if (out != nullptr && close_output_file(out) != 0) output_write_failed = true;
     if (run_flag == 0) {
         if (!app->test_only) platform_delete_file(path);
         return 1;

@@ -28,6 +28,10 @@ uint32_t write_output(const uint8_t* bytes, uint32_t length, FILE* out);
 // Sends a new progress position when the percentage for `member_done` bytes of the
 // current member differs from the last one sent.
 void update_progress(uint32_t member_done);
+// The count of the current member's bytes below which update_progress sends
+// nothing, from member_done on: a fast path calls it only once that count is
+// reached.  Never above the true point; UINT32_MAX when nothing is ever sent.
+uint32_t progress_quiet_until(uint32_t member_done);
 
 enum CopyResult { COPY_COMPLETE, COPY_CANCELLED, COPY_TRUNCATED, COPY_NO_MEMORY };
 

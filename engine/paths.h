@@ -13,7 +13,9 @@ inline bool is_sjis_lead_byte(unsigned char c) {
 }
 
 // Opens `path` ("wb"); on failure creates its missing folders and tries once more.
+// The file is buffered until close_output_file, which closes it (fclose's result).
 FILE* open_output_file(SfxApp* app, const char* path);
+int close_output_file(FILE* file);
 
 // Creates every missing folder of the part of `path` before its last '/'.  True when
 // that folder exists afterwards.

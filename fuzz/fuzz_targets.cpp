@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "decode/decode_driver.h"
+#include "decode/huffman_table.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
 #include "engine/output_sink.h"
@@ -62,41 +63,114 @@ void fuzz_member_headers(const uint8_t* data, size_t size) {
     release_app(&app);
 }
 
-// Counts what the driver writes, so the bound on the output can be checked.
-struct CountedOutput {
+// What a decode left behind, for holding the fast runs against the simple loop:
+// the bytes written (counted and hashed), every progress report with the decoded
+// count after which it came, the result, the count and the CRC.
+struct DecodeTrace {
     uint64_t bytes;
+    uint64_t hash;
+    uint32_t cancel_at;  // percentage at which the stop button is pressed; 0: never
+    DecodeResult result;
+    uint32_t decoded;
+    uint16_t crc;
 };
 
-static ssize_t count_write(void* cookie, const char*, size_t size) {
-    ((CountedOutput*)cookie)->bytes += size;
+static void mix(uint64_t& hash, uint64_t value) { hash = (hash ^ value) * 0x100000001B3ull; }
+
+static ssize_t trace_write(void* cookie, const char* data, size_t size) {
+    DecodeTrace* t = (DecodeTrace*)cookie;
+    t->bytes += size;
+    for (size_t i = 0; i < size; i++) mix(t->hash, (uint8_t)data[i]);
     return (ssize_t)size;
 }
 
+static void trace_progress(void* cookie, uint32_t percent) {
+    DecodeTrace* t = (DecodeTrace*)cookie;
+    mix(t->hash, (uint64_t)percent << 32 | decoded_count);
+    if (t->cancel_at != 0 && percent >= t->cancel_at) run_flag = 0;
+}
+
+static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
+                                 uint32_t original, uint32_t cancel_at) {
+    reset_run();
+    progress_total = original;
+    DecodeTrace trace = {0, 0xCBF29CE484222325ull, cancel_at, DECODE_COMPLETE, 0, 0};
+    PlatformHooks hooks = {};
+    hooks.progress = trace_progress;
+    hooks.context = &trace;
+    platform_set_hooks(&hooks);
+    cookie_io_functions_t io = {nullptr, trace_write, nullptr, nullptr};
+    FILE* out = fopencookie(&trace, "wb", io);
+    FILE* in = memory_file(packed, size);
+    DecodeJob job = {};
+    job.archive_file = in;
+    job.output_file = out;
+    job.original_size = original;
+    job.packed_size = (uint32_t)size;
+    job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
+    job.method_index = method;
+    trace.result = decode_member(&job);
+    fclose(out);
+    fclose(in);
+    platform_set_hooks(nullptr);
+    run_flag = 1;
+    trace.decoded = decoded_count;
+    trace.crc = running_crc;
+    return trace;
+}
+
+struct SavedTables {
+    uint8_t char_lengths[CHAR_CODES];
+    uint16_t char_table[1 << CHAR_TABLE_BITS];
+    uint8_t small_lengths[128];
+    uint16_t small_table[1 << SMALL_TABLE_BITS];
+    uint16_t left_child[NODE_ARRAY_SIZE];
+    uint16_t right_child[NODE_ARRAY_SIZE];
+};
+
+SavedTables* save_decoder_tables() {
+    static SavedTables t;
+    memcpy(t.char_lengths, char_lengths, sizeof char_lengths);
+    memcpy(t.char_table, char_table, sizeof char_table);
+    memcpy(t.small_lengths, small_lengths, sizeof small_lengths);
+    memcpy(t.small_table, small_table, sizeof small_table);
+    memcpy(t.left_child, left_child, sizeof left_child);
+    memcpy(t.right_child, right_child, sizeof right_child);
+    return &t;
+}
+
+void restore_decoder_tables(const SavedTables* t) {
+    memcpy(char_lengths, t->char_lengths, sizeof char_lengths);
+    memcpy(char_table, t->char_table, sizeof char_table);
+    memcpy(small_lengths, t->small_lengths, sizeof small_lengths);
+    memcpy(small_table, t->small_table, sizeof small_table);
+    memcpy(left_child, t->left_child, sizeof left_child);
+    memcpy(right_child, t->right_child, sizeof right_child);
+}
+
 /* Input: one byte choosing the method row (1 to 9), four bytes of original size
- * (capped), then the packed data. */
+ * (capped), then the packed data.  The member is decoded twice from the same
+ * tables, with the fast runs and without, and the two must agree in everything
+ * observable; every fourth input presses the stop button at a percentage taken
+ * from the size bytes. */
 void fuzz_decode_member(const uint8_t* data, size_t size) {
     if (size < 5) return;
     int method = 1 + data[0] % 9;
     uint32_t original = (uint32_t)data[1] | (uint32_t)data[2] << 8 | (uint32_t)data[3] << 16 |
                         (uint32_t)data[4] << 24;
     original %= OUTPUT_CAP;
-    reset_run();
-    CountedOutput counted = {0};
-    cookie_io_functions_t io = {nullptr, count_write, nullptr, nullptr};
-    FILE* out = fopencookie(&counted, "wb", io);
-    FILE* in = memory_file(data + 5, size - 5);
-    DecodeJob job = {};
-    job.archive_file = in;
-    job.output_file = out;
-    job.original_size = original;
-    job.packed_size = (uint32_t)(size - 5);
-    job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
-    job.method_index = method;
-    DecodeResult result = decode_member(&job);
-    fclose(out);
-    fclose(in);
-    FUZZ_CHECK(counted.bytes <= original);
-    if (result == DECODE_COMPLETE) FUZZ_CHECK(counted.bytes == original);
+    uint32_t cancel_at = data[1] % 4 == 0 ? 1 + data[2] % 100 : 0;
+    const SavedTables* before = save_decoder_tables();
+    DecodeTrace fast = traced_decode(data + 5, size - 5, method, original, cancel_at);
+    restore_decoder_tables(before);
+    fast_runs_enabled = false;
+    DecodeTrace simple = traced_decode(data + 5, size - 5, method, original, cancel_at);
+    fast_runs_enabled = true;
+    FUZZ_CHECK(fast.bytes <= original);
+    if (fast.result == DECODE_COMPLETE) FUZZ_CHECK(fast.bytes == original);
+    FUZZ_CHECK(fast.result == simple.result && fast.bytes == simple.bytes);
+    FUZZ_CHECK(fast.hash == simple.hash && fast.decoded == simple.decoded);
+    FUZZ_CHECK(fast.crc == simple.crc);
 }
 
 void fuzz_config_block(const uint8_t* data, size_t size) {

@@ -13,3 +13,10 @@ void fuzz_extraction(const uint8_t* data, size_t size);
 
 // Runs all four on one input.
 void fuzz_all(const uint8_t* data, size_t size);
+
+// The Huffman tables a member may find from the one before (a block whose lengths
+// are all 0 keeps them): saved and put back so that two decodes of one input, with
+// the fast runs and without, start alike.
+struct SavedTables;
+SavedTables* save_decoder_tables();
+void restore_decoder_tables(const SavedTables* saved);

@@ -115,6 +115,26 @@ TEST(DecodeDriver, MatchesWrapAroundTheWindow) {
     for (int i = 0; i < 10; i++) EXPECT_EQ(out.bytes[4094 + i], out.bytes[4090 + i % 4]) << i;
 }
 
+// The fast path of the match copy against the byte loop it stands for, for every
+// position, source and length in a small window that the fast path accepts:
+// sources behind, ahead and equal, repeats of one to seven bytes, long and short.
+TEST(DecodeDriver, WindowCopyMatchesTheByteLoop) {
+    const uint32_t size = 80;  // the fast path wants 16 bytes after both ranges
+    Bytes start(2 * size);     // more than the compiler can tell is never touched
+    for (uint32_t i = 0; i < 2 * size; i++) start[i] = (uint8_t)(i * 37 + 11);
+    for (uint32_t position = 0; position + 16 < size; position++) {
+        for (uint32_t source = 0; source + 16 < size; source++) {
+            const uint32_t room = size - 16 - (position > source ? position : source);
+            for (uint32_t length = 1; length <= room; length++) {
+                Bytes expected = start, fast = start;
+                for (uint32_t i = 0; i < length; i++) expected[position + i] = expected[source + i];
+                copy_in_window(fast.data(), position, source, length);
+                ASSERT_EQ(fast, expected) << position << " " << source << " " << length;
+            }
+        }
+    }
+}
+
 TEST(DecodeDriver, LastMatchPastTheSizeIsCutAndDamaged) {
     Output out = decode({{'x', 0}, {300, 0}}, 10);
     EXPECT_EQ(out.result, DECODE_DAMAGED);

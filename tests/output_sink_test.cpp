@@ -1,6 +1,8 @@
 // CRC-16/ARC, the progress arithmetic and the stored copy.
 #include <string.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
@@ -18,6 +20,24 @@ TEST(Crc16, CheckValueAndTable) {
     EXPECT_EQ(running_crc, 0xBB3D);
     update_crc(nullptr, 0);
     EXPECT_EQ(running_crc, 0xBB3D);
+}
+
+// The sliced CRC against a bit-by-bit one, over buffers cut at every length up to
+// well past one slice, and in pieces that start at odd offsets.
+TEST(Crc16, SlicedAgreesWithBitwise) {
+    make_crc_table();
+    Bytes data(300);
+    uint32_t x = 1;
+    for (uint8_t& b : data) b = (uint8_t)((x = x * 1103515245u + 12345u) >> 16);
+    for (size_t length = 0; length <= 70; length++) {
+        running_crc = 0;
+        update_crc(data.data(), (uint32_t)length);
+        EXPECT_EQ(running_crc, crc16_of(Bytes(data.begin(), data.begin() + length))) << length;
+    }
+    running_crc = 0;
+    for (size_t at = 0, piece = 1; at < data.size(); at += piece, piece = piece * 3 % 37 + 1)
+        update_crc(data.data() + at, (uint32_t)std::min(piece, data.size() - at));
+    EXPECT_EQ(running_crc, crc16_of(data));
 }
 
 // The positions sent for `total` bytes produced in steps of `step`.
@@ -47,6 +67,49 @@ TEST(Progress, NothingForAnEmptyTotal) {
     update_progress(0);
     update_progress(5);
     EXPECT_TRUE(recorder.progress.empty());
+}
+
+// progress_quiet_until: below the count it gives, update_progress sends nothing;
+// at it, the percentage has changed (for totals above 1000, where it is computed
+// rather than looked at after every symbol).
+TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
+    struct Case {
+        uint32_t total, done_before, member_done;
+    };
+    const Case cases[] = {
+        {1001, 0, 0},          {1001, 0, 9},         {123457, 0, 0},
+        {123457, 5000, 7},     {16777216, 0, 3},     {16777216, 8000000, 167772},
+        {1000000000, 4290000000u, 1000},  // the sum wraps before the next change
+        {4294967295u, 0, 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.done_before) + " " +
+                     std::to_string(c.member_done));
+        reset_engine_state();
+        progress_total = c.total;
+        progress_done = c.done_before;
+        ReportRecorder recorder;
+        update_progress(c.member_done);  // brings the last position up to date
+        const size_t sent = recorder.progress.size();
+        uint32_t until = progress_quiet_until(c.member_done);
+        ASSERT_GT(until, c.member_done);
+        for (uint32_t m = c.member_done; m < until && m - c.member_done < 3000; m++)
+            update_progress(m);
+        update_progress(until - 1);
+        EXPECT_EQ(recorder.progress.size(), sent);
+        update_progress(until);
+        EXPECT_EQ(recorder.progress.size(), sent + 1);
+    }
+    // A position still to be sent, exact percentages and an empty total.
+    reset_engine_state();
+    progress_total = 50000;
+    progress_done = 20000;
+    EXPECT_EQ(progress_quiet_until(10), 10u);
+    progress_total = 1000;
+    progress_done = 0;
+    EXPECT_EQ(progress_quiet_until(10), 10u);
+    progress_total = 0;
+    EXPECT_EQ(progress_quiet_until(10), UINT32_MAX);
 }
 
 struct StoredCopy : ::testing::Test {

@@ -29,14 +29,14 @@ struct PathsTest : ::testing::Test {
 TEST_F(PathsTest, OpeningAFileCreatesItsFoldersAndAnnouncesOnlyTheFirstAttempt) {
     FILE* file = open_output_file(&app, "a/b/c.txt");
     ASSERT_NE(file, nullptr);
-    fclose(file);
+    close_output_file(file);
     EXPECT_TRUE(folder_exists("a/b"));
     // a/b is made by the retry after its parent, which is not announced.
     EXPECT_EQ(made_folders(), std::vector<std::string>{"a"});
 
     file = open_output_file(&app, "a/d/e.txt");
     ASSERT_NE(file, nullptr);
-    fclose(file);
+    close_output_file(file);
     EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/d"}));
 }
 

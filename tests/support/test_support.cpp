@@ -261,9 +261,10 @@ Bytes build_archive(const std::vector<MemberSpec>& members, bool end_byte) {
 // ---- decoding one member ----
 
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
-                            uint32_t packed_size) {
+                            uint32_t packed_size, bool with_progress) {
     reset_engine_state();
     make_crc_table();
+    if (with_progress) progress_total = original_size;
     FILE* in = tmpfile();
     FILE* out = tmpfile();
     if (in == nullptr || out == nullptr) throw std::runtime_error("tmpfile failed");

@@ -90,8 +90,10 @@ struct DecodedMember {
     Bytes output;
     uint16_t crc;
 };
+// With `with_progress` the progress total is the member's size, so the percentage
+// runs from 1 to 100 over it and the progress hooks see it.
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
-                            uint32_t packed_size = UINT32_MAX);
+                            uint32_t packed_size = UINT32_MAX, bool with_progress = false);
 
 // Runs the tool (build/native/mavusfx) with `arguments`, its output discarded;
 // returns its exit status, or -1 when it did not exit normally.

@@ -1,0 +1,243 @@
+// The observable course of an extraction, pinned: for corpus archives, every report
+// of the engine (member names, each progress position with the decoded count after
+// which it was sent, failures, the end) and the extracted contents; for cancels at
+// fixed progress points, exactly what had been written.  The decoders' fast paths
+// must not move any of it: a progress report one symbol late, a cancel seen one
+// symbol early or one byte more in the file changes a digest here.
+#include <stdlib.h>
+#include <time.h>
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
+#include "tests/support/member_decoding.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+std::string digest(const std::string& text) { return sha256_hex(Bytes(text.begin(), text.end())); }
+
+// Every report as a line of text.  The decoded count that goes with a progress
+// report is the driver's: during a stored copy it is the one the last decoded
+// member left.
+void on_member(void* c, const char* name) {
+    *(std::string*)c += std::string("member ") + name + "\n";
+}
+void on_progress(void* c, uint32_t percent) {
+    *(std::string*)c += "progress " + std::to_string(percent) + " after " +
+                        std::to_string(decoded_count) + "\n";
+}
+void on_failure(void* c, const char* name, FailureKind kind) {
+    *(std::string*)c += std::string("failed ") + (name ? name : "(archive)") + " " +
+                        std::to_string(kind) + "\n";
+}
+void on_end(void* c, bool cancelled) { *(std::string*)c += cancelled ? "cancelled\n" : "done\n"; }
+
+// Runs the engine on `archive` in a scratch folder and returns the reports followed
+// by the digest of every file that `expected_files` names.
+std::string course_of(const std::string& archive, const std::vector<std::string>& expected_files) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    ScratchFolder scratch;
+    std::string trace;
+    PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace};
+    platform_set_hooks(&hooks);
+    decoded_count = 0;  // what a stored copy at the start reports, whatever ran before
+    run_engine_on(archive);
+    platform_set_hooks(nullptr);
+    for (const std::string& path : expected_files) {
+        bool there = file_exists(scratch / path);
+        trace += path + " " + (there ? sha256_hex(read_file(scratch / path)) : "-") + "\n";
+    }
+    return trace;
+}
+
+// The members of a corpus archive whose method lies in [first_method, last_method].
+std::vector<ArchiveMember> members_of(const std::string& archive, int first_method,
+                                      int last_method) {
+    std::vector<ArchiveMember> members;
+    for (const ArchiveMember& m : read_archive_members(corpus_path(archive))) {
+        int method = method_index(m.method.c_str());
+        if (method >= first_method && method <= last_method) members.push_back(m);
+    }
+    return members;
+}
+
+std::vector<std::string> manifest_files(const std::string& archive) {
+    std::vector<std::string> files;
+    for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv")))
+        if (e.archive == archive && !e.is_folder) files.push_back(e.path);
+    return files;
+}
+
+TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
+    const std::map<std::string, std::string> pinned = {
+        {"lh0_level0.lzh",
+         "75aa895cf54859a5b2560ff63b9403a273dddf439a3ba81e839033a8a2cfdd54"},
+        {"lh4_level0.lzh",
+         "953add04f0029edb47b279b71cb92cd9cbea2df369632be36c269e53132e5254"},
+        {"lh5_level0.lzh",
+         "c1749950a2cac17c2c4ff65e79c0fe4b800a98697a5bbecf5357f3a60a4f9ce4"},
+        {"lh5_long.lzh",
+         "a7ee71e2c62552f48424cef2f8c09a5d0bafc08f0f4cc80b1273839cf1038c08"},
+        {"lh6_level1.lzh",
+         "2b2e5f3305ba289cd685a47f554ccdf3f4f0a35c5c60ca742e39071cf9f908c7"},
+        {"lh7_level2.lzh",
+         "1c19c390edca565e3613d0dbaca74274238049c258cb32005ecaef3a78bac7c6"},
+        {"lh7_long.lzh",
+         "0baa8d75e7d9bc7864769f3f611c84575d7c65753386ed9fa166e91f58e1959b"},
+        {"lh1_level0.lzh",
+         "5fceced81619a644b9907fdd11ae7268a26c5b7170f30e47c1032e13649405eb"},
+        {"lh1_long.lzh",
+         "deb86465836a5f0bcb4a8e2407c62e8b187b7ec8f8b9dc971cf9884e393d4b00"},
+        {"lh2_long.lzh",
+         "5e5e895d03adf98efbe32736dff353d5ae4c62643ef374ccee3404c5a7e83227"},
+        {"lh3_long.lzh",
+         "a7ee71e2c62552f48424cef2f8c09a5d0bafc08f0f4cc80b1273839cf1038c08"},
+        {"lzs_long.lzh",
+         "bbb24197946e95a697dd7f9fbe6b761d0a605878fb33abfdd0be2da226fbb7d5"},
+        {"lz5_long.lzh",
+         "deb86465836a5f0bcb4a8e2407c62e8b187b7ec8f8b9dc971cf9884e393d4b00"},
+    };
+    for (const auto& [archive, expected] : pinned) {
+        std::string trace = course_of(corpus_path(archive), manifest_files(archive));
+        EXPECT_EQ(digest(trace), expected) << archive << ":\n" << trace.substr(0, 2000);
+    }
+}
+
+// Members that fail before or while they decode: the next member's first report
+// comes at a percentage that jumped; a damaged member stops inside a block; a cut
+// last match ends its member.
+TEST(ExtractionTrace, FailingMembersRunAsPinned) {
+    std::vector<MemberSpec> members;
+    auto add = [&](const std::string& method, const std::string& name, const ArchiveMember& from) {
+        MemberSpec m;
+        m.method = method;
+        m.name = name;
+        m.level = 2;
+        m.data = from.packed;
+        m.original_size = from.original_size;
+        m.crc = from.crc;
+        m.crc_given = true;
+        members.push_back(m);
+        return &members.back();
+    };
+    ArchiveMember text5 = members_of("lh5_long.lzh", METHOD_LH5, METHOD_LH5)[0];
+    ArchiveMember text7 = members_of("lh7_long.lzh", METHOD_LH7, METHOD_LH7)[0];
+    ArchiveMember readme6 = members_of("lh6_level0.lzh", METHOD_LH6, METHOD_LH6)[0];
+    add("-lhx-", "unknown.bin", text5)->original_size = 70000;
+    add("-lh5-", "text5.txt", text5);
+    add("-lh7-", "flipped.txt", text7)->data[text7.packed.size() / 2] ^= 0x10;
+    add("-lh6-", "short.txt", readme6)->original_size = readme6.original_size - 1;
+    add("-lh5-", "cut.txt", text5)->data.resize(text5.packed.size() / 3);
+    add("-lh7-", "again.txt", text7);
+
+    ScratchFolder scratch;
+    write_file(scratch / "failing.lzh", build_archive(members));
+    std::string trace = course_of(scratch / "failing.lzh",
+                                  {"unknown.bin", "text5.txt", "flipped.txt", "short.txt",
+                                   "cut.txt", "again.txt"});
+    EXPECT_EQ(digest(trace), "fae2c7b173b695f2a15b86e2027e9163af21d9faf4a1fa32e602a8f7387cefeb")
+        << trace.substr(0, 2000);
+}
+
+// A cancel at a fixed percentage stops after the symbol that reached it, with only
+// the whole windows written before it in the file.
+std::string cancel_trace(const std::vector<std::string>& archives, int first, int last) {
+    static uint32_t cancel_at;
+    PlatformHooks hooks = {};
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= cancel_at) run_flag = 0; };
+    platform_set_hooks(&hooks);
+    std::string trace;
+    for (const std::string& archive : archives) {
+        for (const ArchiveMember& m : members_of(archive, first, last)) {
+            for (uint32_t percent : {1u, 37u, 81u, 100u}) {
+                cancel_at = percent;
+                DecodedMember out = decode_packed(m.packed, m.original_size,
+                                                  method_index(m.method.c_str()), UINT32_MAX, true);
+                trace += archive + " " + m.name + " " + std::to_string(percent) + ": " +
+                         std::to_string(out.result) + " after " + std::to_string(decoded_count) +
+                         ", " + std::to_string(out.output.size()) + " bytes " +
+                         sha256_hex(out.output) + "\n";
+            }
+        }
+    }
+    platform_set_hooks(nullptr);
+    run_flag = 1;
+    return trace;
+}
+
+TEST(ExtractionTrace, CancelsWriteAsPinned) {
+    std::string blocks = cancel_trace({"lh4_level0.lzh", "lh5_long.lzh", "lh6_level2.lzh",
+                                       "lh7_long.lzh"},
+                                      METHOD_LH4, METHOD_LH7);
+    EXPECT_EQ(digest(blocks), "acfe2a12bf4951d1b36b0f68232b33872dfd9fa1dc2269a51d3d5b622c45f891")
+        << blocks;
+    std::string older = cancel_trace(
+        {"lh1_long.lzh", "lh2_long.lzh", "lh3_long.lzh", "lzs_long.lzh", "lz5_long.lzh"},
+        METHOD_LH1, METHOD_LZ5);
+    EXPECT_EQ(digest(older), "d9e864b710ae974ca1cea549930f84ea3623522dc472fa205376e17497a877be")
+        << older;
+}
+
+// A cancel that comes between two progress reports (here: while the second window
+// is written) is still seen after the very symbol during which it came.
+std::string between_trace(const std::vector<std::string>& archives, int first, int last) {
+    struct Sink {
+        Bytes written;
+        int writes = 0;
+    };
+    cookie_io_functions_t io = {};
+    io.write = [](void* c, const char* data, size_t size) -> ssize_t {
+        Sink* sink = (Sink*)c;
+        sink->written.insert(sink->written.end(), data, data + size);
+        if (++sink->writes == 2) run_flag = 0;
+        return (ssize_t)size;
+    };
+    std::string trace;
+    for (const std::string& archive : archives) {
+        for (const ArchiveMember& m : members_of(archive, first, last)) {
+            const int method = method_index(m.method.c_str());
+            reset_engine_state();
+            make_crc_table();
+            progress_total = m.original_size;
+            FILE* in = tmpfile();
+            fwrite(m.packed.data(), 1, m.packed.size(), in);
+            rewind(in);
+            Sink sink;
+            FILE* out = fopencookie(&sink, "w", io);
+            setvbuf(out, nullptr, _IONBF, 0);
+            DecodeJob job = {};
+            job.archive_file = in;
+            job.output_file = out;
+            job.original_size = m.original_size;
+            job.packed_size = (uint32_t)m.packed.size();
+            job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
+            job.method_index = method;
+            DecodeResult result = decode_member(&job);
+            fclose(out);
+            fclose(in);
+            trace += archive + " " + m.name + ": " + std::to_string(result) + " after " +
+                     std::to_string(decoded_count) + ", " + std::to_string(sink.written.size()) +
+                     " bytes\n";
+        }
+    }
+    run_flag = 1;
+    return trace;
+}
+
+TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
+    std::string blocks =
+        between_trace({"lh4_level0.lzh", "lh5_long.lzh", "lh7_long.lzh"}, METHOD_LH4, METHOD_LH7);
+    EXPECT_EQ(digest(blocks), "5e0fd85e5d9aa8f86fcd639b9c154e3bae9ebb10a61e4fe6add96483d809ab91")
+        << blocks;
+    std::string older = between_trace({"lh1_long.lzh", "lh3_long.lzh", "lzs_long.lzh"},
+                                      METHOD_LH1, METHOD_LZ5);
+    EXPECT_EQ(digest(older), "9f18f63ceddba3a220249eb3bd8d3b42a245450e287437057d3d0b63def5b498")
+        << older;
+}
+
+}  // namespace

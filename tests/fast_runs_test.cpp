@@ -1,0 +1,96 @@
+// The fast runs held against the simple loop they stand for: corpus members of the
+// methods that have one, whole, with sizes that end inside a match, damaged, cut
+// short and cancelled, each decoded both ways.  Output, result, CRC and every
+// progress report with the decoded count behind it must agree.
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/extraction_loop.h"
+#include "engine/output_sink.h"
+#include "fuzz/fuzz_targets.h"
+#include "tests/support/member_decoding.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct Course {
+    DecodedMember decoded;
+    std::string reports;
+    uint32_t decoded_count;
+};
+
+uint32_t cancel_at;  // 0: no cancel
+
+Course decode_course(const Bytes& packed, uint32_t original_size, int method, bool fast) {
+    PlatformHooks hooks = {};
+    Course course;
+    hooks.context = &course.reports;
+    hooks.progress = [](void* c, uint32_t percent) {
+        *(std::string*)c += std::to_string(percent) + "@" + std::to_string(decoded_count) + " ";
+        if (cancel_at != 0 && percent >= cancel_at) run_flag = 0;
+    };
+    platform_set_hooks(&hooks);
+    fast_runs_enabled = fast;
+    course.decoded = decode_packed(packed, original_size, method, UINT32_MAX, true);
+    course.decoded_count = decoded_count;
+    fast_runs_enabled = true;
+    platform_set_hooks(nullptr);
+    run_flag = 1;
+    return course;
+}
+
+void expect_same_course(const Bytes& packed, uint32_t original_size, int method,
+                        const std::string& what) {
+    const SavedTables* before = save_decoder_tables();  // both start from the same tables
+    Course fast = decode_course(packed, original_size, method, true);
+    restore_decoder_tables(before);
+    Course simple = decode_course(packed, original_size, method, false);
+    EXPECT_EQ(fast.decoded.result, simple.decoded.result) << what;
+    EXPECT_TRUE(fast.decoded.output == simple.decoded.output) << what;
+    EXPECT_EQ(fast.decoded.crc, simple.decoded.crc) << what;
+    EXPECT_EQ(fast.decoded_count, simple.decoded_count) << what;
+    EXPECT_EQ(fast.reports, simple.reports) << what;
+}
+
+TEST(FastRuns, AgreeWithTheSimpleLoop) {
+    const char* const archives[] = {"lh1_level0.lzh", "lh1_long.lzh", "lh4_level0.lzh",
+                                    "lh5_long.lzh",   "lh6_level1.lzh", "lh7_long.lzh"};
+    std::mt19937 rng(2024);
+    int members = 0;
+    for (const char* archive : archives) {
+        for (const ArchiveMember& m : read_archive_members(corpus_path(archive))) {
+            const int method = method_index(m.method.c_str());
+            if (method != METHOD_LH1 && (method < METHOD_LH4 || method > METHOD_LH7)) continue;
+            members++;
+            const std::string name = std::string(archive) + " " + m.name;
+            const uint32_t size = m.original_size;
+            cancel_at = 0;
+            expect_same_course(m.packed, size, method, name);
+            // Sizes that end inside the member, mostly inside a match.
+            for (uint32_t cut : {1u, 2u, 100u, size / 2})
+                if (cut < size) expect_same_course(m.packed, size - cut, method, name + " short");
+            expect_same_course(m.packed, size + 5000, method, name + " long");
+            for (int k = 0; k < 12; k++) {
+                Bytes bad = m.packed;
+                for (int f = 0; f <= k % 3; f++)
+                    bad[rng() % bad.size()] ^= (uint8_t)(1u << rng() % 8);
+                expect_same_course(bad, size, method, name + " flipped " + std::to_string(k));
+            }
+            for (size_t keep : {m.packed.size() / 3, m.packed.size() * 2 / 3}) {
+                Bytes head(m.packed.begin(), m.packed.begin() + keep);
+                expect_same_course(head, size, method, name + " cut");
+            }
+            for (uint32_t percent : {1u, 50u, 99u}) {
+                cancel_at = percent;
+                expect_same_course(m.packed, size, method,
+                                   name + " cancel " + std::to_string(percent));
+            }
+            cancel_at = 0;
+        }
+    }
+    EXPECT_GT(members, 10);
+}
+
+}  // namespace
