@@ -131,6 +131,7 @@ uint16_t read_static_position() {
     return (uint16_t)(high * 64 + read_bits(6));
 }
 
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
 /* run_lh1_symbols: the fast run of "-lh1-" (FastRunFn).  Symbol by symbol it does
  * what read_adaptive_symbol, read_static_position and the driver's simple loop do,
  * specialised where that is safe:
@@ -204,3 +205,4 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
     give_back_fast_bits(in);
     return count - start;
 }
+#endif
