@@ -172,10 +172,15 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     while (decoded_count < job->original_size && !member_damaged) {
         if (fast_run == nullptr || fast_run(job->original_size, job->output_file) == 0)
             decode_symbol(job, match_code_base);
+#ifdef MAVUSFX_NO_QUIET_PROGRESS
+        (void)quiet_until;
+        update_progress(decoded_count);
+#else
         if (decoded_count >= quiet_until) {
             update_progress(decoded_count);
             quiet_until = progress_quiet_until(decoded_count);
         }
+#endif
         if (run_flag == 0) {
             release_member_buffers();
             return DECODE_CANCELLED;

@@ -16,9 +16,11 @@ static char* output_buffer;
 
 static FILE* open_buffered(const char* path) {
     FILE* file = fopen(path, "wb");
+#ifndef MAVUSFX_NO_OUTPUT_BUFFER
     if (file == nullptr) return nullptr;
     output_buffer = (char*)malloc(OUTPUT_BUFFER_SIZE);
     if (output_buffer != nullptr) setvbuf(file, output_buffer, _IOFBF, OUTPUT_BUFFER_SIZE);
+#endif
     return file;
 }
 
