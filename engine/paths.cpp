@@ -47,7 +47,9 @@ bool make_parent_folders(SfxApp* app, const char* path) {
     size_t length = strlen(path);
     if (length >= sizeof folder) return false;
     memcpy(folder, path, length + 1);
-    char* last = strrchr(folder, '/');
+    char* last = nullptr;
+    for (char* p = folder; *p != 0; p++)
+        if (*p == '/') last = p;
     if (last == nullptr || last == folder) return false;
     *last = 0;
 

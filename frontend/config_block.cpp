@@ -83,11 +83,11 @@ bool read_config(SfxApp* app) {
     if (c.dest_length == 0) {
         if (!set_current_folder_as_destination(app)) return false;
     } else {
-        char windows_folder[PATH_BUFFER_SIZE] = "";
-        char current_folder[PATH_BUFFER_SIZE] = "";
+        // A folder the system cannot give is taken as empty.
+        char windows_folder[PATH_BUFFER_SIZE], current_folder[PATH_BUFFER_SIZE];
         char composed[PATH_BUFFER_SIZE];
-        platform_windows_folder(windows_folder, sizeof windows_folder);
-        platform_current_folder(current_folder, sizeof current_folder);
+        if (!platform_windows_folder(windows_folder, sizeof windows_folder)) windows_folder[0] = 0;
+        if (!platform_current_folder(current_folder, sizeof current_folder)) current_folder[0] = 0;
         if (!compose_destination(c.dest_name, c.under_program_files != 0, windows_folder,
                                  current_folder, composed, sizeof composed))
             return false;
