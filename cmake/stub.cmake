@@ -38,7 +38,7 @@ add_executable(mavusfx WIN32 ${STUB_SOURCES} ${STUB_RESOURCES})
 target_compile_options(mavusfx PRIVATE ${STUB_FLAGS})
 target_link_libraries(mavusfx PRIVATE stub_engine)
 target_link_options(mavusfx PRIVATE ${STUB_CODE_FLAGS} -mwindows -s -nostdlib -Wl,-e,_stub_entry
-  -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware
+  -Wl,--gc-sections -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--nxcompat -Wl,--tsaware
   -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/stub.ld -Wl,-Map,mavusfx.map)
 set_target_properties(mavusfx PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/stub.ld)
 target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
