@@ -18,30 +18,6 @@
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output;  // stdout and stderr together
-};
-
-std::string quoted(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-ToolRun tool(const std::vector<std::string>& args) {
-    std::string command = quoted(MAVUSFX_TOOL);
-    for (const std::string& a : args) command += " " + quoted(a);
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    ToolRun run = {-1, ""};
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) run.output.append(chunk, got);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 // The smallest PE image that names its own end: headers of 0x200 bytes and one
 // section of 0x200 bytes behind them.
 Bytes minimal_stub() {
@@ -89,7 +65,7 @@ protected:
     ToolRun make(std::vector<std::string> extra) {
         std::vector<std::string> args = {"make", "--stub", stub, "--archive", archive, "-o", out};
         args.insert(args.end(), extra.begin(), extra.end());
-        return tool(args);
+        return run_tool(args);
     }
 
     OpenedArchive open_output() {
@@ -114,7 +90,7 @@ TEST_F(MakeCommand, StoresEverySettingThenTheArchive) {
     ToolRun run = make({"--title", "テスト", "--dest", "アプリ\\Tool", "--program-files",
                         "--shortcut-target", "bin\\tool.exe", "--start-menu", "checked",
                         "--desktop", "offer", "--send-to", "forced", "--launch", "bin\\tool.exe"});
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.output();
     OpenedArchive opened = open_output();
     ASSERT_TRUE(opened.combined);
     EXPECT_EQ(opened.block_offset, 0x400u);
@@ -135,11 +111,11 @@ TEST_F(MakeCommand, StoresEverySettingThenTheArchive) {
     ASSERT_EQ(combined.size(), opened.archive_offset + source.size());
     EXPECT_TRUE(std::equal(source.begin(), source.end(), combined.begin() + opened.archive_offset));
 
-    ToolRun list = tool({"list", out});
-    EXPECT_EQ(list.status, 0) << list.output;
-    EXPECT_NE(list.output.find("title:          \"テスト\""), std::string::npos) << list.output;
-    EXPECT_NE(list.output.find("offered, checked (3)"), std::string::npos);
-    EXPECT_NE(list.output.find("always created (2)"), std::string::npos);
+    ToolRun list = run_tool({"list", out});
+    EXPECT_EQ(list.status, 0) << list.output();
+    EXPECT_NE(list.output().find("title:          \"テスト\""), std::string::npos) << list.output();
+    EXPECT_NE(list.output().find("offered, checked (3)"), std::string::npos);
+    EXPECT_NE(list.output().find("always created (2)"), std::string::npos);
 }
 
 TEST_F(MakeCommand, DefaultsAndTheEmptyBlock) {
@@ -159,19 +135,19 @@ TEST_F(MakeCommand, DefaultsAndTheEmptyBlock) {
 
     ToolRun mixed = make({"--no-config", "--title", "x"});
     EXPECT_EQ(mixed.status, EXIT_USAGE);
-    EXPECT_NE(mixed.output.find("--no-config"), std::string::npos);
+    EXPECT_NE(mixed.output().find("--no-config"), std::string::npos);
     EXPECT_EQ(make({"--desktop", "sometimes"}).status, EXIT_USAGE);
 }
 
 TEST_F(MakeCommand, TextsMustFitShiftJisIn255Bytes) {
     ToolRun euro = make({"--title", "price in €"});
     EXPECT_EQ(euro.status, EXIT_USAGE);
-    EXPECT_NE(euro.output.find("cannot be written in Shift-JIS"), std::string::npos) << euro.output;
+    EXPECT_NE(euro.output().find("cannot be written in Shift-JIS"), std::string::npos) << euro.output();
 
     EXPECT_EQ(make({"--dest", std::string(255, 'd')}).status, 0);
     ToolRun ascii = make({"--dest", std::string(256, 'd')});
     EXPECT_EQ(ascii.status, EXIT_USAGE);
-    EXPECT_NE(ascii.output.find("too long"), std::string::npos) << ascii.output;
+    EXPECT_NE(ascii.output().find("too long"), std::string::npos) << ascii.output();
 
     // 漢 is two bytes in Shift-JIS, three in UTF-8.
     std::string kanji;
@@ -214,16 +190,16 @@ TEST_F(MakeCommand, RefusesBadInputsWithoutTouchingTheOutput) {
         {"stub.exe", "empty.lzh", "holds no members"},
     };
     for (const Case& c : cases) {
-        ToolRun run = tool({"make", "--stub", scratch / c.stub, "--archive", scratch / c.archive,
+        ToolRun run = run_tool({"make", "--stub", scratch / c.stub, "--archive", scratch / c.archive,
                             "-o", out});
         EXPECT_EQ(run.status, EXIT_USAGE) << c.stub << " " << c.archive;
-        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        EXPECT_NE(run.output().find(c.says), std::string::npos) << run.output();
         EXPECT_EQ(read_file(out), (Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(files(), before);
     }
 
     // An output that cannot be written: the folder does not exist.
-    ToolRun nowhere = tool({"make", "--stub", stub, "--archive", archive, "-o",
+    ToolRun nowhere = run_tool({"make", "--stub", stub, "--archive", archive, "-o",
                             scratch / "no/such/out.exe"});
     EXPECT_EQ(nowhere.status, EXIT_USAGE);
     EXPECT_EQ(files(), before);
@@ -242,9 +218,9 @@ TEST_F(MakeCommand, WarnsAboutMethodsTheStubCannotDecode) {
     write_file(archive, build_archive({odd, fine}));
     ToolRun run = make({});
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.output.find("warning: odd.bin: method -lhx- cannot be decoded"), std::string::npos)
-        << run.output;
-    EXPECT_EQ(run.output.find("fine.txt"), std::string::npos);
+    EXPECT_NE(run.output().find("warning: odd.bin: method -lhx- cannot be decoded"), std::string::npos)
+        << run.output();
+    EXPECT_EQ(run.output().find("fine.txt"), std::string::npos);
 }
 
 // A signature appends its certificate table to the file.  The archive's end byte
@@ -258,8 +234,8 @@ TEST_F(MakeCommand, EndByteKeepsAnAppendedCertificateOutOfTheArchive) {
     Bytes bare = build_archive({one}, false);
     write_file(archive, bare);
     ToolRun run = make({"--no-config"});
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("end byte added"), std::string::npos);
+    ASSERT_EQ(run.status, 0) << run.output();
+    EXPECT_NE(run.output().find("end byte added"), std::string::npos);
     Bytes combined = read_file(out);
     ASSERT_EQ(combined.back(), 0);
 
@@ -269,16 +245,16 @@ TEST_F(MakeCommand, EndByteKeepsAnAppendedCertificateOutOfTheArchive) {
     Bytes signed_file = combined;
     signed_file.insert(signed_file.end(), certificate.begin(), certificate.end());
     write_file(out, signed_file);
-    ToolRun test = tool({"test", out});
-    EXPECT_EQ(test.status, 0) << test.output;
-    EXPECT_NE(test.output.find("1 members tested, all OK"), std::string::npos) << test.output;
+    ToolRun test = run_tool({"test", out});
+    EXPECT_EQ(test.status, 0) << test.output();
+    EXPECT_NE(test.output().find("1 members tested, all OK"), std::string::npos) << test.output();
 
     Bytes without_end = minimal_stub();
     without_end.push_back(0);  // the empty block
     without_end.insert(without_end.end(), bare.begin(), bare.end());
     without_end.insert(without_end.end(), certificate.begin(), certificate.end());
     write_file(scratch / "unsafe.exe", without_end);
-    EXPECT_NE(tool({"test", scratch / "unsafe.exe"}).status, 0);
+    EXPECT_NE(run_tool({"test", scratch / "unsafe.exe"}).status, 0);
 
     // An archive that has its end byte keeps it, and gets no second one.
     write_file(archive, build_archive({one}, true));
@@ -293,23 +269,23 @@ TEST_F(MakeCommand, PacksAFolderAndJoinsItInOneGo) {
     for (size_t i = 0; i < program.size(); i++) program[i] = (uint8_t)(i * i % 251);
     write_file(scratch / "content/bin/tool.exe", program);
     write_file(scratch / "content/readme.txt", Bytes(2000, 'r'));
-    ToolRun run = tool({"make", "--stub", stub, "--from", scratch / "content", "-o", out,
+    ToolRun run = run_tool({"make", "--stub", stub, "--from", scratch / "content", "-o", out,
                         "--title", "Setup", "--start-menu", "checked"});
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.status, 0) << run.output();
     EXPECT_EQ(files(), (std::vector<std::string>{"a.lzh", "content", "out.exe", "stub.exe"}));
     OpenedArchive opened = open_output();
     EXPECT_STREQ(opened.config.title, "Setup");
     EXPECT_EQ(opened.config.start_menu_option, 3);
     fclose(opened.file);
 
-    ToolRun extract = tool({"extract", "-C", scratch / "x", out});
-    ASSERT_EQ(extract.status, 0) << extract.output;
+    ToolRun extract = run_tool({"extract", "-C", scratch / "x", out});
+    ASSERT_EQ(extract.status, 0) << extract.output();
     EXPECT_EQ(read_file(scratch / "x/bin/tool.exe"), program);
     EXPECT_EQ(read_file(scratch / "x/readme.txt"), Bytes(2000, 'r'));
 
-    EXPECT_EQ(tool({"make", "--stub", stub, "--from", scratch / "content", "--archive", archive,
+    EXPECT_EQ(run_tool({"make", "--stub", stub, "--from", scratch / "content", "--archive", archive,
                     "-o", out}).status, 2);
-    ToolRun missing = tool({"make", "--stub", stub, "--from", scratch / "nothing", "-o", scratch / "o2.exe"});
+    ToolRun missing = run_tool({"make", "--stub", stub, "--from", scratch / "nothing", "-o", scratch / "o2.exe"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_FALSE(file_exists(scratch / "o2.exe"));
     EXPECT_FALSE(file_exists(scratch / "o2.exe.mavusfx-pack.lzh"));

@@ -350,18 +350,7 @@ TEST(BlackBoxReaders, BsdtarAnd7zReadOurArchives) {
 
 // ---- the command -----------------------------------------------------------------
 
-struct ToolRun {
-    int status;
-    std::string err;
-};
-
-ToolRun pack_command(const std::string& arguments) {
-    ScratchFolder logs;
-    std::string command = std::string(MAVUSFX_TOOL) + " pack " + arguments + " >/dev/null 2>" + (logs / "err");
-    int raw = system(command.c_str());
-    Bytes err = read_file(logs / "err");
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(err.begin(), err.end())};
-}
+ToolRun pack_command(const std::string& arguments) { return run_tool("pack " + arguments); }
 
 std::vector<std::string> folder_entries(const std::string& path) {
     std::vector<std::string> names;

@@ -2,7 +2,6 @@
 // files told apart from bare archives.
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -11,40 +10,21 @@
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun tool(const std::string& arguments) {
-    ScratchFolder logs;
-    std::string command = std::string(MAVUSFX_TOOL) + " " + arguments + " >" + (logs / "out") +
-                          " 2>" + (logs / "err");
-    int raw = system(command.c_str());
-    ToolRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    Bytes out = read_file(logs / "out"), err = read_file(logs / "err");
-    run.out.assign(out.begin(), out.end());
-    run.err.assign(err.begin(), err.end());
-    return run;
-}
-
 TEST(Tool, UsageAndUnreadableFiles) {
-    EXPECT_EQ(tool("").status, 2);
-    EXPECT_EQ(tool("frobnicate x").status, 2);
-    ToolRun missing = tool("list /nonexistent/archive.lzh");
+    EXPECT_EQ(run_tool("").status, 2);
+    EXPECT_EQ(run_tool("frobnicate x").status, 2);
+    ToolRun missing = run_tool("list /nonexistent/archive.lzh");
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("/nonexistent/archive.lzh"), std::string::npos);
 }
 
 TEST(Tool, ListAndTestACorpusArchive) {
-    ToolRun list = tool("list " + corpus_path("lh0_level2.lzh"));
+    ToolRun list = run_tool("list " + corpus_path("lh0_level2.lzh"));
     EXPECT_EQ(list.status, 0);
     EXPECT_NE(list.out.find("-lh0-"), std::string::npos);
     EXPECT_NE(list.out.find("data/random.bin"), std::string::npos);
     EXPECT_NE(list.out.find("日本語/表示.txt"), std::string::npos);  // shown as UTF-8
-    ToolRun test = tool("test " + corpus_path("lh0_level2.lzh"));
+    ToolRun test = run_tool("test " + corpus_path("lh0_level2.lzh"));
     EXPECT_EQ(test.status, 0) << test.err;
     EXPECT_NE(test.out.find("all OK"), std::string::npos);
 }
@@ -60,7 +40,7 @@ TEST(Tool, FailuresAreOneLineEachAndExitOne) {
     escape.name = "../escape.txt";
     escape.crc_given = false;
     write_file("a.lzh", build_archive({bad, escape}));
-    ToolRun run = tool("extract -C " + (scratch / "out") + " " + (scratch / "a.lzh"));
+    ToolRun run = run_tool("extract -C " + (scratch / "out") + " " + (scratch / "a.lzh"));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("bad.txt: CRC-16 mismatch"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("../escape.txt: unsafe path"), std::string::npos) << run.err;
@@ -97,13 +77,13 @@ TEST(Tool, CombinedFileShowsItsBlock) {
     combined.resize(combined.size() + 2048, 0xCC);  // a signature appended later
     write_file("setup.exe", combined);
 
-    ToolRun list = tool("list " + (scratch / "setup.exe"));
+    ToolRun list = run_tool("list " + (scratch / "setup.exe"));
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_NE(list.out.find("\"Hello\""), std::string::npos);
     EXPECT_NE(list.out.find("Program Files"), std::string::npos);
     EXPECT_NE(list.out.find("offered, checked"), std::string::npos);
     EXPECT_NE(list.out.find("inside.txt"), std::string::npos);
-    ToolRun extract = tool("extract -C " + (scratch / "x") + " " + (scratch / "setup.exe"));
+    ToolRun extract = run_tool("extract -C " + (scratch / "x") + " " + (scratch / "setup.exe"));
     EXPECT_EQ(extract.status, 0) << extract.err;
     EXPECT_EQ(read_file(scratch / "x/inside.txt"), (Bytes{'o', 'k'}));
 }

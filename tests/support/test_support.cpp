@@ -291,10 +291,29 @@ DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int met
     return decoded;
 }
 
-int run_tool(const std::string& arguments) {
-    std::string command = std::string(MAVUSFX_TOOL) + " " + arguments + " >/dev/null 2>&1";
-    int status = system(command.c_str());
-    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+static std::string quoted(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+ToolRun run_tool(const std::vector<std::string>& words) {
+    ScratchFolder logs;
+    std::string command = quoted(MAVUSFX_TOOL);
+    for (const std::string& w : words) command += " " + quoted(w);
+    command += " >" + (logs / "out") + " 2>" + (logs / "err");
+    int raw = system(command.c_str());
+    Bytes out = read_file(logs / "out"), err = read_file(logs / "err");
+    return {raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
+            std::string(err.begin(), err.end())};
+}
+
+ToolRun run_tool(const std::string& arguments) {
+    std::vector<std::string> words;
+    std::stringstream split(arguments);
+    std::string word;
+    while (split >> word) words.push_back(word);
+    return run_tool(words);
 }
 
 // ---- bit writer ----

@@ -95,9 +95,17 @@ struct DecodedMember {
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
                             uint32_t packed_size = UINT32_MAX, bool with_progress = false);
 
-// Runs the tool (build/native/mavusfx) with `arguments`, its output discarded;
-// returns its exit status, or -1 when it did not exit normally.
-int run_tool(const std::string& arguments);
+// Runs the host tool (build/native/mavusfx) and keeps its exit status and output.
+struct ToolRun {
+    int status;  // the exit status, -1 when it did not exit
+    std::string out;
+    std::string err;
+    std::string output() const { return out + err; }
+};
+// Each word is passed as one argument.
+ToolRun run_tool(const std::vector<std::string>& words);
+// The same with the words of `arguments` split at spaces (for paths without any).
+ToolRun run_tool(const std::string& arguments);
 
 // Writes bits most significant first, as the bit input reads them.
 class BitWriter {
