@@ -3,7 +3,20 @@
 enable_language(RC)
 set(CMAKE_RC_FLAGS "-c 932")
 
-set(STUB_FLAGS ${CORE_FLAGS} -Os -ffunction-sections
+# Built for size: -Oz, no frame pointer, no loop optimisations (they unroll and
+# strength-reduce), a 4-byte stack alignment (what Win32 guarantees), link-time
+# optimisation across all units, no unwind tables.  Arguments
+# are pushed rather than stored into a frame laid out beforehand, which needs stack
+# probes off: no frame may then reach the next page below the guard page, so every
+# frame is held under 4,000 bytes, checked at compile and link time.
+set(STUB_CODE_FLAGS -Oz -fomit-frame-pointer -fno-tree-loop-optimize -mpreferred-stack-boundary=2
+  -mno-accumulate-outgoing-args -mno-stack-arg-probe -Werror=frame-larger-than=4000 -flto ${STUB_EXTRA})
+# The stub build: no initialised data, and without the decoder's fast paths (each
+# costs more of the stub's file than it is worth there; README.md has the figures).
+# The simple loop they stand for decodes exactly alike.
+set(STUB_DEFINES -DMAVUSFX_STUB_BUILD -DMAVUSFX_NO_BLOCK_FAST_RUN -DMAVUSFX_NO_LH1_FAST_RUN
+  -DMAVUSFX_NO_CRC_SLICES -DMAVUSFX_NO_QUIET_PROGRESS -DMAVUSFX_NO_OUTPUT_BUFFER)
+set(STUB_FLAGS ${CORE_FLAGS} ${STUB_DEFINES} ${STUB_CODE_FLAGS} -ffunction-sections
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident)
 
 add_library(stub_engine STATIC ${CORE_SOURCES}
@@ -24,8 +37,10 @@ set_source_files_properties(${STUB_RESOURCES} PROPERTIES OBJECT_DEPENDS
 add_executable(mavusfx WIN32 ${STUB_SOURCES} ${STUB_RESOURCES})
 target_compile_options(mavusfx PRIVATE ${STUB_FLAGS})
 target_link_libraries(mavusfx PRIVATE stub_engine)
-target_link_options(mavusfx PRIVATE -mwindows -s -nostdlib -Wl,-e,_stub_entry
-  -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware)
+target_link_options(mavusfx PRIVATE ${STUB_CODE_FLAGS} -mwindows -s -nostdlib -Wl,-e,_stub_entry
+  -Wl,--gc-sections -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--nxcompat -Wl,--tsaware
+  -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/stub.ld -Wl,-Map,mavusfx.map)
+set_target_properties(mavusfx PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/stub.ld)
 target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
 
 # The host tool for Windows: the same engine on the Win32 seam, the reports printed.

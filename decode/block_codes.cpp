@@ -36,6 +36,7 @@ static uint16_t block_codes_left;  // symbols still to come in this block; 0: ne
 static int position_codes;         // 14, 16 or 17
 static int position_count_bits;    // 4 or 5
 
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
 /* The fast run's tables, derived from the block's codes once they are read: a
  * symbol and its code length in one entry (symbol << 5 | length), so that one
  * lookup gives both.  An entry that leads into a tree is SLOW_ENTRY, whose symbol
@@ -43,6 +44,7 @@ static int position_count_bits;    // 4 or 5
 enum { SLOW_ENTRY = 0xFFFF };
 static uint16_t char_fast[1 << CHAR_TABLE_BITS];
 static uint16_t position_fast[1 << SMALL_TABLE_BITS];
+#endif
 
 /* begin_block_method: the position code follows from the window size, 14 codes and a
  * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
@@ -153,6 +155,7 @@ static void read_char_lengths() {
     build_huffman_table(CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table);
 }
 
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
 static void derive_fast_table(uint16_t* fast, const uint16_t* table, const uint8_t* lengths,
                               unsigned symbol_count, int table_bits) {
     for (int i = 0; i < (1 << table_bits); i++) {
@@ -160,6 +163,7 @@ static void derive_fast_table(uint16_t* fast, const uint16_t* table, const uint8
         fast[i] = s < symbol_count ? (uint16_t)(s << 5 | lengths[s]) : (uint16_t)SLOW_ENTRY;
     }
 }
+#endif
 
 /* The tables of one block, in stream order.  The position code overwrites the
  * code-length code in small_lengths and small_table once the character lengths
@@ -172,9 +176,11 @@ static void read_block_tables() {
     if (member_damaged) return;
     read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
     if (member_damaged) return;
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
     derive_fast_table(char_fast, char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
     derive_fast_table(position_fast, small_table, small_lengths, (unsigned)position_codes,
                       SMALL_TABLE_BITS);
+#endif
 }
 
 /* read_block_symbol: 0-255 a literal, 256-509 a match of symbol - 253 bytes (3 to
@@ -198,6 +204,7 @@ uint16_t read_block_position() {
     return (uint16_t)((1u << (j - 1)) + read_bits(j - 1));
 }
 
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
 /* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
  * it does what read_block_symbol, read_block_position and the driver's simple loop
  * do, specialised where that is safe:
@@ -301,3 +308,4 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     give_back_fast_bits(in);
     return count - start;
 }
+#endif

@@ -115,12 +115,18 @@ bool fast_runs_enabled = true;
 
 static FastRunFn fast_run_for(const DecodeMethod& row, unsigned match_code_base) {
     if (!fast_runs_enabled) return nullptr;
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
     if (row.read_symbol == read_block_symbol && row.read_position == read_block_position &&
         match_code_base == BLOCK_MATCH_CODE_BASE)
         return run_block_symbols;
+#endif
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
     if (row.read_symbol == read_adaptive_symbol && row.read_position == read_static_position &&
         row.begin_member == begin_lh1 && match_code_base == 253)
         return run_lh1_symbols;
+#endif
+    (void)row;
+    (void)match_code_base;
     return nullptr;
 }
 
@@ -166,10 +172,15 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     while (decoded_count < job->original_size && !member_damaged) {
         if (fast_run == nullptr || fast_run(job->original_size, job->output_file) == 0)
             decode_symbol(job, match_code_base);
+#ifdef MAVUSFX_NO_QUIET_PROGRESS
+        (void)quiet_until;
+        update_progress(decoded_count);
+#else
         if (decoded_count >= quiet_until) {
             update_progress(decoded_count);
             quiet_until = progress_quiet_until(decoded_count);
         }
+#endif
         if (run_flag == 0) {
             release_member_buffers();
             return DECODE_CANCELLED;

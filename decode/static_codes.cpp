@@ -14,7 +14,7 @@ uint16_t lh3_codes_left;
 // position code and is sound only as long as none of its symbols is a match.
 static bool position_code_missing;
 
-const int32_t READY_MADE_LENGTHS[2][16] = {
+const uint8_t READY_MADE_LENGTHS[2][16] = {
     {3, 1, 4, 12, 24, 48, 0},            // "-lh1-": 64 codes of 3 to 8 bits
     {2, 1, 1, 3, 6, 13, 31, 78, 0},      // "-lh3-": 128 codes of 2 to 9 bits
 };
@@ -23,11 +23,11 @@ const int32_t READY_MADE_LENGTHS[2][16] = {
  * the length grows by one, in ascending order (a code given twice grows it by two);
  * the zeros after them never match a code past 0. */
 void set_ready_made_lengths(int row) {
-    const int32_t* values = READY_MADE_LENGTHS[row];
+    const uint8_t* values = READY_MADE_LENGTHS[row];
     int length = values[0];
     int k = 1;
     for (uint32_t i = 0; i < static_position_codes && i < 128; i++) {
-        for (; k < 16 && values[k] == (int32_t)i; k++) length++;
+        for (; k < 16 && values[k] == i; k++) length++;
         small_lengths[i] = (uint8_t)length;
     }
 }
@@ -131,6 +131,7 @@ uint16_t read_static_position() {
     return (uint16_t)(high * 64 + read_bits(6));
 }
 
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
 /* run_lh1_symbols: the fast run of "-lh1-" (FastRunFn).  Symbol by symbol it does
  * what read_adaptive_symbol, read_static_position and the driver's simple loop do,
  * specialised where that is safe:
@@ -204,3 +205,4 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
     give_back_fast_bits(in);
     return count - start;
 }
+#endif

@@ -12,7 +12,7 @@ extern uint16_t lh3_codes_left;         // symbols left in the "-lh3-" block; 0:
 
 // Position code lengths as a start length and the codes where it grows by one:
 // row 0 for "-lh1-", row 1 for "-lh3-" blocks that send no lengths.
-extern const int32_t READY_MADE_LENGTHS[2][16];
+extern const uint8_t READY_MADE_LENGTHS[2][16];
 void set_ready_made_lengths(int row);
 
 void read_lh3_char_lengths();

@@ -7,17 +7,26 @@
 #include "engine/paths.h"
 #include "platform/platform.h"
 
-const char* const METHOD_IDS[METHOD_COUNT + 1] = {
+const char METHOD_IDS[METHOD_COUNT + 1][6] = {
     "-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-", "-lh6-",
-    "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-", nullptr};
+    "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-", ""};
 
 const uint8_t METHOD_DICTIONARY_BITS[METHOD_COUNT] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0};
 
+/* The stub has no initialised data, which would cost its file a section of its
+ * own: there the flag starts as 0 and the entry raises it before anything runs. */
+#ifdef MAVUSFX_STUB_BUILD
+volatile int run_flag;
+#else
 volatile int run_flag = 1;
+#endif
 
 int method_index(const char* method) {
-    for (int i = 0; METHOD_IDS[i] != nullptr; i++)
-        if (memcmp(method, METHOD_IDS[i], 5) == 0) return i;
+    for (int i = 0; METHOD_IDS[i][0] != 0; i++) {
+        int k = 0;
+        while (k < 5 && method[k] == METHOD_IDS[i][k]) k++;
+        if (k == 5) return i;
+    }
     return -1;
 }
 

@@ -14,8 +14,8 @@ enum {
     METHOD_LH6, METHOD_LH7, METHOD_LZS, METHOD_LZ5, METHOD_LZ4, METHOD_LHD
 };
 
-// The 12 method ids in lookup order, ended by a null entry.
-extern const char* const METHOD_IDS[METHOD_COUNT + 1];
+// The 12 method ids in lookup order, ended by an empty entry.
+extern const char METHOD_IDS[METHOD_COUNT + 1][6];
 // The window size of each compressed method as a power of two; 0 for the others.
 extern const uint8_t METHOD_DICTIONARY_BITS[METHOD_COUNT];
 

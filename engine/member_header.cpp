@@ -48,7 +48,9 @@ static bool is_leap_year(uint32_t year) {
 }
 
 /* MS-DOS stamps: seconds/2 in bits 0-4, minute 5-10, hour 11-15, day 16-20, month
- * 21-24, year - 1980 in 25-31, all local standard time (no daylight saving). */
+ * 21-24, year - 1980 in 25-31, all local standard time (no daylight saving).  The
+ * result is taken modulo 2^32, so sums and products in 32 bits give it exactly (a
+ * day 0 counts as the day before the 1st). */
 uint32_t dos_time_to_unix_in_zone(uint32_t v, int32_t timezone_offset) {
     if (v == 0) return 0;
     uint32_t second = 2 * (v & 0x1F);
@@ -57,12 +59,10 @@ uint32_t dos_time_to_unix_in_zone(uint32_t v, int32_t timezone_offset) {
     uint32_t day = (v >> 16) & 0x1F;
     uint32_t month = (v >> 21) & 0x0F;
     uint32_t year = 1980 + (v >> 25);
-    int64_t days = 365 * (int64_t)(year - 1970);
+    uint32_t days = 365 * (year - 1970) + DAYS_BEFORE_MONTH[month] + day - 1;
     for (uint32_t y = 1970; y < year; y++) days += is_leap_year(y);
-    days += DAYS_BEFORE_MONTH[month] + (int64_t)day - 1;
     if (month >= 3 && is_leap_year(year)) days++;
-    int64_t seconds = ((days * 24 + hour) * 60 + minute) * 60 + second + timezone_offset;
-    return (uint32_t)seconds;
+    return ((days * 24 + hour) * 60 + minute) * 60 + second + (uint32_t)timezone_offset;
 }
 
 uint32_t dos_time_to_unix(uint32_t v) {

@@ -22,8 +22,10 @@ bool output_write_failed;
  * register reaches into the first two bytes only; the other fourteen lookups do
  * not wait for it.  The slices are computed at run time, not stored in the
  * program. */
+#ifndef MAVUSFX_NO_CRC_SLICES
 enum { CRC_SLICES = 16 };
 static uint16_t crc_slices[CRC_SLICES - 1][256];
+#endif
 
 void make_crc_table() {
     for (unsigned i = 0; i < 256; i++) {
@@ -31,6 +33,7 @@ void make_crc_table() {
         for (int k = 0; k < 8; k++) r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
         crc_table[i] = (uint16_t)r;
     }
+#ifndef MAVUSFX_NO_CRC_SLICES
     for (unsigned i = 0; i < 256; i++) {
         unsigned r = crc_table[i];
         for (int k = 0; k < CRC_SLICES - 1; k++) {
@@ -38,7 +41,10 @@ void make_crc_table() {
             crc_slices[k][i] = (uint16_t)r;
         }
     }
+#endif
 }
+
+#ifndef MAVUSFX_NO_CRC_SLICES
 
 // Four bytes, the first in the low bits: a single load on a little-endian machine.
 static inline uint32_t four_bytes(const uint8_t* p) {
@@ -52,8 +58,11 @@ static inline unsigned slice_four(uint32_t word, int after) {
            (after == 0 ? crc_table[word >> 24] : crc_slices[after - 1][word >> 24]);
 }
 
+#endif
+
 void update_crc(const uint8_t* bytes, uint32_t length) {
     unsigned crc = running_crc;
+#ifndef MAVUSFX_NO_CRC_SLICES
     for (; length >= CRC_SLICES; bytes += CRC_SLICES, length -= CRC_SLICES) {
         uint32_t first = four_bytes(bytes);
         unsigned rest = crc_slices[12][(first >> 16) & 0xFF] ^ crc_slices[11][first >> 24] ^
@@ -63,6 +72,7 @@ void update_crc(const uint8_t* bytes, uint32_t length) {
         first ^= crc;
         crc = crc_slices[14][first & 0xFF] ^ crc_slices[13][(first >> 8) & 0xFF] ^ rest;
     }
+#endif
     for (; length > 0; bytes++, length--) crc = crc_table[(crc ^ *bytes) & 0xFF] ^ (crc >> 8);
     running_crc = (uint16_t)crc;
 }

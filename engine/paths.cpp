@@ -16,9 +16,11 @@ static char* output_buffer;
 
 static FILE* open_buffered(const char* path) {
     FILE* file = fopen(path, "wb");
+#ifndef MAVUSFX_NO_OUTPUT_BUFFER
     if (file == nullptr) return nullptr;
     output_buffer = (char*)malloc(OUTPUT_BUFFER_SIZE);
     if (output_buffer != nullptr) setvbuf(file, output_buffer, _IOFBF, OUTPUT_BUFFER_SIZE);
+#endif
     return file;
 }
 
@@ -45,7 +47,9 @@ bool make_parent_folders(SfxApp* app, const char* path) {
     size_t length = strlen(path);
     if (length >= sizeof folder) return false;
     memcpy(folder, path, length + 1);
-    char* last = strrchr(folder, '/');
+    char* last = nullptr;
+    for (char* p = folder; *p != 0; p++)
+        if (*p == '/') last = p;
     if (last == nullptr || last == folder) return false;
     *last = 0;
 

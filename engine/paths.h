@@ -8,8 +8,9 @@
 
 #include "frontend/run_record.h"
 
+// With bit 5 flipped, the two ranges become the one range 0xA0-0xDC.
 inline bool is_sjis_lead_byte(unsigned char c) {
-    return (c >= 0x80 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return (unsigned char)((c ^ 0x20) - 0xA0) <= 0xDC - 0xA0;
 }
 
 // Opens `path` ("wb"); on failure creates its missing folders and tries once more.

@@ -1,5 +1,6 @@
 #include "frontend/config_block.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "engine/paths.h"
@@ -16,26 +17,36 @@ bool read_config_bytes(SfxApp* app, int count, char* out) {
     return true;
 }
 
-static bool read_byte(SfxApp* app, uint8_t* out) { return read_config_bytes(app, 1, (char*)out); }
-
-// A length byte and that many bytes of text, terminated in `out` (256 bytes).
-static bool read_text(SfxApp* app, uint8_t* length, char* out) {
-    if (!read_byte(app, length) || !read_config_bytes(app, *length, out)) return false;
-    out[*length] = 0;
-    return true;
-}
+/* The fields after `present`, in the block's order and in SfxConfig's: 't' a text,
+ * whose length byte is followed in the record by its 256-byte buffer, 'b' a byte. */
+static const char BLOCK_FIELDS[] = "tbttbbbt";
+static_assert(offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 1 &&
+                  offsetof(SfxConfig, under_program_files) == offsetof(SfxConfig, title) + 256 &&
+                  offsetof(SfxConfig, dest_name) == offsetof(SfxConfig, dest_length) + 1 &&
+                  offsetof(SfxConfig, target_length) == offsetof(SfxConfig, dest_name) + 256 &&
+                  offsetof(SfxConfig, start_menu_option) ==
+                      offsetof(SfxConfig, shortcut_target) + 256 &&
+                  offsetof(SfxConfig, launch_target) == offsetof(SfxConfig, launch_length) + 1,
+              "each field of the block where the one before it ends");
 
 bool read_config_block(SfxApp* app, SfxConfig* c) {
     memset(c, 0, sizeof *c);
-    if (!read_byte(app, &c->present)) return false;
+    if (!read_config_bytes(app, 1, (char*)&c->present)) return false;
     if (c->present == 0) return true;
-    return read_text(app, &c->title_length, c->title) &&
-           read_byte(app, &c->under_program_files) &&
-           read_text(app, &c->dest_length, c->dest_name) &&
-           read_text(app, &c->target_length, c->shortcut_target) &&
-           read_byte(app, &c->start_menu_option) && read_byte(app, &c->desktop_option) &&
-           read_byte(app, &c->send_to_option) &&
-           read_text(app, &c->launch_length, c->launch_target);
+    uint8_t* field = &c->title_length;
+    for (const char* kind = BLOCK_FIELDS; *kind != 0; kind++) {
+        if (!read_config_bytes(app, 1, (char*)field)) return false;
+        if (*kind == 'b') {
+            field++;
+            continue;
+        }
+        // A length byte and that many bytes of text, terminated.
+        uint8_t length = *field;
+        if (!read_config_bytes(app, length, (char*)field + 1)) return false;
+        field[1 + length] = 0;
+        field += 1 + 256;
+    }
+    return true;
 }
 
 // Appends `text` to `out` (holding `used` bytes) if the whole of it fits `size`.
@@ -83,11 +94,11 @@ bool read_config(SfxApp* app) {
     if (c.dest_length == 0) {
         if (!set_current_folder_as_destination(app)) return false;
     } else {
-        char windows_folder[PATH_BUFFER_SIZE] = "";
-        char current_folder[PATH_BUFFER_SIZE] = "";
+        // A folder the system cannot give is taken as empty.
+        char windows_folder[PATH_BUFFER_SIZE], current_folder[PATH_BUFFER_SIZE];
         char composed[PATH_BUFFER_SIZE];
-        platform_windows_folder(windows_folder, sizeof windows_folder);
-        platform_current_folder(current_folder, sizeof current_folder);
+        if (!platform_windows_folder(windows_folder, sizeof windows_folder)) windows_folder[0] = 0;
+        if (!platform_current_folder(current_folder, sizeof current_folder)) current_folder[0] = 0;
         if (!compose_destination(c.dest_name, c.under_program_files != 0, windows_folder,
                                  current_folder, composed, sizeof composed))
             return false;

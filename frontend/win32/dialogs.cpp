@@ -75,10 +75,9 @@ static INT_PTR on_destination_ok(HWND dialog) {
     return TRUE;
 }
 
-/* The chosen folder only fills the edit box; the destination changes on OK. */
+/* The chosen folder only fills the edit box; the destination changes on OK.  The
+ * item list comes from the shell's allocator, which is COM's task allocator. */
 static INT_PTR on_browse(HWND dialog) {
-    IMalloc* allocator = nullptr;
-    SHGetMalloc(&allocator);
     char display_name[PATH_BUFFER_SIZE];
     BROWSEINFOA browse = {};
     browse.pszDisplayName = display_name;
@@ -88,9 +87,8 @@ static INT_PTR on_browse(HWND dialog) {
     if (chosen != nullptr) {
         SHGetPathFromIDListA(chosen, dialog_path);
         SetDlgItemTextA(dialog, IDC_DEST_FOLDER, dialog_path);
-        if (allocator != nullptr) allocator->Free(chosen);
+        CoTaskMemFree(chosen);
     }
-    if (allocator != nullptr) allocator->Release();
     return TRUE;
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "engine/extraction_loop.h"
 #include "frontend/win32/front_end.h"
 
 /* SetDefaultDllDirectories exists from Windows 8 on (and on 7 with KB2533623):
@@ -45,6 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 }
 
 extern "C" void stub_entry() {
+    run_flag = 1;
     restrict_dll_search();
     load_common_controls();
     ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL));

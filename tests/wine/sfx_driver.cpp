@@ -216,9 +216,11 @@ int run(const RunOptions& o) {
             else answer_message_box(window);
         }
     }
+    DWORD ran = GetTickCount() - started;
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     say("exit " + std::to_string(code));
+    say("ran " + std::to_string(ran) + " ms");  // from the start to the end of the process
     return 0;
 }
 
