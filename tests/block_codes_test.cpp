@@ -341,7 +341,7 @@ TEST(BlockCodes, TheValidNeighboursOfRefusedFieldsDecode) {
 
 TEST(BlockCodes, ADamagedMemberFailsAndTheNextOneStillExtracts) {
     ScratchFolder scratch;
-    MemberSpec bad;
+    TestMember bad;
     bad.level = 2;
     bad.method = "-lh5-";
     bad.name = "bad.txt";
@@ -349,7 +349,7 @@ TEST(BlockCodes, ADamagedMemberFailsAndTheNextOneStillExtracts) {
     bad.original_size = 2;
     bad.crc = 0;
     bad.crc_given = true;
-    MemberSpec good;
+    TestMember good;
     good.level = 2;
     good.method = "-lh6-";
     good.name = "good.txt";

@@ -14,8 +14,8 @@ namespace {
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-MemberSpec stored(const std::string& name, const std::string& content, int level = 2) {
-    MemberSpec m;
+TestMember stored(const std::string& name, const std::string& content, int level = 2) {
+    TestMember m;
     m.name = name;
     m.data = text(content);
     m.level = level;
@@ -51,13 +51,13 @@ TEST_F(Loop, EmptyArchiveEndsAtOnce) {
 }
 
 TEST_F(Loop, StoredMembersFoldersAndTimes) {
-    MemberSpec folder;
+    TestMember folder;
     folder.method = "-lhd-";
     folder.folder = "docs\xFF";
     folder.level = 2;
-    MemberSpec empty = stored("empty.txt", "");
+    TestMember empty = stored("empty.txt", "");
     empty.raw_time = 951868800;
-    MemberSpec nested = stored("f.txt", "nested", 1);
+    TestMember nested = stored("f.txt", "nested", 1);
     nested.folder = "sub\xFF" "dir\xFF";
     nested.raw_time = (30u << 25) | (3u << 21) | (1u << 16);  // 2010-03-01, MS-DOS
     extract(build_archive({stored("a.txt", "alpha"), folder, empty, nested}));
@@ -80,7 +80,7 @@ TEST_F(Loop, StoredMembersFoldersAndTimes) {
 }
 
 TEST_F(Loop, FolderEntryWithoutTrailingSlashMakesTheFolder) {
-    MemberSpec folder;
+    TestMember folder;
     folder.method = "-lhd-";
     folder.name = "plain";
     folder.level = 2;
@@ -90,7 +90,7 @@ TEST_F(Loop, FolderEntryWithoutTrailingSlashMakesTheFolder) {
 }
 
 TEST_F(Loop, UnknownMethodIsSkippedAndCountedLikeTheOthers) {
-    MemberSpec unknown = stored("b.bin", "bravo");
+    TestMember unknown = stored("b.bin", "bravo");
     unknown.method = "-pm2-";
     extract(build_archive({stored("a.txt", "alpha"), unknown, stored("c.txt", "charlie")}));
     EXPECT_FALSE(file_exists("b.bin"));
@@ -108,10 +108,10 @@ TEST_F(Loop, LeadingSlashIsDroppedOnceAndLaterMembersReplaceEarlierOnes) {
 }
 
 TEST_F(Loop, UnsafePathsAreNotWrittenAndTheRunGoesOn) {
-    std::vector<MemberSpec> members;
+    std::vector<TestMember> members;
     for (const char* bad : {"../escape.txt", "a/../../escape2.txt", "//abs.txt", "C:evil.txt"})
         members.push_back(stored(bad, "x"));
-    MemberSpec climbing_folder;
+    TestMember climbing_folder;
     climbing_folder.method = "-lhd-";
     climbing_folder.folder = "..\xFF" "up\xFF";
     climbing_folder.level = 2;
@@ -128,10 +128,10 @@ TEST_F(Loop, UnsafePathsAreNotWrittenAndTheRunGoesOn) {
 }
 
 TEST_F(Loop, CrcMismatchKeepsTheFileAndReportsIt) {
-    MemberSpec bad = stored("bad.txt", "payload");
+    TestMember bad = stored("bad.txt", "payload");
     bad.crc = 0x1111;
     bad.crc_given = true;
-    MemberSpec unchecked = stored("nocrc.txt", "data", 0);
+    TestMember unchecked = stored("nocrc.txt", "data", 0);
     unchecked.with_crc = false;
     extract(build_archive({bad, unchecked}));
     EXPECT_EQ(content("bad.txt"), "payload");
@@ -151,7 +151,7 @@ TEST_F(Loop, TruncatedArchiveIsReported) {
 }
 
 TEST_F(Loop, StoredSizeBeyondThePackedDataIsDamaged) {
-    MemberSpec liar = stored("liar.txt", "four");
+    TestMember liar = stored("liar.txt", "four");
     liar.original_size = 40;  // would copy the next header into this file
     extract(build_archive({liar, stored("next.txt", "intact")}));
     EXPECT_EQ(content("liar.txt"), "four");
@@ -173,7 +173,7 @@ TEST_F(Loop, DamagedHeaderEndsTheRunAsDamaged) {
 }
 
 TEST_F(Loop, HugePackedSizeCannotSendTheWalkBackwards) {
-    MemberSpec m = stored("a.txt", "alpha");
+    TestMember m = stored("a.txt", "alpha");
     Bytes archive = build_archive({m});
     archive[7] = archive[8] = archive[9] = archive[10] = 0xF0;  // packed size near 4 GiB
     extract(archive);
@@ -199,10 +199,10 @@ TEST_F(Loop, CancelDeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
 }
 
 TEST_F(Loop, TestOnlyWritesNothingButChecksEverything) {
-    MemberSpec bad = stored("bad.txt", "payload");
+    TestMember bad = stored("bad.txt", "payload");
     bad.crc = 0x1111;
     bad.crc_given = true;
-    MemberSpec folder;
+    TestMember folder;
     folder.method = "-lhd-";
     folder.folder = "dir\xFF";
     folder.level = 2;
@@ -214,11 +214,11 @@ TEST_F(Loop, TestOnlyWritesNothingButChecksEverything) {
 }
 
 TEST_F(Loop, SumOfOriginalSizesWalksEveryLevel) {
-    MemberSpec folder;
+    TestMember folder;
     folder.method = "-lhd-";
     folder.folder = "d\xFF";
     folder.level = 1;
-    MemberSpec m1 = stored("one", std::string(10, '1'), 1);
+    TestMember m1 = stored("one", std::string(10, '1'), 1);
     m1.folder = "d\xFF";
     write_file("archive.lzh", build_archive({stored("zero", "0000", 0), m1, folder, stored("two", "22")}));
     SfxApp app;

@@ -112,9 +112,9 @@ TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
 // comes at a percentage that jumped; a damaged member stops inside a block; a cut
 // last match ends its member.
 TEST(ExtractionTrace, FailingMembersRunAsPinned) {
-    std::vector<MemberSpec> members;
+    std::vector<TestMember> members;
     auto add = [&](const std::string& method, const std::string& name, const ArchiveMember& from) {
-        MemberSpec m;
+        TestMember m;
         m.method = method;
         m.name = name;
         m.level = 2;

@@ -51,11 +51,11 @@ protected:
 
     void SetUp() override {
         write_file(stub, minimal_stub());
-        MemberSpec one;
+        TestMember one;
         one.name = "one.txt";
         one.level = 1;
         one.data = Bytes(100, 'a');
-        MemberSpec two;
+        TestMember two;
         two.name = "two.txt";
         two.level = 2;
         two.data = Bytes(300, 'b');
@@ -206,12 +206,12 @@ TEST_F(MakeCommand, RefusesBadInputsWithoutTouchingTheOutput) {
 }
 
 TEST_F(MakeCommand, WarnsAboutMethodsTheStubCannotDecode) {
-    MemberSpec odd;
+    TestMember odd;
     odd.name = "odd.bin";
     odd.method = "-lhx-";
     odd.level = 2;
     odd.data = Bytes(10, 1);
-    MemberSpec fine;
+    TestMember fine;
     fine.name = "fine.txt";
     fine.level = 2;
     fine.data = Bytes(10, 2);
@@ -227,7 +227,7 @@ TEST_F(MakeCommand, WarnsAboutMethodsTheStubCannotDecode) {
 // keeps the walk from reading it as one more member header; without the byte the
 // same tail breaks the archive.
 TEST_F(MakeCommand, EndByteKeepsAnAppendedCertificateOutOfTheArchive) {
-    MemberSpec one;
+    TestMember one;
     one.name = "one.txt";
     one.level = 2;
     one.data = Bytes(2000, 'x');

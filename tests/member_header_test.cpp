@@ -90,7 +90,7 @@ TEST(MemberHeader, AttributeHeaderOfAnotherSystemIsSkippedAndTheChainGoesOn) {
 }
 
 TEST(MemberHeader, Level1SubtractsItsExtendedHeadersFromThePackedSize) {
-    MemberSpec m;
+    TestMember m;
     m.level = 1;
     m.folder = "docs\xFF";
     m.name = "a.txt";
@@ -102,7 +102,7 @@ TEST(MemberHeader, Level1SubtractsItsExtendedHeadersFromThePackedSize) {
     EXPECT_EQ(r.position, (long)build_member(m).size() - 10);
 
     // 30 bytes of extended headers in a stored packed size of 1030: 1000 bytes of data.
-    MemberSpec big = m;
+    TestMember big = m;
     big.folder = std::string(24, 'f') + "\xFF";  // 3 + 25 = 28, plus the final size field
     big.data = Bytes(1000, 'z');
     Read r2 = read_one(build_member(big));
@@ -111,7 +111,7 @@ TEST(MemberHeader, Level1SubtractsItsExtendedHeadersFromThePackedSize) {
 }
 
 TEST(MemberHeader, Level0NamesTakeSlashesButKeepShiftJisTrailBytes) {
-    MemberSpec m;
+    TestMember m;
     m.name = "dir\\sub\\\x95\x5C.txt";  // 0x95 0x5C is one Shift-JIS character
     Read r = read_one(build_member(m));
     ASSERT_EQ(r.result, HEADER_READ);
@@ -119,7 +119,7 @@ TEST(MemberHeader, Level0NamesTakeSlashesButKeepShiftJisTrailBytes) {
 }
 
 TEST(MemberHeader, LayoutClassesByHeaderMinusNameLength) {
-    MemberSpec plain;
+    TestMember plain;
     plain.name = "x";
     Read d22 = read_one(build_member(plain));  // CRC only
     ASSERT_EQ(d22.result, HEADER_READ);
@@ -134,7 +134,7 @@ TEST(MemberHeader, LayoutClassesByHeaderMinusNameLength) {
     EXPECT_EQ(d24.header.os_id, 'U');
     EXPECT_EQ(d24.position, (long)extended.size());
 
-    MemberSpec bare = plain;
+    TestMember bare = plain;
     bare.with_crc = false;
     Read d20 = read_one(build_member(bare));
     ASSERT_EQ(d20.result, HEADER_READ);
@@ -156,7 +156,7 @@ TEST(MemberHeader, EndOfArchive) {
 }
 
 TEST(MemberHeader, RefusesHeadersOutsideTheFormatsBounds) {
-    MemberSpec m;
+    TestMember m;
     m.name = "a";
     Bytes good = build_member(m);
 
@@ -186,11 +186,11 @@ TEST(MemberHeader, RefusesHeadersOutsideTheFormatsBounds) {
     Bytes long_name = level2(ext(0x02, std::string(200, 'd') + "\xFF") + ext(0x01, std::string(60, 'f')));
     EXPECT_EQ(read_one(long_name).result, HEADER_DAMAGED);
 
-    MemberSpec month = m;
+    TestMember month = m;
     month.raw_time = (30u << 25) | (13u << 21) | (1u << 16);
     EXPECT_EQ(read_one(build_member(month)).result, HEADER_DAMAGED);
 
-    MemberSpec level1 = m;  // extended headers longer than the packed size
+    TestMember level1 = m;  // extended headers longer than the packed size
     level1.level = 1;
     level1.folder = "abc\xFF";
     level1.data = {};

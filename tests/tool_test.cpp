@@ -31,12 +31,12 @@ TEST(Tool, ListAndTestACorpusArchive) {
 
 TEST(Tool, FailuresAreOneLineEachAndExitOne) {
     ScratchFolder scratch;
-    MemberSpec bad;
+    TestMember bad;
     bad.name = "bad.txt";
     bad.data = {'x'};
     bad.crc = 1;
     bad.crc_given = true;
-    MemberSpec escape = bad;
+    TestMember escape = bad;
     escape.name = "../escape.txt";
     escape.crc_given = false;
     write_file("a.lzh", build_archive({bad, escape}));
@@ -68,7 +68,7 @@ TEST(Tool, CombinedFileShowsItsBlock) {
     c.start_menu_option = 3;
     uint8_t block[1100];
     uint32_t block_length = write_config_block(&c, block);
-    MemberSpec m;
+    TestMember m;
     m.name = "inside.txt";
     m.data = {'o', 'k'};
     Bytes combined = pe;

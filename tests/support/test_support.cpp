@@ -193,7 +193,7 @@ static void put_extended(Bytes& b, uint8_t type, const std::string& data) {
     b.insert(b.end(), data.begin(), data.end());
 }
 
-Bytes build_member(const MemberSpec& s) {
+Bytes build_member(const TestMember& s) {
     uint32_t original = s.original_size == UINT32_MAX ? (uint32_t)s.data.size() : s.original_size;
     uint16_t crc = s.crc_given ? s.crc : crc16_of(s.data);
     Bytes h;
@@ -248,9 +248,9 @@ Bytes build_member(const MemberSpec& s) {
     return h;
 }
 
-Bytes build_archive(const std::vector<MemberSpec>& members, bool end_byte) {
+Bytes build_archive(const std::vector<TestMember>& members, bool end_byte) {
     Bytes archive;
-    for (const MemberSpec& m : members) {
+    for (const TestMember& m : members) {
         Bytes one = build_member(m);
         archive.insert(archive.end(), one.begin(), one.end());
     }

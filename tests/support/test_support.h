@@ -65,7 +65,7 @@ struct EngineRun {
 EngineRun run_engine_on(const std::string& archive, bool test_only = false);
 
 // Builds LHA member headers and archives in memory.
-struct MemberSpec {
+struct TestMember {
     std::string method = "-lh0-";
     std::string name;             // as stored: level 0/1 base name or level-2 file name
     std::string folder;           // extended folder name (levels 1, 2), 0xFF separated
@@ -79,8 +79,8 @@ struct MemberSpec {
     bool crc_given = false;
     uint8_t os_id = 'M';
 };
-Bytes build_member(const MemberSpec& spec);
-Bytes build_archive(const std::vector<MemberSpec>& members, bool end_byte = true);
+Bytes build_member(const TestMember& member);
+Bytes build_archive(const std::vector<TestMember>& members, bool end_byte = true);
 
 // Runs `packed` through the real decode_member as one member of `method_index`
 // expanding to `original_size` bytes.  The member declares `packed_size` bytes

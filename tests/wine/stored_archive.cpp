@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string bad_crc;
-    std::vector<MemberSpec> members;
+    std::vector<TestMember> members;
     for (int i = 2; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--bad-crc" && i + 1 < argc) {
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         std::string name = a.substr(0, equals), source = a.substr(equals + 1);
-        MemberSpec m;
+        TestMember m;
         m.level = 2;
         size_t slash = name.rfind('/');
         if (slash != std::string::npos) {
