@@ -31,6 +31,11 @@ driver run 'C:\demo\setup.exe' --shot-dialog 'C:\demo\dialog' | sed 's/^/  /'
 echo
 echo "extracted into C:\\Program Files\\Mavu デモ:"
 (cd "$c_drive/Program Files/Mavu デモ" && find . -mindepth 1 | sort | while read -r f; do
-  if [ -d "$f" ]; then echo "  ${f#./}/"; else printf '  %-28s %7s bytes  %s\n' "${f#./}" "$(stat -c %s "$f")" "$(date -u -r "$f" '+%Y-%m-%d %H:%M')"; fi
+  name=${f#./}
+  if [ -d "$f" ]; then echo "  $name/"; continue; fi
+  # Padded by display columns: a Japanese character takes two.
+  pad=$((28 - $(printf '%s' "$name" | wc -L)))
+  printf '  %s%*s %7s bytes  %s\n' "$name" $((pad > 0 ? pad : 0)) '' "$(stat -c %s "$f")" \
+    "$(date -u -r "$f" '+%Y-%m-%d %H:%M')"
 done)
 echo "screenshot: artifacts/demo/destination-dialog.png"
