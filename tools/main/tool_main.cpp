@@ -17,9 +17,9 @@ static int usage() {
           "pack puts everything below DIR into a new archive (default -lh7-, header level 2);\n"
           "a file that does not shrink is stored as -lh0-, names become Shift-JIS.\n"
           "make joins the stub, a configuration block and the archive (or DIR packed as by\n"
-          "pack) into OUT.exe.  MODE is\n"
-          "off (no shortcut), offer (box unchecked), checked (box checked) or forced (always\n"
-          "made, box disabled).  Texts are given in UTF-8 and stored as Shift-JIS.\n"
+          "pack) into OUT.exe.  MODE is off (no shortcut), offer (box unchecked), checked\n"
+          "(box checked) or forced (always made, box disabled).  Texts are given in UTF-8\n"
+          "and stored as Shift-JIS.\n"
           "Exit status: 0 all members good, 1 a member failed or was skipped (pack: a file\n"
           "could not be packed, and no archive is made), 2 usage or unreadable file.\n",
           stderr);
