@@ -7,24 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "tests/support/test_support.h"
+#include "tests/support/member_decoding.h"
 
 namespace {
 
 using Lengths = std::vector<uint8_t>;
-
-// Canonical codes for `lengths`: shorter codes first, codes of one length in
-// symbol order.
-std::vector<uint32_t> canonical_codes(const Lengths& lengths) {
-    std::vector<uint32_t> codes(lengths.size());
-    uint32_t code = 0;
-    for (unsigned l = 1; l <= 16; l++) {
-        for (size_t s = 0; s < lengths.size(); s++)
-            if (lengths[s] == l) codes[s] = code++;
-        code <<= 1;
-    }
-    return codes;
-}
 
 // One code length in the short form: 0-6 in three bits, 7 and up as 111 and a
 // unary tail (1110 = 7, 11110 = 8, ...).

@@ -55,17 +55,6 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     return trace;
 }
 
-// The members of a corpus archive whose method lies in [first_method, last_method].
-std::vector<ArchiveMember> members_of(const std::string& archive, int first_method,
-                                      int last_method) {
-    std::vector<ArchiveMember> members;
-    for (const ArchiveMember& m : read_archive_members(corpus_path(archive))) {
-        int method = method_index(m.method.c_str());
-        if (method >= first_method && method <= last_method) members.push_back(m);
-    }
-    return members;
-}
-
 std::vector<std::string> manifest_files(const std::string& archive) {
     std::vector<std::string> files;
     for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv")))

@@ -13,16 +13,6 @@
 
 namespace {
 
-// Canonical codes: shorter codes first, codes of one length in symbol order.
-std::vector<uint32_t> canonical_codes(const std::vector<uint8_t>& lengths) {
-    std::vector<uint32_t> codes(lengths.size());
-    uint32_t code = 0;
-    for (int length = 1; length <= 16; length++, code <<= 1)
-        for (size_t s = 0; s < lengths.size(); s++)
-            if (lengths[s] == length) codes[s] = code++;
-    return codes;
-}
-
 // The position code lengths the two built-in rows stand for.
 std::vector<uint8_t> ready_made(int row) {
     static const int lh1[][2] = {{1, 3}, {4, 4}, {12, 5}, {24, 6}, {48, 7}, {64, 8}};

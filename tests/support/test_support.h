@@ -19,6 +19,8 @@ Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
 bool file_exists(const std::string& path);
 bool folder_exists(const std::string& path);
+// The names in a folder, sorted, without those that start with a dot.
+std::vector<std::string> folder_entries(const std::string& path);
 std::string sha256_hex(const Bytes& bytes);
 uint16_t crc16_of(const Bytes& bytes);
 
