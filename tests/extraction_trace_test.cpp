@@ -189,26 +189,12 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
     std::string trace;
     for (const std::string& archive : archives) {
         for (const ArchiveMember& m : members_of(archive, first, last)) {
-            const int method = method_index(m.method.c_str());
-            reset_engine_state();
-            make_crc_table();
-            progress_total = m.original_size;
-            FILE* in = tmpfile();
-            fwrite(m.packed.data(), 1, m.packed.size(), in);
-            rewind(in);
             Sink sink;
             FILE* out = fopencookie(&sink, "w", io);
             setvbuf(out, nullptr, _IONBF, 0);
-            DecodeJob job = {};
-            job.archive_file = in;
-            job.output_file = out;
-            job.original_size = m.original_size;
-            job.packed_size = (uint32_t)m.packed.size();
-            job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
-            job.method_index = method;
-            DecodeResult result = decode_member(&job);
+            DecodeResult result = decode_packed(m.packed, m.original_size, method_index(m.method.c_str()),
+                                                UINT32_MAX, true, out).result;
             fclose(out);
-            fclose(in);
             trace += archive + " " + m.name + ": " + std::to_string(result) + " after " +
                      std::to_string(decoded_count) + ", " + std::to_string(sink.written.size()) +
                      " bytes\n";

@@ -76,12 +76,6 @@ TEST(MemberHeader, Level2WithNameCrcAndAttribute) {
     EXPECT_EQ(r.position, (long)b.size() - 4);  // standing on the data
 }
 
-TEST(MemberHeader, Level2FolderEntryEndsInSlash) {
-    Read r = read_one(level2(ext(0x02, "sub\xFF" "dir\xFF"), 'M', Bytes()));
-    ASSERT_EQ(r.result, HEADER_READ);
-    EXPECT_STREQ(r.header.name, "sub/dir/");
-}
-
 TEST(MemberHeader, AttributeHeaderOfAnotherSystemIsSkippedAndTheChainGoesOn) {
     Read r = read_one(level2(ext(0x40, std::string("\x21\x00", 2)) + ext(0x01, "after"), 'U'));
     ASSERT_EQ(r.result, HEADER_READ);
