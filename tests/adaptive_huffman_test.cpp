@@ -1,6 +1,6 @@
-// The adaptive trees of "-lh1-" and "-lh2-": the starting trees, codes derived by
-// hand, the growth of the position tree, the rebuild at WEIGHT_LIMIT, and long
-// streams encoded by an independent model of the same rules.
+// The adaptive trees of "-lh1-" and "-lh2-": codes derived by hand, the growth of
+// the position tree, and long streams encoded by an independent model of the same
+// rules, in which both trees are rebuilt at WEIGHT_LIMIT.
 #include <algorithm>
 #include <random>
 
@@ -55,28 +55,6 @@ Bytes bits_of(const char* pattern) {
     BitWriter w;
     w.put_bits(pattern);
     return w.finish();
-}
-
-TEST(AdaptiveHuffman, StartingTrees) {
-    LoadedInput lh2(Bytes(4), 13);
-    begin_lh2();
-    EXPECT_EQ(down_link[CHAR_ROOT], 2);  // 0 bit to node 2, 1 bit to node 1
-    EXPECT_EQ(leaf_of_symbol[0], 570);
-    EXPECT_EQ(leaf_of_symbol[285], 285);
-    EXPECT_EQ(node_weight[CHAR_ROOT], 286);
-    EXPECT_EQ(escape_symbol, 285u);
-    EXPECT_EQ(down_link[POSITION_ROOT], -315);
-    EXPECT_EQ(last_position_node, (uint32_t)POSITION_ROOT);
-    expect_consistent_model(false);
-
-    LoadedInput lh1(Bytes(4), 12);
-    begin_lh1();
-    EXPECT_EQ(down_link[CHAR_ROOT], 2);
-    EXPECT_EQ(leaf_of_symbol[0], 626);
-    EXPECT_EQ(leaf_of_symbol[313], 313);
-    EXPECT_EQ(node_weight[CHAR_ROOT], 314);
-    EXPECT_EQ(escape_symbol, 512u);  // no symbol reaches it
-    expect_consistent_model(false);
 }
 
 // Worked out by hand from the starting "-lh2-" tree: 'A' (65) is the leaf at node 505,
@@ -136,27 +114,6 @@ TEST(AdaptiveHuffman, PositionTreeGrowsPastEach64Bytes) {
     EXPECT_EQ(leaf_of_symbol[316] > 630 && leaf_of_symbol[317] > 630, true);
     EXPECT_EQ(next_growth_count, 256u);
     expect_consistent_model(true);
-}
-
-TEST(AdaptiveHuffman, RebuildsAtWeightLimitBeforeCounting) {
-    LoadedInput input(Bytes(4), 12);
-    begin_lh1();
-    std::mt19937 rng(7);
-    while (node_weight[CHAR_ROOT] != WEIGHT_LIMIT) count_symbol(rng() % 200 < 150 ? rng() % 20 : rng() % 200);
-    expect_consistent_model(false);
-    std::vector<uint32_t> before(314);
-    for (int s = 0; s < 314; s++) before[s] = node_weight[leaf_of_symbol[s]];
-    EXPECT_EQ(before[250], 1u);
-
-    count_symbol(3);
-    uint32_t sum = 0;
-    for (int s = 0; s < 314; s++) {
-        uint32_t expected = (before[s] + 1) / 2 + (s == 3);
-        EXPECT_EQ(node_weight[leaf_of_symbol[s]], expected) << "symbol " << s;
-        sum += expected;
-    }
-    EXPECT_EQ(node_weight[CHAR_ROOT], sum);
-    expect_consistent_model(false);
 }
 
 // A model that needs more runs than the stack holds cannot be followed: the member

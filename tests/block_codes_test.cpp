@@ -7,24 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "tests/support/test_support.h"
+#include "tests/support/member_decoding.h"
 
 namespace {
 
 using Lengths = std::vector<uint8_t>;
-
-// Canonical codes for `lengths`: shorter codes first, codes of one length in
-// symbol order.
-std::vector<uint32_t> canonical_codes(const Lengths& lengths) {
-    std::vector<uint32_t> codes(lengths.size());
-    uint32_t code = 0;
-    for (unsigned l = 1; l <= 16; l++) {
-        for (size_t s = 0; s < lengths.size(); s++)
-            if (lengths[s] == l) codes[s] = code++;
-        code <<= 1;
-    }
-    return codes;
-}
 
 // One code length in the short form: 0-6 in three bits, 7 and up as 111 and a
 // unary tail (1110 = 7, 11110 = 8, ...).
@@ -248,20 +235,6 @@ TEST(BlockCodes, ZeroRunFieldFollowsTheThirdCodeLengthEntry) {
     EXPECT_EQ(text(out.output), "AA");
 }
 
-TEST(BlockCodes, IncompleteCodesDecodeUnusedCodesAsSymbolZero) {
-    // Symbols 0 and 'A' in two bits each: the codes 10 and 11 are unused and read
-    // as symbol 0, taking symbol 0's two bits.
-    BlockWriter b(METHOD_LH6);
-    b.block(4, char_code_of({0, 'A'}, 2), Lengths(), 0, 0);
-    b.literal('A');
-    b.w.put(2, 2);
-    b.w.put(3, 2);
-    b.literal('A');
-    DecodedMember out = decode_packed(b.w.finish(), 4, METHOD_LH6);
-    EXPECT_EQ(out.result, DECODE_COMPLETE);
-    EXPECT_EQ(out.output, (Bytes{'A', 0, 0, 'A'}));
-}
-
 // Streams whose fields no valid block holds: each must end its member as damaged.
 struct Refused {
     const char* what;
@@ -337,40 +310,6 @@ TEST(BlockCodes, TheValidNeighboursOfRefusedFieldsDecode) {
         EXPECT_EQ(out.result, DECODE_COMPLETE);
         EXPECT_EQ(text(out.output), v.output);
     }
-}
-
-TEST(BlockCodes, ADamagedMemberFailsAndTheNextOneStillExtracts) {
-    ScratchFolder scratch;
-    TestMember bad;
-    bad.level = 2;
-    bad.method = "-lh5-";
-    bad.name = "bad.txt";
-    bad.data = pack(SIZE + LENGTH_CODE + "111111111" + std::string(64, '0'));
-    bad.original_size = 2;
-    bad.crc = 0;
-    bad.crc_given = true;
-    TestMember good;
-    good.level = 2;
-    good.method = "-lh6-";
-    good.name = "good.txt";
-    BlockWriter b(METHOD_LH6);
-    b.block(3, char_code_of({'o', 'k', '!', 256}, 2), Lengths(), 0, 0);
-    b.literal('o');
-    b.literal('k');
-    b.literal('!');
-    good.data = b.w.finish();
-    good.original_size = 3;
-    good.crc = crc16_of(bytes_of("ok!"));
-    good.crc_given = true;
-    write_file(scratch / "two.lzh", build_archive({bad, good}));
-    {
-        ReportRecorder recorder;
-        EngineRun run = run_engine_on(scratch / "two.lzh");
-        EXPECT_EQ(run.failure_count, 1u);
-        EXPECT_TRUE(recorder.failed("bad.txt", FAILED_DAMAGED));
-        EXPECT_EQ(text(read_file(scratch / "good.txt")), "ok!");
-    }
-    EXPECT_EQ(run_tool({"test", scratch / "two.lzh"}).status, 1);
 }
 
 }  // namespace

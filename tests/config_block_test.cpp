@@ -62,7 +62,7 @@ TEST(ConfigBlock, TypicalBlockOfThirtyBytes) {
     release_app(&b.app);
 }
 
-TEST(ConfigBlock, AbsentConfiguration) {
+TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
     Block b = read_block({0});
     ASSERT_TRUE(b.ok);
     EXPECT_EQ(b.position, 1);
@@ -79,15 +79,12 @@ TEST(ConfigBlock, AbsentConfiguration) {
     EXPECT_TRUE(c.ok);
     EXPECT_EQ(c.app.has_config, 1);
     release_app(&c.app);
-}
 
-TEST(ConfigBlock, EmptyTitleIsTheDefault) {
-    Bytes block = {1, 0, 0, 0, 0, 3, 3, 3, 0};
-    Block b = read_block(block);
-    ASSERT_TRUE(b.ok);
-    EXPECT_STREQ(b.app.title, "Mavu SFX");
-    EXPECT_EQ(b.app.desktop_option, 3);
-    release_app(&b.app);
+    Block empty_title = read_block({1, 0, 0, 0, 0, 3, 3, 3, 0});  // a block, its title empty
+    ASSERT_TRUE(empty_title.ok);
+    EXPECT_STREQ(empty_title.app.title, "Mavu SFX");
+    EXPECT_EQ(empty_title.app.desktop_option, 3);
+    release_app(&empty_title.app);
 }
 
 TEST(ConfigBlock, BlockCutShortAnywhereFails) {

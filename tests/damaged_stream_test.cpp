@@ -16,26 +16,6 @@
 
 namespace {
 
-struct PackedMember {
-    std::string name;
-    int method;
-    uint32_t original_size;
-    uint16_t crc;
-    Bytes packed;
-};
-
-// The members of `archive` whose method is in [first_method, last_method].
-std::vector<PackedMember> compressed_members(const std::string& archive, int first_method,
-                                             int last_method) {
-    std::vector<PackedMember> members;
-    for (const ArchiveMember& a : read_archive_members(corpus_path(archive))) {
-        int method = method_index(a.method.c_str());
-        if (method >= first_method && method <= last_method)
-            members.push_back({a.name, method, a.original_size, a.crc, a.packed});
-    }
-    return members;
-}
-
 // A small fixed generator, so that every run damages the same places.
 struct Lcg {
     uint32_t state;
@@ -46,25 +26,23 @@ struct Lcg {
     uint32_t below(uint32_t n) { return next() % n; }
 };
 
-struct Tally {
-    int complete = 0;
-    int damaged = 0;
-    std::string outcomes;  // result and output digest of every run, in order
-    std::string digest() const { return sha256_hex(Bytes(outcomes.begin(), outcomes.end())); }
-};
+std::string digest(const std::string& outcomes) {
+    return sha256_hex(Bytes(outcomes.begin(), outcomes.end()));
+}
 
-void expect_sound_end(const PackedMember& m, const Bytes& packed, Tally& tally,
-                      uint32_t packed_size = UINT32_MAX) {
-    DecodedMember out = decode_packed(packed, m.original_size, m.method, packed_size);
-    tally.outcomes += std::to_string(out.result) + " " + sha256_hex(out.output) + "\n";
-    ASSERT_TRUE(out.result == DECODE_COMPLETE || out.result == DECODE_DAMAGED) << out.result;
+// Decodes `packed` as a member of m's method and size and checks that it ended
+// complete or damaged, with no more than the member's size written.  The result and
+// the output's digest go to `outcomes`.
+DecodeResult expect_sound_end(const ArchiveMember& m, const Bytes& packed, std::string& outcomes) {
+    DecodedMember out = decode_packed(packed, m.original_size, method_index(m.method.c_str()));
+    outcomes += std::to_string(out.result) + " " + sha256_hex(out.output) + "\n";
+    EXPECT_TRUE(out.result == DECODE_COMPLETE || out.result == DECODE_DAMAGED) << out.result;
     if (out.result == DECODE_COMPLETE) {
         EXPECT_EQ(out.output.size(), m.original_size);
-        tally.complete++;
     } else {
         EXPECT_LE(out.output.size(), m.original_size);
-        tally.damaged++;
     }
+    return out.result;
 }
 
 const char* const BLOCK_ARCHIVES[] = {"lh4_level0.lzh", "lh5_level1.lzh", "lh6_level2.lzh",
@@ -72,11 +50,12 @@ const char* const BLOCK_ARCHIVES[] = {"lh4_level0.lzh", "lh5_level1.lzh", "lh6_l
 
 TEST(DamagedStreams, BlockMembersEndCompleteOrDamaged) {
     Lcg random = {12345};
-    Tally flipped, cut;
+    std::string flipped, cut;
+    int flipped_damaged = 0, flipped_complete = 0;
     for (const char* archive : BLOCK_ARCHIVES) {
-        for (const PackedMember& m : compressed_members(archive, METHOD_LH4, METHOD_LH7)) {
+        for (const ArchiveMember& m : members_of(archive, METHOD_LH4, METHOD_LH7)) {
             SCOPED_TRACE(std::string(archive) + ": " + m.name);
-            DecodedMember intact = decode_packed(m.packed, m.original_size, m.method);
+            DecodedMember intact = decode_packed(m.packed, m.original_size, method_index(m.method.c_str()));
             ASSERT_EQ(intact.result, DECODE_COMPLETE);
             ASSERT_EQ(intact.crc, m.crc);
 
@@ -89,33 +68,30 @@ TEST(DamagedStreams, BlockMembersEndCompleteOrDamaged) {
                 if (k % 3 == 2) damaged[at] = (uint8_t)random.next();
                 else damaged[at] ^= (uint8_t)(1u << random.below(8));
                 SCOPED_TRACE("damaged at byte " + std::to_string(at));
-                expect_sound_end(m, damaged, flipped);
+                if (expect_sound_end(m, damaged, flipped) == DECODE_DAMAGED) flipped_damaged++;
+                else flipped_complete++;
             }
             // Cut short: the member declares fewer bytes; zero bits follow them.
             for (uint32_t part : {0u, 1u, 2u, 3u}) {
                 uint32_t keep = size * part / 4;
                 Bytes head(m.packed.begin(), m.packed.begin() + keep);
                 SCOPED_TRACE("cut to " + std::to_string(keep) + " bytes");
-                Tally one;
-                expect_sound_end(m, head, one);
-                EXPECT_EQ(one.damaged, 1) << "a cut member must not pass as complete";
-                cut.damaged += one.damaged;
-                cut.outcomes += one.outcomes;
+                EXPECT_EQ(expect_sound_end(m, head, cut), DECODE_DAMAGED)
+                    << "a cut member must not pass as complete";
             }
         }
     }
     // Most damage shows in the stream itself; what does not is left to the CRC.
-    EXPECT_GT(flipped.damaged, flipped.complete / 4);
-    EXPECT_GT(cut.damaged, 0);
-    EXPECT_EQ(flipped.digest(), "587aa739e61bc381dcaf8fd65bf28b5614c8b52414be6a81ddb3db07fdd8ac92");
-    EXPECT_EQ(cut.digest(), "ca08d40c1b7410065cdc21452c65317a901c1cb08bd4b766f33ee1216a1c0631");
+    EXPECT_GT(flipped_damaged, flipped_complete / 4);
+    EXPECT_EQ(digest(flipped), "587aa739e61bc381dcaf8fd65bf28b5614c8b52414be6a81ddb3db07fdd8ac92");
+    EXPECT_EQ(digest(cut), "ca08d40c1b7410065cdc21452c65317a901c1cb08bd4b766f33ee1216a1c0631");
 }
 
 TEST(DamagedStreams, NoiseEndsCompleteOrDamaged) {
     Lcg random = {777};
-    Tally tally;
-    const int methods[] = {METHOD_LH4, METHOD_LH5, METHOD_LH6, METHOD_LH7};
-    for (int method : methods) {
+    std::string outcomes;
+    int damaged = 0;
+    for (int method : {METHOD_LH4, METHOD_LH5, METHOD_LH6, METHOD_LH7}) {
         for (int k = 0; k < 150; k++) {
             Bytes noise(64 + random.below(512));
             for (uint8_t& b : noise) b = (uint8_t)random.next();
@@ -125,13 +101,13 @@ TEST(DamagedStreams, NoiseEndsCompleteOrDamaged) {
                 noise[2] &= 0x3F;
                 noise[3] = (uint8_t)(noise[3] & 0x0F);
             }
-            PackedMember m = {"noise", method, 4096 + random.below(60000), 0, noise};
+            ArchiveMember m = {"noise", METHOD_IDS[method], 4096 + random.below(60000), 0, noise};
             SCOPED_TRACE(std::string(METHOD_IDS[method]) + " noise " + std::to_string(k));
-            expect_sound_end(m, noise, tally);
+            if (expect_sound_end(m, noise, outcomes) == DECODE_DAMAGED) damaged++;
         }
     }
-    EXPECT_GT(tally.damaged, 0);
-    EXPECT_EQ(tally.digest(), "5439a763ffe2b29370f4f6eb019a884da4ce8e8f0977e0a15a918cbc69fbbb34");
+    EXPECT_GT(damaged, 0);
+    EXPECT_EQ(digest(outcomes), "5439a763ffe2b29370f4f6eb019a884da4ce8e8f0977e0a15a918cbc69fbbb34");
 }
 
 // The older methods: flipped bits, cut data and noise in two members of each.
@@ -145,52 +121,36 @@ void PrintTo(const MethodCase& c, std::ostream* os) { *os << c.archive; }
 
 class DamagedStream : public ::testing::TestWithParam<MethodCase> {};
 
-void expect_sound_output(const DecodedMember& m, uint32_t original_size, const std::string& what) {
-    EXPECT_TRUE(m.result == DECODE_COMPLETE || m.result == DECODE_DAMAGED) << what;
-    EXPECT_LE(m.output.size(), original_size) << what;
-    if (m.result == DECODE_COMPLETE) {
-        EXPECT_EQ(m.output.size(), original_size) << what;
-    }
-}
-
 TEST_P(DamagedStream, EndsAsFailureOrCleanDecode) {
     const MethodCase c = GetParam();
     std::mt19937 rng(c.method);  // the same damage in every run
-    int tried = 0;
     std::string outcomes;
-    auto decode = [&](const Bytes& packed, uint32_t original_size) {
-        DecodedMember m = decode_packed(packed, original_size, c.method);
-        outcomes += std::to_string(m.result) + " " + sha256_hex(m.output) + "\n";
-        return m;
-    };
-    for (const ArchiveMember& member : read_archive_members(corpus_path(c.archive))) {
-        if (member.method != METHOD_IDS[c.method] || member.packed.size() < 64) continue;
+    std::vector<ArchiveMember> members;
+    for (const ArchiveMember& m : members_of(c.archive, c.method, c.method))
+        if (m.packed.size() >= 64 && members.size() < 2) members.push_back(m);
+    ASSERT_EQ(members.size(), 2u);
+    for (const ArchiveMember& member : members) {
+        SCOPED_TRACE(member.name);
         const Bytes& good = member.packed;
         for (int round = 0; round < 12; round++) {
             Bytes bad = good;
             int flips = 1 + round % 6;
             size_t zone = round < 6 ? 64 : bad.size();  // the start holds the tables
             for (int f = 0; f < flips; f++) bad[rng() % zone] ^= (uint8_t)(1 << rng() % 8);
-            expect_sound_output(decode(bad, member.original_size), member.original_size,
-                                member.name + " flipped");
+            expect_sound_end(member, bad, outcomes);
         }
         for (int round = 0; round < 5; round++) {
             Bytes cut(good.begin(), good.begin() + rng() % good.size());
-            DecodedMember m = decode(cut, member.original_size);
-            expect_sound_output(m, member.original_size, member.name + " cut");
             // The stream ran out: that can never pass as a complete member.
-            EXPECT_EQ(m.result, DECODE_DAMAGED) << member.name << " cut to " << cut.size();
+            EXPECT_EQ(expect_sound_end(member, cut, outcomes), DECODE_DAMAGED) << "cut to " << cut.size();
         }
         for (int round = 0; round < 3; round++) {
             Bytes noise(good.size());
             for (uint8_t& b : noise) b = (uint8_t)rng();
-            expect_sound_output(decode(noise, member.original_size), member.original_size,
-                                member.name + " noise");
+            expect_sound_end(member, noise, outcomes);
         }
-        if (++tried == 2) break;
     }
-    EXPECT_EQ(tried, 2);
-    EXPECT_EQ(sha256_hex(Bytes(outcomes.begin(), outcomes.end())), c.outputs);
+    EXPECT_EQ(digest(outcomes), c.outputs);
 }
 
 const MethodCase OLDER_METHODS[] = {

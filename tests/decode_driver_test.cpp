@@ -2,7 +2,6 @@
 // cancellation, and the bounds that keep damaged members from overrunning.
 #include <gtest/gtest.h>
 
-#include "decode/bit_input.h"
 #include "decode/decode_driver.h"
 #include "engine/extraction_loop.h"
 #include "engine/output_sink.h"
@@ -150,26 +149,6 @@ TEST(DecodeDriver, CancelKeepsOnlyWholeWindows) {
     run_flag = 1;
     EXPECT_EQ(out.result, DECODE_CANCELLED);
     EXPECT_EQ(out.writes, std::vector<size_t>{4096});  // 6000 decoded, one window written
-}
-
-TEST(DecodeDriver, ReadingPastThePackedDataIsDamaged) {
-    // The scripted method reads no bits, so consume some by hand in a row of its own.
-    static const DecodeMethod GREEDY = {
-        [] { read_bits(16); return (uint16_t)'g'; }, scripted_position, [] { init_bit_reader(); }};
-    reset_engine_state();
-    make_crc_table();
-    FILE* in = tmpfile();
-    Bytes packed(100, 0x55);
-    fwrite(packed.data(), 1, packed.size(), in);
-    rewind(in);
-    DecodeJob job = {};
-    job.archive_file = in;
-    job.original_size = 20000;
-    job.packed_size = 100;
-    job.dictionary_bits = 12;
-    job.method_index = METHOD_LH5;
-    EXPECT_EQ(decode_with_method(&job, GREEDY), DECODE_DAMAGED);
-    fclose(in);
 }
 
 }  // namespace

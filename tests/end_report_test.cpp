@@ -28,13 +28,9 @@ struct Outcome {
     }
 };
 
-TEST(EndReport, CleanRunHasNothingToReport) {
-    Outcome o;
-    EXPECT_FALSE(run_has_failures(&o.app.outcome));
-}
-
 TEST(EndReport, NamesEachFailedMemberOnItsOwnLine) {
     Outcome o;
+    EXPECT_FALSE(run_has_failures(&o.app.outcome));
     o.fail("data/bad.bin", FAILED_CRC_MISMATCH);
     o.fail("\x93\xfa\x96\x7b\x8c\xea/\x95\x5c.txt", FAILED_DAMAGED);  // 日本語/表.txt
     EXPECT_TRUE(run_has_failures(&o.app.outcome));
@@ -42,20 +38,16 @@ TEST(EndReport, NamesEachFailedMemberOnItsOwnLine) {
 }
 
 TEST(EndReport, TenNamesAtMostThenAnEllipsis) {
-    Outcome o;
-    std::string expected = SENTENCE;
-    for (int i = 0; i < 12; i++) {
-        std::string name = "member" + std::to_string(i);
-        o.fail(name.c_str(), FAILED_CRC_MISMATCH);
-        if (i < 10) expected += "\n" + name;
+    for (int count : {10, 11, 12}) {
+        Outcome o;
+        std::string expected = SENTENCE;
+        for (int i = 0; i < count; i++) {
+            std::string name = "member" + std::to_string(i);
+            o.fail(name.c_str(), FAILED_CRC_MISMATCH);
+            if (i < 10) expected += "\n" + name;
+        }
+        EXPECT_EQ(o.report(), count > 10 ? expected + "\n" + ELLIPSIS : expected) << count;
     }
-    EXPECT_EQ(o.report(), expected + "\n" + ELLIPSIS);
-}
-
-TEST(EndReport, ExactlyTenNamesNeedNoEllipsis) {
-    Outcome o;
-    for (int i = 0; i < 10; i++) o.fail(("m" + std::to_string(i)).c_str(), FAILED_TRUNCATED);
-    EXPECT_EQ(o.report().find(ELLIPSIS), std::string::npos);
 }
 
 // The damaged archive is a failure without a name: it alone gives the bare

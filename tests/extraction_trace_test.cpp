@@ -55,17 +55,6 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     return trace;
 }
 
-// The members of a corpus archive whose method lies in [first_method, last_method].
-std::vector<ArchiveMember> members_of(const std::string& archive, int first_method,
-                                      int last_method) {
-    std::vector<ArchiveMember> members;
-    for (const ArchiveMember& m : read_archive_members(corpus_path(archive))) {
-        int method = method_index(m.method.c_str());
-        if (method >= first_method && method <= last_method) members.push_back(m);
-    }
-    return members;
-}
-
 std::vector<std::string> manifest_files(const std::string& archive) {
     std::vector<std::string> files;
     for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv")))
@@ -200,26 +189,12 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
     std::string trace;
     for (const std::string& archive : archives) {
         for (const ArchiveMember& m : members_of(archive, first, last)) {
-            const int method = method_index(m.method.c_str());
-            reset_engine_state();
-            make_crc_table();
-            progress_total = m.original_size;
-            FILE* in = tmpfile();
-            fwrite(m.packed.data(), 1, m.packed.size(), in);
-            rewind(in);
             Sink sink;
             FILE* out = fopencookie(&sink, "w", io);
             setvbuf(out, nullptr, _IONBF, 0);
-            DecodeJob job = {};
-            job.archive_file = in;
-            job.output_file = out;
-            job.original_size = m.original_size;
-            job.packed_size = (uint32_t)m.packed.size();
-            job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
-            job.method_index = method;
-            DecodeResult result = decode_member(&job);
+            DecodeResult result = decode_packed(m.packed, m.original_size, method_index(m.method.c_str()),
+                                                UINT32_MAX, true, out).result;
             fclose(out);
-            fclose(in);
             trace += archive + " " + m.name + ": " + std::to_string(result) + " after " +
                      std::to_string(decoded_count) + ", " + std::to_string(sink.written.size()) +
                      " bytes\n";

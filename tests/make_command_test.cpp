@@ -1,11 +1,8 @@
 // mavusfx make, run as the built tool: the block it writes, the texts it refuses,
 // the inputs it refuses without touching the output, and the end byte that keeps a
 // certificate appended later out of the archive.
-#include <dirent.h>
 #include <stdio.h>
-#include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <string>
@@ -13,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/pe_file.h"
 #include "tests/support/test_support.h"
 #include "tools/tool.h"
 
@@ -20,27 +18,7 @@ namespace {
 
 // The smallest PE image that names its own end: headers of 0x200 bytes and one
 // section of 0x200 bytes behind them.
-Bytes minimal_stub() {
-    Bytes b(0x400, 0);
-    auto put16 = [&](size_t at, uint32_t v) { b[at] = (uint8_t)v; b[at + 1] = (uint8_t)(v >> 8); };
-    auto put32 = [&](size_t at, uint32_t v) { put16(at, v & 0xFFFF); put16(at + 2, v >> 16); };
-    b[0] = 'M';
-    b[1] = 'Z';
-    put32(0x3C, 0x40);
-    memcpy(&b[0x40], "PE\0\0", 4);
-    put16(0x44, 0x14C);         // i386
-    put16(0x46, 1);             // one section
-    put16(0x54, 224);           // optional header size
-    put16(0x58, 0x10B);         // PE32
-    put32(0x58 + 60, 0x200);    // SizeOfHeaders
-    size_t section = 0x58 + 224;
-    memcpy(&b[section], ".text", 5);
-    put32(section + 8, 0x200);  // virtual size
-    put32(section + 12, 0x1000);
-    put32(section + 16, 0x200); // raw size
-    put32(section + 20, 0x200); // raw pointer
-    return b;
-}
+Bytes minimal_stub() { return fake_pe({{0x200, 0x200}}, 0x200); }
 
 class MakeCommand : public ::testing::Test {
 protected:
@@ -75,15 +53,7 @@ protected:
     }
 
     // Everything left in the scratch folder, to see that nothing half-written stays.
-    std::vector<std::string> files() {
-        std::vector<std::string> names;
-        DIR* dir = opendir(scratch.path().c_str());
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> files() { return folder_entries(scratch.path()); }
 };
 
 TEST_F(MakeCommand, StoresEverySettingThenTheArchive) {
@@ -115,6 +85,8 @@ TEST_F(MakeCommand, StoresEverySettingThenTheArchive) {
     EXPECT_EQ(list.status, 0) << list.output();
     EXPECT_NE(list.output().find("title:          \"テスト\""), std::string::npos) << list.output();
     EXPECT_NE(list.output().find("offered, checked (3)"), std::string::npos);
+    EXPECT_NE(list.output().find("Program Files"), std::string::npos);
+    EXPECT_NE(list.output().find("two.txt"), std::string::npos);
     EXPECT_NE(list.output().find("always created (2)"), std::string::npos);
 }
 
@@ -159,7 +131,6 @@ TEST_F(MakeCommand, TextsMustFitShiftJisIn255Bytes) {
 // Every refusal leaves an existing output as it was and no temporary file behind.
 TEST_F(MakeCommand, RefusesBadInputsWithoutTouchingTheOutput) {
     write_file(out, Bytes{'o', 'l', 'd'});
-    std::vector<std::string> before = files();
 
     Bytes with_tail = minimal_stub();
     with_tail.push_back(1);
@@ -173,7 +144,7 @@ TEST_F(MakeCommand, RefusesBadInputsWithoutTouchingTheOutput) {
     truncated.resize(truncated.size() - 50);
     write_file(scratch / "truncated.lzh", truncated);
     write_file(scratch / "empty.lzh", Bytes{0});
-    before = files();
+    const std::vector<std::string> before = files();
 
     struct Case {
         const char* stub;

@@ -76,12 +76,6 @@ TEST(MemberHeader, Level2WithNameCrcAndAttribute) {
     EXPECT_EQ(r.position, (long)b.size() - 4);  // standing on the data
 }
 
-TEST(MemberHeader, Level2FolderEntryEndsInSlash) {
-    Read r = read_one(level2(ext(0x02, "sub\xFF" "dir\xFF"), 'M', Bytes()));
-    ASSERT_EQ(r.result, HEADER_READ);
-    EXPECT_STREQ(r.header.name, "sub/dir/");
-}
-
 TEST(MemberHeader, AttributeHeaderOfAnotherSystemIsSkippedAndTheChainGoesOn) {
     Read r = read_one(level2(ext(0x40, std::string("\x21\x00", 2)) + ext(0x01, "after"), 'U'));
     ASSERT_EQ(r.result, HEADER_READ);
@@ -205,7 +199,6 @@ TEST(MemberHeader, DosTimes) {
     uint32_t march = dos_time_to_unix_in_zone(stamp(2000, 3, 1), 0);
     EXPECT_EQ(march, 951868800u);
     EXPECT_EQ(march - dos_time_to_unix_in_zone(stamp(2000, 2, 29), 0), 86400u);
-    EXPECT_EQ(dos_time_to_unix_in_zone(stamp(2000, 3, 1), -32400), 951868800u - 32400);
     // 12:34:56 on 2010-01-04: seconds are stored halved.
     uint32_t t = stamp(2010, 1, 4) | 12u << 11 | 34u << 5 | 28u;
     EXPECT_EQ(dos_time_to_unix_in_zone(t, 0), 1262608496u);

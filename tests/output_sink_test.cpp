@@ -11,10 +11,8 @@
 
 namespace {
 
-TEST(Crc16, CheckValueAndTable) {
+TEST(Crc16, CheckValue) {
     make_crc_table();
-    EXPECT_EQ(crc_table[1], 0xC0C1);
-    EXPECT_EQ(crc_table[128], 0xA001);
     running_crc = 0;
     update_crc((const uint8_t*)"123456789", 9);
     EXPECT_EQ(running_crc, 0xBB3D);

@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <utime.h>
 
@@ -351,16 +350,6 @@ TEST(BlackBoxReaders, BsdtarAnd7zReadOurArchives) {
 // ---- the command -----------------------------------------------------------------
 
 ToolRun pack_command(const std::string& arguments) { return run_tool("pack " + arguments); }
-
-std::vector<std::string> folder_entries(const std::string& path) {
-    std::vector<std::string> names;
-    std::string command = "ls -A '" + path + "'";
-    FILE* ls = popen(command.c_str(), "r");
-    char line[4096];
-    while (fgets(line, sizeof line, ls) != nullptr) names.push_back(std::string(line, strcspn(line, "\n")));
-    pclose(ls);
-    return names;
-}
 
 TEST(PackCommand, UsageErrorsExitTwo) {
     ScratchFolder work;

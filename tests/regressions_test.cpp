@@ -1,10 +1,6 @@
 // Every input a fuzz target once stumbled on, and every corpus archive, run through
 // all fuzz targets' bodies: header walk, each decoder, configuration block and the
 // whole extraction loop with its escape check.
-#include <dirent.h>
-
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include "fuzz/fuzz_targets.h"
@@ -14,14 +10,8 @@ namespace {
 
 std::vector<std::string> files_in(const std::string& folder) {
     std::vector<std::string> files;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name[0] != '.' && name != "README.md") files.push_back(folder + "/" + name);
-        }
-        closedir(dir);
-    }
-    std::sort(files.begin(), files.end());
+    for (const std::string& name : folder_entries(folder))
+        if (name != "README.md") files.push_back(folder + "/" + name);
     return files;
 }
 

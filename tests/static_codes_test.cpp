@@ -13,26 +13,13 @@
 
 namespace {
 
-// Canonical codes: shorter codes first, codes of one length in symbol order.
-std::vector<uint32_t> canonical_codes(const std::vector<uint8_t>& lengths) {
-    std::vector<uint32_t> codes(lengths.size());
-    uint32_t code = 0;
-    for (int length = 1; length <= 16; length++, code <<= 1)
-        for (size_t s = 0; s < lengths.size(); s++)
-            if (lengths[s] == length) codes[s] = code++;
-    return codes;
-}
-
-// The position code lengths the two built-in rows stand for.
-std::vector<uint8_t> ready_made(int row) {
-    static const int lh1[][2] = {{1, 3}, {4, 4}, {12, 5}, {24, 6}, {48, 7}, {64, 8}};
-    static const int lh3[][2] = {{1, 2}, {3, 4}, {6, 5}, {13, 6}, {31, 7}, {78, 8}, {128, 9}};
+// The lengths of the ready-made "-lh3-" position code: codes below 1 take 2 bits,
+// below 3 take 4 bits, ... below 128 take 9 bits.
+std::vector<uint8_t> ready_made_lh3() {
+    static const int ranges[][2] = {{1, 2}, {3, 4}, {6, 5}, {13, 6}, {31, 7}, {78, 8}, {128, 9}};
     std::vector<uint8_t> lengths;
-    auto add = [&](const int (*ranges)[2], int count) {
-        for (int r = 0; r < count; r++)
-            while ((int)lengths.size() < ranges[r][0]) lengths.push_back((uint8_t)ranges[r][1]);
-    };
-    if (row == 0) add(lh1, 6); else add(lh3, 7);
+    for (const auto& r : ranges)
+        while ((int)lengths.size() < r[0]) lengths.push_back((uint8_t)r[1]);
     return lengths;
 }
 
@@ -50,7 +37,7 @@ void put_lh3_block(BitWriter& w, const Lh3Block& b) {
     }
     w.put(!b.position_lengths.empty(), 1);
     for (uint8_t l : b.position_lengths) w.put(l, 4);
-    std::vector<uint8_t> pl = b.position_lengths.empty() ? ready_made(1) : b.position_lengths;
+    std::vector<uint8_t> pl = b.position_lengths.empty() ? ready_made_lh3() : b.position_lengths;
     std::vector<uint32_t> cc = canonical_codes(b.char_lengths), pc = canonical_codes(pl);
     for (const LzItem& item : b.items) {
         unsigned s = item.symbol < 285 ? item.symbol : 285;
@@ -71,15 +58,6 @@ void put_single_symbol_header(BitWriter& w, uint16_t count, uint16_t only) {
 }
 
 std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
-
-TEST(StaticCodes, ReadyMadeRowsGiveTheirLengths) {
-    for (int row = 0; row < 2; row++) {
-        static_position_codes = row == 0 ? 64 : 128;
-        set_ready_made_lengths(row);
-        std::vector<uint8_t> expected = ready_made(row);
-        EXPECT_EQ(std::vector<uint8_t>(small_lengths, small_lengths + static_position_codes), expected);
-    }
-}
 
 TEST(StaticCodes, Lh1PositionsTakeTheFixedCode) {
     BitWriter w;

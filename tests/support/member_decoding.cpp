@@ -57,6 +57,24 @@ std::vector<ArchiveMember> read_archive_members(const std::string& path) {
     return members;
 }
 
+std::vector<ArchiveMember> members_of(const std::string& archive, int first_method, int last_method) {
+    std::vector<ArchiveMember> members;
+    for (const ArchiveMember& m : read_archive_members(corpus_path(archive))) {
+        int method = method_index(m.method.c_str());
+        if (method >= first_method && method <= last_method) members.push_back(m);
+    }
+    return members;
+}
+
+std::vector<uint32_t> canonical_codes(const std::vector<uint8_t>& lengths) {
+    std::vector<uint32_t> codes(lengths.size());
+    uint32_t code = 0;
+    for (int length = 1; length <= 16; length++, code <<= 1)
+        for (size_t s = 0; s < lengths.size(); s++)
+            if (lengths[s] == length) codes[s] = code++;
+    return codes;
+}
+
 Bytes expand_items(const std::vector<LzItem>& items, uint32_t window_size, unsigned match_code_base) {
     Bytes window(window_size, ' ');
     Bytes out;

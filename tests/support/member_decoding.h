@@ -34,6 +34,12 @@ struct ArchiveMember {
     Bytes packed;
 };
 std::vector<ArchiveMember> read_archive_members(const std::string& path);
+// The members of a corpus archive whose method lies in [first_method, last_method].
+std::vector<ArchiveMember> members_of(const std::string& archive, int first_method, int last_method);
+
+// Canonical codes for code lengths: shorter codes first, codes of one length in
+// symbol order.
+std::vector<uint32_t> canonical_codes(const std::vector<uint8_t>& lengths);
 
 // The plain sliding-window expansion of literal and match items, the window
 // starting as spaces: what the decoders must produce for a stream of those items.

@@ -1,6 +1,25 @@
 #include "tests/support/pe_file.h"
 
+#include <string.h>
+
 #include <stdexcept>
+
+Bytes fake_pe(const std::vector<std::pair<uint32_t, uint32_t>>& sections, uint32_t headers_size) {
+    Bytes b(0x400, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    b[0x3C] = 0x80;
+    memcpy(&b[0x80], "PE\0\0", 4);
+    b[0x80 + 6] = (uint8_t)sections.size();
+    b[0x80 + 20] = 0xE0;  // optional header size
+    const uint32_t optional = 0x80 + 24, table = optional + 0xE0;
+    memcpy(&b[optional + 60], &headers_size, 4);
+    for (size_t i = 0; i < sections.size(); i++) {
+        memcpy(&b[table + 40 * i + 16], &sections[i].second, 4);
+        memcpy(&b[table + 40 * i + 20], &sections[i].first, 4);
+    }
+    return b;
+}
 
 PeFile::PeFile(Bytes bytes) : bytes_(std::move(bytes)) {
     if (bytes_.size() < 0x40 || bytes_[0] != 'M' || bytes_[1] != 'Z')

@@ -9,6 +9,11 @@
 
 #include "tests/support/test_support.h"
 
+// The first 0x400 bytes of a PE32 file: MZ header, signature at 0x80, the given
+// sections as (PointerToRawData, SizeOfRawData), and SizeOfHeaders.  Enough for
+// pe_image_end and for mavusfx make to take it as a stub.
+Bytes fake_pe(const std::vector<std::pair<uint32_t, uint32_t>>& sections, uint32_t headers_size);
+
 class PeFile {
 public:
     explicit PeFile(Bytes bytes);  // throws std::runtime_error when it is no PE file

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -41,6 +42,17 @@ bool file_exists(const std::string& path) {
 bool folder_exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> folder_entries(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // ---- SHA-256 (FIPS 180-4), for comparing extracted files with the manifest ----
@@ -261,12 +273,12 @@ Bytes build_archive(const std::vector<TestMember>& members, bool end_byte) {
 // ---- decoding one member ----
 
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
-                            uint32_t packed_size, bool with_progress) {
+                            uint32_t packed_size, bool with_progress, FILE* output) {
     reset_engine_state();
     make_crc_table();
     if (with_progress) progress_total = original_size;
     FILE* in = tmpfile();
-    FILE* out = tmpfile();
+    FILE* out = output != nullptr ? output : tmpfile();
     if (in == nullptr || out == nullptr) throw std::runtime_error("tmpfile failed");
     if (!packed.empty()) fwrite(packed.data(), 1, packed.size(), in);
     rewind(in);
@@ -280,13 +292,14 @@ DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int met
     DecodedMember decoded;
     decoded.result = decode_member(&job);
     decoded.crc = running_crc;
+    fclose(in);
+    if (output != nullptr) return decoded;
     long length = ftell(out);
     rewind(out);
     decoded.output.resize(length > 0 ? (size_t)length : 0);
     if (!decoded.output.empty() &&
         fread(decoded.output.data(), 1, decoded.output.size(), out) != decoded.output.size())
         throw std::runtime_error("cannot read back the output");
-    fclose(in);
     fclose(out);
     return decoded;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& bytes);
 bool file_exists(const std::string& path);
 bool folder_exists(const std::string& path);
+// The names in a folder, sorted, without those that start with a dot.
+std::vector<std::string> folder_entries(const std::string& path);
 std::string sha256_hex(const Bytes& bytes);
 uint16_t crc16_of(const Bytes& bytes);
 
@@ -91,9 +94,11 @@ struct DecodedMember {
     uint16_t crc;
 };
 // With `with_progress` the progress total is the member's size, so the percentage
-// runs from 1 to 100 over it and the progress hooks see it.
+// runs from 1 to 100 over it and the progress hooks see it.  Given an `output`, the
+// member is written there instead and the result's output stays empty.
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
-                            uint32_t packed_size = UINT32_MAX, bool with_progress = false);
+                            uint32_t packed_size = UINT32_MAX, bool with_progress = false,
+                            FILE* output = nullptr);
 
 // Runs the host tool (build/native/mavusfx) and keeps its exit status and output.
 struct ToolRun {
