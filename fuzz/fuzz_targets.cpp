@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "engine/extraction_loop.h"
@@ -119,33 +121,28 @@ static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
     return trace;
 }
 
-struct SavedTables {
-    uint8_t char_lengths[CHAR_CODES];
-    uint16_t char_table[1 << CHAR_TABLE_BITS];
-    uint8_t small_lengths[128];
-    uint16_t small_table[1 << SMALL_TABLE_BITS];
-    uint16_t left_child[NODE_ARRAY_SIZE];
-    uint16_t right_child[NODE_ARRAY_SIZE];
+struct DecoderTable {
+    void* at;
+    size_t size;
+};
+static const DecoderTable DECODER_TABLES[] = {
+    {char_lengths, sizeof char_lengths}, {char_table, sizeof char_table},
+    {small_lengths, sizeof small_lengths}, {small_table, sizeof small_table},
+    {left_child, sizeof left_child},     {right_child, sizeof right_child},
 };
 
-SavedTables* save_decoder_tables() {
-    static SavedTables t;
-    memcpy(t.char_lengths, char_lengths, sizeof char_lengths);
-    memcpy(t.char_table, char_table, sizeof char_table);
-    memcpy(t.small_lengths, small_lengths, sizeof small_lengths);
-    memcpy(t.small_table, small_table, sizeof small_table);
-    memcpy(t.left_child, left_child, sizeof left_child);
-    memcpy(t.right_child, right_child, sizeof right_child);
-    return &t;
+void save_decoder_tables(std::vector<uint8_t>* saved) {
+    saved->clear();
+    for (const DecoderTable& t : DECODER_TABLES)
+        saved->insert(saved->end(), (const uint8_t*)t.at, (const uint8_t*)t.at + t.size);
 }
 
-void restore_decoder_tables(const SavedTables* t) {
-    memcpy(char_lengths, t->char_lengths, sizeof char_lengths);
-    memcpy(char_table, t->char_table, sizeof char_table);
-    memcpy(small_lengths, t->small_lengths, sizeof small_lengths);
-    memcpy(small_table, t->small_table, sizeof small_table);
-    memcpy(left_child, t->left_child, sizeof left_child);
-    memcpy(right_child, t->right_child, sizeof right_child);
+void restore_decoder_tables(const std::vector<uint8_t>& saved) {
+    const uint8_t* from = saved.data();
+    for (const DecoderTable& t : DECODER_TABLES) {
+        memcpy(t.at, from, t.size);
+        from += t.size;
+    }
 }
 
 /* Input: one byte choosing the method row (1 to 9), four bytes of original size
@@ -160,7 +157,8 @@ void fuzz_decode_member(const uint8_t* data, size_t size) {
                         (uint32_t)data[4] << 24;
     original %= OUTPUT_CAP;
     uint32_t cancel_at = data[1] % 4 == 0 ? 1 + data[2] % 100 : 0;
-    const SavedTables* before = save_decoder_tables();
+    static std::vector<uint8_t> before;
+    save_decoder_tables(&before);
     DecodeTrace fast = traced_decode(data + 5, size - 5, method, original, cancel_at);
     restore_decoder_tables(before);
     fast_runs_enabled = false;

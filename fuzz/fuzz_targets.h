@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <vector>
+
 // Each returns normally on every input; a broken invariant aborts.
 void fuzz_member_headers(const uint8_t* data, size_t size);
 void fuzz_decode_member(const uint8_t* data, size_t size);
@@ -17,6 +19,5 @@ void fuzz_all(const uint8_t* data, size_t size);
 // The Huffman tables a member may find from the one before (a block whose lengths
 // are all 0 keeps them): saved and put back so that two decodes of one input, with
 // the fast runs and without, start alike.
-struct SavedTables;
-SavedTables* save_decoder_tables();
-void restore_decoder_tables(const SavedTables* saved);
+void save_decoder_tables(std::vector<uint8_t>* saved);
+void restore_decoder_tables(const std::vector<uint8_t>& saved);
