@@ -45,9 +45,9 @@ void expect_consistent_tree(int first, int end) {
     }
 }
 
-void expect_consistent_model(bool with_positions) {
+void expect_consistent_model() {
     expect_consistent_tree(CHAR_ROOT, 2 * (int)adaptive_symbol_count - 1);
-    if (with_positions && last_position_node > POSITION_ROOT)
+    if (last_position_node > POSITION_ROOT)
         expect_consistent_tree(POSITION_ROOT, (int)last_position_node + 1);
 }
 
@@ -81,7 +81,7 @@ TEST(AdaptiveHuffman, HandDerivedLh2Codes) {
     EXPECT_EQ(read_adaptive_symbol(), 'A');
     EXPECT_EQ(read_adaptive_symbol(), 285);
     EXPECT_EQ(input.bits_consumed(), 32u);
-    expect_consistent_model(true);
+    expect_consistent_model();
 }
 
 TEST(AdaptiveHuffman, PositionTreeGrowsPastEach64Bytes) {
@@ -102,7 +102,7 @@ TEST(AdaptiveHuffman, PositionTreeGrowsPastEach64Bytes) {
     EXPECT_EQ(node_weight[629], 2);  // symbol 0, counted once after the growth
     EXPECT_EQ(node_weight[630], 1);  // symbol 1, counted as it joined
     EXPECT_EQ(position_updates, 3);
-    expect_consistent_model(true);
+    expect_consistent_model();
 
     EXPECT_EQ(read_adaptive_position(), 64 + 7);  // 0 bit: symbol 1
     EXPECT_EQ(position_updates, 4);
@@ -113,7 +113,7 @@ TEST(AdaptiveHuffman, PositionTreeGrowsPastEach64Bytes) {
     EXPECT_EQ(last_position_node, 634u);
     EXPECT_EQ(leaf_of_symbol[316] > 630 && leaf_of_symbol[317] > 630, true);
     EXPECT_EQ(next_growth_count, 256u);
-    expect_consistent_model(true);
+    expect_consistent_model();
 }
 
 // A model that needs more runs than the stack holds cannot be followed: the member
@@ -179,7 +179,7 @@ TEST(AdaptiveHuffman, DecodesStreamsOfAnIndependentEncoder) {
         DecodedMember m = decode_packed(s.packed, (uint32_t)s.expected.size(), METHOD_LH2);
         EXPECT_EQ(m.result, DECODE_COMPLETE) << items;
         EXPECT_TRUE(m.output == s.expected) << items << " items";
-        expect_consistent_model(true);
+        expect_consistent_model();
     }
 }
 

@@ -127,8 +127,6 @@ private:
     std::vector<uint32_t> char_codes_, position_codes_;
 };
 
-std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // Character lengths giving `symbols` one code each of `bits` bits.
 Lengths char_code_of(std::initializer_list<unsigned> symbols, uint8_t bits) {
@@ -176,7 +174,7 @@ TEST(BlockCodes, MatchesAndLiteralsAcrossBlocksInEveryMethod) {
         expected += "x";
         DecodedMember out = decode_packed(b.w.finish(), (uint32_t)expected.size(), method);
         EXPECT_EQ(out.result, DECODE_COMPLETE);
-        EXPECT_EQ(text(out.output), expected);
+        EXPECT_EQ(text_of(out.output), expected);
         EXPECT_EQ(out.crc, crc16_of(bytes_of(expected)));
     }
 }
@@ -191,7 +189,7 @@ TEST(BlockCodes, SingleValueCodesConsumeNoBits) {
     b.match(5, 1);
     DecodedMember runs = decode_packed(b.w.finish(), 11, METHOD_LH5);
     EXPECT_EQ(runs.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(runs.output), "qqqqqqqqqqq");
+    EXPECT_EQ(text_of(runs.output), "qqqqqqqqqqq");
 
     // Character count 0 with value 65: a block whose data after the tables is
     // empty, so the next block's tables follow at once.  A block size of 0 is
@@ -203,7 +201,7 @@ TEST(BlockCodes, SingleValueCodesConsumeNoBits) {
     c.literal('D');
     DecodedMember big = decode_packed(c.w.finish(), 65536 + 3, METHOD_LH7);
     EXPECT_EQ(big.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(big.output), std::string(65536, 'A') + "BBD");
+    EXPECT_EQ(text_of(big.output), std::string(65536, 'A') + "BBD");
 }
 
 // Code-length code, then a character count of 0 with value 65 and a position
@@ -226,13 +224,13 @@ TEST(BlockCodes, ZeroRunFieldFollowsTheThirdCodeLengthEntry) {
         SCOPED_TRACE(form);
         DecodedMember out = decode_packed(pack(two_byte_block(form)), 2, METHOD_LH5);
         EXPECT_EQ(out.result, DECODE_COMPLETE);
-        EXPECT_EQ(text(out.output), "AA");
+        EXPECT_EQ(text_of(out.output), "AA");
     }
     // A count of 5 with a zero run of 2 after index 2 is complete without more
     // entries: lengths 1, 0, 1, 0, 0.
     DecodedMember out = decode_packed(pack(two_byte_block("00101 001 000 001 10")), 2, METHOD_LH5);
     EXPECT_EQ(out.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(out.output), "AA");
+    EXPECT_EQ(text_of(out.output), "AA");
 }
 
 // Streams whose fields no valid block holds: each must end its member as damaged.
@@ -308,7 +306,7 @@ TEST(BlockCodes, TheValidNeighboursOfRefusedFieldsDecode) {
         SCOPED_TRACE(v.bits);
         DecodedMember out = decode_packed(pack(v.bits), (uint32_t)v.output.size(), v.method);
         EXPECT_EQ(out.result, DECODE_COMPLETE);
-        EXPECT_EQ(text(out.output), v.output);
+        EXPECT_EQ(text_of(out.output), v.output);
     }
 }
 

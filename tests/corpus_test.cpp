@@ -26,8 +26,7 @@ bool is_known_bad(const std::string& archive) { return archive.rfind("lh2", 0) =
 class CorpusArchive : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CorpusArchive, ExtractsAsTheManifestSays) {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    TimeZone utc("UTC");
     const std::string archive = GetParam();
     ScratchFolder scratch;
     ReportRecorder recorder;

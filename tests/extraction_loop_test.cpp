@@ -12,33 +12,26 @@
 
 namespace {
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 TestMember stored(const std::string& name, const std::string& content, int level = 2) {
     TestMember m;
     m.name = name;
-    m.data = text(content);
+    m.data = bytes_of(content);
     m.level = level;
     m.raw_time = 1262581662;
     return m;
 }
 
 struct Loop : ::testing::Test {
+    TimeZone utc{"UTC"};
     ScratchFolder scratch;
     ReportRecorder recorder;
     EngineRun run;
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
     void extract(const Bytes& archive, bool test_only = false) {
         write_file(scratch / "archive.lzh", archive);
         run = run_engine_on(scratch / "archive.lzh", test_only);
     }
-    std::string content(const std::string& path) {
-        Bytes b = read_file(path);
-        return std::string(b.begin(), b.end());
-    }
+    std::string content(const std::string& path) { return text_of(read_file(path)); }
 };
 
 TEST_F(Loop, EmptyArchiveEndsAtOnce) {

@@ -18,7 +18,6 @@
 
 namespace {
 
-std::string digest(const std::string& text) { return sha256_hex(Bytes(text.begin(), text.end())); }
 
 // Every report as a line of text.  The decoded count that goes with a progress
 // report is the driver's: during a stored copy it is the one the last decoded
@@ -39,8 +38,7 @@ void on_end(void* c, bool cancelled) { *(std::string*)c += cancelled ? "cancelle
 // Runs the engine on `archive` in a scratch folder and returns the reports followed
 // by the digest of every file that `expected_files` names.
 std::string course_of(const std::string& archive, const std::vector<std::string>& expected_files) {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    TimeZone utc("UTC");
     ScratchFolder scratch;
     std::string trace;
     PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace};
@@ -93,7 +91,7 @@ TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
     };
     for (const auto& [archive, expected] : pinned) {
         std::string trace = course_of(corpus_path(archive), manifest_files(archive));
-        EXPECT_EQ(digest(trace), expected) << archive << ":\n" << trace.substr(0, 2000);
+        EXPECT_EQ(sha256_hex(trace), expected) << archive << ":\n" << trace.substr(0, 2000);
     }
 }
 
@@ -129,7 +127,7 @@ TEST(ExtractionTrace, FailingMembersRunAsPinned) {
     std::string trace = course_of(scratch / "failing.lzh",
                                   {"unknown.bin", "text5.txt", "flipped.txt", "short.txt",
                                    "cut.txt", "again.txt"});
-    EXPECT_EQ(digest(trace), "fae2c7b173b695f2a15b86e2027e9163af21d9faf4a1fa32e602a8f7387cefeb")
+    EXPECT_EQ(sha256_hex(trace), "fae2c7b173b695f2a15b86e2027e9163af21d9faf4a1fa32e602a8f7387cefeb")
         << trace.substr(0, 2000);
 }
 
@@ -163,12 +161,12 @@ TEST(ExtractionTrace, CancelsWriteAsPinned) {
     std::string blocks = cancel_trace({"lh4_level0.lzh", "lh5_long.lzh", "lh6_level2.lzh",
                                        "lh7_long.lzh"},
                                       METHOD_LH4, METHOD_LH7);
-    EXPECT_EQ(digest(blocks), "acfe2a12bf4951d1b36b0f68232b33872dfd9fa1dc2269a51d3d5b622c45f891")
+    EXPECT_EQ(sha256_hex(blocks), "acfe2a12bf4951d1b36b0f68232b33872dfd9fa1dc2269a51d3d5b622c45f891")
         << blocks;
     std::string older = cancel_trace(
         {"lh1_long.lzh", "lh2_long.lzh", "lh3_long.lzh", "lzs_long.lzh", "lz5_long.lzh"},
         METHOD_LH1, METHOD_LZ5);
-    EXPECT_EQ(digest(older), "d9e864b710ae974ca1cea549930f84ea3623522dc472fa205376e17497a877be")
+    EXPECT_EQ(sha256_hex(older), "d9e864b710ae974ca1cea549930f84ea3623522dc472fa205376e17497a877be")
         << older;
 }
 
@@ -207,11 +205,11 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
 TEST(ExtractionTrace, CancelsBetweenReportsStopAfterTheSymbol) {
     std::string blocks =
         between_trace({"lh4_level0.lzh", "lh5_long.lzh", "lh7_long.lzh"}, METHOD_LH4, METHOD_LH7);
-    EXPECT_EQ(digest(blocks), "5e0fd85e5d9aa8f86fcd639b9c154e3bae9ebb10a61e4fe6add96483d809ab91")
+    EXPECT_EQ(sha256_hex(blocks), "5e0fd85e5d9aa8f86fcd639b9c154e3bae9ebb10a61e4fe6add96483d809ab91")
         << blocks;
     std::string older = between_trace({"lh1_long.lzh", "lh3_long.lzh", "lzs_long.lzh"},
                                       METHOD_LH1, METHOD_LZ5);
-    EXPECT_EQ(digest(older), "9f18f63ceddba3a220249eb3bd8d3b42a245450e287437057d3d0b63def5b498")
+    EXPECT_EQ(sha256_hex(older), "9f18f63ceddba3a220249eb3bd8d3b42a245450e287437057d3d0b63def5b498")
         << older;
 }
 

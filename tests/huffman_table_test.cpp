@@ -41,7 +41,9 @@ TEST(HuffmanTable, LongCodesHangFromTheTableAsATree) {
     EXPECT_FALSE(member_damaged);
     EXPECT_EQ(b.table[253], 6);
     EXPECT_EQ(b.table[254], 7);
-    EXPECT_GE(b.table[255], 10);  // a tree node
+    EXPECT_EQ(b.table[255], 10);  // a tree node: its children hold the 9-bit codes
+    EXPECT_EQ(left_child[10], 8);
+    EXPECT_EQ(right_child[10], 9);
 
     // 111111111 then 110 then a marker: symbol 9 takes nine bits, symbol 2 three.
     BitWriter w;

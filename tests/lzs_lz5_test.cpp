@@ -7,7 +7,6 @@
 
 namespace {
 
-std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // "-lz5-" items: a literal byte, or a match of `length` bytes at window position
 // `position`; flag bytes are put in front of every 8 items.
@@ -42,7 +41,7 @@ TEST(Lzs, LiteralsAndMatchesAtWindowPositions) {
     w.put_bits("1 01000001");  // literal 0x41
     DecodedMember m = decode_packed(w.finish(), 1, METHOD_LZS);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), "A");
+    EXPECT_EQ(text_of(m.output), "A");
 
     // Position 0, length 2: the copy starts at window index 17.
     BitWriter s;
@@ -55,7 +54,7 @@ TEST(Lzs, LiteralsAndMatchesAtWindowPositions) {
     s.put_bits("0 00000000011 1111");  // position 3, 17 bytes: index 20 on, overlapping
     m = decode_packed(s.finish(), 18 + 2 + 4 + 17, METHOD_LZS);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), "abcdefghijklmnopqr" "rr" "jklm" "jklmjklmjklmjklmj");
+    EXPECT_EQ(text_of(m.output), "abcdefghijklmnopqr" "rr" "jklm" "jklmjklmjklmjklmj");
 }
 
 TEST(Lz5, InitialDictionary) {
@@ -86,18 +85,18 @@ TEST(Lz5, FlagBytesAndMatches) {
     // literals just overwrote.
     m = decode_packed(Bytes{0x1F, 'a', 'b', 'c', 'd', 'e', 0xEE, 0xFF}, 5 + 18, METHOD_LZ5);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), "abcde" "abcdeabcdeabcdeabc");
+    EXPECT_EQ(text_of(m.output), "abcde" "abcdeabcdeabcdeabc");
 
     // The ninth item starts with a new flag byte.
     m = decode_packed(Bytes{0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x00, 0x00, 0x0A}, 21, METHOD_LZ5);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), "abcdefgh" + std::string(13, '\0'));
+    EXPECT_EQ(text_of(m.output), "abcdefgh" + std::string(13, '\0'));
 
     // Position 4090 starts at index 12: the last six of the leading spaces, then
     // the run of value 0.
     m = decode_packed(Bytes{0x00, 0xFA, 0xF9}, 12, METHOD_LZ5);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), std::string(6, ' ') + std::string(6, '\0'));
+    EXPECT_EQ(text_of(m.output), std::string(6, ' ') + std::string(6, '\0'));
 }
 
 }  // namespace

@@ -14,44 +14,17 @@
 
 #include "engine/member_header.h"
 #include "engine/output_sink.h"
+#include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 #include "tools/folder_packer.h"
 #include "tools/member_writer.h"
 
 namespace {
 
-// Runs the test body's time zone and puts the old one back.
-class TimeZone {
-public:
-    explicit TimeZone(const char* zone) {
-        const char* old = getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~TimeZone() {
-        if (had_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-private:
-    bool had_;
-    std::string old_;
-};
-
 // Every member header of an archive file, in order.
 std::vector<MemberHeader> headers_of(const std::string& archive) {
     std::vector<MemberHeader> headers;
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen(archive.c_str(), "rb");
-    MemberHeader h;
-    while (app.archive_file != nullptr && read_member_header(&app, &h) == HEADER_READ) {
-        headers.push_back(h);
-        fseek(app.archive_file, (long)h.packed_size, SEEK_CUR);
-    }
-    release_app(&app);  // closes the archive
+    for (const ArchiveMember& m : read_archive_members(archive)) headers.push_back(m.header);
     return headers;
 }
 

@@ -57,7 +57,6 @@ void put_single_symbol_header(BitWriter& w, uint16_t count, uint16_t only) {
     w.put(only, 9);
 }
 
-std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 TEST(StaticCodes, Lh1PositionsTakeTheFixedCode) {
     BitWriter w;
@@ -116,7 +115,7 @@ TEST(StaticCodes, Lh3SingleSymbolEscapes) {
     w.put(0, 1);
     DecodedMember m = decode_packed(w.finish(), 5, METHOD_LH3);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), "xxxxx");
+    EXPECT_EQ(text_of(m.output), "xxxxx");
 
     // 'Q', then two escapes 285 with their 8 bits: 00000000 (length 32) and
     // 11111111 (length 287), each with a 2-bit ready-made position code.
@@ -138,7 +137,7 @@ TEST(StaticCodes, Lh3SingleSymbolEscapes) {
     z.put(0, 1);
     m = decode_packed(z.finish(), 65537, METHOD_LH3);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), std::string(65536, 'z') + "y");
+    EXPECT_EQ(text_of(m.output), std::string(65536, 'z') + "y");
 
     // The position escape: code 3 for every position, no bits, then the 6 low bits.
     BitWriter p;
@@ -165,13 +164,13 @@ TEST(StaticCodes, Lh3MemberStartsWithANewBlock) {
     BitWriter a;
     put_single_symbol_header(a, 10, 'a');
     a.put(0, 1);
-    EXPECT_EQ(text(decode_packed(a.finish(), 3, METHOD_LH3).output), "aaa");
+    EXPECT_EQ(text_of(decode_packed(a.finish(), 3, METHOD_LH3).output), "aaa");
     BitWriter b;
     put_single_symbol_header(b, 2, 'b');
     b.put(0, 1);
     DecodedMember m = decode_packed(b.finish(), 2, METHOD_LH3);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
-    EXPECT_EQ(text(m.output), "bb");
+    EXPECT_EQ(text_of(m.output), "bb");
 }
 
 // Values outside the alphabets and lengths that form no code end the member as

@@ -35,10 +35,6 @@ public:
     void put_position(BitWriter& out, unsigned position, uint32_t decoded_count);
     unsigned get_position(BitSource& in, uint32_t decoded_count);
 
-    uint32_t char_leaf_weight(unsigned symbol) const { return nodes_[leaf_[symbol]].weight; }
-    uint32_t char_root_weight() const { return nodes_[0].weight; }
-    int position_leaves() const { return (last_position_ - 628) / 2 + 1; }
-
 private:
     struct Node {
         uint32_t weight;

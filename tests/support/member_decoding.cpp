@@ -43,6 +43,7 @@ std::vector<ArchiveMember> read_archive_members(const std::string& path) {
     MemberHeader header;
     while (read_member_header(&app, &header) == HEADER_READ) {
         ArchiveMember m;
+        m.header = header;
         m.name = header.name;
         m.method.assign(header.method, 5);
         m.original_size = header.original_size;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decode/decode_driver.h"
+#include "engine/member_header.h"
 #include "tests/support/test_support.h"
 
 // Makes `bytes` the data of the member being decoded, as the driver does before a
@@ -25,13 +26,14 @@ private:
     uint32_t packed_size_;
 };
 
-// One member of an archive: its header fields and its compressed bytes.
+// One member of an archive: its header and its compressed bytes.
 struct ArchiveMember {
     std::string name;
     std::string method;
     uint32_t original_size;
     uint16_t crc;
     Bytes packed;
+    MemberHeader header;  // as read
 };
 std::vector<ArchiveMember> read_archive_members(const std::string& path);
 // The members of a corpus archive whose method lies in [first_method, last_method].

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
 
 #include <string>
 #include <vector>
@@ -23,7 +25,31 @@ bool folder_exists(const std::string& path);
 // The names in a folder, sorted, without those that start with a dot.
 std::vector<std::string> folder_entries(const std::string& path);
 std::string sha256_hex(const Bytes& bytes);
+// Bytes and text, one as the other.
+inline Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline std::string text_of(const Bytes& b) { return std::string(b.begin(), b.end()); }
+inline std::string sha256_hex(const std::string& text) { return sha256_hex(bytes_of(text)); }
 uint16_t crc16_of(const Bytes& bytes);
+
+// Sets the time zone while the object lives and puts the old one back.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) {
+        const char* old = getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone() {
+        if (had_) setenv("TZ", old_.c_str(), 1);
+        else unsetenv("TZ");
+        tzset();
+    }
+private:
+    bool had_;
+    std::string old_;
+};
 
 // A fresh folder under /tmp, made the current folder while the object lives, and
 // removed with everything in it afterwards.
