@@ -30,7 +30,7 @@ int method_index(const char* method) {
     return -1;
 }
 
-static long file_size(FILE* file) {
+long file_size(FILE* file) {
     long here = ftell(file);
     fseek(file, 0, SEEK_END);
     long size = ftell(file);

@@ -25,6 +25,9 @@ extern volatile int run_flag;
 // Index of a 5-byte method id in METHOD_IDS, or -1.
 int method_index(const char* method);
 
+// The size of an open file in bytes; its position is left as it was.
+long file_size(FILE* file);
+
 // The thread procedure (its argument is the SfxApp).
 void run_extraction(void* app);
 

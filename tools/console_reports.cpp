@@ -11,10 +11,6 @@ void print_sjis(FILE* out, const char* text) {
     fputs(platform_sjis_to_utf8(text, converted, sizeof converted) ? converted : text, out);
 }
 
-bool utf8_to_sjis(const char* text, char* out, unsigned size) {
-    return platform_utf8_to_sjis(text, out, size);
-}
-
 const char* failure_text(FailureKind kind) {
     switch (kind) {
     case FAILED_UNSAFE_PATH: return "unsafe path (absolute or with '..'), not extracted";

@@ -140,9 +140,7 @@ static uint8_t* read_stub(const char* path, uint32_t* size) {
         fail("%s: %s", path, strerror(errno));
         return nullptr;
     }
-    fseek(file, 0, SEEK_END);
-    long length = ftell(file);
-    fseek(file, 0, SEEK_SET);
+    long length = file_size(file);
     uint8_t* bytes = length > 0 ? (uint8_t*)malloc((size_t)length) : nullptr;
     bool read = bytes != nullptr && fread(bytes, 1, (size_t)length, file) == (size_t)length;
     fclose(file);
@@ -256,20 +254,16 @@ static int join(const MakeOptions& o, const uint8_t* block, uint32_t block_size)
         return EXIT_USAGE;
     }
 
-    size_t name_size = strlen(o.output) + 16;
-    char* temporary = (char*)malloc(name_size);
-    snprintf(temporary, name_size, "%s.mavusfx-tmp", o.output);
+    const std::string temporary = std::string(o.output) + ".mavusfx-tmp";
     uint64_t archive_size = 0;
-    bool written = write_combined(temporary, stub, stub_size, block, block_size, archive,
+    bool written = write_combined(temporary.c_str(), stub, stub_size, block, block_size, archive,
                                   needs_end_byte, &archive_size);
     fclose(archive);
     free(stub);
-    if (!written || !platform_replace_file(temporary, o.output)) {
-        platform_delete_file(temporary);
-        free(temporary);
+    if (!written || !platform_replace_file(temporary.c_str(), o.output)) {
+        platform_delete_file(temporary.c_str());
         return fail("%s: %s", o.output, "cannot be written");
     }
-    free(temporary);
     printf("%s: stub %u bytes, configuration block %u bytes, archive %llu bytes (%u members%s)\n",
            o.output, stub_size, block_size, (unsigned long long)archive_size, check.members,
            needs_end_byte ? ", end byte added" : "");

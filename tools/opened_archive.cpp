@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include "engine/extraction_loop.h"
 #include "frontend/pe_image.h"
 #include "tools/tool.h"
 
@@ -41,10 +42,7 @@ bool open_archive(const char* path, OpenedArchive* archive) {
  * member whose data would run past the end of the file ends the walk there. */
 WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader& header),
                      void* context) {
-    long start = ftell(file);
-    fseek(file, 0, SEEK_END);
-    long size = ftell(file);
-    fseek(file, start, SEEK_SET);
+    long size = file_size(file);
 
     SfxApp reader;
     init_app(&reader, nullptr);

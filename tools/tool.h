@@ -41,8 +41,6 @@ WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader
 
 // Shift-JIS text as UTF-8 for the terminal (bytes that do not convert pass as they are).
 void print_sjis(FILE* out, const char* text);
-// Shift-JIS from UTF-8; false when the text cannot be converted or does not fit.
-bool utf8_to_sjis(const char* text, char* out, unsigned size);
 
 // What went wrong with a member, in words.
 const char* failure_text(FailureKind kind);

@@ -32,8 +32,7 @@ static uint8_t* option_of(SfxApp* app, int box) {
 static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
     dialog_app = app;
     SetWindowTextA(dialog, app->title);
-    copy_text(dialog_path, app->dest_folder, sizeof dialog_path);
-    SetDlgItemTextA(dialog, IDC_DEST_FOLDER, dialog_path);
+    SetDlgItemTextA(dialog, IDC_DEST_FOLDER, app->dest_folder);
     for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
         uint8_t option = *option_of(app, box);
         if (option & OPTION_CHECKED) CheckDlgButton(dialog, box, BST_CHECKED);

@@ -1,6 +1,7 @@
 // What only the host tool needs of the system on POSIX: the terminal test, a
 // monotonic clock, the replacing rename, and the packer's folders and files.
 #include <dirent.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -50,7 +51,10 @@ bool platform_list_folder(const char* path, void (*add)(void*, const char*), voi
 }
 
 FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
-    if (snprintf(name, size, "%s.partXXXXXX", path) >= (int)size) return nullptr;
+    if (snprintf(name, size, "%s.partXXXXXX", path) >= (int)size) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
     int fd = mkstemp(name);
     if (fd < 0) return nullptr;
     // mkstemp makes the file private; what it becomes gets the usual permissions.

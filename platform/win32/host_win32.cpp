@@ -1,6 +1,7 @@
 // What only the host tool needs of the system on Windows: the terminal test, a
 // monotonic clock, the replacing rename, and the packer's folders and files.
 #include <windows.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -19,6 +20,18 @@ bool platform_replace_file(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+// The callers tell why with strerror(errno): the system's last error in its terms.
+static void errno_from_last_error() {
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: errno = EACCES; break;
+    case ERROR_FILENAME_EXCED_RANGE: errno = ENAMETOOLONG; break;
+    default: errno = EIO; break;
+    }
+}
+
 // Volume serial number and file index: what tells two files apart on Windows.
 static bool identity_of_handle(HANDLE handle, uint64_t identity[2]) {
     BY_HANDLE_FILE_INFORMATION information;
@@ -30,7 +43,10 @@ static bool identity_of_handle(HANDLE handle, uint64_t identity[2]) {
 
 bool platform_path_info(const char* path, PathInfo* info) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        errno_from_last_error();
+        return false;
+    }
     info->is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info->is_file = !info->is_folder && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
     info->size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
@@ -52,10 +68,16 @@ bool platform_file_identity(FILE* file, uint64_t identity[2]) {
 
 bool platform_list_folder(const char* path, void (*add)(void*, const char*), void* context) {
     char pattern[MAX_PATH + 3];
-    if (snprintf(pattern, sizeof pattern, "%s\\*", path) >= (int)sizeof pattern) return false;
+    if (snprintf(pattern, sizeof pattern, "%s\\*", path) >= (int)sizeof pattern) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE) {
+        errno_from_last_error();
+        return false;
+    }
     do {
         if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) add(context, found.cFileName);
     } while (FindNextFileA(search, &found));
@@ -65,19 +87,29 @@ bool platform_list_folder(const char* path, void (*add)(void*, const char*), voi
 
 FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
     for (unsigned attempt = 0; attempt < 100; attempt++) {
-        if (snprintf(name, size, "%s.part%06lu", path, (GetTickCount() + attempt) % 1000000ul) >= (int)size)
+        if (snprintf(name, size, "%s.part%06lu", path, (GetTickCount() + attempt) % 1000000ul) >= (int)size) {
+            errno = ENAMETOOLONG;
             return nullptr;
+        }
         HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) continue;
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;  // another name
+            errno_from_last_error();
+            return nullptr;
+        }
+        // Once the runtime's descriptor holds the handle, closing the descriptor
+        // closes the handle.
         int fd = _open_osfhandle((intptr_t)handle, _O_RDWR | _O_BINARY);
+        if (fd < 0) CloseHandle(handle);
         FILE* file = fd < 0 ? nullptr : _fdopen(fd, "w+b");
         if (file == nullptr) {
-            CloseHandle(handle);
+            if (fd >= 0) _close(fd);
             DeleteFileA(name);
         }
         return file;
     }
+    errno = EEXIST;
     return nullptr;
 }
 
