@@ -49,14 +49,6 @@ bool read_config_block(SfxApp* app, SfxConfig* c) {
     return true;
 }
 
-// Appends `text` to `out` (holding `used` bytes) if the whole of it fits `size`.
-static bool append_text(char* out, unsigned size, const char* text) {
-    size_t used = strlen(out), length = strlen(text);
-    if (used + length + 1 > size) return false;
-    memcpy(out + used, text, length + 1);
-    return true;
-}
-
 bool compose_destination(const char* dest_name, bool under_program_files,
                          const char* windows_folder, const char* current_folder, char* out,
                          unsigned size) {
@@ -72,10 +64,7 @@ bool compose_destination(const char* dest_name, bool under_program_files,
         return append_text(out, size, drive) && append_text(out, size, "\\Program Files\\") &&
                append_text(out, size, dest_name);
     }
-    if (!append_text(out, size, current_folder)) return false;
-    if (strlen(out) + 1 >= size) return false;
-    append_backslash(out);
-    return append_text(out, size, dest_name);
+    return compose_in_folder(current_folder, dest_name, out, size);
 }
 
 static bool set_current_folder_as_destination(SfxApp* app) {

@@ -26,19 +26,16 @@ void file_name_part(const char* path, char* out, unsigned size) {
     out[length] = 0;
 }
 
-// Joins the parts into `out` when the whole fits `size` bytes with its terminator.
+// The parts one after the other into `out`; false, with `out` empty, when the whole
+// would not fit `size` bytes with its terminator.
 static bool join(char* out, unsigned size, const char* const* parts, int count) {
-    size_t used = 0;
+    out[0] = 0;
     for (int i = 0; i < count; i++) {
-        size_t length = strlen(parts[i]);
-        if (used + length + 1 > size) {
-            if (size != 0) out[0] = 0;
+        if (!append_text(out, size, parts[i])) {
+            out[0] = 0;
             return false;
         }
-        memcpy(out + used, parts[i], length);
-        used += length;
     }
-    out[used] = 0;
     return true;
 }
 
@@ -51,16 +48,7 @@ bool compose_link_path(const char* folder, const char* shortcut_target, char* ou
 
 bool compose_link_target(const char* dest_folder, const char* shortcut_target, char* out,
                          unsigned size) {
-    char folder[PATH_BUFFER_SIZE + 1];  // room for the added backslash
-    copy_text(folder, dest_folder, PATH_BUFFER_SIZE);
-    if (strlen(dest_folder) >= PATH_BUFFER_SIZE) folder[0] = 0;
-    append_backslash(folder);
-    if (folder[0] == 0 && dest_folder[0] != 0) {
-        if (size != 0) out[0] = 0;
-        return false;
-    }
-    const char* parts[] = {folder, shortcut_target};
-    return join(out, size, parts, 2);
+    return compose_in_folder(dest_folder, shortcut_target, out, size);
 }
 
 bool compose_launch_path(const char* dest_folder, const char* launch_target, char* out,
