@@ -17,7 +17,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 runs=5
-archive=$root/../shared/bench/perf_lh5.lzh
+bench_dir=$root/../shared/bench
+[ -d "$bench_dir" ] || bench_dir=$root/../../shared/bench   # a worktree one level further down
+archive=$bench_dir/perf_lh5.lzh
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
@@ -51,20 +53,23 @@ mkdir -p "$work/tiny" && echo tiny > "$work/tiny/tiny.txt"
 now_ms() { date +%s%3N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# stub_ms NAME: runs C:\bench\NAME.exe through its dialog; the driver's time of it.
+stub_ms() {
+  local out
+  out=$(driver run "C:\\bench\\$1.exe" --timeout 600)
+  grep -qx 'exit 0' <<<"$out" || { echo "$1.exe failed:"; echo "$out"; exit 1; } >&2
+  sed -n 's/^ran \([0-9]*\) ms$/\1/p' <<<"$out"
+}
+
 native=() stub=() tiny=() wintool=()
 for i in $(seq "$runs"); do
   rm -rf "$shm/native" && mkdir "$shm/native"
   t=$(now_ms); "$tool" extract -C "$shm/native" "$archive" >/dev/null; native+=($(($(now_ms) - t)))
 
   rm -rf "$bench/stub"
-  out=$(driver run 'C:\bench\sfx.exe' --timeout 600)
-  grep -qx 'exit 0' <<<"$out" || { echo "the stub failed:"; echo "$out"; exit 1; } >&2
-  stub+=($(sed -n 's/^ran \([0-9]*\) ms$/\1/p' <<<"$out"))
+  t=$(stub_ms sfx); stub+=("$t")
   diff -r "$shm/native" "$bench/stub" >/dev/null || { echo "the stub's files differ" >&2; exit 1; }
-
-  out=$(driver run 'C:\bench\tiny.exe' --timeout 600)
-  grep -qx 'exit 0' <<<"$out" || { echo "the stub failed on one member:"; echo "$out"; exit 1; } >&2
-  tiny+=($(sed -n 's/^ran \([0-9]*\) ms$/\1/p' <<<"$out"))
+  t=$(stub_ms tiny); tiny+=("$t")
 
   rm -rf "$bench/tool" && mkdir "$bench/tool"
   t=$(now_ms)

@@ -66,4 +66,3 @@ bool input_overrun() {
     uint32_t held = bits.looks_ahead ? 16u + bits.pending_bits : 0u;
     return (uint64_t)bits.padding_bytes * 8 > held;
 }
-
