@@ -108,11 +108,15 @@ std::string check_state(HWND dialog, int id) {
            (IsWindowEnabled(box) ? "enabled" : "disabled");
 }
 
+// The destination box and the three check boxes, as one line of a report.
+std::string dialog_state(HWND dialog) {
+    std::string state = "dest=" + window_text(GetDlgItem(dialog, 1000));
+    for (int id = 1002; id <= 1004; id++) state += " " + check_state(dialog, id);
+    return state;
+}
+
 void work_destination_dialog(HWND dialog, const RunOptions& o) {
-    std::string line = "dialog title=" + window_text(dialog) +
-                       " dest=" + window_text(GetDlgItem(dialog, 1000));
-    for (int id = 1002; id <= 1004; id++) line += " " + check_state(dialog, id);
-    say(line);
+    say("dialog title=" + window_text(dialog) + " " + dialog_state(dialog));
     if (!o.dest.empty())
         SendMessageA(GetDlgItem(dialog, 1000), WM_SETTEXT, 0, (LPARAM)o.dest.c_str());
     for (int id : o.clicks) {
@@ -120,11 +124,7 @@ void work_destination_dialog(HWND dialog, const RunOptions& o) {
         if (IsWindowEnabled(box)) SendMessageA(box, BM_CLICK, 0, 0);
         else say("cannot click " + std::to_string(id) + ": disabled");
     }
-    if (!o.dest.empty() || !o.clicks.empty()) {
-        std::string after = "dialog set dest=" + window_text(GetDlgItem(dialog, 1000));
-        for (int id = 1002; id <= 1004; id++) after += " " + check_state(dialog, id);
-        say(after);
-    }
+    if (!o.dest.empty() || !o.clicks.empty()) say("dialog set " + dialog_state(dialog));
     pause_for_screenshot(o.shot_dialog);
     click(GetDlgItem(dialog, o.cancel ? IDCANCEL : IDOK));
 }
