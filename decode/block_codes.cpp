@@ -295,7 +295,7 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                     consume_fast_bits(in, j - 1);
                 }
             }
-            uint32_t match = symbol - BLOCK_MATCH_CODE_BASE;
+            uint32_t match = symbol - 253;
             count += match;
             if (!put_match(bytes, mask, position, p, match, out)) stop_at = 0, left = 1;
         } while (--left != 0 && run_flag != 0);

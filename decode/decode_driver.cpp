@@ -10,17 +10,29 @@
 #include "engine/output_sink.h"
 #include "platform/platform.h"
 
+/* The stub is built without the fast runs: the simple loop decodes alike. */
+#ifdef MAVUSFX_NO_BLOCK_FAST_RUN
+#define BLOCK_FAST_RUN nullptr
+#else
+#define BLOCK_FAST_RUN run_block_symbols
+#endif
+#ifdef MAVUSFX_NO_LH1_FAST_RUN
+#define LH1_FAST_RUN nullptr
+#else
+#define LH1_FAST_RUN run_lh1_symbols
+#endif
+
 const DecodeMethod DECODE_METHODS[10] = {
-    {nullptr, nullptr, nullptr},
-    {read_adaptive_symbol, read_static_position, begin_lh1},       // -lh1-
-    {read_adaptive_symbol, read_adaptive_position, begin_lh2},     // -lh2-
-    {read_lh3_symbol, read_static_position, begin_lh3},            // -lh3-
-    {read_block_symbol, read_block_position, begin_block_method},  // -lh4-
-    {read_block_symbol, read_block_position, begin_block_method},  // -lh5-
-    {read_block_symbol, read_block_position, begin_block_method},  // -lh6-
-    {read_block_symbol, read_block_position, begin_block_method},  // -lh7-
-    {read_lzs_symbol, read_lzs_position, begin_lzs},               // -lzs-
-    {read_lz5_symbol, read_lz5_position, begin_lz5},               // -lz5-
+    {nullptr, nullptr, nullptr, nullptr},
+    {read_adaptive_symbol, read_static_position, begin_lh1, LH1_FAST_RUN},          // -lh1-
+    {read_adaptive_symbol, read_adaptive_position, begin_lh2, nullptr},             // -lh2-
+    {read_lh3_symbol, read_static_position, begin_lh3, nullptr},                    // -lh3-
+    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh4-
+    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh5-
+    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh6-
+    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh7-
+    {read_lzs_symbol, read_lzs_position, begin_lzs, nullptr},                       // -lzs-
+    {read_lz5_symbol, read_lz5_position, begin_lz5, nullptr},                       // -lz5-
 };
 
 SlidingWindow window;
@@ -109,26 +121,7 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     }
 }
 
-/* The method families with a fast run.  A row is recognised by its operations, so
- * a row put together for a test runs the simple loop only. */
 bool fast_runs_enabled = true;
-
-static FastRunFn fast_run_for(const DecodeMethod& row, unsigned match_code_base) {
-    if (!fast_runs_enabled) return nullptr;
-#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    if (row.read_symbol == read_block_symbol && row.read_position == read_block_position &&
-        match_code_base == BLOCK_MATCH_CODE_BASE)
-        return run_block_symbols;
-#endif
-#ifndef MAVUSFX_NO_LH1_FAST_RUN
-    if (row.read_symbol == read_adaptive_symbol && row.read_position == read_static_position &&
-        row.begin_member == begin_lh1 && match_code_base == 253)
-        return run_lh1_symbols;
-#endif
-    (void)row;
-    (void)match_code_base;
-    return nullptr;
-}
 
 DecodeResult decode_member(DecodeJob* job) {
     return decode_with_method(job, DECODE_METHODS[job->method_index]);
@@ -166,7 +159,7 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     // progress and checks for a cancel.  Fast path: update_progress is called only
     // once the count reaches the point where it may send something; below it the
     // call would change nothing.
-    const FastRunFn fast_run = fast_run_for(row, match_code_base);
+    const FastRunFn fast_run = fast_runs_enabled ? row.fast_run : nullptr;
     uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
     while (decoded_count < job->original_size && !member_damaged) {

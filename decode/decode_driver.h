@@ -24,15 +24,27 @@ struct DecodeJob {
     int method_index;               // 1 to 9
 };
 
-// A method's three operations.  read_symbol: 0-255 a literal, 256 and above a match
-// of symbol - MATCH_CODE_BASE bytes.  read_position: called once right after each
-// match symbol; the match starts p + 1 bytes behind the next write position.
-// begin_member: once per member, after the window is filled with spaces and the
-// input is loaded, before the first symbol.
+// A fast run is a marked specialisation of the driver's loop for one method
+// family: it decodes symbols straight into the window, with the method's tables
+// inline and the bit input in a local word (FastBits), while it is far from every
+// boundary where the simple loop does more than store bytes: the block's end, the
+// member's last 256 bytes (where a match may be cut), the input's end and the next
+// progress change.  It stops after any symbol that damaged the member or after
+// which run_flag was found 0.  It returns the number of bytes it decoded; the driver
+// then reports progress and checks run_flag for its last symbol, exactly as after
+// a symbol of the simple loop, and takes the next symbol itself when it got 0.
+typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
+
+// A method's three operations, and its fast run where it has one.  read_symbol:
+// 0-255 a literal, 256 and above a match of symbol - MATCH_CODE_BASE bytes.
+// read_position: called once right after each match symbol; the match starts p + 1
+// bytes behind the next write position.  begin_member: once per member, after the
+// window is filled with spaces and the input is loaded, before the first symbol.
 struct DecodeMethod {
     ReadSymbolFn read_symbol;
     ReadPositionFn read_position;
     BeginMemberFn begin_member;
+    FastRunFn fast_run;  // null: the simple loop only
 };
 
 // One row per method_index 1 to 9; entry 0 is empty.
@@ -67,16 +79,6 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row);
 
 // ---- fast path: the methods' fast runs --------------------------------------
 //
-// A fast run is a marked specialisation of the driver's loop for one method
-// family: it decodes symbols straight into the window, with the method's tables
-// inline and the bit input in a local word (FastBits), while it is far from every
-// boundary where the simple loop does more than store bytes: the block's end, the
-// member's last 256 bytes (where a match may be cut), the input's end and the next
-// progress change.  It stops after any symbol that damaged the member or after
-// which run_flag was found 0.  It returns the number of bytes it decoded; the driver
-// then reports progress and checks run_flag for its last symbol, exactly as after
-// a symbol of the simple loop, and takes the next symbol itself when it got 0.
-typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
 
 // On unless turned off: the tests and fuzz targets turn the fast runs off to hold
 // them against the simple loop.

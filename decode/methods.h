@@ -8,8 +8,7 @@
 void begin_block_method();
 uint16_t read_block_symbol();
 uint16_t read_block_position();
-// Fast run of the block codes (a FastRunFn); their matches count from 253.
-enum { BLOCK_MATCH_CODE_BASE = 253 };
+// Fast run of the block codes (a FastRunFn).
 uint32_t run_block_symbols(uint32_t original_size, FILE* out);
 
 // Static codes of "-lh3-" and the "-lh1-" positions (static_codes.cpp).

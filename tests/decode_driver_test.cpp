@@ -29,7 +29,7 @@ uint16_t symbol_then_advance() {
 }
 void scripted_begin() { script.begins++; }
 
-const DecodeMethod SCRIPTED = {symbol_then_advance, scripted_position, scripted_begin};
+const DecodeMethod SCRIPTED = {symbol_then_advance, scripted_position, scripted_begin, nullptr};
 
 struct Output {
     Bytes bytes;
