@@ -94,8 +94,7 @@ static void read_short_lengths(int symbol_count, int count_bits, int zero_run_af
             member_damaged = true;
             return;
         }
-        for (int i = 0; i < symbol_count; i++) small_lengths[i] = 0;
-        for (int i = 0; i < (1 << SMALL_TABLE_BITS); i++) small_table[i] = (uint16_t)value;
+        set_single_code(symbol_count, small_lengths, SMALL_TABLE_BITS, small_table, (uint16_t)value);
         return;
     }
     if (n > symbol_count) {
@@ -128,8 +127,7 @@ static void read_char_lengths() {
             member_damaged = true;
             return;
         }
-        for (int i = 0; i < CHAR_CODES; i++) char_lengths[i] = 0;
-        for (int i = 0; i < (1 << CHAR_TABLE_BITS); i++) char_table[i] = (uint16_t)value;
+        set_single_code(CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table, (uint16_t)value);
         return;
     }
     if (n > CHAR_CODES) {

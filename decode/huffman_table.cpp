@@ -10,6 +10,12 @@ uint16_t small_table[1 << SMALL_TABLE_BITS];
 uint16_t left_child[NODE_ARRAY_SIZE];
 uint16_t right_child[NODE_ARRAY_SIZE];
 
+void set_single_code(int symbol_count, uint8_t* lengths, int table_bits, uint16_t* table,
+                     uint16_t value) {
+    for (int i = 0; i < symbol_count; i++) lengths[i] = 0;
+    for (int i = 0; i < (1 << table_bits); i++) table[i] = value;
+}
+
 /* build_huffman_table: canonical codes, shorter codes numerically smaller, codes of
  * one length consecutive in symbol order, read most significant bit first.
  *

@@ -26,6 +26,11 @@ extern uint16_t right_child[NODE_ARRAY_SIZE];
 void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table_bits,
                          uint16_t* table);
 
+// A code of one symbol, `value`, that takes no bits: every length 0 and every table
+// entry `value`.
+void set_single_code(int symbol_count, uint8_t* lengths, int table_bits, uint16_t* table,
+                     uint16_t value);
+
 // The symbol whose code starts `look_ahead` (the next 16 bits of the stream, the
 // first in bit 15) and, in *length, the bits that code takes.  Damage (a tree walk
 // that does not end within 16 bits) marks the member and gives symbol 0.

@@ -64,8 +64,7 @@ void read_lh3_char_lengths() {
         if (i == 2 && char_lengths[0] == 1 && char_lengths[1] == 1 && char_lengths[2] == 1) {
             uint16_t only = read_bits(9);
             if (only >= LH3_CHAR_CODES) member_damaged = true;
-            for (int s = 0; s < LH3_CHAR_CODES; s++) char_lengths[s] = 0;
-            for (int e = 0; e < (1 << CHAR_TABLE_BITS); e++) char_table[e] = only;
+            set_single_code(LH3_CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table, only);
             return;
         }
     }
@@ -87,8 +86,7 @@ void read_lh3_position_lengths() {
         if (i == 2 && small_lengths[0] == 1 && small_lengths[1] == 1 && small_lengths[2] == 1) {
             uint16_t only = read_bits(10);
             if (only >= 128) member_damaged = true;
-            for (int s = 0; s < 128; s++) small_lengths[s] = 0;
-            for (int e = 0; e < (1 << SMALL_TABLE_BITS); e++) small_table[e] = only;
+            set_single_code(128, small_lengths, SMALL_TABLE_BITS, small_table, only);
             return;
         }
     }
