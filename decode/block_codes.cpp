@@ -94,7 +94,8 @@ static void read_short_lengths(int symbol_count, int count_bits, int zero_run_af
             member_damaged = true;
             return;
         }
-        set_single_code(symbol_count, small_lengths, SMALL_TABLE_BITS, small_table, (uint16_t)value);
+        set_single_code(symbol_count, small_lengths, SMALL_TABLE_BITS, small_table,
+                        (uint16_t)value);
         return;
     }
     if (n > symbol_count) {
