@@ -26,8 +26,19 @@ wine_session_start() {
   wine_session_xvfb=$!
   for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
 
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
+  # Making the prefix starts a dozen of Wine's own processes; under emulation they
+  # now and then deadlock or lose their server.  timeout signals its whole process
+  # group, so a hung attempt leaves nothing behind, and a fresh prefix is tried.
+  local attempt
+  for attempt in 1 2 3; do
+    if timeout -k 10 300 sh -c 'wineboot -i >/dev/null 2>&1 && wineserver -w' &&
+        [ -f "$WINEPREFIX/system.reg" ]; then
+      break
+    fi
+    [ "$attempt" -lt 3 ] || { echo "wine-session: the Wine prefix could not be made" >&2; return 1; }
+    echo "wine-session: making the Wine prefix failed or hung (attempt $attempt); trying again" >&2
+    rm -rf "$WINEPREFIX"
+  done
   wineserver -p                       # one server for the whole session
   # "ＭＳ Ｐゴシック", the dialogs' font, and its kin are shown in the IPA fonts; with
   # no window manager on the display, Wine draws the window frames itself.
