@@ -13,6 +13,8 @@ packages=(
   fonts-ipafont-gothic locales        # Japanese text under Wine
   libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
   hyperfine python3                   # benchmark timing
+  osslsigncode openssl                # signing installers, and its test
+  dpkg-dev man-db                     # cpack's dependency lookup; the manual page's check
 )
 
 if [ "$(id -u)" != 0 ]; then
