@@ -3,27 +3,36 @@
 # one built here by a nested cross build when the MinGW-w64 compiler is installed.
 # Without either the tool carries no stub and `make` asks for --stub.
 # Sets STUB_FILE (empty: no stub) and adds the bytes to mavusfx_tool_lib.
+option(MAVUSFX_BUILD_STUB "Build the i686 stub for the tool to carry when the cross compiler is installed" ON)
 set(STUB_FILE "${MAVUSFX_STUB}")
-if(STUB_FILE STREQUAL "")
+if(STUB_FILE STREQUAL "" AND MAVUSFX_BUILD_STUB)
   find_program(MINGW_I686_CXX i686-w64-mingw32-g++)
-  if(MINGW_I686_CXX)
+endif()
+if(STUB_FILE STREQUAL "")
+  if(MAVUSFX_BUILD_STUB AND MINGW_I686_CXX)
     include(ExternalProject)
     set(STUB_FILE ${CMAKE_BINARY_DIR}/i686-stub/mavusfx.exe)
     # Only the stub itself is built there; the nested build is incremental, so an
-    # unchanged stub costs one quick check per build.
+    # unchanged stub costs one quick check per build.  Under make it shares the
+    # outer build's job slots.
+    if(CMAKE_GENERATOR MATCHES "Makefiles")
+      set(STUB_BUILD_COMMAND $(MAKE) mavusfx)
+    else()
+      set(STUB_BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target mavusfx)
+    endif()
     ExternalProject_Add(i686_stub
       SOURCE_DIR ${PROJECT_SOURCE_DIR}
       BINARY_DIR ${CMAKE_BINARY_DIR}/i686-stub
       CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
                  -DMAVUSFX_WERROR=${MAVUSFX_WERROR}
-      BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target mavusfx
+      BUILD_COMMAND ${STUB_BUILD_COMMAND}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
       BUILD_BYPRODUCTS ${STUB_FILE})
     add_dependencies(mavusfx_tool_lib i686_stub)
     message(STATUS "The stub is built with ${MINGW_I686_CXX} and carried by the tool")
   else()
-    message(STATUS "No i686-w64-mingw32-g++: the tool carries no stub (make needs --stub)")
+    message(STATUS "No i686 stub built: the tool carries none (make needs --stub)")
   endif()
 endif()
 

@@ -143,8 +143,8 @@ static uint8_t* read_stub(const char* path, uint32_t* size) {
         uint32_t carried = 0;
         const uint8_t* stub = embedded_stub(&carried);
         if (stub == nullptr) {
-            fail("%s", "no stub: this mavusfx was built without one (no i686 cross compiler); "
-                       "give --stub PATH to mavusfx.exe");
+            fail("%s", "no stub: this mavusfx carries none (it was built without the i686 "
+                       "cross compiler); give --stub PATH to mavusfx.exe");
             return nullptr;
         }
         path = "the built-in stub";
