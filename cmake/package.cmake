@@ -7,11 +7,11 @@ set(CPACK_PACKAGE_CONTACT "${MAVUSFX_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "self-extracting installers from LHA archives for Windows")
 # The long description: the summary is its first line.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-  "mavusfx packs a folder into an LHA (.lzh) archive and joins it with a small "
-  "Japanese-language stub for 32-bit Windows into one self-extracting installer, "
-  "which asks for a destination, extracts with progress, makes shortcuts and "
-  "starts a program.  It also lists, tests and extracts LHA archives and such "
-  "installers on Linux with the stub's own engine.  The tool carries the stub; "
+  "mavusfx packs a folder into an LHA (.lzh) archive and joins it with a small\n"
+  "Japanese-language stub for 32-bit Windows into one self-extracting installer,\n"
+  "which asks for a destination, extracts with progress, makes shortcuts and\n"
+  "starts a program.  It also lists, tests and extracts LHA archives and such\n"
+  "installers on Linux with the stub's own engine.  The tool carries the stub;\n"
   "it is also installed as /usr/share/mavusfx/mavusfx.exe.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
