@@ -133,44 +133,10 @@ static bool build_block(const MakeOptions& o, SfxConfig* c) {
            block_text("the launch target", o.launch, c->launch_target, &c->launch_length);
 }
 
-/* The stub's image, read whole: the file at `path`, or without a path the stub this
- * tool carries.  Anything after the image's end would stand between the stub and
- * its block (a stub that already carries an archive, or a signature, say). */
-static uint8_t* read_stub(const char* path, uint32_t* size) {
-    long length = 0;
-    uint8_t* bytes = nullptr;
-    if (path == nullptr) {
-        uint32_t carried = 0;
-        const uint8_t* stub = embedded_stub(&carried);
-        if (stub == nullptr) {
-            fail("%s", "no stub: this mavusfx carries none (it was built without the i686 "
-                       "cross compiler); give --stub PATH to mavusfx.exe");
-            return nullptr;
-        }
-        path = "the built-in stub";
-        length = (long)carried;
-        bytes = (uint8_t*)malloc(carried);
-        if (bytes == nullptr) {
-            fail("%s: %s", path, "cannot be read");
-            return nullptr;
-        }
-        memcpy(bytes, stub, carried);
-    } else {
-        FILE* file = fopen(path, "rb");
-        if (file == nullptr) {
-            fail("%s: %s", path, strerror(errno));
-            return nullptr;
-        }
-        length = file_size(file);
-        bytes = length > 0 ? (uint8_t*)malloc((size_t)length) : nullptr;
-        bool read = bytes != nullptr && fread(bytes, 1, (size_t)length, file) == (size_t)length;
-        fclose(file);
-        if (!read) {
-            free(bytes);
-            fail("%s: %s", path, "cannot be read");
-            return nullptr;
-        }
-    }
+/* A stub's image, whole in `bytes` (taken over).  Anything after the image's end
+ * would stand between the stub and its block (a stub that already carries an
+ * archive, or a signature, say). */
+static uint8_t* checked_stub(const char* path, uint8_t* bytes, long length, uint32_t* size) {
     uint32_t head = length < HEAD_BYTES ? (uint32_t)length : (uint32_t)HEAD_BYTES;
     uint32_t image_end = pe_image_end(bytes, head);
     const char* problem = nullptr;
@@ -186,6 +152,43 @@ static uint8_t* read_stub(const char* path, uint32_t* size) {
     }
     *size = (uint32_t)length;
     return bytes;
+}
+
+/* The stub's image, read whole. */
+static uint8_t* read_stub(const char* path, uint32_t* size) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) {
+        fail("%s: %s", path, strerror(errno));
+        return nullptr;
+    }
+    long length = file_size(file);
+    uint8_t* bytes = length > 0 ? (uint8_t*)malloc((size_t)length) : nullptr;
+    bool read = bytes != nullptr && fread(bytes, 1, (size_t)length, file) == (size_t)length;
+    fclose(file);
+    if (!read) {
+        free(bytes);
+        fail("%s: %s", path, "cannot be read");
+        return nullptr;
+    }
+    return checked_stub(path, bytes, length, size);
+}
+
+/* The stub this tool carries, copied, when no --stub is given. */
+static uint8_t* carried_stub(uint32_t* size) {
+    uint32_t carried = 0;
+    const uint8_t* stub = embedded_stub(&carried);
+    if (stub == nullptr) {
+        fail("%s", "no stub: this mavusfx carries none (it was built without the i686 "
+                   "cross compiler); give --stub PATH to mavusfx.exe");
+        return nullptr;
+    }
+    uint8_t* bytes = (uint8_t*)malloc(carried);
+    if (bytes == nullptr) {
+        fail("%s: %s", "the built-in stub", "cannot be read");
+        return nullptr;
+    }
+    memcpy(bytes, stub, carried);
+    return checked_stub("the built-in stub", bytes, (long)carried, size);
 }
 
 struct ArchiveCheck {
@@ -269,7 +272,7 @@ static bool write_combined(const char* temporary, const uint8_t* stub, uint32_t 
  * first, which is joined like a given archive and removed afterwards. */
 static int join(const MakeOptions& o, const uint8_t* block, uint32_t block_size) {
     uint32_t stub_size = 0;
-    uint8_t* stub = read_stub(o.stub, &stub_size);
+    uint8_t* stub = o.stub != nullptr ? read_stub(o.stub, &stub_size) : carried_stub(&stub_size);
     if (stub == nullptr) return EXIT_USAGE;
     bool needs_end_byte = false;
     ArchiveCheck check;
