@@ -62,6 +62,12 @@ drive() {
   shift
   driver run "C:\\e2e\\bin\\$name.exe" "$@" > "$work/out" || true
   sed 's/^/    | /' "$work/out"
+  if grep -q '^timeout' "$work/out"; then
+    # The driver has described the stub's windows and the prefix's processes; what
+    # runs on the Linux side (Wine's services, the emulator) completes the picture.
+    echo "    | Linux processes of the session:"
+    ps -eo pid,etimes,stat,pcpu,args | grep -iE 'wine|\.exe|qemu' | grep -v grep | sed 's/^/    |   /'
+  fi
 }
 
 # links NAME: reports (and removes) NAME.lnk in the Start menu, desktop and Send To.

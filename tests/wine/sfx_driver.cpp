@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -87,6 +88,50 @@ struct RunOptions {
     bool cancel = false;
     int timeout = 120;
 };
+
+// ---- what a hung run leaves to see ----------------------------------------------
+
+BOOL CALLBACK describe_child(HWND child, LPARAM) {
+    RECT r;
+    GetWindowRect(child, &r);
+    say("    child class=" + class_of(child) + " text=" + one_line(window_text(child)) +
+        (IsWindowVisible(child) ? " visible" : " hidden") + " rect=" + std::to_string(r.left) + "," +
+        std::to_string(r.top) + "," + std::to_string(r.right) + "," + std::to_string(r.bottom));
+    return TRUE;
+}
+
+BOOL CALLBACK describe_window(HWND window, LPARAM process_id) {
+    DWORD owner = 0;
+    DWORD thread = GetWindowThreadProcessId(window, &owner);
+    if (owner != (DWORD)process_id) return TRUE;
+    say("  window class=" + class_of(window) + " text=" + one_line(window_text(window)) +
+        (IsWindowVisible(window) ? " visible" : " hidden") + " thread=" + std::to_string(thread) +
+        (IsHungAppWindow(window) ? " not-responding" : ""));
+    EnumChildWindows(window, describe_child, 0);
+    return TRUE;
+}
+
+/* When a run hangs, everything that can be seen from outside: the stub's windows
+ * with their texts, its threads, and every process of the prefix (Wine's own
+ * services among them), so that a hang is never silent. */
+void describe_hang(DWORD process_id) {
+    say("hung run: the stub's windows");
+    EnumWindows(describe_window, (LPARAM)process_id);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    int stub_threads = 0;
+    THREADENTRY32 thread = {};
+    thread.dwSize = sizeof thread;
+    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread))
+        if (thread.th32OwnerProcessID == process_id) stub_threads++;
+    say("hung run: the stub has " + std::to_string(stub_threads) + " threads; processes:");
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        say("  process " + std::to_string(entry.th32ProcessID) + " " + entry.szExeFile + " threads=" +
+            std::to_string(entry.cntThreads) + " parent=" + std::to_string(entry.th32ParentProcessID));
+    CloseHandle(snapshot);
+}
 
 struct ProcessWindows {
     DWORD process_id;
@@ -194,7 +239,8 @@ int run(const RunOptions& o) {
     DWORD started = GetTickCount();
     while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
         if (GetTickCount() - started > (DWORD)o.timeout * 1000) {
-            say("timeout");
+            say("timeout after " + std::to_string(o.timeout) + " s");
+            describe_hang(process.dwProcessId);
             TerminateProcess(process.hProcess, 99);
             return 3;
         }
