@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end runs of the stub under Wine: combined files made with `mavusfx make`,
-# run in a fresh 32-bit Wine prefix on a headless X display under a Japanese locale,
+# run in a fresh 64-bit Wine prefix on a headless X display under a Japanese locale,
 # worked through their real windows by tests/wine/sfx_driver.exe, and checked by
 # the files they leave.  Screenshots go to artifacts/e2e/.
 #

@@ -20,7 +20,10 @@ const char WINDOW_CLASS_NAME[] = "MAVUSFXCLASS";
 static SfxApp* window_app;
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
+static bool finishing;        // shortcuts and launch under way on their own thread
 static int exit_code;         // 1 when the end-of-run report was shown
+
+enum { FINISH_TIMER = 1, FINISH_LIMIT_MS = 60000 };
 
 enum {
     MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
@@ -110,6 +113,7 @@ static LRESULT on_start(HWND window) {
  * are never released under it.  The worker sends its messages synchronously, so
  * this thread must not wait for it here. */
 static LRESULT on_close(HWND window) {
+    if (finishing) return 0;  // a link half saved is worse than a window that stays
     if (!worker_running) {
         DestroyWindow(window);
         return 0;
@@ -125,9 +129,22 @@ static void show_end_report(SfxApp* app) {
     MessageBoxA((HWND)app->main_window, text, app->title, MB_OK | MB_ICONWARNING);
 }
 
+/* The shortcuts and the launch go through the shell, which may wait on things
+ * outside this process (COM services, a file type's handler, a network share behind
+ * a target).  They run on a thread of their own so that the window thread can give
+ * up on them: a shell that hangs ends the run with exit code 1 after a minute
+ * instead of never.  Each shortcut initialises COM on this thread for itself. */
+static void __cdecl finish_run(void* context) {
+    SfxApp* app = (SfxApp*)context;
+    if (app->has_config == 1) create_shortcuts(app);
+    if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
+    PostMessageA((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
+}
+
 /* The worker's last message.  After a stop the unfinished file goes; a run in which
  * anything failed is reported and ends with exit code 1, without shortcuts or
- * launch; only a clean, complete run that the user did not close goes on to them. */
+ * launch; only a clean, complete run that the user did not close goes on to them,
+ * on the finisher's thread; the window goes when it is done. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
     SfxApp* app = window_app;
     worker_running = false;
@@ -136,10 +153,21 @@ static LRESULT on_worker_end(HWND window, bool cancelled) {
         show_end_report(app);
         exit_code = 1;
     } else if (!cancelled && !close_requested) {
-        if (app->has_config == 1) create_shortcuts(app);
-        if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
+        if (_beginthread(finish_run, 0, app) == (uintptr_t)-1) finish_run(app);
+        finishing = true;
+        SetTimer(window, FINISH_TIMER, FINISH_LIMIT_MS, nullptr);
+        return 0;
     }
     DestroyWindow(window);
+    return 0;
+}
+
+/* The finisher did not come back in time: the shell hangs.  Every file was closed
+ * before it was asked, so nothing is lost by ending here, and the process is ended
+ * at once rather than through the libraries' detach code, which the hung thread
+ * may hold locked. */
+static LRESULT on_finish_timeout() {
+    TerminateProcess(GetCurrentProcess(), 1);
     return 0;
 }
 
@@ -162,6 +190,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_worker_end(window, false);
     case WM_SFX_CANCELLED:
         return on_worker_end(window, true);
+    case WM_SFX_FINISHED:
+        finishing = false;
+        DestroyWindow(window);
+        return 0;
+    case WM_TIMER:
+        return on_finish_timeout();
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }
