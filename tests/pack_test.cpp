@@ -16,8 +16,8 @@
 #include "engine/output_sink.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
-#include "tools/folder_packer.h"
-#include "tools/member_writer.h"
+#include "tools/pack/folder_packer.h"
+#include "tools/pack/member_writer.h"
 
 namespace {
 

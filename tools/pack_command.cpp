@@ -1,7 +1,7 @@
 // mavusfx pack DIR -o ARCHIVE [--method lh5|lh6|lh7|lh0] [--level 0|1|2]
 #include <string.h>
 
-#include "tools/folder_packer.h"
+#include "tools/pack/folder_packer.h"
 #include "tools/tool.h"
 
 static bool method_bits(const char* name, unsigned* bits) {

@@ -1,4 +1,4 @@
-#include "tools/folder_packer.h"
+#include "tools/pack/folder_packer.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -12,8 +12,8 @@
 #include "engine/output_sink.h"
 #include "engine/paths.h"
 #include "platform/platform.h"
-#include "tools/lha_encoder.h"
-#include "tools/member_writer.h"
+#include "tools/pack/lha_encoder.h"
+#include "tools/pack/member_writer.h"
 #include "tools/tool.h"
 
 const PackSettings DEFAULT_PACK_SETTINGS = {16, 2, true};
