@@ -54,6 +54,7 @@ add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOUR
 target_include_directories(mavusfx-tool PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
 target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
+target_link_libraries(mavusfx-tool PRIVATE normaliz)  # NormalizeString: names in NFC
 
 # Helpers of the Wine end-to-end tests: the driver that works the stub's windows as a
 # person would, and a tiny program the stub launches, which leaves a marker file.

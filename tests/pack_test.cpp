@@ -169,7 +169,7 @@ void check_extracted(const Expected& expected, const std::string& root, int leve
 }
 
 int pack(const std::string& folder, const std::string& archive, unsigned bits, int level) {
-    PackSettings settings = {bits, level, false};
+    PackSettings settings = {bits, level, false, false, {}};
     return pack_folder(folder.c_str(), archive.c_str(), &settings, nullptr);
 }
 
