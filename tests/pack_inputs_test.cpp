@@ -227,6 +227,7 @@ TEST(PackExclude, GlobsMatchAsFnmatchDoes) {
         {"[a-f]x", "ex", false, true},        {"[a-f]x", "gx", false, false},
         {"[]]", "]", false, true},            {"[a", "[a", false, true},
         {"\\*", "*", false, true},            {"\\*", "a", false, false},
+        {"a\\", "a\\", false, false},          {"a\\\\", "a\\", false, true},
         {"a?b", "a/b", true, false},          {"[/]", "/", true, false},
         {"", "", false, true},                {"**", "", false, true},
     };

@@ -65,9 +65,9 @@ bool element_takes(const std::vector<uint32_t>& pattern, size_t at, uint32_t c, 
     }
     bool holds;
     if (e == '[' && set_holds(pattern, at, c, &holds, next)) return holds;
-    if (e == '\\' && at + 1 < pattern.size()) {
+    if (e == '\\') {  // a backslash ending the pattern escapes nothing and matches nothing
         *next = at + 2;
-        return pattern[at + 1] == c;
+        return at + 1 < pattern.size() && pattern[at + 1] == c;
     }
     *next = at + 1;
     return e == c;
