@@ -161,12 +161,21 @@ std::string folded_name(const std::string& sjis) {
 /* False, with the problem told, when another name of the folder became the same
  * member name (two normalisation forms of one name, a look-alike and its
  * code-page-932 form) or differs from it only in the case of its letters. */
-bool unique_in_folder(Plan* plan, const PlannedMember& m, std::map<std::string, std::string>* names) {
+struct TakenName {
+    std::string sjis;
+    std::string shown;
+};
+
+bool unique_in_folder(Plan* plan, const PlannedMember& m, std::map<std::string, TakenName>* names) {
     std::string sjis = m.is_folder ? m.folder.substr(0, m.folder.size() - 1) : m.folder + m.file_name;
-    auto taken = names->emplace(folded_name(sjis), m.shown);
+    auto taken = names->emplace(folded_name(sjis), TakenName{sjis, m.shown});
     if (taken.second) return true;
-    tell_problem(plan, m.shown, "the same name in an archive as " + taken.first->second +
-                                    " (Windows does not tell letter case apart)");
+    const TakenName& other = taken.first->second;
+    if (other.sjis == sjis)
+        tell_problem(plan, m.shown, "the same name in the archive as " + other.shown);
+    else
+        tell_problem(plan, m.shown, "differs from " + other.shown +
+                                        " only in letter case, and Windows would keep one of them");
     return false;
 }
 
@@ -198,7 +207,7 @@ void walk(Plan* plan, const std::string& path, const std::string& relative, cons
         return a.composed != b.composed ? a.composed < b.composed : a.raw < b.raw;
     });
 
-    std::map<std::string, std::string> member_names;
+    std::map<std::string, TakenName> member_names;
     for (const ListedName& name : names) {
         PlannedMember m = {};
         m.source = path + "/" + name.raw;
