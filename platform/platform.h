@@ -82,14 +82,19 @@ bool platform_replace_file(const char* from, const char* to);
 // What the packer needs to know of a path (links followed).  `identity` tells two
 // names of one file apart from two files (device and file number).
 struct PathInfo {
+    bool is_link;      // the path itself is a symbolic link (the rest is of its target)
     bool is_folder;
     bool is_file;      // a plain file (not a folder, pipe, device ...)
     uint64_t size;
     int64_t modified;  // seconds since 1970, UTC
     uint64_t identity[2];
 };
-// False when the path cannot be examined; errno (or its like) tells why.
+// False when the path cannot be examined; errno (or its like) tells why.  `is_link`
+// is set even then: a link that leads nowhere.
 bool platform_path_info(const char* path, PathInfo* info);
+// The absolute path of `path` with every link resolved ('/' or '\\' between the
+// components as the system writes them).  False when it does not resolve or fit.
+bool platform_real_path(const char* path, char* out, unsigned size);
 // The identity of an open file, as platform_path_info gives it.
 bool platform_file_identity(FILE* file, uint64_t identity[2]);
 // Calls `add` with each name in the folder but "." and "..", in no set order.
@@ -107,3 +112,7 @@ bool platform_truncate(FILE* file, int64_t length);
 // convert or does not fit `size` bytes with its terminator.
 bool platform_sjis_to_utf8(const char* text, char* out, unsigned size);
 bool platform_utf8_to_sjis(const char* text, char* out, unsigned size);
+// UTF-8 text in Normalization Form C (composed, as Windows and most Linux programs
+// write names; macOS writes them decomposed).  False when the text is not UTF-8 or
+// does not fit.
+bool platform_utf8_to_nfc(const char* text, char* out, unsigned size);

@@ -14,6 +14,7 @@ packages=(
   fonts-ipafont-gothic locales        # Japanese text under Wine
   libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
   hyperfine python3                   # benchmark timing
+  libutf8proc-dev                     # the packer's NFC names
 )
 
 if [ "$(id -u)" != 0 ]; then

@@ -12,8 +12,8 @@
 #include "engine/extraction_loop.h"
 #include "engine/output_sink.h"
 #include "tests/support/test_support.h"
-#include "tools/huffman_lengths.h"
-#include "tools/lha_encoder.h"
+#include "tools/pack/huffman_lengths.h"
+#include "tools/pack/lha_encoder.h"
 
 namespace {
 

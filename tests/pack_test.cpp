@@ -16,8 +16,8 @@
 #include "engine/output_sink.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
-#include "tools/folder_packer.h"
-#include "tools/member_writer.h"
+#include "tools/pack/folder_packer.h"
+#include "tools/pack/member_writer.h"
 
 namespace {
 
@@ -169,7 +169,7 @@ void check_extracted(const Expected& expected, const std::string& root, int leve
 }
 
 int pack(const std::string& folder, const std::string& archive, unsigned bits, int level) {
-    PackSettings settings = {bits, level, false};
+    PackSettings settings = {bits, level, false, false, {}};
     return pack_folder(folder.c_str(), archive.c_str(), &settings, nullptr);
 }
 

@@ -1,11 +1,11 @@
-#include "tools/lha_encoder.h"
+#include "tools/pack/lha_encoder.h"
 
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "engine/output_sink.h"
-#include "tools/huffman_lengths.h"
+#include "tools/pack/huffman_lengths.h"
 
 const MatchEffort DEFAULT_EFFORT = {
     /* max_chain */ 256,

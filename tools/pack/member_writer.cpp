@@ -1,4 +1,4 @@
-#include "tools/member_writer.h"
+#include "tools/pack/member_writer.h"
 
 #include <string.h>
 
