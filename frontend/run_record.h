@@ -13,7 +13,7 @@ enum { PATH_BUFFER_SIZE = 260 };     // MAX_PATH: 259 bytes and the terminator
 // in the run outcome and reports it through the platform seam.
 enum FailureKind {
     FAILED_UNSAFE_PATH,     // absolute path or '..': would land outside the destination
-    FAILED_UNKNOWN_METHOD,  // method id not in METHOD_IDS: skipped
+    FAILED_UNKNOWN_METHOD,  // method id not in METHOD_TABLE: skipped
     FAILED_CANNOT_CREATE,   // the output file could not be opened
     FAILED_WRITE_ERROR,     // a write or the close of the output file failed
     FAILED_CRC_MISMATCH,    // the data's CRC-16 differs from the header's

@@ -13,7 +13,7 @@
 #include "decode/huffman_table.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "frontend/config_block.h"
 #include "platform/platform.h"
 
@@ -44,9 +44,8 @@ static void skip_member_data(FILE* file, const MemberHeader& header, size_t size
 }
 
 static void reset_run() {
-    run_flag = 1;
-    progress_total = progress_done = progress_last_percent = 0;
-    make_crc_table();
+    keep_going = 1;
+    output_sink = OutputSink();
 }
 
 void fuzz_member_headers(const uint8_t* data, size_t size) {
@@ -89,13 +88,13 @@ static ssize_t trace_write(void* cookie, const char* data, size_t size) {
 static void trace_progress(void* cookie, uint32_t percent) {
     DecodeTrace* t = (DecodeTrace*)cookie;
     mix(t->hash, (uint64_t)percent << 32 | decoded_count);
-    if (t->cancel_at != 0 && percent >= t->cancel_at) run_flag = 0;
+    if (t->cancel_at != 0 && percent >= t->cancel_at) keep_going = 0;
 }
 
 static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
                                  uint32_t original, uint32_t cancel_at) {
     reset_run();
-    progress_total = original;
+    output_sink.progress_total = original;
     DecodeTrace trace = {0, 0xCBF29CE484222325ull, cancel_at, DECODE_COMPLETE, 0, 0};
     PlatformHooks hooks = {};
     hooks.progress = trace_progress;
@@ -104,20 +103,13 @@ static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
     cookie_io_functions_t io = {nullptr, trace_write, nullptr, nullptr};
     FILE* out = fopencookie(&trace, "wb", io);
     FILE* in = memory_file(packed, size);
-    DecodeJob job = {};
-    job.archive_file = in;
-    job.output_file = out;
-    job.original_size = original;
-    job.packed_size = (uint32_t)size;
-    job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
-    job.method_index = method;
-    trace.result = decode_member(&job);
+    trace.result = decode_member(in, out, METHOD_TABLE[method], (uint32_t)size, original);
     fclose(out);
     fclose(in);
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     trace.decoded = decoded_count;
-    trace.crc = running_crc;
+    trace.crc = output_sink.crc;
     return trace;
 }
 

@@ -40,6 +40,10 @@ void platform_notify_shell(ShellEvent event, const char* path);
 
 // ---- reports to the window -------------------------------------------------
 
+// The stub's progress window and its bar, given once at start-up before the worker
+// runs; the reports below go to them.  Only in the stub.
+void platform_set_report_window(void* main_window, void* progress_bar);
+
 // The member about to be extracted (WM_SFX_MEMBER, sent).
 void platform_report_member(SfxApp* app, const char* name);
 // A new progress percentage (PBM_SETPOS to the progress bar, sent).

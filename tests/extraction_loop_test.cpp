@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -176,7 +176,7 @@ TEST_F(Loop, HugePackedSizeCannotSendTheWalkBackwards) {
 
 TEST_F(Loop, CancelDeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t percent) { if (percent >= 50) run_flag = 0; };
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= 50) keep_going = 0; };
     hooks.end = [](void* c, bool cancelled) { *(bool*)c = cancelled; };
     bool cancelled = false;
     hooks.context = &cancelled;
@@ -184,7 +184,7 @@ TEST_F(Loop, CancelDeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
     extract(build_archive({stored("early.txt", "e"), stored("big.bin", std::string(100000, 'b')),
                            stored("late.txt", "l")}));
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     EXPECT_TRUE(cancelled);
     EXPECT_TRUE(file_exists("early.txt"));
     EXPECT_FALSE(file_exists("big.bin"));

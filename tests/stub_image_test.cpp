@@ -2,7 +2,9 @@
 // dialog, icon and manifest resources, and a combined file made of it.
 #include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
@@ -72,6 +74,41 @@ TEST(StubImage, EndsWhereItsImageEndsAndStaysSmall) {
     // and the safety checks within 19,968 bytes (bench/stub_size.sh shows who
     // costs what).
     EXPECT_LE(bytes.size(), 19968u);
+}
+
+// Readers that look for the first archive header anywhere in a file (libarchive,
+// and with it bsdtar and many file managers) take any "-lh?-" or "-lz?-" for one:
+// the stub must hold none, or they stop at its method table.
+TEST(StubImage, HoldsNoBytesThatLookLikeAMemberHeader) {
+    SKIP_WITHOUT_STUB();
+    const Bytes& bytes = stub().bytes();
+    for (size_t i = 0; i + 5 <= bytes.size(); i++) {
+        bool looks_like_a_method = bytes[i] == '-' && bytes[i + 1] == 'l' &&
+                                   (bytes[i + 2] == 'h' || bytes[i + 2] == 'z') &&
+                                   bytes[i + 4] == '-';
+        EXPECT_FALSE(looks_like_a_method)
+            << "\"" << std::string(bytes.begin() + i, bytes.begin() + i + 5) << "\" at " << i;
+    }
+}
+
+TEST(StubImage, InstallerListsWithBsdtar) {
+    SKIP_WITHOUT_STUB();
+    if (system("command -v bsdtar >/dev/null 2>&1") != 0) GTEST_SKIP() << "bsdtar is not installed";
+    ScratchFolder scratch;
+    std::string content = scratch / "content";
+    mkdir(content.c_str(), 0777);
+    write_file(content + "/readme.txt", bytes_of("read me\n"));
+    write_file(content + "/tool.exe", Bytes(5000, 'x'));
+    std::string installer = scratch / "setup.exe";
+    ToolRun made = run_tool({"make", "--stub", MAVUSFX_STUB, "--from", content, "-o", installer});
+    ASSERT_EQ(made.status, 0) << made.output();
+    std::string listing = scratch / "listing.txt";
+    std::string command = "bsdtar -tf '" + installer + "' >'" + listing + "' 2>&1";
+    int status = system(command.c_str());
+    std::string listed = text_of(read_file(listing));
+    EXPECT_EQ(status, 0) << listed;
+    EXPECT_NE(listed.find("readme.txt"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("tool.exe"), std::string::npos) << listed;
 }
 
 DialogTemplate dialog(uint32_t id) {

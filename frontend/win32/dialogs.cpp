@@ -111,7 +111,7 @@ INT_PTR CALLBACK cancel_dialog_proc(HWND, UINT message, WPARAM wparam, LPARAM) {
     case WM_INITDIALOG:
         return TRUE;
     case WM_COMMAND:
-        if (wparam == IDCANCEL) run_flag = 0;
+        if (wparam == IDCANCEL) keep_going = 0;
         return TRUE;
     }
     return FALSE;

@@ -6,12 +6,12 @@
 #include <process.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "frontend/config_block.h"
 #include "frontend/end_report.h"
 #include "frontend/pe_image.h"
 #include "frontend/win32/front_end.h"
-#include "frontend/window_messages.h"
+#include "platform/window_messages.h"
 #include "platform/platform.h"
 #include "resources/resource_ids.h"
 
@@ -71,8 +71,9 @@ bool start_up(SfxApp* app) {
     app->cancel_dialog = CreateDialogParamA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDD_CANCEL),
                                             (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
     if (app->cancel_dialog == nullptr) return false;
-    progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
+    void* progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
     if (progress_bar == nullptr) return false;
+    platform_set_report_window(app->main_window, progress_bar);
 
     ShowWindow((HWND)app->main_window, SW_HIDE);
     UpdateWindow((HWND)app->main_window);
@@ -114,7 +115,7 @@ static LRESULT on_close(HWND window) {
         DestroyWindow(window);
         return 0;
     }
-    run_flag = 0;
+    keep_going = 0;
     close_requested = true;
     return 0;
 }
