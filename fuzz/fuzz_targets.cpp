@@ -50,18 +50,15 @@ static void reset_run() {
 
 void fuzz_member_headers(const uint8_t* data, size_t size) {
     FILE* file = memory_file(data, size);
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = file;
     MemberHeader header;
     for (int i = 0; i < 1000; i++) {
         long before = ftell(file);
-        if (read_member_header(&app, &header) != HEADER_READ) break;
+        if (read_member_header(file, &header) != HEADER_READ) break;
         FUZZ_CHECK(strlen(header.name) < PATH_BUFFER_SIZE);
         FUZZ_CHECK(ftell(file) > before);
         skip_member_data(file, header, size);
     }
-    release_app(&app);
+    fclose(file);
 }
 
 // What a decode left behind, for holding the fast runs against the simple loop:
@@ -167,10 +164,10 @@ void fuzz_config_block(const uint8_t* data, size_t size) {
     FILE* file = memory_file(data, size);
     SfxApp app;
     init_app(&app, nullptr);
-    app.archive_file = file;
+    app.run.archive_file = file;
     if (read_config(&app)) {
-        FUZZ_CHECK(app.title != nullptr && app.dest_folder != nullptr);
-        FUZZ_CHECK(strlen(app.dest_folder) < PATH_BUFFER_SIZE);
+        FUZZ_CHECK(app.title != nullptr && app.run.dest_folder != nullptr);
+        FUZZ_CHECK(strlen(app.run.dest_folder) < PATH_BUFFER_SIZE);
         FUZZ_CHECK(ftell(file) <= (long)(size != 0 ? size : 1));
     }
     release_app(&app);
@@ -223,16 +220,13 @@ static void prepare_scratch() {
 // The sum of what the members claim, by the engine's own header reader.
 static uint64_t claimed_output(const uint8_t* data, size_t size) {
     FILE* file = memory_file(data, size);
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = file;
     MemberHeader header;
     uint64_t total = 0;
-    for (int i = 0; i < 10000 && read_member_header(&app, &header) == HEADER_READ; i++) {
+    for (int i = 0; i < 10000 && read_member_header(file, &header) == HEADER_READ; i++) {
         total += header.original_size;
         skip_member_data(file, header, size);
     }
-    release_app(&app);
+    fclose(file);
     return total;
 }
 
@@ -244,12 +238,11 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
     FUZZ_CHECK(chdir(fuzz_scratch) == 0);
     reset_run();
     platform_set_hooks(nullptr);
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = memory_file(data, size);
-    replace_owned_text(&app.dest_folder, fuzz_scratch);
-    run_extraction(&app);
-    release_app(&app);
+    ExtractionRun run = {};
+    run.archive_file = memory_file(data, size);
+    run.dest_folder = fuzz_scratch;
+    run_extraction(&run);
+    fclose(run.archive_file);
     FUZZ_CHECK(chdir(previous) == 0);
     // Nothing may have been written beside the scratch folder.
     FUZZ_CHECK(entries_in(fuzz_root, "scratch") == 0);

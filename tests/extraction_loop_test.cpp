@@ -214,13 +214,12 @@ TEST_F(Loop, SumOfOriginalSizesWalksEveryLevel) {
     TestMember m1 = stored("one", std::string(10, '1'), 1);
     m1.folder = "d\xFF";
     write_file("archive.lzh", build_archive({stored("zero", "0000", 0), m1, folder, stored("two", "22")}));
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen("archive.lzh", "rb");
-    app.archive_size = (long)read_file("archive.lzh").size();
-    EXPECT_EQ(sum_original_sizes(&app), 16u);
-    EXPECT_EQ(ftell(app.archive_file), 0);
-    release_app(&app);
+    ExtractionRun run = {};
+    run.archive_file = fopen("archive.lzh", "rb");
+    run.archive_size = (long)read_file("archive.lzh").size();
+    EXPECT_EQ(sum_original_sizes(&run), 16u);
+    EXPECT_EQ(ftell(run.archive_file), 0);
+    fclose(run.archive_file);
 }
 
 }  // namespace

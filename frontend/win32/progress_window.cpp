@@ -32,7 +32,7 @@ enum {
  * module's own headers, which lie in the first page of the mapped image. */
 static bool seek_to_block(SfxApp* app) {
     uint32_t image_end = pe_image_end((const uint8_t*)app->instance, 4096);
-    return image_end != 0 && fseek(app->archive_file, (long)image_end, SEEK_SET) == 0;
+    return image_end != 0 && fseek(app->run.archive_file, (long)image_end, SEEK_SET) == 0;
 }
 
 static bool register_window_class(SfxApp* app) {
@@ -55,8 +55,8 @@ static HWND create_child(SfxApp* app, const char* window_class, DWORD style, int
 
 bool start_up(SfxApp* app) {
     GetModuleFileNameA(nullptr, app->own_path, sizeof app->own_path);
-    app->archive_file = fopen(app->own_path, "rb");
-    if (app->archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
+    app->run.archive_file = fopen(app->own_path, "rb");
+    if (app->run.archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
     if (!register_window_class(app)) return false;
 
     // Centred on the pointer, its top edge 32 pixels below it.
@@ -100,7 +100,7 @@ static LRESULT on_start(HWND window) {
         DestroyWindow(window);
         return 0;
     }
-    worker_running = _beginthread(run_extraction, 0, app) != (uintptr_t)-1;
+    worker_running = _beginthread(run_extraction, 0, &app->run) != (uintptr_t)-1;
     SetWindowTextA(window, app->title);
     ShowWindow(window, SW_SHOW);
     return 0;
@@ -122,7 +122,7 @@ static LRESULT on_close(HWND window) {
 
 static void show_end_report(SfxApp* app) {
     char text[END_REPORT_SIZE];
-    compose_end_report(&app->outcome, text, sizeof text);
+    compose_end_report(&app->run.outcome, text, sizeof text);
     MessageBoxA((HWND)app->main_window, text, app->title, MB_OK | MB_ICONWARNING);
 }
 
@@ -132,8 +132,8 @@ static void show_end_report(SfxApp* app) {
 static LRESULT on_worker_end(HWND window, bool cancelled) {
     SfxApp* app = window_app;
     worker_running = false;
-    if (cancelled) platform_delete_file(app->current_output_path);
-    if (run_has_failures(&app->outcome)) {
+    if (cancelled) platform_delete_file(app->run.current_output_path);
+    if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
         exit_code = 1;
     } else if (!cancelled && !close_requested) {

@@ -17,7 +17,7 @@ void platform_set_report_window(void* main_window, void* progress_bar) {
     report_bar = (HWND)progress_bar;
 }
 
-void platform_report_member(SfxApp*, const char* name) {
+void platform_report_member(const char* name) {
     SendMessageA(report_window, WM_SFX_MEMBER, 0, (LPARAM)name);
 }
 
@@ -26,12 +26,12 @@ void platform_report_progress(uint32_t percent) {
 }
 
 // Failures are gathered in the run outcome; the window reports them at the end.
-void platform_report_failure(SfxApp*, const char*, FailureKind) {}
+void platform_report_failure(const char*, FailureKind) {}
 
-void platform_unknown_header_box(SfxApp* app) {
-    MessageBoxA((HWND)app->main_window, "Unknown header", "Mavu SFX", MB_ICONHAND);
+void platform_report_unknown_header() {
+    MessageBoxA(report_window, "Unknown header", "Mavu SFX", MB_ICONHAND);
 }
 
-void platform_report_end(SfxApp*, bool cancelled) {
+void platform_report_end(bool cancelled) {
     PostMessageA(report_window, cancelled ? WM_SFX_CANCELLED : WM_SFX_DONE, 0, 0);
 }

@@ -184,17 +184,15 @@ void reset_engine_state() {
 
 EngineRun run_engine_on(const std::string& archive, bool test_only) {
     reset_engine_state();
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen(archive.c_str(), "rb");
-    if (app.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
-    app.test_only = test_only ? 1 : 0;
+    ExtractionRun run = {};
+    run.archive_file = fopen(archive.c_str(), "rb");
+    if (run.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
+    run.test_only = test_only ? 1 : 0;
     char here[PATH_BUFFER_SIZE];
-    if (platform_current_folder(here, sizeof here)) replace_owned_text(&app.dest_folder, here);
-    run_extraction(&app);
-    EngineRun run = {app.outcome.failure_count, app.outcome.archive_damaged != 0};
-    release_app(&app);
-    return run;
+    if (platform_current_folder(here, sizeof here)) run.dest_folder = here;
+    run_extraction(&run);
+    fclose(run.archive_file);
+    return {run.outcome.failure_count, run.outcome.archive_damaged != 0};
 }
 
 // ---- LHA builders ----
