@@ -174,11 +174,12 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     // once the count reaches the point where it may send something; below it the
     // call would change nothing.
     const FastRunFn fast_run = fast_runs_enabled ? row.fast_run : nullptr;
+    const unsigned match_base = row.match_base;
     uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
     while (decoded_count < original_size && !member_damaged) {
         if (fast_run == nullptr || fast_run(original_size, out) == 0)
-            decode_symbol(&job, row.match_base);
+            decode_symbol(&job, match_base);
 #ifdef MAVUSFX_NO_QUIET_PROGRESS
         (void)quiet_until;
         update_progress(decoded_count);
