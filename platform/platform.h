@@ -7,8 +7,22 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
-#include "frontend/run_record.h"
+
+// Why a member (or the archive) did not come out right.  The engine records each
+// in the run outcome and reports it through the platform seam.
+enum FailureKind {
+    FAILED_UNSAFE_PATH,     // absolute path or '..': would land outside the destination
+    FAILED_UNKNOWN_METHOD,  // method id not in METHOD_TABLE: skipped
+    FAILED_CANNOT_CREATE,   // the output file could not be opened
+    FAILED_WRITE_ERROR,     // a write or the close of the output file failed
+    FAILED_CRC_MISMATCH,    // the data's CRC-16 differs from the header's
+    FAILED_DAMAGED,         // the compressed data is not a valid stream
+    FAILED_TRUNCATED,       // the archive ends inside the member's data
+    FAILED_NO_MEMORY,       // a buffer for the member could not be allocated
+    ARCHIVE_DAMAGED         // a header that is neither a clean end nor readable
+};
 
 // ---- system services ------------------------------------------------------
 
@@ -40,16 +54,21 @@ void platform_notify_shell(ShellEvent event, const char* path);
 
 // ---- reports to the window -------------------------------------------------
 
+// The stub's progress window and its bar, given once at start-up before the worker
+// runs; the reports below go to them.  Only in the stub.
+void platform_set_report_window(void* main_window, void* progress_bar);
+
 // The member about to be extracted (WM_SFX_MEMBER, sent).
-void platform_report_member(SfxApp* app, const char* name);
+void platform_report_member(const char* name);
 // A new progress percentage (PBM_SETPOS to the progress bar, sent).
 void platform_report_progress(uint32_t percent);
 // A member failed, or the archive is damaged (name null).
-void platform_report_failure(SfxApp* app, const char* name, FailureKind kind);
-// The "Unknown header" box: caption "Mavu SFX", hand icon, OK only.
-void platform_unknown_header_box(SfxApp* app);
+void platform_report_failure(const char* name, FailureKind kind);
+// A header of a layout no reader knows: in the stub the window shows the
+// "Unknown header" box (caption "Mavu SFX", hand icon, OK only).
+void platform_report_unknown_header();
 // The worker's last act: WM_SFX_DONE, or WM_SFX_CANCELLED when `cancelled`.
-void platform_report_end(SfxApp* app, bool cancelled);
+void platform_report_end(bool cancelled);
 
 // ---- hooks for everything that is not the stub's window ----------------------
 

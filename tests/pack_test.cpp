@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/member_header.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 #include "tools/pack/folder_packer.h"
@@ -32,7 +32,6 @@ std::vector<MemberHeader> headers_of(const std::string& archive) {
 
 // One header written and read back by the engine's reader.
 MemberHeader write_and_read(const MemberEntry& entry, int level, unsigned* length = nullptr) {
-    make_crc_table();
     uint8_t header[MAX_MEMBER_HEADER];
     unsigned n = build_member_header(&entry, level, header);
     if (length != nullptr) *length = n;

@@ -6,12 +6,12 @@
 #include <process.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "frontend/config_block.h"
 #include "frontend/end_report.h"
 #include "frontend/pe_image.h"
 #include "frontend/win32/front_end.h"
-#include "frontend/window_messages.h"
+#include "platform/window_messages.h"
 #include "platform/platform.h"
 #include "resources/resource_ids.h"
 
@@ -35,7 +35,7 @@ enum {
  * module's own headers, which lie in the first page of the mapped image. */
 static bool seek_to_block(SfxApp* app) {
     uint32_t image_end = pe_image_end((const uint8_t*)app->instance, 4096);
-    return image_end != 0 && fseek(app->archive_file, (long)image_end, SEEK_SET) == 0;
+    return image_end != 0 && fseek(app->run.archive_file, (long)image_end, SEEK_SET) == 0;
 }
 
 static bool register_window_class(SfxApp* app) {
@@ -58,8 +58,8 @@ static HWND create_child(SfxApp* app, const char* window_class, DWORD style, int
 
 bool start_up(SfxApp* app) {
     GetModuleFileNameA(nullptr, app->own_path, sizeof app->own_path);
-    app->archive_file = fopen(app->own_path, "rb");
-    if (app->archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
+    app->run.archive_file = fopen(app->own_path, "rb");
+    if (app->run.archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
     if (!register_window_class(app)) return false;
 
     // Centred on the pointer, its top edge 32 pixels below it.
@@ -74,8 +74,9 @@ bool start_up(SfxApp* app) {
     app->cancel_dialog = CreateDialogParamA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDD_CANCEL),
                                             (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
     if (app->cancel_dialog == nullptr) return false;
-    progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
+    void* progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
     if (progress_bar == nullptr) return false;
+    platform_set_report_window(app->main_window, progress_bar);
 
     ShowWindow((HWND)app->main_window, SW_HIDE);
     UpdateWindow((HWND)app->main_window);
@@ -102,7 +103,7 @@ static LRESULT on_start(HWND window) {
         DestroyWindow(window);
         return 0;
     }
-    worker_running = _beginthread(run_extraction, 0, app) != (uintptr_t)-1;
+    worker_running = _beginthread(run_extraction, 0, &app->run) != (uintptr_t)-1;
     SetWindowTextA(window, app->title);
     ShowWindow(window, SW_SHOW);
     return 0;
@@ -118,14 +119,14 @@ static LRESULT on_close(HWND window) {
         DestroyWindow(window);
         return 0;
     }
-    run_flag = 0;
+    keep_going = 0;
     close_requested = true;
     return 0;
 }
 
 static void show_end_report(SfxApp* app) {
     char text[END_REPORT_SIZE];
-    compose_end_report(&app->outcome, text, sizeof text);
+    compose_end_report(&app->run.outcome, text, sizeof text);
     MessageBoxA((HWND)app->main_window, text, app->title, MB_OK | MB_ICONWARNING);
 }
 
@@ -148,8 +149,8 @@ static void __cdecl finish_run(void* context) {
 static LRESULT on_worker_end(HWND window, bool cancelled) {
     SfxApp* app = window_app;
     worker_running = false;
-    if (cancelled) platform_delete_file(app->current_output_path);
-    if (run_has_failures(&app->outcome)) {
+    if (cancelled) platform_delete_file(app->run.current_output_path);
+    if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
         exit_code = 1;
     } else if (!cancelled && !close_requested) {

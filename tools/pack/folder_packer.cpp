@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/output_sink.h"
+#include "decode/crc16.h"
 #include "engine/paths.h"
 #include "platform/platform.h"
 #include "tools/pack/exclude_globs.h"
@@ -320,10 +320,10 @@ void on_encoder_progress(void* context, uint64_t bytes_read) {
 EncodeOutcome copy_stored_data(FILE* in, FILE* out, Progress* progress, EncodedMember* result) {
     static uint8_t chunk[COPY_CHUNK];
     uint64_t total = 0;
-    running_crc = 0;
+    uint16_t crc = 0;
     size_t got;
     while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
-        update_crc(chunk, (uint32_t)got);
+        crc = crc16(crc, chunk, (uint32_t)got);
         if (fwrite(chunk, 1, got, out) != got) return ENCODE_WRITE_ERROR;
         total += got;
         if (total > UINT32_MAX) return ENCODE_TOO_LARGE;
@@ -331,7 +331,7 @@ EncodeOutcome copy_stored_data(FILE* in, FILE* out, Progress* progress, EncodedM
     }
     if (ferror(in)) return ENCODE_READ_ERROR;
     result->original_size = result->packed_size = (uint32_t)total;
-    result->crc = running_crc;
+    result->crc = crc;
     return ENCODED;
 }
 

@@ -1,5 +1,7 @@
-// The messages between the worker and the progress window.  All go to the main
-// window except PBM_SETPOS (WM_USER+2), which goes to the progress bar.
+// The messages between the worker and the stub's progress window, sent by the
+// platform's window reports (platform/win32/window_reports.cpp) and handled by the
+// window.  All go to the main window except PBM_SETPOS (WM_USER+2), which goes to
+// the progress bar.
 #pragma once
 
 enum {
