@@ -47,7 +47,8 @@ set_target_properties(mavusfx PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmak
 target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
 
 # The host tool for Windows: the same engine on the Win32 seam, the reports printed.
-file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
+file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp
+  ${PROJECT_SOURCE_DIR}/tools/pack/*.cpp)
 add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOURCES}
   platform/win32/system_win32.cpp
   platform/win32/text_win32.cpp
@@ -56,6 +57,7 @@ add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOUR
 target_include_directories(mavusfx-tool PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
 target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
+target_link_libraries(mavusfx-tool PRIVATE normaliz)  # NormalizeString: names in NFC
 # It carries the stub built beside it, as the native tool does.
 set(STUB_DATA ${CMAKE_BINARY_DIR}/embedded_stub_data.cpp)
 add_custom_command(OUTPUT ${STUB_DATA}

@@ -31,6 +31,8 @@ _mavusfx() {
         make:--stub | make:-o)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[eE][xX][eE]' -- "$cur")
             return ;;
+        pack:--exclude)
+            return ;;
         make:--title | make:--dest | make:--shortcut-target | make:--launch)
             return ;;
     esac
@@ -38,7 +40,7 @@ _mavusfx() {
         local options=
         case $command in
             extract) options="-C" ;;
-            pack) options="-o --method --level" ;;
+            pack) options="-o --method --level --exclude --follow-symlinks" ;;
             make) options="--archive --from -o --stub --title --dest --program-files
                            --shortcut-target --start-menu --desktop --send-to --launch
                            --no-config" ;;

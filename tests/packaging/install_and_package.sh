@@ -83,16 +83,16 @@ if cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack
     for path in $expected; do
       grep -qxF "$path" "$work/contents" || fail "the package lacks $path"
     done
-    if grep -vE '^\./usr/' "$work/contents" | grep -vqx '\./'; then
-      fail "the package puts files outside /usr: $(grep -vE '^\./usr/' "$work/contents" | tr '\n' ' ')"
-    fi
+    outside=$(grep -vE '^\./(usr/.*)?$' "$work/contents")
+    [ -z "$outside" ] || fail "the package puts files outside /usr: $outside"
     [ "$(dpkg-deb -f "$deb" Package)" = mavusfx ] || fail "package name"
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer field"
     depends=$(dpkg-deb -f "$deb" Depends)
     for library in libc6 libstdc++6; do
       grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
     done
-    dpkg-deb -f "$deb" Description | grep -q "installer" || fail "no Description"
+    description=$(dpkg-deb -f "$deb" Description)
+    grep -q "installer" <<<"$description" || fail "no Description"
     dpkg-deb -x "$deb" "$work/unpacked"
     "$work/unpacked/usr/bin/mavusfx" test "$source_dir/tests/data/corpus/lh0_level1.lzh" >/dev/null ||
       fail "the packaged tool does not test an archive"
