@@ -21,6 +21,7 @@ set(STUB_FLAGS ${CORE_FLAGS} ${STUB_DEFINES} ${STUB_CODE_FLAGS} -ffunction-secti
 
 add_library(stub_engine STATIC ${CORE_SOURCES}
   platform/win32/system_win32.cpp
+  platform/win32/wide_text.cpp
   platform/win32/window_reports.cpp)
 target_include_directories(stub_engine PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(stub_engine PRIVATE ${STUB_FLAGS})
@@ -47,6 +48,7 @@ target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
 add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOURCES}
   platform/win32/system_win32.cpp
+  platform/win32/wide_text.cpp
   platform/win32/text_win32.cpp
   platform/win32/host_win32.cpp
   platform/hooked_reports.cpp)
@@ -57,7 +59,7 @@ target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
 # Helpers of the Wine end-to-end tests: the driver that works the stub's windows as a
 # person would, and a tiny program the stub launches, which leaves a marker file.
 add_executable(sfx_driver tests/wine/sfx_driver.cpp)
-target_link_libraries(sfx_driver PRIVATE ole32 uuid)
+target_link_libraries(sfx_driver PRIVATE ole32 uuid shell32 gdi32)
 target_link_options(sfx_driver PRIVATE -static-libgcc -static-libstdc++ -s)
 add_executable(launch_marker WIN32 tests/wine/launch_marker.cpp)
 target_link_options(launch_marker PRIVATE -static-libgcc -s)

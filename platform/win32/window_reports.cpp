@@ -21,7 +21,7 @@ void platform_report_progress(uint32_t percent) {
 void platform_report_failure(SfxApp*, const char*, FailureKind) {}
 
 void platform_unknown_header_box(SfxApp* app) {
-    MessageBoxA((HWND)app->main_window, "Unknown header", "Mavu SFX", MB_ICONHAND);
+    MessageBoxW((HWND)app->main_window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
 }
 
 void platform_report_end(SfxApp* app, bool cancelled) {
