@@ -42,7 +42,20 @@ target_link_options(mavusfx PRIVATE ${STUB_CODE_FLAGS} -mwindows -s -nostdlib -W
   -Wl,--gc-sections -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--nxcompat -Wl,--tsaware
   -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/stub.ld -Wl,-Map,mavusfx.map)
 set_target_properties(mavusfx PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/stub.ld)
-target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
+target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gdi32 gcc)
+
+# The same stub built to behave as on a system without SetDefaultDllDirectories
+# (Vista, 7 without its update), which Wine cannot be made into: the end-to-end
+# tests plant a comctl32.dll beside it.
+add_executable(mavusfx_without_default_dll_directories WIN32 ${STUB_SOURCES} ${STUB_RESOURCES})
+target_compile_definitions(mavusfx_without_default_dll_directories PRIVATE
+  MAVUSFX_AS_WITHOUT_DEFAULT_DLL_DIRECTORIES)
+get_target_property(STUB_LINK_OPTIONS mavusfx LINK_OPTIONS)
+list(FILTER STUB_LINK_OPTIONS EXCLUDE REGEX "-Map")
+target_compile_options(mavusfx_without_default_dll_directories PRIVATE ${STUB_FLAGS})
+target_link_options(mavusfx_without_default_dll_directories PRIVATE ${STUB_LINK_OPTIONS})
+target_link_libraries(mavusfx_without_default_dll_directories PRIVATE stub_engine
+  msvcrt kernel32 user32 shell32 ole32 gdi32 gcc)
 
 # The host tool for Windows: the same engine on the Win32 seam, the reports printed.
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
@@ -63,3 +76,7 @@ target_link_libraries(sfx_driver PRIVATE ole32 uuid shell32 gdi32)
 target_link_options(sfx_driver PRIVATE -static-libgcc -static-libstdc++ -s)
 add_executable(launch_marker WIN32 tests/wine/launch_marker.cpp)
 target_link_options(launch_marker PRIVATE -static-libgcc -s)
+# A DLL the tests plant beside an installer as comctl32.dll: it marks its loading.
+add_library(planted_dll SHARED tests/wine/planted_dll.cpp)
+set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted)
+target_link_options(planted_dll PRIVATE -static-libgcc -s)

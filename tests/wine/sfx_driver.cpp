@@ -7,6 +7,7 @@
 //                      [--shot-dialog BASE] [--shot-progress BASE]
 //                      [--stop-at NAME | --close-at NAME] [--timeout SECONDS]
 //   sfx_driver links NAME        the shortcut NAME.lnk in the three special folders
+//   sfx_driver codepage          the system's ANSI code page
 //
 // A --shot-* option pauses at that moment: the driver writes BASE.ready and waits
 // until BASE.done exists, so that a screenshot can be taken from outside.
@@ -315,7 +316,12 @@ void report_link(const char* folder_name, int folder_id, const std::string& name
                                    (void**)&link)) &&
         SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&persist)) &&
         SUCCEEDED(persist->Load(path.c_str(), STGM_READ))) {
-        link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+        // The target from the link's item list, which keeps every name in UTF-16
+        // (Wine keeps the path beside it in the ANSI code page only).
+        LPITEMIDLIST item = nullptr;
+        if (FAILED(link->GetIDList(&item)) || item == nullptr || !SHGetPathFromIDListW(item, target))
+            link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+        CoTaskMemFree(item);
         link->GetWorkingDirectory(working, MAX_PATH);
         link->GetIconLocation(icon, MAX_PATH, &icon_index);
     }
@@ -356,6 +362,10 @@ int main() {
     std::vector<const char*> argv;
     for (const std::string& a : arguments) argv.push_back(a.c_str());
     if (argc == 3 && strcmp(argv[1], "links") == 0) return links(argv[2]);
+    if (argc == 2 && strcmp(argv[1], "codepage") == 0) {
+        say("codepage " + std::to_string(GetACP()));
+        return 0;
+    }
     if (argc < 3 || strcmp(argv[1], "run") != 0) return usage();
     RunOptions o;
     o.exe = argv[2];
