@@ -37,8 +37,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The stub is proven under a Japanese locale (code page 932) and a Western one
-# (code page 1252), where it must show its Shift-JIS texts just as well.
-for wanted in ja_JP en_US; do
+# (code page 1252) and one whose code page is UTF-8 (65001 under Wine), where it
+# must show its Shift-JIS texts just as well.
+for wanted in ja_JP en_US hi_IN; do
   if ! locale -a 2>/dev/null | grep -qi "^$wanted\.utf-\?8$"; then
     sed -i "s/^# *$wanted.UTF-8 UTF-8/$wanted.UTF-8 UTF-8/" /etc/locale.gen
     grep -q "^$wanted.UTF-8 UTF-8" /etc/locale.gen || echo "$wanted.UTF-8 UTF-8" >> /etc/locale.gen

@@ -22,11 +22,11 @@ static void restrict_dll_search() {
     if (kernel == nullptr) return;
     SetDefaultDllDirectoriesFn set_directories =
         (SetDefaultDllDirectoriesFn)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
-#ifndef MAVUSFX_AS_WITHOUT_DEFAULT_DLL_DIRECTORIES  // a test build: as on such a system
-    if (set_directories != nullptr) set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    else
+#ifdef MAVUSFX_AS_WITHOUT_DEFAULT_DLL_DIRECTORIES
+    set_directories = nullptr;  // a test build: as on such a system
 #endif
-        SetDllDirectoryW(L"");
+    if (set_directories != nullptr) set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    else SetDllDirectoryW(L"");
 }
 
 /* comctl32 is not a KnownDLL: it is loaded from System32 by its full path, never
