@@ -18,8 +18,7 @@
  * by its full path. */
 static void restrict_dll_search() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel == nullptr) return;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");  // loaded with every process
     SetDefaultDllDirectoriesFn set_directories =
         (SetDefaultDllDirectoriesFn)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
 #ifdef MAVUSFX_AS_WITHOUT_DEFAULT_DLL_DIRECTORIES
@@ -34,7 +33,6 @@ static void restrict_dll_search() {
  * progress bar. */
 static void load_common_controls() {
     typedef BOOL(WINAPI * InitExFn)(const INITCOMMONCONTROLSEX*);
-    typedef void(WINAPI * InitFn)();
     WCHAR path[MAX_PATH + 16];
     UINT length = GetSystemDirectoryW(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
@@ -42,14 +40,12 @@ static void load_common_controls() {
     memcpy(path + length, NAME, sizeof NAME);
     HMODULE controls = LoadLibraryW(path);
     if (controls == nullptr) return;
+    // Every comctl32 from 4.70 on has it, so every system from Vista on.
     InitExFn init_ex = (InitExFn)(void*)GetProcAddress(controls, "InitCommonControlsEx");
     if (init_ex != nullptr) {
         INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
         init_ex(&classes);
-        return;
     }
-    InitFn init = (InitFn)(void*)GetProcAddress(controls, "InitCommonControls");
-    if (init != nullptr) init();
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

@@ -29,7 +29,7 @@ enum {
     MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
     MAIN_WIDTH = 220, MAIN_HEIGHT = 100,
     CHILD_STYLE = WS_CHILD | WS_VISIBLE,
-    STOP_MARGIN = 4,              // below the stop button: 3 as above the status line, and the frame
+    STOP_MARGIN = 6,              // below the stop button: 3 as above the status line, 3 of frame
     LONG_PATH_PREFIX = 8          // room for "\\?\UNC" before the own path
 };
 
@@ -44,8 +44,7 @@ static WCHAR own_path[LONG_PATH_PREFIX + 32768];
 
 static bool open_own_file(SfxApp* app) {
     WCHAR* path = own_path + LONG_PATH_PREFIX;
-    DWORD length = GetModuleFileNameW(nullptr, path, 32768);
-    if (length == 0 || length >= 32768) return false;
+    DWORD length = GetModuleFileNameW(nullptr, path, 32768);  // never cut: paths end at 32,767
     if (length >= MAX_PATH) {
         if (path[0] == '\\' && path[1] == '\\') {
             path -= 6;  // "\\?\UNC" over the first backslash
