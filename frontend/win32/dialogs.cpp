@@ -33,7 +33,7 @@ static uint8_t* option_of(SfxApp* app, int box) {
 static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
     dialog_app = app;
     SetWindowTextW(dialog, to_wide(app->title, dialog_text, PATH_BUFFER_SIZE));
-    SetDlgItemTextW(dialog, IDC_DEST_FOLDER, to_wide(app->dest_folder, dialog_text, PATH_BUFFER_SIZE));
+    SetDlgItemTextW(dialog, IDC_DEST_FOLDER, to_wide(app->run.dest_folder, dialog_text, PATH_BUFFER_SIZE));
     for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
         uint8_t option = *option_of(app, box);
         if (option & OPTION_CHECKED) CheckDlgButton(dialog, box, BST_CHECKED);
@@ -51,17 +51,17 @@ static INT_PTR enter_destination(SfxApp* app) {
     char work[PATH_BUFFER_SIZE + 1];  // room for the added separator
     bool held = to_sjis(dialog_text, dialog_path, PATH_BUFFER_SIZE);
     if (held) {
-        if (!replace_owned_text(&app->dest_folder, dialog_path)) return 1;
-        if (platform_change_folder(app->dest_folder)) return 0;
-        copy_text(work, app->dest_folder, PATH_BUFFER_SIZE);
+        if (!replace_owned_text(&app->run.dest_folder, dialog_path)) return 1;
+        if (platform_change_folder(app->run.dest_folder)) return 0;
+        copy_text(work, app->run.dest_folder, PATH_BUFFER_SIZE);
         append_backslash(work);
         convert_separators(work, '/');
     }
-    if (!held || !make_parent_folders(app, work)) {
+    if (!held || !make_parent_folders(&app->run, work)) {
         MessageBoxW((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
         return 1;
     }
-    platform_change_folder(app->dest_folder);
+    platform_change_folder(app->run.dest_folder);
     return 0;
 }
 
@@ -119,7 +119,7 @@ INT_PTR CALLBACK cancel_dialog_proc(HWND, UINT message, WPARAM wparam, LPARAM) {
     case WM_INITDIALOG:
         return TRUE;
     case WM_COMMAND:
-        if (wparam == IDCANCEL) run_flag = 0;
+        if (wparam == IDCANCEL) keep_going = 0;
         return TRUE;
     }
     return FALSE;

@@ -43,12 +43,12 @@ static void save_link(SfxApp* app, IShellLinkW* link, IPersistFile* persist, int
     if (!special_folder_path(app, folder_id, link_path) ||
         !compose_link_path("", app->shortcut_target, name, sizeof name) ||
         !append_wide(link_path, PATH_BUFFER_SIZE, name) ||
-        !compose_link_target(app->dest_folder, app->shortcut_target, target, sizeof target))
+        !compose_link_target(app->run.dest_folder, app->shortcut_target, target, sizeof target))
         return;
     to_wide(target, wide_target, PATH_BUFFER_SIZE);
     link->SetPath(wide_target);
     link->SetIconLocation(wide_target, 0);
-    link->SetWorkingDirectory(to_wide(app->dest_folder, folder, PATH_BUFFER_SIZE));
+    link->SetWorkingDirectory(to_wide(app->run.dest_folder, folder, PATH_BUFFER_SIZE));
     persist->Save(link_path, TRUE);
 }
 
@@ -74,7 +74,7 @@ void create_shortcut(SfxApp* app, int folder_id) {
 void launch_program(SfxApp* app) {
     char path[PATH_BUFFER_SIZE];
     WCHAR wide_path[PATH_BUFFER_SIZE];
-    if (!compose_launch_path(app->dest_folder, app->launch_target, path, sizeof path)) return;
+    if (!compose_launch_path(app->run.dest_folder, app->launch_target, path, sizeof path)) return;
     SHELLEXECUTEINFOW launch = {};
     launch.cbSize = sizeof launch;
     launch.fMask = SEE_MASK_NOASYNC;

@@ -11,22 +11,22 @@
 
 /* One path at a time is handed to the system.  The window thread does so before the
  * worker starts and after its end message; the worker alone in between. */
-static WCHAR wide_buffer[PATH_BUFFER_SIZE];
+static WCHAR wide_buffer[MAX_PATH];
 
-static const WCHAR* wide(const char* path) { return to_wide(path, wide_buffer, PATH_BUFFER_SIZE); }
+static const WCHAR* wide(const char* path) { return to_wide(path, wide_buffer, MAX_PATH); }
 
 /* The current and the Windows folder come back in Shift-JIS; one that Shift-JIS
  * cannot hold (a Korean name on any system) or that is too long counts as not given. */
 bool platform_current_folder(char* out, unsigned size) {
-    WCHAR folder[PATH_BUFFER_SIZE];
-    DWORD length = GetCurrentDirectoryW(PATH_BUFFER_SIZE, folder);
-    return length != 0 && length < PATH_BUFFER_SIZE && to_sjis(folder, out, size);
+    WCHAR folder[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+    return length != 0 && length < MAX_PATH && to_sjis(folder, out, size);
 }
 
 bool platform_windows_folder(char* out, unsigned size) {
-    WCHAR folder[PATH_BUFFER_SIZE];
-    UINT length = GetWindowsDirectoryW(folder, PATH_BUFFER_SIZE);
-    return length != 0 && length < PATH_BUFFER_SIZE && to_sjis(folder, out, size);
+    WCHAR folder[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    return length != 0 && length < MAX_PATH && to_sjis(folder, out, size);
 }
 
 bool platform_change_folder(const char* path) {
