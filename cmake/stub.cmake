@@ -24,6 +24,7 @@ set(STUB_FLAGS ${CORE_FLAGS} ${STUB_DEFINES} ${STUB_CODE_FLAGS} -ffunction-secti
 
 add_library(stub_engine STATIC ${CORE_SOURCES}
   platform/win32/system_win32.cpp
+  platform/win32/wide_text.cpp
   platform/win32/window_reports.cpp)
 target_include_directories(stub_engine PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(stub_engine PRIVATE ${STUB_FLAGS})
@@ -44,13 +45,27 @@ target_link_options(mavusfx PRIVATE ${STUB_CODE_FLAGS} -mwindows -s -nostdlib -W
   -Wl,--gc-sections -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--nxcompat -Wl,--tsaware
   -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/stub.ld -Wl,-Map,mavusfx.map)
 set_target_properties(mavusfx PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/stub.ld)
-target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
+target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gdi32 gcc)
+
+# The same stub built to behave as on a system without SetDefaultDllDirectories
+# (Vista, 7 without its update), which Wine cannot be made into: the end-to-end
+# tests plant a comctl32.dll beside it.
+add_executable(mavusfx_without_default_dll_directories WIN32 ${STUB_SOURCES} ${STUB_RESOURCES})
+target_compile_definitions(mavusfx_without_default_dll_directories PRIVATE
+  MAVUSFX_AS_WITHOUT_DEFAULT_DLL_DIRECTORIES)
+get_target_property(STUB_LINK_OPTIONS mavusfx LINK_OPTIONS)
+list(FILTER STUB_LINK_OPTIONS EXCLUDE REGEX "-Map")
+target_compile_options(mavusfx_without_default_dll_directories PRIVATE ${STUB_FLAGS})
+target_link_options(mavusfx_without_default_dll_directories PRIVATE ${STUB_LINK_OPTIONS})
+target_link_libraries(mavusfx_without_default_dll_directories PRIVATE stub_engine
+  msvcrt kernel32 user32 shell32 ole32 gdi32 gcc)
 
 # The host tool for Windows: the same engine on the Win32 seam, the reports printed.
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp
   ${PROJECT_SOURCE_DIR}/tools/pack/*.cpp)
 add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOURCES}
   platform/win32/system_win32.cpp
+  platform/win32/wide_text.cpp
   platform/win32/text_win32.cpp
   platform/win32/host_win32.cpp
   platform/hooked_reports.cpp)
@@ -71,7 +86,11 @@ target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_EMBEDDED_STUB)
 # Helpers of the Wine end-to-end tests: the driver that works the stub's windows as a
 # person would, and a tiny program the stub launches, which leaves a marker file.
 add_executable(sfx_driver tests/wine/sfx_driver.cpp)
-target_link_libraries(sfx_driver PRIVATE ole32 uuid)
+target_link_libraries(sfx_driver PRIVATE ole32 uuid shell32 gdi32)
 target_link_options(sfx_driver PRIVATE -static-libgcc -static-libstdc++ -s)
 add_executable(launch_marker WIN32 tests/wine/launch_marker.cpp)
 target_link_options(launch_marker PRIVATE -static-libgcc -s)
+# A DLL the tests plant beside an installer as comctl32.dll: it marks its loading.
+add_library(planted_dll SHARED tests/wine/planted_dll.cpp)
+set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted)
+target_link_options(planted_dll PRIVATE -static-libgcc -s)

@@ -67,9 +67,13 @@ bool compose_destination(const char* dest_name, bool under_program_files,
     return compose_in_folder(current_folder, dest_name, out, size);
 }
 
+/* A current folder that the system cannot give in 259 bytes of Shift-JIS (a Korean
+ * name, a long path) leaves the destination empty rather than ending the run
+ * without a word: the dialog then shows an empty box to fill, and without a dialog
+ * the members go into the current folder all the same. */
 static bool set_current_folder_as_destination(SfxApp* app) {
     char folder[PATH_BUFFER_SIZE];
-    if (!platform_current_folder(folder, sizeof folder)) return false;
+    if (!platform_current_folder(folder, sizeof folder)) folder[0] = 0;
     return replace_owned_text(&app->run.dest_folder, folder);
 }
 

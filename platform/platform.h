@@ -26,22 +26,28 @@ enum FailureKind {
 
 // ---- system services ------------------------------------------------------
 
-// The process's current folder (GetCurrentDirectoryA).  False when it does not fit.
+// Paths are Shift-JIS bytes; on Windows they reach the system as UTF-16 through the
+// wide functions, whatever the system's code page.
+
+// The process's current folder (GetCurrentDirectoryW).  False when it does not fit
+// or Shift-JIS cannot hold it.
 bool platform_current_folder(char* out, unsigned size);
-// The Windows folder (GetWindowsDirectoryA); on POSIX a fixed "C:\Windows".
+// The Windows folder (GetWindowsDirectoryW); on POSIX a fixed "C:\Windows".
 bool platform_windows_folder(char* out, unsigned size);
-// Makes the current folder `path` (SetCurrentDirectoryA).
+// Makes the current folder `path` (SetCurrentDirectoryW).
 bool platform_change_folder(const char* path);
-// Creates one folder (CreateDirectoryA, default security).
+// Creates one folder (CreateDirectoryW, default security).
 bool platform_create_folder(const char* path);
 
 enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER };
-// What `path` names, by _stat: nothing, a folder or something else.
+// What `path` names (GetFileAttributesW): nothing, a folder or something else.
 FolderState platform_path_state(const char* path);
 
-// Deletes a file (_unlink); the result is not needed by anyone.
+// Creates or empties the file `path` for writing ("wb"); null when it cannot.
+FILE* platform_open_output(const char* path);
+// Deletes a file (DeleteFileW); the result is not needed by anyone.
 void platform_delete_file(const char* path);
-// Sets access and modification time to `unix_time` (_utime); failure is ignored.
+// Sets access and modification time to `unix_time` (_wutime); failure is ignored.
 void platform_set_file_time(const char* path, uint32_t unix_time);
 // Available physical memory in bytes (GlobalMemoryStatus), 0 when unknown.
 uint32_t platform_available_memory();
@@ -49,7 +55,7 @@ uint32_t platform_available_memory();
 int32_t platform_timezone_offset();
 
 enum ShellEvent { SHELL_FILE_CREATED = 2, SHELL_FOLDER_MADE = 8 };
-// Announces a created file or folder to the shell (SHChangeNotify, SHCNF_PATHA).
+// Announces a created file or folder to the shell (SHChangeNotify, SHCNF_PATHW).
 void platform_notify_shell(ShellEvent event, const char* path);
 
 // ---- reports to the window -------------------------------------------------

@@ -5,6 +5,8 @@
 # the files they leave.  Screenshots go to artifacts/e2e/.
 #
 # Usage: scripts/wine-e2e.sh        (builds first; run scripts/setup.sh once before)
+#        E2E_GROUPS="dpi codepages" scripts/wine-e2e.sh   runs only those groups:
+#        classic (the runs under the Japanese locale), dpi, codepages, elevation, dlls
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,6 +34,8 @@ echo "wine-e2e: Wine prefix ready after $((SECONDS - started)) s"
 mkdir -p "$c_drive/e2e/bin"
 
 # ---- helpers ---------------------------------------------------------------------
+
+wanted() { [ -z "${E2E_GROUPS:-}" ] || [[ " $E2E_GROUPS " == *" $1 "* ]]; }
 
 passed=0
 failed=0
@@ -112,6 +116,7 @@ check_corpus_files() { # ARCHIVE FOLDER_UNIX
 
 # ---- the runs --------------------------------------------------------------------
 
+if wanted classic; then
 echo "== corpus archives extracted into the configured destination"
 # The "-lh0-" archives, and one archive of every other method that the host tool
 # already extracts cleanly (decoders land one by one).
@@ -155,7 +160,7 @@ pack noconfig "$work/small.lzh" --no-config
 mkdir -p "$c_drive/e2e/noconfig"
 drive noconfig --cwd 'C:\e2e\noconfig'
 check "no dialog" bash -c "! grep -q '^dialog' '$work/out'"
-check "progress window titled Mavu SFX" seen_part "progress title=Mavu SFX size=220x100"
+check "progress window titled Mavu SFX, 220 wide" seen_part "progress title=Mavu SFX size=220x"
 check "members in the current folder" test -f "$c_drive/e2e/noconfig/docs/manual.txt"
 check "no launch" test ! -e "$c_drive/e2e/noconfig/launched.txt"
 check "exit code 0" seen "exit 0"
@@ -253,9 +258,120 @@ check "every member there, whole" test "$(stat -c %s "$(unix_path "$dest")/readm
   "$(unix_path "$dest")/docs/manual.txt" | tr '\n' ' ')" = "3000 5000 "
 check "the launch target ran" test -f "$(unix_path "$dest")/launched.txt"
 
-echo "wine-e2e: $((SECONDS - started)) s in all"
 for png in destination-dialog progress-window; do
   check "screenshot $png.png" test -s "$artifacts/$png.png"
 done
+fi
+
+# ---- the Windows its users have: scaling, code pages, elevation, planted DLLs ------
+
+sjis() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
+# The big member keeps the window up long enough for its name to be seen.
+"$stored_archive" "$work/japanese.lzh" "$(sjis 'ツール/道具.exe')=$root/build/i686/launch_marker.exe" \
+  "$(sjis '説明書.txt')=@3000" "$(sjis 'データ/大きな.bin')=@24000000" >/dev/null
+
+# set_dpi N: the system DPI of the prefix's user, which Wine reads at each start.
+set_dpi() {
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$1" \
+    > "$work/dpi.reg"
+  wine regedit /S 'Z:'"${work//\//\\}"'\dpi.reg' >/dev/null 2>&1
+}
+
+if wanted dpi; then
+echo "== the progress window at 100, 125, 150 and 200 % scaling"
+pack scaled "$work/long.lzh" --title "中止の試験" --dest 'C:\e2e\scaled'
+for dpi in 96 120 144 192; do
+  set_dpi "$dpi"
+  screenshot_when_ready "$c_drive/e2e/scaled-shot" "$artifacts/progress-window-$dpi.png"
+  drive scaled --stop-at big.bin --shot-progress 'C:\e2e\scaled-shot'
+  rm -f "$c_drive/e2e/scaled-shot".*
+  check "$dpi DPI: the system's DPI seen" seen_part "layout dpi=$dpi "
+  check "$dpi DPI: nothing cut off, the stop button inside" seen_part " cut=none"
+  check "$dpi DPI: the window $((220 * dpi / 96)) wide" seen_part "size=$((220 * dpi / 96))x"
+  check "$dpi DPI: stop pressed" seen "pressed stop"
+  check "$dpi DPI: exit code 0" seen "exit 0"
+  check "$dpi DPI: screenshot" test -s "$artifacts/progress-window-$dpi.png"
+done
+set_dpi 96
+fi
+
+# japanese_run LOCALE: Japanese title, member names and shortcut name under LOCALE.
+japanese_run() {
+  local locale=$1 dest="C:\\e2e\\$1\\インストール先"
+  pack "jp-$locale" "$work/japanese.lzh" --title "日本語の題名" --dest "$dest" \
+    --shortcut-target 'ツール\道具.exe' --start-menu forced --launch 'ツール\道具.exe'
+  LANG=$locale LC_ALL=$locale drive "jp-$locale"
+  check "$locale: the title in the dialog and the window" \
+    seen_part "dialog title=日本語の題名 dest=$dest "
+  check "$locale: the window's title" seen_part "progress title=日本語の題名 "
+  check "$locale: the member names shown" seen "status データ/大きな.bin"
+  check "$locale: exit code 0" seen "exit 0"
+  check "$locale: the files under their names" test -f "$(unix_path "$dest")/説明書.txt"
+  check "$locale: the launch ran" test -f "$(unix_path "$dest")/launched.txt"
+  LANG=$locale LC_ALL=$locale links 道具
+  check "$locale: the shortcut under its name, to its target" \
+    seen_part "programs present target=$dest\\ツール\\道具.exe workdir=$dest "
+}
+
+if wanted codepages; then
+echo "== a Western code page (1252) and UTF-8 (65001)"
+for locale in en_US.UTF-8:1252 hi_IN.UTF-8:65001; do
+  LANG=${locale%:*} LC_ALL=${locale%:*} driver codepage > "$work/out"
+  sed 's/^/    | /' "$work/out"
+  check "${locale%:*} is code page ${locale#*:} under Wine" seen "codepage ${locale#*:}"
+  japanese_run "${locale%:*}"
+done
+
+echo "== the installer in a folder named in Korean, under code page 1252"
+mkdir -p "$c_drive/e2e/한국"
+"$tool" make --stub "$stub" --archive "$work/japanese.lzh" -o "$c_drive/e2e/한국/setup.exe" \
+  --title "日本語の題名" --dest 'C:\e2e\korean\インストール先' >/dev/null
+LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 driver run 'C:\e2e\한국\setup.exe' --cwd 'C:\e2e\한국' > "$work/out" || true
+sed 's/^/    | /' "$work/out"
+check "the dialog came" seen_part "dialog title=日本語の題名 "
+check "exit code 0" seen "exit 0"
+check "members extracted" test -f "$c_drive/e2e/korean/インストール先/ツール/道具.exe"
+
+echo "== a typed folder that Shift-JIS cannot hold"
+LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 driver run 'C:\e2e\한국\setup.exe' --cwd 'C:\e2e\한국' \
+  --dest 'C:\e2e\한국\설치' > "$work/out" || true
+sed 's/^/    | /' "$work/out"
+check "the box says so" seen_part "text=フォルダを作成できません"
+check "no progress window" bash -c "! grep -q '^progress' '$work/out'"
+check "nothing made" test ! -e "$c_drive/e2e/한국/설치"
+check "exit code 0" seen "exit 0"
+fi
+
+if wanted elevation; then
+echo "== each requested execution level (Wine runs every level alike; no UAC)"
+for level in invoker highest admin; do
+  pack "level-$level" "$work/small.lzh" --dest "C:\\e2e\\level-$level" --elevation "$level"
+  "$tool" list "$c_drive/e2e/bin/level-$level.exe" > "$work/list"
+  case $level in invoker) name=asInvoker ;; highest) name=highestAvailable ;; *) name=requireAdministrator ;; esac
+  check "$level: list shows $name" grep -q "elevation: *$name\$" "$work/list"
+  drive "level-$level"
+  check "$level: exit code 0" seen "exit 0"
+  check "$level: members extracted" test -f "$c_drive/e2e/level-$level/docs/manual.txt"
+done
+pack level-pf "$work/small.lzh" --dest Tool --program-files
+"$tool" list "$c_drive/e2e/bin/level-pf.exe" > "$work/list"
+check "Program Files: requireAdministrator" grep -q "elevation: *requireAdministrator\$" "$work/list"
+fi
+
+if wanted dlls; then
+echo "== a comctl32.dll planted beside the installer, on a system without SetDefaultDllDirectories"
+mkdir -p "$c_drive/e2e/downloads"
+cp "$root/build/i686/planted.dll" "$c_drive/e2e/downloads/comctl32.dll"
+"$tool" make --stub "$root/build/i686/mavusfx_without_default_dll_directories.exe" \
+  --archive "$work/small.lzh" -o "$c_drive/e2e/downloads/setup.exe" --no-config >/dev/null
+driver run 'C:\e2e\downloads\setup.exe' --cwd 'C:\e2e\downloads' > "$work/out" || true
+sed 's/^/    | /' "$work/out"
+check "the planted DLL was never loaded" test ! -e "$c_drive/e2e/downloads/planted.txt"
+check "the progress bar is there (System32's comctl32)" seen_part " bar=7,23,200x20 "
+check "exit code 0" seen "exit 0"
+check "members extracted" test -f "$c_drive/e2e/downloads/docs/manual.txt"
+fi
+
+echo "wine-e2e: $((SECONDS - started)) s in all"
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

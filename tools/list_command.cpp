@@ -4,6 +4,7 @@
 
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
+#include "tools/execution_level.h"
 #include "tools/tool.h"
 
 static const char* option_text(uint8_t option) {
@@ -32,6 +33,8 @@ static void print_config(const OpenedArchive* archive) {
     printf("combined file: stub of %u bytes, configuration block of %u bytes, archive at offset %u\n",
            archive->block_offset, archive->archive_offset - archive->block_offset,
            archive->archive_offset);
+    printf("  %-16s%s\n", "elevation:",
+           execution_level_name(read_file_execution_level(archive->file, archive->block_offset)));
     if (c.present == 0) {
         printf("  no configuration: no dialog, extraction into the current folder\n");
         return;

@@ -12,6 +12,7 @@
 #include "frontend/pe_image.h"
 #include "platform/platform.h"
 #include "tools/embedded_stub.h"
+#include "tools/execution_level.h"
 #include "tools/pack/folder_packer.h"
 #include "tools/tool.h"
 
@@ -26,6 +27,7 @@ struct MakeOptions {
     const char* dest;
     const char* shortcut_target;
     const char* launch;
+    const char* elevation;  // invoker, highest or admin; by the destination when null
     bool program_files;
     bool no_config;
     bool any_setting;  // a block field was given (refused with --no-config)
@@ -78,10 +80,12 @@ static int parse_options(int argc, char** argv, MakeOptions* o) {
         else if (strcmp(a, "--start-menu") == 0) option = 0;
         else if (strcmp(a, "--desktop") == 0) option = 1;
         else if (strcmp(a, "--send-to") == 0) option = 2;
+        else if (strcmp(a, "--elevation") == 0) text = &o->elevation;
         else return fail("unknown option %s", a);
         if (text != nullptr) {
             *text = value;
-            if (text != &o->stub && text != &o->archive && text != &o->from && text != &o->output)
+            if (text != &o->stub && text != &o->archive && text != &o->from && text != &o->output &&
+                text != &o->elevation)
                 o->any_setting = true;
         } else {
             if (!option_value(value, &o->options[option]))
@@ -268,12 +272,30 @@ static bool write_combined(const char* temporary, const uint8_t* stub, uint32_t 
     return ok;
 }
 
+/* The level that the installer's manifest requests: as chosen, or what the
+ * destination needs.  A stub without a level field runs as the invoker. */
+static bool set_manifest_level(const MakeOptions& o, uint8_t* stub, uint32_t size) {
+    ExecutionLevel level = level_for_destination(o.program_files, o.dest);
+    if (o.elevation != nullptr && !parse_execution_level(o.elevation, &level)) {
+        fail("--elevation takes invoker, highest or admin, not \"%s\"", o.elevation);
+        return false;
+    }
+    if (!write_execution_level(stub, size, level) && level != LEVEL_AS_INVOKER)
+        fprintf(stderr, "mavusfx make: warning: %s has no execution level in its manifest: "
+                "the installer runs as the invoker, not %s\n", o.stub, execution_level_name(level));
+    return true;
+}
+
 /* --from: the folder is packed ("-lh7-", level 2) into an archive beside the output
  * first, which is joined like a given archive and removed afterwards. */
 static int join(const MakeOptions& o, const uint8_t* block, uint32_t block_size) {
     uint32_t stub_size = 0;
     uint8_t* stub = o.stub != nullptr ? read_stub(o.stub, &stub_size) : carried_stub(&stub_size);
     if (stub == nullptr) return EXIT_USAGE;
+    if (!set_manifest_level(o, stub, stub_size)) {
+        free(stub);
+        return EXIT_USAGE;
+    }
     bool needs_end_byte = false;
     ArchiveCheck check;
     FILE* archive = open_checked_archive(o.archive, &needs_end_byte, &check);

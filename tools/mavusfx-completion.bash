@@ -41,7 +41,7 @@ _mavusfx() {
         case $command in
             extract) options="-C" ;;
             pack) options="-o --method --level --exclude --follow-symlinks" ;;
-            make) options="--archive --from -o --stub --title --dest --program-files
+            make) options="--archive --from -o --stub --title --dest --program-files --elevation
                            --shortcut-target --start-menu --desktop --send-to --launch
                            --no-config" ;;
         esac

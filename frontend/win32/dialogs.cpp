@@ -7,18 +7,19 @@
 #include "engine/paths.h"
 #include "frontend/config_block.h"
 #include "frontend/win32/front_end.h"
+#include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
 static SfxApp* dialog_app;
 static char dialog_path[PATH_BUFFER_SIZE];
+static WCHAR dialog_text[PATH_BUFFER_SIZE];  // the edit box's text, as the system keeps it
 
 // "フォルダを作成できません"
-static const char CANNOT_CREATE_FOLDER[] =
-    "\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xf0\x8d\xec\x90\xac\x82\xc5\x82\xab\x82\xdc"
-    "\x82\xb9\x82\xf1";
+static const WCHAR CANNOT_CREATE_FOLDER[] =
+    L"\u30d5\u30a9\u30eb\u30c0\u3092\u4f5c\u6210\u3067\u304d\u307e\u305b\u3093";
 // "解凍先フォルダの指定"
-static const char BROWSE_TITLE[] =
-    "\x89\xf0\x93\x80\x90\xe6\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xcc\x8e\x77\x92\xe8";
+static const WCHAR BROWSE_TITLE[] = L"\u89e3\u51cd\u5148\u30d5\u30a9\u30eb\u30c0\u306e\u6307\u5b9a";
 
 // The check boxes in the order of their option bytes.
 static uint8_t* option_of(SfxApp* app, int box) {
@@ -31,8 +32,8 @@ static uint8_t* option_of(SfxApp* app, int box) {
 
 static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
     dialog_app = app;
-    SetWindowTextA(dialog, app->title);
-    SetDlgItemTextA(dialog, IDC_DEST_FOLDER, app->run.dest_folder);
+    SetWindowTextW(dialog, to_wide(app->title, dialog_text, PATH_BUFFER_SIZE));
+    SetDlgItemTextW(dialog, IDC_DEST_FOLDER, to_wide(app->run.dest_folder, dialog_text, PATH_BUFFER_SIZE));
     for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
         uint8_t option = *option_of(app, box);
         if (option & OPTION_CHECKED) CheckDlgButton(dialog, box, BST_CHECKED);
@@ -43,25 +44,30 @@ static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
 
 /* Makes the typed folder current, creating its missing levels: a trailing
  * separator makes the whole path the parent part that make_parent_folders
- * creates.  Returns the dialog's result. */
+ * creates.  A folder that Shift-JIS cannot hold (or 259 bytes cannot) is one the
+ * engine could not write into, and gets the same message.  Returns the dialog's
+ * result. */
 static INT_PTR enter_destination(SfxApp* app) {
-    if (!replace_owned_text(&app->run.dest_folder, dialog_path)) return 1;
-    if (SetCurrentDirectoryA(app->run.dest_folder)) return 0;
     char work[PATH_BUFFER_SIZE + 1];  // room for the added separator
-    copy_text(work, app->run.dest_folder, PATH_BUFFER_SIZE);
-    append_backslash(work);
-    convert_separators(work, '/');
-    if (!make_parent_folders(&app->run, work)) {
-        MessageBoxA((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
+    bool held = to_sjis(dialog_text, dialog_path, PATH_BUFFER_SIZE);
+    if (held) {
+        if (!replace_owned_text(&app->run.dest_folder, dialog_path)) return 1;
+        if (platform_change_folder(app->run.dest_folder)) return 0;
+        copy_text(work, app->run.dest_folder, PATH_BUFFER_SIZE);
+        append_backslash(work);
+        convert_separators(work, '/');
+    }
+    if (!held || !make_parent_folders(&app->run, work)) {
+        MessageBoxW((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
         return 1;
     }
-    SetCurrentDirectoryA(app->run.dest_folder);
+    platform_change_folder(app->run.dest_folder);
     return 0;
 }
 
 static INT_PTR on_destination_ok(HWND dialog) {
     SfxApp* app = dialog_app;
-    GetDlgItemTextA(dialog, IDC_DEST_FOLDER, dialog_path, sizeof dialog_path);
+    GetDlgItemTextW(dialog, IDC_DEST_FOLDER, dialog_text, PATH_BUFFER_SIZE);
     INT_PTR result = enter_destination(app);
     if (result == 0) {
         for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
@@ -75,19 +81,21 @@ static INT_PTR on_destination_ok(HWND dialog) {
 }
 
 /* The chosen folder only fills the edit box; the destination changes on OK.  The
+ * browser needs COM, apartment-threaded, on this thread while it is open.  The
  * item list comes from the shell's allocator, which is COM's task allocator. */
 static INT_PTR on_browse(HWND dialog) {
-    char display_name[PATH_BUFFER_SIZE];
-    BROWSEINFOA browse = {};
+    WCHAR display_name[PATH_BUFFER_SIZE];
+    BROWSEINFOW browse = {};
     browse.pszDisplayName = display_name;
     browse.lpszTitle = BROWSE_TITLE;
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
+    HRESULT com = CoInitialize(nullptr);
+    LPITEMIDLIST chosen = SHBrowseForFolderW(&browse);
     if (chosen != nullptr) {
-        SHGetPathFromIDListA(chosen, dialog_path);
-        SetDlgItemTextA(dialog, IDC_DEST_FOLDER, dialog_path);
+        if (SHGetPathFromIDListW(chosen, display_name)) SetDlgItemTextW(dialog, IDC_DEST_FOLDER, display_name);
         CoTaskMemFree(chosen);
     }
+    if (SUCCEEDED(com)) CoUninitialize();
     return TRUE;
 }
 

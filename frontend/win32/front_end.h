@@ -6,7 +6,7 @@
 
 #include "frontend/run_record.h"
 
-extern const char WINDOW_CLASS_NAME[];  // "MAVUSFXCLASS"
+extern const WCHAR WINDOW_CLASS_NAME[];  // "MAVUSFXCLASS"
 
 // Opens the own file, reads the configuration block behind the image, creates the
 // hidden progress window and sends it WM_SFX_START.  False on any failure.

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <process.h>
+#include <string.h>
 
 #include "engine/extraction_loop.h"
 #include "decode/output_sink.h"
@@ -13,11 +14,13 @@
 #include "frontend/win32/front_end.h"
 #include "platform/window_messages.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
-const char WINDOW_CLASS_NAME[] = "MAVUSFXCLASS";
+const WCHAR WINDOW_CLASS_NAME[] = L"MAVUSFXCLASS";
 
 static SfxApp* window_app;
+static int screen_dpi;        // the system's pixels per inch, 96 at 100 %
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
 static bool finishing;        // shortcuts and launch under way on their own thread
@@ -28,8 +31,35 @@ enum { FINISH_TIMER = 1, FINISH_LIMIT_MS = 60000 };
 enum {
     MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
     MAIN_WIDTH = 220, MAIN_HEIGHT = 100,
-    CHILD_STYLE = WS_CHILD | WS_VISIBLE
+    CHILD_STYLE = WS_CHILD | WS_VISIBLE,
+    STOP_MARGIN = 6,              // below the stop button: 3 as above the status line, 3 of frame
+    LONG_PATH_PREFIX = 8          // room for "\\?\UNC" before the own path
 };
+
+// The window's pixels are those of a 96 DPI screen, scaled to the system's DPI (the
+// program is DPI-aware); at 96 DPI they stay as they are.
+__attribute__((noinline)) static int scaled(int pixels) { return (pixels * screen_dpi + 48) / 96; }
+
+/* The own path, read wide, so that a folder the code page cannot name opens as well
+ * as any.  Past MAX_PATH the path is opened with the "\\?\" prefix, which lifts the
+ * limit ("\\?\UNC\server\share" for a network path). */
+static WCHAR own_path[LONG_PATH_PREFIX + 32768];
+
+static bool open_own_file(SfxApp* app) {
+    WCHAR* path = own_path + LONG_PATH_PREFIX;
+    DWORD length = GetModuleFileNameW(nullptr, path, 32768);  // never cut: paths end at 32,767
+    if (length >= MAX_PATH) {
+        if (path[0] == '\\' && path[1] == '\\') {
+            path -= 6;  // "\\?\UNC" over the first backslash
+            memcpy(path, L"\\\\?\\UNC", 7 * sizeof(WCHAR));
+        } else {
+            path -= 4;
+            memcpy(path, L"\\\\?\\", 4 * sizeof(WCHAR));
+        }
+    }
+    app->run.archive_file = _wfopen(path, L"rb");
+    return app->run.archive_file != nullptr;
+}
 
 /* The image's end is where the configuration block begins; it is read from the
  * module's own headers, which lie in the first page of the mapped image. */
@@ -39,42 +69,59 @@ static bool seek_to_block(SfxApp* app) {
 }
 
 static bool register_window_class(SfxApp* app) {
-    WNDCLASSEXA window_class = {};
+    WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof window_class;
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = main_window_proc;
     window_class.hInstance = (HINSTANCE)app->instance;
-    window_class.hIcon = LoadIconA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDI_APP));
-    window_class.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    window_class.hIcon = LoadIconW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDI_APP));
+    window_class.hCursor = LoadCursorW(nullptr, (LPCWSTR)IDC_ARROW);
     window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     window_class.lpszClassName = WINDOW_CLASS_NAME;
-    return RegisterClassExA(&window_class) != 0;
+    return RegisterClassExW(&window_class) != 0;
 }
 
-static HWND create_child(SfxApp* app, const char* window_class, DWORD style, int y) {
-    return CreateWindowExA(0, window_class, "", style, 7, y, 200, 20, (HWND)app->main_window,
-                           nullptr, (HINSTANCE)app->instance, nullptr);
+static HWND create_child(SfxApp* app, const WCHAR* window_class, DWORD style, int y) {
+    return CreateWindowExW(0, window_class, L"", style, scaled(7), scaled(y), scaled(200), scaled(20),
+                           (HWND)app->main_window, nullptr, (HINSTANCE)app->instance, nullptr);
+}
+
+/* The stop button's dialog is placed in dialog units, which follow the dialog's
+ * font rather than the window: the window grows until the button, a margin below it
+ * and the window's frame lie inside it. */
+static void fit_stop_button(SfxApp* app) {
+    HWND window = (HWND)app->main_window;
+    RECT button, frame;
+    GetWindowRect(GetDlgItem((HWND)app->cancel_dialog, IDCANCEL), &button);
+    GetWindowRect(window, &frame);
+    int height = button.bottom + scaled(STOP_MARGIN) - frame.top;
+    if (height > frame.bottom - frame.top)
+        SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool start_up(SfxApp* app) {
-    GetModuleFileNameA(nullptr, app->own_path, sizeof app->own_path);
-    app->run.archive_file = fopen(app->own_path, "rb");
-    if (app->run.archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
+    if (!open_own_file(app) || !seek_to_block(app) || !read_config(app)) return false;
     if (!register_window_class(app)) return false;
+    HDC screen = GetDC(nullptr);
+    screen_dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
 
     // Centred on the pointer, its top edge 32 pixels below it.
     POINT pointer;
     GetCursorPos(&pointer);
-    app->main_window = CreateWindowExA(0, WINDOW_CLASS_NAME, DEFAULT_TITLE, MAIN_STYLE,
-                                       pointer.x - MAIN_WIDTH / 2, pointer.y + 32, MAIN_WIDTH,
-                                       MAIN_HEIGHT, nullptr, nullptr, (HINSTANCE)app->instance, app);
+    app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE,
+                                       pointer.x - scaled(MAIN_WIDTH / 2), pointer.y + scaled(32),
+                                       scaled(MAIN_WIDTH), scaled(MAIN_HEIGHT), nullptr, nullptr,
+                                       (HINSTANCE)app->instance, app);
     if (app->main_window == nullptr) return false;
-    app->status_text = create_child(app, "STATIC", CHILD_STYLE, 3);
+    app->status_text = create_child(app, L"STATIC", CHILD_STYLE, 3);
     if (app->status_text == nullptr) return false;
-    app->cancel_dialog = CreateDialogParamA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDD_CANCEL),
+    app->cancel_dialog = CreateDialogParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_CANCEL),
                                             (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
     if (app->cancel_dialog == nullptr) return false;
-    void* progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
+    fit_stop_button(app);
+    void* progress_bar = create_child(app, PROGRESS_CLASSW, CHILD_STYLE | PBS_SMOOTH, 23);
     if (progress_bar == nullptr) return false;
     platform_set_report_window(app->main_window, progress_bar);
 
@@ -86,11 +133,18 @@ bool start_up(SfxApp* app) {
 
 int run_message_loop() {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     return (int)message.wParam;
+}
+
+/* A Shift-JIS text as a window's text, through the wide function: a window keeps
+ * its text in UTF-16, so any code page shows it alike. */
+static void set_text(void* window, const char* text) {
+    WCHAR wide[PATH_BUFFER_SIZE];
+    SetWindowTextW((HWND)window, to_wide(text, wide, PATH_BUFFER_SIZE));
 }
 
 /* The destination dialog runs inside this handler, before the message loop; after
@@ -98,13 +152,13 @@ int run_message_loop() {
 static LRESULT on_start(HWND window) {
     SfxApp* app = window_app;
     if (app->has_config == 1 &&
-        DialogBoxParamA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDD_DESTINATION), window,
+        DialogBoxParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_DESTINATION), window,
                         destination_dialog_proc, (LPARAM)app) != 0) {
         DestroyWindow(window);
         return 0;
     }
     worker_running = _beginthread(run_extraction, 0, &app->run) != (uintptr_t)-1;
-    SetWindowTextA(window, app->title);
+    set_text(window, app->title);
     ShowWindow(window, SW_SHOW);
     return 0;
 }
@@ -125,9 +179,12 @@ static LRESULT on_close(HWND window) {
 }
 
 static void show_end_report(SfxApp* app) {
-    char text[END_REPORT_SIZE];
+    static char text[END_REPORT_SIZE];
+    static WCHAR wide_text[END_REPORT_SIZE];
+    WCHAR wide_title[PATH_BUFFER_SIZE];
     compose_end_report(&app->run.outcome, text, sizeof text);
-    MessageBoxA((HWND)app->main_window, text, app->title, MB_OK | MB_ICONWARNING);
+    MessageBoxW((HWND)app->main_window, to_wide(text, wide_text, END_REPORT_SIZE),
+                to_wide(app->title, wide_title, PATH_BUFFER_SIZE), MB_OK | MB_ICONWARNING);
 }
 
 /* The shortcuts and the launch go through the shell, which may wait on things
@@ -175,7 +232,7 @@ static LRESULT on_finish_timeout() {
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CREATE:
-        window_app = (SfxApp*)((CREATESTRUCTA*)lparam)->lpCreateParams;
+        window_app = (SfxApp*)((CREATESTRUCTW*)lparam)->lpCreateParams;
         return 0;
     case WM_DESTROY:
         PostQuitMessage(exit_code);
@@ -185,7 +242,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_SFX_START:
         return on_start(window);
     case WM_SFX_MEMBER:
-        SetWindowTextA((HWND)window_app->status_text, (const char*)lparam);
+        set_text(window_app->status_text, (const char*)lparam);
         return 0;
     case WM_SFX_DONE:
         return on_worker_end(window, false);
@@ -198,5 +255,5 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_TIMER:
         return on_finish_timeout();
     }
-    return DefWindowProcA(window, message, wparam, lparam);
+    return DefWindowProcW(window, message, wparam, lparam);
 }

@@ -28,6 +28,8 @@ FolderState platform_path_state(const char* path) {
     return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
+FILE* platform_open_output(const char* path) { return fopen(path, "wb"); }
+
 void platform_delete_file(const char* path) { unlink(path); }
 
 void platform_set_file_time(const char* path, uint32_t unix_time) {

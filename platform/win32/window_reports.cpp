@@ -29,7 +29,7 @@ void platform_report_progress(uint32_t percent) {
 void platform_report_failure(const char*, FailureKind) {}
 
 void platform_report_unknown_header() {
-    MessageBoxA(report_window, "Unknown header", "Mavu SFX", MB_ICONHAND);
+    MessageBoxW(report_window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
 }
 
 void platform_report_end(bool cancelled) {

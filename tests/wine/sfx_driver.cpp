@@ -1,12 +1,13 @@
 // The end-to-end tests' hands under Wine: starts a combined file and works its
 // windows as a person would (types into the destination box, clicks check boxes and
 // buttons with BM_CLICK, presses the stop button, answers message boxes), reporting
-// what it saw on stdout in UTF-8; and reads shortcuts back through IShellLinkA.
+// what it saw on stdout in UTF-8; and reads shortcuts back through IShellLinkW.
 //
 //   sfx_driver run EXE [--cwd DIR] [--dest TEXT] [--click ID]... [--cancel]
 //                      [--shot-dialog BASE] [--shot-progress BASE]
 //                      [--stop-at NAME | --close-at NAME] [--timeout SECONDS]
 //   sfx_driver links NAME        the shortcut NAME.lnk in the three special folders
+//   sfx_driver codepage          the system's ANSI code page
 //   sfx_driver warm              saves and removes one shell link (see warm)
 //
 // A --shot-* option pauses at that moment: the driver writes BASE.ready and waits
@@ -27,10 +28,9 @@ namespace {
 
 // ---- output --------------------------------------------------------------------
 
-std::string utf8(const std::string& ansi) {
-    int count = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-    std::wstring wide(count, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], count);
+// Everything is read and written through the wide functions and kept in UTF-8, so
+// that the reports do not depend on the system's code page.
+std::string utf8(const std::wstring& wide) {
     int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(size, '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], size, nullptr, nullptr);
@@ -38,8 +38,16 @@ std::string utf8(const std::string& ansi) {
     return out;
 }
 
+std::wstring wide(const std::string& text) {
+    int count = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(count, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], count);
+    out.resize(wcslen(out.c_str()));
+    return out;
+}
+
 void say(const std::string& line) {
-    std::string text = utf8(line) + "\n";
+    std::string text = line + "\n";
     fwrite(text.data(), 1, text.size(), stdout);
     fflush(stdout);
 }
@@ -55,11 +63,10 @@ std::string one_line(std::string text) {
 }
 
 std::string window_text(HWND window) {
-    char text[4096] = "";
+    WCHAR text[4096] = L"";
     DWORD_PTR ignored;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
-                        &ignored);
-    return text;
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &ignored);
+    return utf8(text);
 }
 
 std::string class_of(HWND window) {
@@ -74,10 +81,10 @@ void click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 void pause_for_screenshot(const std::string& base) {
     if (base.empty()) return;
     Sleep(300);  // let the window finish painting
-    FILE* ready = fopen((base + ".ready").c_str(), "wb");
+    FILE* ready = _wfopen(wide(base + ".ready").c_str(), L"wb");
     if (ready != nullptr) fclose(ready);
-    std::string done = base + ".done";
-    for (int i = 0; i < 600 && GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
+    std::wstring done = wide(base + ".done");
+    for (int i = 0; i < 600 && GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
         Sleep(100);
 }
 
@@ -164,7 +171,7 @@ std::string dialog_state(HWND dialog) {
 void work_destination_dialog(HWND dialog, const RunOptions& o) {
     say("dialog title=" + window_text(dialog) + " " + dialog_state(dialog));
     if (!o.dest.empty())
-        SendMessageA(GetDlgItem(dialog, 1000), WM_SETTEXT, 0, (LPARAM)o.dest.c_str());
+        SendMessageW(GetDlgItem(dialog, 1000), WM_SETTEXT, 0, (LPARAM)wide(o.dest).c_str());
     for (int id : o.clicks) {
         HWND box = GetDlgItem(dialog, id);
         if (IsWindowEnabled(box)) SendMessageA(box, BM_CLICK, 0, 0);
@@ -189,6 +196,72 @@ void answer_message_box(HWND box) {
     click(ok != nullptr ? ok : GetDlgItem(box, IDCANCEL));
 }
 
+// ---- the progress window's layout -----------------------------------------------
+
+// `child`'s rectangle in the client coordinates of `window`.
+RECT rect_in(HWND window, HWND child) {
+    RECT r = {};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, window, (POINT*)&r, 2);
+    return r;
+}
+
+std::string rect_text(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+           std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+}
+
+bool inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// The height of a line of text in the font that `control` draws with.
+int text_height(HWND control) {
+    HDC dc = GetDC(control);
+    HFONT font = (HFONT)SendMessageW(control, WM_GETFONT, 0, 0);
+    HGDIOBJ old = SelectObject(dc, font != nullptr ? (HGDIOBJ)font : GetStockObject(SYSTEM_FONT));
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, L"\u4e2d\u6b62Ag", 4, &size);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return size.cy;
+}
+
+/* One line: the system's DPI, the client area, and each child's rectangle in it;
+ * then every child that is cut: one reaching past the client area, the stop button
+ * reaching past its dialog, a status line or a button lower than its text. */
+std::string layout_report(HWND window) {
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    RECT client;
+    GetClientRect(window, &client);
+    HWND status = FindWindowExA(window, nullptr, "Static", nullptr);
+    HWND bar = FindWindowExA(window, nullptr, "msctls_progress32", nullptr);
+    HWND dialog = FindWindowExA(window, nullptr, "#32770", nullptr);
+    HWND stop = dialog != nullptr ? GetDlgItem(dialog, IDCANCEL) : nullptr;
+    std::string line = "layout dpi=" + std::to_string(dpi) + " client=" +
+                       std::to_string(client.right) + "x" + std::to_string(client.bottom);
+    std::string cut;
+    struct Part { const char* name; HWND handle; } parts[] = {
+        {"status", status}, {"bar", bar}, {"dialog", dialog}, {"stop", stop}};
+    for (const Part& part : parts) {
+        if (part.handle == nullptr) {
+            cut += std::string(" ") + part.name + "(missing)";
+            continue;
+        }
+        RECT r = rect_in(window, part.handle);
+        line += std::string(" ") + part.name + "=" + rect_text(r);
+        bool whole = part.handle == dialog || inside(r, client);
+        if (part.handle == stop && !inside(r, rect_in(window, dialog))) whole = false;
+        if ((part.handle == status || part.handle == stop) && r.bottom - r.top < text_height(part.handle))
+            whole = false;
+        if (!whole) cut += std::string(" ") + part.name;
+    }
+    return line + " cut=" + (cut.empty() ? "none" : cut.substr(1));
+}
+
 struct ProgressState {
     bool reported = false;
     bool acted = false;
@@ -201,6 +274,7 @@ void watch_progress_window(HWND window, const RunOptions& o, ProgressState* stat
         GetWindowRect(window, &r);
         say("progress title=" + window_text(window) + " size=" + std::to_string(r.right - r.left) +
             "x" + std::to_string(r.bottom - r.top));
+        say(layout_report(window));
         state->reported = true;
         if (o.stop_at.empty() && o.close_at.empty()) pause_for_screenshot(o.shot_progress);
     }
@@ -226,12 +300,12 @@ void watch_progress_window(HWND window, const RunOptions& o, ProgressState* stat
 }
 
 int run(const RunOptions& o) {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string command = "\"" + o.exe + "\"";
-    if (!CreateProcessA(o.exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        o.cwd.empty() ? nullptr : o.cwd.c_str(), &startup, &process)) {
+    std::wstring exe = wide(o.exe), cwd = wide(o.cwd), command = L"\"" + exe + L"\"";
+    if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
         say("cannot start " + o.exe + ": error " + std::to_string(GetLastError()));
         return 2;
     }
@@ -274,32 +348,35 @@ int run(const RunOptions& o) {
 // ---- shortcuts -----------------------------------------------------------------
 
 void report_link(const char* folder_name, int folder_id, const std::string& name) {
-    char folder[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, folder, folder_id, FALSE);
-    std::string path = std::string(folder) + "\\" + name + ".lnk";
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    WCHAR folder[MAX_PATH] = L"";
+    SHGetSpecialFolderPathW(nullptr, folder, folder_id, FALSE);
+    std::wstring path = std::wstring(folder) + L"\\" + wide(name) + L".lnk";
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         say(std::string(folder_name) + " absent");
         return;
     }
-    IShellLinkA* link = nullptr;
+    IShellLinkW* link = nullptr;
     IPersistFile* persist = nullptr;
-    WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-    char target[MAX_PATH] = "", working[MAX_PATH] = "", icon[MAX_PATH] = "";
+    WCHAR target[MAX_PATH] = L"", working[MAX_PATH] = L"", icon[MAX_PATH] = L"";
     int icon_index = -1;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                    (void**)&link)) &&
         SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&persist)) &&
-        SUCCEEDED(persist->Load(wide, STGM_READ))) {
-        link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+        SUCCEEDED(persist->Load(path.c_str(), STGM_READ))) {
+        // The target from the link's item list, which keeps every name in UTF-16
+        // (Wine keeps the path beside it in the ANSI code page only).
+        LPITEMIDLIST item = nullptr;
+        if (FAILED(link->GetIDList(&item)) || item == nullptr || !SHGetPathFromIDListW(item, target))
+            link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+        CoTaskMemFree(item);
         link->GetWorkingDirectory(working, MAX_PATH);
         link->GetIconLocation(icon, MAX_PATH, &icon_index);
     }
     if (persist != nullptr) persist->Release();
     if (link != nullptr) link->Release();
-    say(std::string(folder_name) + " present target=" + target + " workdir=" + working +
-        " icon=" + icon + "," + std::to_string(icon_index));
-    DeleteFileA(path.c_str());  // each run starts without shortcuts
+    say(std::string(folder_name) + " present target=" + utf8(target) + " workdir=" + utf8(working) +
+        " icon=" + utf8(icon) + "," + std::to_string(icon_index));
+    DeleteFileW(path.c_str());  // each run starts without shortcuts
 }
 
 int links(const std::string& name) {
@@ -343,9 +420,24 @@ int usage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     _setmode(_fileno(stdout), _O_BINARY);
+    // Rectangles in the stub's own pixels, which are the screen's: the stub is
+    // DPI-aware, so an unaware driver would see them scaled.
+    SetProcessDPIAware();
+    // The arguments in UTF-8, from the wide command line: a Korean folder name
+    // survives any code page.
+    int argc = 0;
+    LPWSTR* wide_argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; i++) arguments.push_back(utf8(wide_argv[i]));
+    std::vector<const char*> argv;
+    for (const std::string& a : arguments) argv.push_back(a.c_str());
     if (argc == 3 && strcmp(argv[1], "links") == 0) return links(argv[2]);
+    if (argc == 2 && strcmp(argv[1], "codepage") == 0) {
+        say("codepage " + std::to_string(GetACP()));
+        return 0;
+    }
     if (argc == 2 && strcmp(argv[1], "warm") == 0) return warm();
     if (argc < 3 || strcmp(argv[1], "run") != 0) return usage();
     RunOptions o;

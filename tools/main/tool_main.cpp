@@ -13,7 +13,7 @@ static int usage() {
           "                    [--title T]\n"
           "                    [--dest NAME] [--program-files] [--shortcut-target PATH]\n"
           "                    [--start-menu MODE] [--desktop MODE] [--send-to MODE]\n"
-          "                    [--launch PATH] [--no-config]\n"
+          "                    [--launch PATH] [--no-config] [--elevation invoker|highest|admin]\n"
           "FILE is a bare LHA archive or a combined file (stub, configuration block, archive).\n"
           "pack puts everything below DIR into a new archive (default -lh7-, header level 2);\n"
           "a file that does not shrink is stored as -lh0-, names become Shift-JIS.\n"
@@ -21,7 +21,8 @@ static int usage() {
           "configuration block and the archive (or DIR packed as by\n"
           "pack) into OUT.exe.  MODE is off (no shortcut), offer (box unchecked), checked\n"
           "(box checked) or forced (always made, box disabled).  Texts are given in UTF-8\n"
-          "and stored as Shift-JIS.\n"
+          "and stored as Shift-JIS.  The installer asks for administrator rights when its\n"
+          "destination lies under Program Files, unless --elevation chooses otherwise.\n"
           "Exit status: 0 all members good, 1 a member failed or was skipped (pack: a file\n"
           "could not be packed, and no archive is made), 2 usage or unreadable file.\n",
           stderr);
