@@ -174,7 +174,8 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
             quiet_until = progress_quiet_until(decoded_count);
         }
 #endif
-        if (run_flag == 0) {
+        // A stop after the last symbol leaves the member complete.
+        if (run_flag == 0 && decoded_count < job->original_size) {
             release_member_buffers();
             return DECODE_CANCELLED;
         }

@@ -31,11 +31,20 @@ long file_size(FILE* file);
 // The thread procedure (its argument is the SfxApp).
 void run_extraction(void* app);
 
-// Sum of the original sizes of all members from the current position on; the
-// position is left as it was.
-uint32_t sum_original_sizes(SfxApp* app);
+// In the order of their refusals ARCHIVE_DAMAGED, ARCHIVE_CUT_SHORT, ARCHIVE_NOT_LHA.
+enum ArchiveShape {
+    SHAPE_SOUND,       // every member's data inside the file, then the end byte
+    SHAPE_DAMAGED,     // a later header that cannot be read (an unknown layout: its box)
+    SHAPE_CUT_SHORT,   // a member's data or the end byte lies past the file's end
+    SHAPE_NO_ARCHIVE   // nothing, or no readable member header, where the archive begins
+};
 
-// Extracts one member; 1 when the run was cancelled, else 0.
+// Reads the member headers from the current position on, stepping over their data
+// without decoding it: the archive's shape, and in `total` the sum of the original
+// sizes.  The position is left as it was.
+ArchiveShape walk_archive(SfxApp* app, uint64_t* total);
+
+// Extracts one member; 1 when the run was stopped, else 0.
 int extract_member(SfxApp* app, const MemberHeader* header);
 
 // How the data of one member came out.
@@ -46,4 +55,4 @@ enum ExpandResult {
 // Writes the member's data to `out` (null: decode only); running_crc holds its
 // CRC-16 afterwards.
 ExpandResult expand_member(SfxApp* app, FILE* out, uint32_t original_size,
-                           uint32_t packed_size, const char* path, int method_index);
+                           uint32_t packed_size, int method_index);

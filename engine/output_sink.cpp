@@ -136,7 +136,8 @@ CopyResult copy_stored(SfxApp* app, FILE* out, uint32_t count) {
         copied += n;
         count -= n;
         update_progress(copied);
-        if (run_flag == 0) {
+        // A stop after the last block leaves the data complete.
+        if (run_flag == 0 && count > 0) {
             result = COPY_CANCELLED;
             break;
         }

@@ -20,7 +20,14 @@ enum FailureKind {
     FAILED_DAMAGED,         // the compressed data is not a valid stream
     FAILED_TRUNCATED,       // the archive ends inside the member's data
     FAILED_NO_MEMORY,       // a buffer for the member could not be allocated
-    ARCHIVE_DAMAGED         // a header that is neither a clean end nor readable
+    FAILED_LINK_IN_PATH,    // a symbolic link, junction or reparse point on the way
+    FAILED_WINDOWS_NAME,    // a name Windows cannot hold (device, ':', control byte...)
+    // Whole-run refusals, found before anything is written: nothing is extracted.
+    ARCHIVE_DAMAGED,        // a header that is neither a clean end nor readable
+    ARCHIVE_CUT_SHORT,      // a member's data or the end byte lies past the file's end
+    ARCHIVE_NOT_LHA,        // no LHA archive at all where it should begin
+    ARCHIVE_NO_SPACE,       // the members need more than the destination has free
+    NO_FAILURE              // not a failure: what a sound member comes out as
 };
 
 enum { OUTCOME_LISTED_NAMES = 10 };
@@ -30,6 +37,7 @@ enum { OUTCOME_LISTED_NAMES = 10 };
 struct RunOutcome {
     uint32_t failure_count;
     uint8_t archive_damaged;
+    uint8_t refused;   // the ARCHIVE_* kind that refused the whole run; 0 when none
     uint8_t listed_count;
     char listed_names[OUTCOME_LISTED_NAMES][PATH_BUFFER_SIZE];
 };
@@ -42,7 +50,6 @@ struct SfxApp {
     void* cancel_dialog;                         // the modeless cancel dialog
     FILE* archive_file;                          // own file, opened "rb"
     const uint8_t* header_cursor;                // read position in the header buffer
-    char current_output_path[PATH_BUFFER_SIZE];  // member file being written
     char* dest_folder;                           // owned texts
     char* title;
     char* shortcut_target;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include "frontend/run_record.h"
 
@@ -21,12 +22,25 @@ bool platform_change_folder(const char* path);
 // Creates one folder (CreateDirectoryA, default security).
 bool platform_create_folder(const char* path);
 
-enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER };
-// What `path` names, by _stat: nothing, a folder or something else.
+enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER, PATH_IS_LINK };
+// What `path` names, a link taken for what it leads to (stat; GetFileAttributesA):
+// nothing, a folder or something else.
 FolderState platform_path_state(const char* path);
+// The same for the name itself, which may be a link: a symbolic link, a junction or
+// another reparse point is PATH_IS_LINK (lstat; FILE_ATTRIBUTE_REPARSE_POINT).
+FolderState platform_link_state(const char* path);
 
 // Deletes a file (_unlink); the result is not needed by anyone.
 void platform_delete_file(const char* path);
+// Creates and opens ("wb") a file that must not exist yet: a name that exists, as a
+// link too, is never opened (O_CREAT | O_EXCL).  Null when that fails.
+FILE* platform_create_new_file(const char* path);
+// Moves `from` over `to`, replacing a file there (rename; MoveFileExA with
+// MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
+bool platform_replace_file(const char* from, const char* to);
+// Free bytes for this process on the volume of `folder` (statvfs;
+// GetDiskFreeSpaceExA); UINT64_MAX when unknown.
+uint64_t platform_free_space(const char* folder);
 // Sets access and modification time to `unix_time` (_utime); failure is ignored.
 void platform_set_file_time(const char* path, uint32_t unix_time);
 // Available physical memory in bytes (GlobalMemoryStatus), 0 when unknown.
@@ -76,8 +90,6 @@ void notify_hooked_shell(ShellEvent event, const char* path);
 bool platform_error_output_is_terminal();
 // Seconds on a monotonic clock.
 double platform_seconds_now();
-// Moves `from` over `to`, replacing it; false when that fails.
-bool platform_replace_file(const char* from, const char* to);
 
 // What the packer needs to know of a path (links followed).  `identity` tells two
 // names of one file apart from two files (device and file number).

@@ -40,7 +40,7 @@ TEST(Tool, FailuresAreOneLineEachAndExitOne) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("bad.txt: CRC-16 mismatch"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("../escape.txt: unsafe path"), std::string::npos) << run.err;
-    EXPECT_TRUE(file_exists(scratch / "out/bad.txt"));
+    EXPECT_FALSE(file_exists(scratch / "out/bad.txt"));
     EXPECT_FALSE(file_exists(scratch / "escape.txt"));
 }
 

@@ -125,13 +125,13 @@ static void show_end_report(SfxApp* app) {
     MessageBoxA((HWND)app->main_window, text, app->title, MB_OK | MB_ICONWARNING);
 }
 
-/* The worker's last message.  After a stop the unfinished file goes; a run in which
- * anything failed is reported and ends with exit code 1, without shortcuts or
- * launch; only a clean, complete run that the user did not close goes on to them. */
+/* The worker's last message.  The worker itself took away an unfinished file; a
+ * run in which anything failed is reported and ends with exit code 1, without
+ * shortcuts or launch; only a clean, complete run that the user did not close goes
+ * on to them. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
     SfxApp* app = window_app;
     worker_running = false;
-    if (cancelled) platform_delete_file(app->current_output_path);
     if (run_has_failures(&app->outcome)) {
         show_end_report(app);
         exit_code = 1;

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <sys/utime.h>
 #include <io.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <time.h>
 
 #include "platform/platform.h"
@@ -25,13 +27,41 @@ bool platform_create_folder(const char* path) {
     return CreateDirectoryA(path, &security) != 0;
 }
 
+/* A link to a folder (a junction, a folder symbolic link) carries the folder
+ * attribute itself: it counts as the folder it leads to. */
 FolderState platform_path_state(const char* path) {
-    struct _stat st;
-    if (_stat(path, &st) != 0) return PATH_MISSING;
-    return (st.st_mode & 0xF000) == _S_IFDIR ? PATH_IS_FOLDER : PATH_IS_OTHER;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PATH_MISSING;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_IS_FOLDER : PATH_IS_OTHER;
+}
+
+/* A symbolic link, a junction or a mount point carries FILE_ATTRIBUTE_REPARSE_POINT;
+ * GetFileAttributesA reports the name itself, not what it points to. */
+FolderState platform_link_state(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return PATH_IS_LINK;
+    return platform_path_state(path);
 }
 
 void platform_delete_file(const char* path) { _unlink(path); }
+
+/* _O_EXCL makes the runtime create the file with CREATE_NEW.  Should the stream
+ * not be had (no memory for it), the new empty file is left to the caller's
+ * failure report. */
+FILE* platform_create_new_file(const char* path) {
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? nullptr : _fdopen(fd, "wb");
+}
+
+bool platform_replace_file(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+uint64_t platform_free_space(const char* folder) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) return UINT64_MAX;
+    return available.QuadPart;
+}
 
 void platform_set_file_time(const char* path, uint32_t unix_time) {
     struct _utimbuf times;

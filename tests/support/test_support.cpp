@@ -189,7 +189,7 @@ EngineRun run_engine_on(const std::string& archive, bool test_only) {
     char here[PATH_BUFFER_SIZE];
     if (platform_current_folder(here, sizeof here)) replace_owned_text(&app.dest_folder, here);
     run_extraction(&app);
-    EngineRun run = {app.outcome.failure_count, app.outcome.archive_damaged != 0};
+    EngineRun run = {app.outcome.failure_count, app.outcome.archive_damaged != 0, app.outcome.refused};
     release_app(&app);
     return run;
 }
