@@ -120,11 +120,11 @@ static const FailureKind FAILURE_OF_EXPAND[] = {
 /* Why a member may not be written at all, before anything is touched: a path that
  * leaves the destination, a name Windows cannot hold (a NUL inside included), a
  * link on the way. */
-static bool refuse_member(SfxApp* app, const MemberHeader* header, const char* path) {
+static bool refuse_member(SfxApp* app, const MemberHeader* header, char* path, int index) {
     FailureKind kind;
     if (is_unsafe_member_path(header->name)) kind = FAILED_UNSAFE_PATH;
     else if (windows_name_problem(header->name, header->name_length) != nullptr) kind = FAILED_WINDOWS_NAME;
-    else if (method_index(header->method) < 0) kind = FAILED_UNKNOWN_METHOD;
+    else if (index < 0) kind = FAILED_UNKNOWN_METHOD;
     else if (!app->test_only && path_has_link(path)) kind = FAILED_LINK_IN_PATH;
     else return false;
     record_failure(app, header->name, kind);
@@ -138,8 +138,8 @@ static bool refuse_member(SfxApp* app, const MemberHeader* header, const char* p
 int extract_member(SfxApp* app, const MemberHeader* header) {
     char path[PATH_BUFFER_SIZE];
     copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
-    if (refuse_member(app, header, path)) return 0;
     int index = method_index(header->method);
+    if (refuse_member(app, header, path, index)) return 0;
     if (index == METHOD_LHD) {
         if (!app->test_only) make_member_folder(app, path);
         return 0;

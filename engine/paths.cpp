@@ -46,21 +46,17 @@ FILE* open_output_file(SfxApp* app, const char* path, char* temporary) {
 }
 
 /* Each component is looked at from the outermost in, up to the first one that does
- * not exist: nothing below a missing folder can be a link. */
-bool path_has_link(const char* path) {
-    char prefix[PATH_BUFFER_SIZE];
-    copy_text(prefix, path, sizeof prefix);
-    for (char* p = prefix;; p++) {
+ * not exist: nothing below a missing folder can be a link.  The path is cut at each
+ * separator in turn and mended behind it. */
+bool path_has_link(char* path) {
+    for (char* p = path;; p++) {
         char c = *p;
         if (c != '/' && c != 0) continue;
         *p = 0;
-        if (p != prefix) {
-            FolderState state = platform_link_state(prefix);
-            if (state == PATH_IS_LINK) return true;
-            if (state == PATH_MISSING) return false;
-        }
-        if (c == 0) return false;
+        FolderState state = p != path ? platform_link_state(path) : PATH_IS_FOLDER;
         *p = c;
+        if (state == PATH_IS_LINK) return true;
+        if (state == PATH_MISSING || c == 0) return false;
     }
 }
 

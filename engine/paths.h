@@ -26,8 +26,9 @@ int close_output_file(FILE* file);
 
 // True when a component of the member path `path` (relative to the current folder,
 // '/' between components) exists as a symbolic link, junction or other reparse
-// point: writing through it would land outside the destination.
-bool path_has_link(const char* path);
+// point: writing through it would land outside the destination.  The text is cut
+// and mended while it is looked at.
+bool path_has_link(char* path);
 
 // Creates every missing folder of the part of `path` before its last '/'.  True when
 // that folder exists afterwards.

@@ -30,8 +30,12 @@ static bool is_device_name(const unsigned char* name, size_t length) {
     char upper[8] = {};
     for (size_t i = 0; i < base; i++) upper[i] = (char)(name[i] >= 'a' && name[i] <= 'z' ? name[i] - 32 : name[i]);
     if (base == 4 && upper[3] >= '1' && upper[3] <= '9') upper[3] = 1;
-    for (const char* device : DEVICES)
-        if (memcmp(upper, device, 8) == 0) return true;
+    uint64_t word, device;
+    memcpy(&word, upper, 8);
+    for (const char* name_of_device : DEVICES) {
+        memcpy(&device, name_of_device, 8);
+        if (word == device) return true;
+    }
     return false;
 }
 
