@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end runs of the stub under Wine: combined files made with `mavusfx make`,
-# run in a fresh 32-bit Wine prefix on a headless X display under a Japanese locale,
+# run in a fresh 64-bit Wine prefix on a headless X display under a Japanese locale,
 # worked through their real windows by tests/wine/sfx_driver.exe, and checked by
 # the files they leave.  Screenshots go to artifacts/e2e/.
 #
@@ -62,6 +62,12 @@ drive() {
   shift
   driver run "C:\\e2e\\bin\\$name.exe" "$@" > "$work/out" || true
   sed 's/^/    | /' "$work/out"
+  if grep -q '^timeout' "$work/out"; then
+    # The driver has described the stub's windows and the prefix's processes; what
+    # runs on the Linux side (Wine's services, the emulator) completes the picture.
+    echo "    | Linux processes of the session:"
+    ps -eo pid,etimes,stat,pcpu,args | grep -iE 'wine|\.exe|qemu' | grep -v grep | sed 's/^/    |   /'
+  fi
 }
 
 # links NAME: reports (and removes) NAME.lnk in the Start menu, desktop and Send To.
@@ -229,6 +235,56 @@ check "the other members are there" test -f "$(unix_path "$dest")/after.txt"
 check "no launch" test ! -e "$(unix_path "$dest")/launched.txt"
 links tool
 check "no shortcut" seen "programs absent"
+
+echo "== an installer cut short: one report, nothing extracted"
+dest='C:\e2e\cut'
+pack cut "$work/small.lzh" --title "途中の試験" --dest "$dest" --shortcut-target 'bin\tool.exe' \
+  --start-menu forced --launch 'bin\tool.exe'
+truncate -s -1000 "$c_drive/e2e/bin/cut.exe"
+drive cut
+check "the report says the file is cut short" \
+  seen "box caption=途中の試験 text=ファイルが壊れているか、途中までしかありません。もう一度入手してください"
+check "exit code 1" seen "exit 1"
+check "nothing extracted" bash -c "[ -z \"\$(ls -A '$(unix_path "$dest")' 2>/dev/null)\" ]"
+links tool
+check "no shortcut" seen "programs absent"
+
+echo "== members that need more room than the disk has"
+# 4096 members of 4 GiB each, one packed byte apiece: 16 TiB declared, more than
+# the prefix's disk holds; every member's data lies inside the file.
+python3 - "$work/huge.lzh" <<'PY'
+import struct, sys
+out = bytearray()
+for i in range(4096):
+    name = b"huge%d.bin" % i
+    body = b"-lh5-" + struct.pack("<III", 1, 0xFFFFFFFE, 0x5A210000) + bytes([0x20, 0, len(name)]) + name + b"\0\0"
+    out += bytes([len(body), sum(body) & 0xFF]) + body + b"\0"
+out += b"\0"
+open(sys.argv[1], "wb").write(out)
+PY
+dest='C:\e2e\huge'
+pack huge "$work/huge.lzh" --title "容量の試験" --dest "$dest"
+drive huge
+check "the report says the disk is too small" seen "box caption=容量の試験 text=ディスクの空き容量が足りません"
+check "exit code 1" seen "exit 1"
+check "nothing extracted" bash -c "[ -z \"\$(ls -A '$(unix_path "$dest")' 2>/dev/null)\" ]"
+
+echo "== a link in the destination to a folder outside it"
+dest='C:\e2e\linked'
+mkdir -p "$(unix_path "$dest")" "$c_drive/e2e/outside/docs"
+echo "outside" > "$c_drive/e2e/outside/docs/manual.txt"
+ln -s ../outside/docs "$(unix_path "$dest")/docs"
+pack linked "$work/small.lzh" --dest "$dest"
+drive linked
+# Whether a link made from Linux shows as a reparse point depends on the Wine
+# version; where it does, the member is refused and named and the file outside stays.
+if seen_part "text=一部のファイルを正しく展開できませんでした|docs/manual.txt"; then
+  pass "the link shows as a reparse point: the member is refused and named"
+  check "the file outside is untouched" grep -qx outside "$c_drive/e2e/outside/docs/manual.txt"
+  check "exit code 1" seen "exit 1"
+else
+  echo "  note: this Wine does not show a Linux symbolic link as a reparse point"
+fi
 
 echo "wine-e2e: $((SECONDS - started)) s in all"
 for png in destination-dialog progress-window; do

@@ -114,7 +114,7 @@ TEST_F(Safety, AFailedMemberLeavesTheOldFileAsItWas) {
 TEST_F(Safety, AStopKeepsTheOldFileAndAStopAfterTheLastByteKeepsTheMember) {
     static uint32_t stop_at;
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t percent) { if (percent >= stop_at) run_flag = 0; };
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= stop_at) keep_going = 0; };
     write_file(dest + "/big.bin", bytes_of("old"));
     stop_at = 50;
     platform_set_hooks(&hooks);
@@ -125,7 +125,7 @@ TEST_F(Safety, AStopKeepsTheOldFileAndAStopAfterTheLastByteKeepsTheMember) {
     stop_at = 100;
     extract(build_archive({stored("whole.bin", std::string(5000, 'w')), stored("late.txt", "l")}));
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     EXPECT_EQ(content(dest + "/whole.bin"), std::string(5000, 'w'));
     EXPECT_FALSE(file_exists(dest + "/late.txt"));
 }

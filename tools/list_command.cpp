@@ -76,8 +76,7 @@ static void print_member(void* context, const MemberHeader& header) {
 int run_list(const char* path) {
     OpenedArchive archive;
     if (!open_archive(path, &archive)) return EXIT_USAGE;
-    SfxApp reader;
-    init_app(&reader, nullptr);
+    ExtractionRun reader = {};
     reader.archive_file = archive.file;
     reader.archive_size = file_size(archive.file);
     uint64_t total;

@@ -11,7 +11,7 @@
 #include "engine/extraction_loop.h"
 #include "frontend/pe_image.h"
 #include "platform/platform.h"
-#include "tools/folder_packer.h"
+#include "tools/pack/folder_packer.h"
 #include "tools/tool.h"
 
 enum { TEXT_LIMIT = 255, COPY_CHUNK = 65536, HEAD_BYTES = 4096 };

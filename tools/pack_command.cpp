@@ -1,7 +1,8 @@
 // mavusfx pack DIR -o ARCHIVE [--method lh5|lh6|lh7|lh0] [--level 0|1|2]
+//              [--exclude GLOB]... [--follow-symlinks]
 #include <string.h>
 
-#include "tools/folder_packer.h"
+#include "tools/pack/folder_packer.h"
 #include "tools/tool.h"
 
 static bool method_bits(const char* name, unsigned* bits) {
@@ -44,6 +45,11 @@ int run_pack(int argc, char** argv, int (*usage)()) {
             }
             settings.level = value[0] - '0';
             i++;
+        } else if (strcmp(arg, "--exclude") == 0 && value != nullptr) {
+            settings.exclude.push_back(value);
+            i++;
+        } else if (strcmp(arg, "--follow-symlinks") == 0) {
+            settings.follow_links = true;
         } else if (arg[0] == '-' && arg[1] != 0) {
             return usage();
         } else if (folder == nullptr) {
@@ -55,8 +61,11 @@ int run_pack(int argc, char** argv, int (*usage)()) {
     if (folder == nullptr || archive == nullptr) return usage();
     PackTotals totals = {};
     int status = pack_folder(folder, archive, &settings, &totals);
-    if (status == EXIT_ALL_GOOD)
-        printf("%u files and %u folders, %llu bytes packed into %llu\n", totals.files, totals.folders,
+    if (status == EXIT_ALL_GOOD) {
+        printf("%u files and %u folders, %llu bytes packed into %llu", totals.files, totals.folders,
                (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes);
+        if (totals.left_out > 0) printf(" (%u left out, named above)", totals.left_out);
+        printf("\n");
+    }
     return status;
 }

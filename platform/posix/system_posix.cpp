@@ -16,7 +16,7 @@
 bool platform_current_folder(char* out, unsigned size) { return getcwd(out, size) != nullptr; }
 
 bool platform_windows_folder(char* out, unsigned size) {
-    copy_text(out, "C:\\Windows", size);
+    if (size > 0) snprintf(out, size, "%s", "C:\\Windows");
     return size > 10;
 }
 

@@ -1,6 +1,8 @@
-// Code page 932 conversions through iconv.
+// Code page 932 conversions through iconv, normalisation through utf8proc.
 #include <iconv.h>
+#include <stdlib.h>
 #include <string.h>
+#include <utf8proc.h>
 
 #include "platform/platform.h"
 
@@ -26,4 +28,15 @@ bool platform_sjis_to_utf8(const char* text, char* out, unsigned size) {
 
 bool platform_utf8_to_sjis(const char* text, char* out, unsigned size) {
     return convert("UTF-8", "CP932", text, out, size);
+}
+
+bool platform_utf8_to_nfc(const char* text, char* out, unsigned size) {
+    utf8proc_uint8_t* composed = nullptr;
+    utf8proc_ssize_t length = utf8proc_map((const utf8proc_uint8_t*)text, 0, &composed,
+                                           (utf8proc_option_t)(UTF8PROC_NULLTERM | UTF8PROC_STABLE |
+                                                               UTF8PROC_COMPOSE));
+    bool ok = length >= 0 && (size_t)length < size;
+    if (ok) memcpy(out, composed, (size_t)length + 1);
+    free(composed);
+    return ok;
 }

@@ -9,6 +9,7 @@ static int usage() {
           "       mavusfx test FILE\n"
           "       mavusfx extract [-C DIR] FILE\n"
           "       mavusfx pack DIR -o ARCHIVE.lzh [--method lh5|lh6|lh7|lh0] [--level 0|1|2]\n"
+          "                    [--exclude GLOB]... [--follow-symlinks]\n"
           "       mavusfx make --stub mavusfx.exe (--archive A.lzh | --from DIR) -o OUT.exe\n"
           "                    [--title T]\n"
           "                    [--dest NAME] [--program-files] [--shortcut-target PATH]\n"
