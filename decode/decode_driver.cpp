@@ -131,7 +131,8 @@ static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
         copied += n;
         count -= n;
         update_progress(copied);
-        if (keep_going == 0) {
+        // A stop after the last block leaves the data complete.
+        if (keep_going == 0 && count > 0) {
             result = DECODE_CANCELLED;
             break;
         }
@@ -189,7 +190,8 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
             quiet_until = progress_quiet_until(decoded_count);
         }
 #endif
-        if (keep_going == 0) {
+        // A stop after the last symbol leaves the member complete.
+        if (keep_going == 0 && decoded_count < original_size) {
             release_member_buffers();
             return DECODE_CANCELLED;
         }

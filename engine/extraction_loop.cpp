@@ -5,6 +5,7 @@
 #include "decode/decode_driver.h"
 #include "decode/output_sink.h"
 #include "engine/paths.h"
+#include "engine/windows_names.h"
 #include "platform/platform.h"
 
 long file_size(FILE* file) {
@@ -15,51 +16,43 @@ long file_size(FILE* file) {
     return size;
 }
 
-/* A raw walk over the headers that reads only the first byte, the two sizes and the
- * level of each.  Levels 0 and 1: the next header starts 2 + h + packed size bytes on
- * (a level-1 packed size includes its extended headers); level 2: h + packed size
- * (h is then the low byte of the header's length).  A member that would end past
- * the end of the file ends the walk: its size still counts. */
-uint32_t sum_original_sizes(ExtractionRun* run) {
+/* Every header is read as the member loop will read it, and the data stepped over.
+ * A sound archive ends in its 0 byte, with every member's data inside the file
+ * before it; what follows the end byte (a signature) is not looked at.  Nothing, or
+ * no readable header, where the archive should begin is no archive; a file that
+ * ends where a header or a member's data should be is cut short.  A header of an
+ * unknown layout is reported here, once, before anything is written. */
+ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total) {
     FILE* file = run->archive_file;
     long start = ftell(file);
-    long position = start;
-    uint32_t sum = 0;
+    ArchiveShape shape = SHAPE_NO_ARCHIVE;  // until a first header was read
+    *total = 0;
+    MemberHeader header;
     for (;;) {
-        int h = fgetc(file);
-        if (h == EOF || h == 0) break;
-        uint8_t fields[20];
-        if (fread(fields, 1, 20, file) != 20) break;
-        uint32_t packed = fields[6] | fields[7] << 8 | fields[8] << 16 | (uint32_t)fields[9] << 24;
-        uint32_t original = fields[10] | fields[11] << 8 | fields[12] << 16 | (uint32_t)fields[13] << 24;
-        uint8_t level = fields[19];
-        sum += original;
-        int64_t next = (int64_t)position + h + packed + (level == 2 ? 0 : 2);
+        if (ftell(file) >= run->archive_size) break;
+        HeaderResult read = read_member_header(file, &header);
+        if (read == HEADER_UNKNOWN_LAYOUT) platform_report_unknown_header();
+        if (read == HEADER_END) shape = SHAPE_SOUND;
+        else if (read == HEADER_UNKNOWN_LAYOUT ||
+                 (read == HEADER_DAMAGED && shape != SHAPE_NO_ARCHIVE && ftell(file) < run->archive_size))
+            shape = SHAPE_DAMAGED;
+        if (read != HEADER_READ) break;
+        shape = SHAPE_CUT_SHORT;  // unless the end byte follows
+        *total += header.original_size;
+        int64_t next = (int64_t)ftell(file) + header.packed_size;
         if (next > run->archive_size) break;
-        position = (long)next;
-        fseek(file, position, SEEK_SET);
+        fseek(file, (long)next, SEEK_SET);
     }
     fseek(file, start, SEEK_SET);
-    return sum;
+    return shape;
 }
 
+/* The shape walk saw every member's data inside the file; a file that shrinks
+ * meanwhile shows as a short read of the stored copy, or as damage to a decoder,
+ * which reads zeros past the end. */
 DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size, uint32_t packed_size,
-                           const char* path, const MethodRow& method) {
-    copy_text(run->current_output_path, path, PATH_BUFFER_SIZE);
-    // Never take more than the file still holds: a packed size beyond its end means
-    // the archive was cut short.
-    bool truncated = false;
-    long remaining = run->archive_size - ftell(run->archive_file);
-    if (remaining < 0) remaining = 0;
-    if ((uint64_t)packed_size > (uint64_t)remaining) {
-        packed_size = (uint32_t)remaining;
-        truncated = true;
-    }
-    DecodeResult decoded =
-        decode_member(run->archive_file, out, method, packed_size, original_size);
-    if (keep_going == 0 || decoded == DECODE_CANCELLED) return DECODE_CANCELLED;
-    if (decoded == DECODE_NO_MEMORY) return DECODE_NO_MEMORY;
-    return truncated ? DECODE_TRUNCATED : decoded;
+                           const MethodRow& method) {
+    return decode_member(run->archive_file, out, method, packed_size, original_size);
 }
 
 /* A folder entry makes its folder (a path without the trailing '/' gets one) and
@@ -78,62 +71,90 @@ static void make_member_folder(ExtractionRun* run, const char* path) {
 }
 
 static const FailureKind FAILURE_OF_DECODE[] = {
-    FAILED_DAMAGED /* unused: complete */, FAILED_DAMAGED /* unused: cancelled */,
-    FAILED_DAMAGED, FAILED_NO_MEMORY, FAILED_TRUNCATED};
+    NO_FAILURE, FAILED_DAMAGED /* cancelled: not reported */, FAILED_DAMAGED, FAILED_NO_MEMORY,
+    FAILED_TRUNCATED};
 
+/* Why a member may not be written at all, before anything is touched: a path that
+ * leaves the destination, a name Windows cannot hold (a NUL inside included), an
+ * unknown method, a link on the way. */
+static bool refuse_member(ExtractionRun* run, const MemberHeader* header, char* path,
+                          const MethodRow* method) {
+    FailureKind kind;
+    if (is_unsafe_member_path(header->name)) kind = FAILED_UNSAFE_PATH;
+    else if (windows_name_problem(header->name, header->name_length) != nullptr) kind = FAILED_WINDOWS_NAME;
+    else if (method == nullptr) kind = FAILED_UNKNOWN_METHOD;
+    else if (!run->test_only && path_has_link(path)) kind = FAILED_LINK_IN_PATH;
+    else return false;
+    record_failure(run, header->name, kind);
+    return true;
+}
+
+/* The member's data goes to a new file beside its path, which is moved over the
+ * path only when the data is complete, written and matches its CRC-16: a member
+ * that fails, or a stop, leaves the old file as it was and takes the new one away.
+ * A stop that comes once the data is complete keeps the member. */
 int extract_member(ExtractionRun* run, const MemberHeader* header) {
     char path[PATH_BUFFER_SIZE];
     copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
-    if (is_unsafe_member_path(header->name)) {
-        record_failure(run, header->name, FAILED_UNSAFE_PATH);
-        return 0;
-    }
     const MethodRow* method = find_method(header->method);
-    if (method == nullptr) {
-        record_failure(run, header->name, FAILED_UNKNOWN_METHOD);
-        return 0;
-    }
+    if (refuse_member(run, header, path, method)) return 0;
     if (method->kind == METHOD_FOLDER) {
         if (!run->test_only) make_member_folder(run, path);
         return 0;
     }
 
     FILE* out = nullptr;
+    char temporary[TEMPORARY_NAME_SIZE];
     if (!run->test_only) {
-        platform_delete_file(path);
-        out = open_output_file(run, path);
+        out = open_output_file(run, path, temporary);
         if (out == nullptr) {
             record_failure(run, header->name, FAILED_CANNOT_CREATE);
             return 0;
         }
     }
     output_sink.write_failed = false;
-    DecodeResult result =
-        expand_member(run, out, header->original_size, header->packed_size, path, *method);
+    DecodeResult result = expand_member(run, out, header->original_size, header->packed_size, *method);
     if (out != nullptr && close_output_file(out) != 0) output_sink.write_failed = true;
-    if (keep_going == 0) {
-        if (!run->test_only) platform_delete_file(path);
-        return 1;
+    FailureKind failure = FAILURE_OF_DECODE[result];
+    if (failure == NO_FAILURE && output_sink.write_failed) failure = FAILED_WRITE_ERROR;
+    if (failure == NO_FAILURE && header->has_crc && output_sink.crc != header->crc)
+        failure = FAILED_CRC_MISMATCH;
+    if (out != nullptr) {
+        if (failure == NO_FAILURE) {
+            platform_set_file_time(temporary, header->time);
+            if (!platform_replace_file(temporary, path)) failure = FAILED_CANNOT_CREATE;
+        }
+        if (failure != NO_FAILURE) platform_delete_file(temporary);
     }
-    if (!run->test_only) platform_set_file_time(path, header->time);
+    if (result == DECODE_CANCELLED) return 1;
+    if (failure != NO_FAILURE) record_failure(run, header->name, failure);
+    return keep_going == 0;
+}
 
-    if (result != DECODE_COMPLETE)
-        record_failure(run, header->name, FAILURE_OF_DECODE[result]);
-    else if (output_sink.write_failed)
-        record_failure(run, header->name, FAILED_WRITE_ERROR);
-    else if (header->has_crc && output_sink.crc != header->crc)
-        record_failure(run, header->name, FAILED_CRC_MISMATCH);
-    return 0;
+/* Before anything is written the archive's shape is walked: an archive cut short,
+ * damaged or missing, and members that need more room than the destination has,
+ * are refused as a whole, and nothing is extracted. */
+static bool archive_acceptable(ExtractionRun* run) {
+    uint64_t total;
+    ArchiveShape shape = walk_archive(run, &total);
+    output_sink.progress_total = (uint32_t)total;
+    // The shapes but the sound one name their refusals in the same order.
+    FailureKind refusal = (FailureKind)(ARCHIVE_DAMAGED - SHAPE_DAMAGED + shape);
+    if (shape == SHAPE_SOUND) {
+        if (run->test_only || total <= platform_free_space(".")) return true;
+        refusal = ARCHIVE_NO_SPACE;
+    }
+    record_failure(run, nullptr, refusal);
+    return false;
 }
 
 void run_extraction(void* argument) {
     ExtractionRun* run = (ExtractionRun*)argument;
     run->archive_size = file_size(run->archive_file);
-    output_sink.progress_total = sum_original_sizes(run);
     MemberHeader header;
-    for (;;) {
+    bool acceptable = archive_acceptable(run);
+    while (acceptable) {
         HeaderResult read = read_member_header(run->archive_file, &header);
-        if (read == HEADER_UNKNOWN_LAYOUT) platform_report_unknown_header();
         if (read == HEADER_DAMAGED || read == HEADER_UNKNOWN_LAYOUT)
             record_failure(run, nullptr, ARCHIVE_DAMAGED);
         if (read != HEADER_READ) break;
@@ -141,11 +162,9 @@ void run_extraction(void* argument) {
         platform_report_member(header.name);
         if (extract_member(run, &header) != 0) break;
         if (!run->test_only) notify_shell(run, false, header.name);
-        // The next header follows the member's data, whatever the decoder consumed;
-        // a size past the end of the file ends the walk there.
-        int64_t next = (int64_t)data_position + header.packed_size;
-        if (next > run->archive_size) next = run->archive_size;
-        fseek(run->archive_file, (long)next, SEEK_SET);
+        // The next header follows the member's data, whatever the decoder consumed
+        // (the shape walk saw it inside the file).
+        fseek(run->archive_file, data_position + (long)header.packed_size, SEEK_SET);
         output_sink.progress_done += header.original_size;
     }
     platform_report_end(keep_going == 0);

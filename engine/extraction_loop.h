@@ -15,15 +15,23 @@ long file_size(FILE* file);
 // The thread procedure (its argument is the ExtractionRun).
 void run_extraction(void* run);
 
-// Sum of the original sizes of all members from the current position on; the
-// position is left as it was.
-uint32_t sum_original_sizes(ExtractionRun* run);
+// In the order of their refusals ARCHIVE_DAMAGED, ARCHIVE_CUT_SHORT, ARCHIVE_NOT_LHA.
+enum ArchiveShape {
+    SHAPE_SOUND,       // every member's data inside the file, then the end byte
+    SHAPE_DAMAGED,     // a later header that cannot be read, or any of an unknown layout
+    SHAPE_CUT_SHORT,   // a member's data or the end byte lies past the file's end
+    SHAPE_NO_ARCHIVE   // nothing, or no readable member header, where the archive begins
+};
 
-// Extracts one member; 1 when the run was cancelled, else 0.
+// Reads the member headers from the current position on, stepping over their data
+// without decoding it: the archive's shape, and in `total` the sum of the original
+// sizes.  The position is left as it was.
+ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total);
+
+// Extracts one member; 1 when the run was stopped, else 0.
 int extract_member(ExtractionRun* run, const MemberHeader* header);
 
 // Decodes the data of one member (of a stored or coded method) to `out` (null:
-// decode only), never past the end of the archive; output_sink.crc holds its CRC-16
-// afterwards.  A packed size beyond the archive's end gives DECODE_TRUNCATED.
+// decode only); output_sink.crc holds its CRC-16 afterwards.
 DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size,
-                           uint32_t packed_size, const char* path, const MethodRow& method);
+                           uint32_t packed_size, const MethodRow& method);

@@ -11,6 +11,7 @@ void record_failure(ExtractionRun* run, const char* name, FailureKind kind) {
     RunOutcome* outcome = &run->outcome;
     if (outcome->failure_count != UINT32_MAX) outcome->failure_count++;
     if (kind == ARCHIVE_DAMAGED) outcome->archive_damaged = 1;
+    if (kind >= ARCHIVE_DAMAGED) outcome->refused = (uint8_t)kind;
     if (name != nullptr && outcome->listed_count < OUTCOME_LISTED_NAMES)
         copy_text(outcome->listed_names[outcome->listed_count++], name, PATH_BUFFER_SIZE);
     platform_report_failure(name, kind);

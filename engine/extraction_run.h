@@ -18,6 +18,7 @@ enum { OUTCOME_LISTED_NAMES = 10 };
 struct RunOutcome {
     uint32_t failure_count;
     uint8_t archive_damaged;
+    uint8_t refused;   // the ARCHIVE_* kind that refused the whole run; 0 when none
     uint8_t listed_count;
     char listed_names[OUTCOME_LISTED_NAMES][PATH_BUFFER_SIZE];
 };
@@ -26,7 +27,6 @@ struct ExtractionRun {
     FILE* archive_file;                          // positioned on the first header
     long archive_size;                           // bytes in archive_file, bounding member reads
     char* dest_folder;                           // owned; the members' folder, for shell notices
-    char current_output_path[PATH_BUFFER_SIZE];  // member file being written
 #ifdef MAVUSFX_STUB_BUILD
     static constexpr uint8_t test_only = 0;  // the stub always writes
 #else

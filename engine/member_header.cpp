@@ -56,6 +56,7 @@ static bool is_leap_year(uint32_t year) {
  * day 0 counts as the day before the 1st). */
 uint32_t dos_time_to_unix_in_zone(uint32_t v, int32_t timezone_offset) {
     if (v == 0) return 0;
+    if (((v >> 21) & 0x0F) > 12) v = 1u << 21 | 1u << 16;  // no such month: 1980-01-01
     uint32_t second = 2 * (v & 0x1F);
     uint32_t minute = (v >> 5) & 0x3F;
     uint32_t hour = (v >> 11) & 0x1F;
@@ -129,6 +130,7 @@ static bool compose_name(MemberHeader* header, const HeaderNames* names) {
     }
     if (names->file_length > 0) memcpy(header->name + folder_length, names->file_name, names->file_length);
     header->name[folder_length + names->file_length] = 0;
+    header->name_length = (uint16_t)(folder_length + names->file_length);
     slashes_from_backslashes(header->name, folder_length + names->file_length);
     return true;
 }
@@ -137,16 +139,19 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     memset(header, 0, sizeof *header);
     int first = fgetc(file);
     if (first == EOF || first == 0) return HEADER_END;
-    uint32_t h = (uint32_t)first;
-    header_buffer[0] = (uint8_t)h;
-    // Offset 20, the level, must lie inside the first h bytes.
-    if (h < 21 || !read_exactly(file, header_buffer + 1, h - 1)) return HEADER_DAMAGED;
+    header_buffer[0] = (uint8_t)first;
+    // The first 21 bytes hold the level at offset 20.  The whole header is then
+    // h + 2 bytes for levels 0 and 1 (level 1: the base header), and the 16-bit
+    // length at offset 0 for level 2 (jLHA writes 256 bytes and more for a long
+    // path); the buffer bounds it.
+    if (!read_exactly(file, header_buffer + 1, 20)) return HEADER_DAMAGED;
     uint8_t level = header_buffer[20];
     if (level > 2) return HEADER_DAMAGED;
-    if (level != 2 && !read_exactly(file, header_buffer + h, 2)) return HEADER_DAMAGED;
-    // Level 2 stores a 16-bit total length; a header of 256 bytes or more, or one too
-    // short to hold its first extended-header size, is out of bounds.
-    if (level == 2 && (header_buffer[1] != 0 || h < 26)) return HEADER_DAMAGED;
+    uint32_t h = (uint32_t)first;
+    uint32_t length = level == 2 ? h | (uint32_t)header_buffer[1] << 8 : h + 2;
+    if (length < 21 + (level != 2) || length > HEADER_BUFFER_SIZE) return HEADER_DAMAGED;
+    if (!read_exactly(file, header_buffer + 21, length - 21)) return HEADER_DAMAGED;
+    if (level == 2) h = length;
 
     header_cursor = header_buffer + 2;
     memcpy(header->method, header_cursor, 5);
@@ -167,7 +172,8 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
         names.file_length = n;
         header_cursor += n;
     }
-    // d = h - n tells whether the CRC-16 and the OS id follow.
+    // d = h - n tells whether the CRC-16 and the OS id follow (level 2: d is the
+    // header's whole length).
     uint32_t d = n > h ? 0 : h - n;
     if (d >= 24) {
         header->crc = take_u16();
@@ -179,6 +185,8 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     } else if (d != 20) {
         return HEADER_UNKNOWN_LAYOUT;
     }
+    // A level-2 header too short to hold its first extended-header size.
+    if (level == 2 && h < 26) return HEADER_DAMAGED;
 
     if (level != 0) {
         header_cursor = header_buffer + (level == 1 ? h : 24);
@@ -193,11 +201,6 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     }
     if (!compose_name(header, &names)) return HEADER_DAMAGED;
 
-    if (level == 2) {
-        header->time = header->raw_time;
-    } else {
-        if (((header->raw_time >> 21) & 0x0F) > 12) return HEADER_DAMAGED;
-        header->time = dos_time_to_unix(header->raw_time);
-    }
+    header->time = level == 2 ? header->raw_time : dos_time_to_unix(header->raw_time);
     return HEADER_READ;
 }

@@ -16,6 +16,7 @@ struct MemberHeader {
     uint8_t attribute;
     uint8_t level;
     char name[PATH_BUFFER_SIZE];  // relative path, '/' as separator
+    uint16_t name_length;    // bytes of the name as stored: a NUL inside stays visible
     uint16_t crc;
     uint8_t has_crc;
     uint8_t os_id;
@@ -36,7 +37,9 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header);
 // Backslashes become slashes, except as the second byte of a Shift-JIS character.
 void slashes_from_backslashes(char* text, unsigned count);
 
-// MS-DOS local standard time to seconds since 1970 UTC; 0 stays 0.
+// MS-DOS local standard time to seconds since 1970 UTC; 0 stays 0.  A month field
+// of 13 to 15 names no month: such a stamp counts as 1980-01-01 00:00:00, the
+// earliest an MS-DOS stamp holds, and the member is extracted all the same.
 uint32_t dos_time_to_unix(uint32_t dos_time);
 // The same with the zone offset given (seconds west of UTC), for tests.
 uint32_t dos_time_to_unix_in_zone(uint32_t dos_time, int32_t timezone_offset);

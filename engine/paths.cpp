@@ -15,7 +15,7 @@ enum { FOLDER_WORK_BUFFER = 1024, OUTPUT_BUFFER_SIZE = 64 * 1024 };
 static char* output_buffer;
 
 static FILE* open_buffered(const char* path) {
-    FILE* file = platform_open_output(path);
+    FILE* file = platform_create_new_file(path);
 #ifndef MAVUSFX_NO_OUTPUT_BUFFER
     if (file == nullptr) return nullptr;
     output_buffer = (char*)malloc(OUTPUT_BUFFER_SIZE);
@@ -24,11 +24,40 @@ static FILE* open_buffered(const char* path) {
     return file;
 }
 
-FILE* open_output_file(ExtractionRun* run, const char* path) {
-    FILE* file = open_buffered(path);
-    if (file != nullptr) return file;
-    make_parent_folders(run, path);
-    return open_buffered(path);
+/* A name that cannot be made at first may want its folders, which are made once;
+ * after that a name that fails is taken (a file left by an earlier run, a planted
+ * link), and the next one is tried. */
+FILE* open_output_file(ExtractionRun* run, const char* path, char* temporary) {
+    size_t length = strlen(path);
+    memcpy(temporary, path, length);
+    memcpy(temporary + length, ".~0", 4);
+    bool folders_made = false;
+    while (temporary[length + 2] <= '9') {
+        FILE* file = open_buffered(temporary);
+        if (file != nullptr) return file;
+        if (folders_made) {
+            temporary[length + 2]++;
+        } else {
+            make_parent_folders(run, path);
+            folders_made = true;
+        }
+    }
+    return nullptr;
+}
+
+/* Each component is looked at from the outermost in, up to the first one that does
+ * not exist: nothing below a missing folder can be a link.  The path is cut at each
+ * separator in turn and mended behind it. */
+bool path_has_link(char* path) {
+    for (char* p = path;; p++) {
+        char c = *p;
+        if (c != '/' && c != 0) continue;
+        *p = 0;
+        FolderState state = p != path ? platform_link_state(path) : PATH_IS_FOLDER;
+        *p = c;
+        if (state == PATH_IS_LINK) return true;
+        if (state == PATH_MISSING || c == 0) return false;
+    }
 }
 
 int close_output_file(FILE* file) {

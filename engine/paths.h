@@ -13,10 +13,22 @@ inline bool is_sjis_lead_byte(unsigned char c) {
     return (unsigned char)((c ^ 0x20) - 0xA0) <= 0xDC - 0xA0;
 }
 
-// Opens `path` ("wb"); on failure creates its missing folders and tries once more.
-// The file is buffered until close_output_file, which closes it (fclose's result).
-FILE* open_output_file(ExtractionRun* run, const char* path);
+enum { TEMPORARY_NAME_SIZE = PATH_BUFFER_SIZE + 3 };
+
+// Creates a new file beside `path` for a member's data, to be moved over `path` once
+// it is complete: `path` with ".~0" appended, or ".~1" to ".~9" when that name is
+// taken.  The file is created exclusively, so no existing name (a link included) is
+// ever opened; missing folders are made once.  Its name goes to `temporary`
+// (TEMPORARY_NAME_SIZE bytes).  Buffered until close_output_file, which closes it
+// (fclose's result).
+FILE* open_output_file(ExtractionRun* run, const char* path, char* temporary);
 int close_output_file(FILE* file);
+
+// True when a component of the member path `path` (relative to the current folder,
+// '/' between components) exists as a symbolic link, junction or other reparse
+// point: writing through it would land outside the destination.  The text is cut
+// and mended while it is looked at.
+bool path_has_link(char* path);
 
 // Creates every missing folder of the part of `path` before its last '/'.  True when
 // that folder exists afterwards.

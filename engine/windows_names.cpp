@@ -3,61 +3,69 @@
 // in ASCII, as in "ポ" 0x83 0x7C) or 0x5C is part of a character, never a sign.
 #include "engine/windows_names.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include "engine/paths.h"
 
-static unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c; }
+/* The stub names a refused member but never says why: its build keeps no reasons. */
+#ifdef MAVUSFX_STUB_BUILD
+#define REASON(text) ""
+#else
+#define REASON(text) text
+#endif
 
-static bool same_name(const unsigned char* name, size_t length, const char* device) {
-    if (strlen(device) != length) return false;
-    for (size_t i = 0; i < length; i++)
-        if (upper(name[i]) != (unsigned char)device[i]) return false;
-    return true;
-}
+// The device names, each of eight bytes with NULs after it; "\x01" stands for a
+// digit 1-9 (COM1-COM9, LPT1-LPT9; COM0 and LPT0 are names).
+static const char DEVICES[][8] = {"CON", "PRN", "AUX", "NUL", "COM\x01", "LPT\x01", "CONIN$", "CONOUT$"};
 
 /* A device name is matched on the part before the first dot, with the spaces before
- * that dot dropped ("nul .txt" opens the device too).  COM0 and LPT0 are names. */
+ * that dot dropped ("nul .txt" opens the device too), in any case.  Control bytes
+ * never get this far, so "\x01" matches only where a digit was put. */
 static bool is_device_name(const unsigned char* name, size_t length) {
     size_t base = 0;
     while (base < length && name[base] != '.') base++;
     while (base > 0 && name[base - 1] == ' ') base--;
-    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* device : DEVICES)
-        if (same_name(name, base, device)) return true;
-    if (base == 4 && name[3] >= '1' && name[3] <= '9')
-        return same_name(name, 3, "COM") || same_name(name, 3, "LPT");
+    if (base < 3 || base > 7) return false;
+    char upper[8] = {};
+    for (size_t i = 0; i < base; i++) upper[i] = (char)(name[i] >= 'a' && name[i] <= 'z' ? name[i] - 32 : name[i]);
+    if (base == 4 && upper[3] >= '1' && upper[3] <= '9') upper[3] = 1;
+    uint64_t word, device;
+    memcpy(&word, upper, 8);
+    for (const char* name_of_device : DEVICES) {
+        memcpy(&device, name_of_device, 8);
+        if (word == device) return true;
+    }
     return false;
 }
 
-static const char* component_problem(const unsigned char* name, size_t length) {
-    if (length == 0) return nullptr;
-    if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.'))
-        return nullptr;
-    unsigned char last = name[length - 1];
-    if (last == '.' || last == ' ') return "a name ending in a dot or a space";
-    if (is_device_name(name, length)) return "a device name";
-    return nullptr;
-}
+/* < > : " | ? *: all but '|' lie in 0x20-0x3F, one bit each of FORBIDDEN_BELOW_40. */
+enum : uint32_t { FORBIDDEN_BELOW_40 = 1u << ('"' - 32) | 1u << ('*' - 32) | 1u << (':' - 32) |
+                                       1u << ('<' - 32) | 1u << ('>' - 32) | 1u << ('?' - 32) };
 
+/* One walk over the bytes; at each separator, and at the end, the component behind
+ * it is looked at as a whole.  "." and ".." are left to the check for paths that
+ * leave the destination. */
 const char* windows_name_problem(const char* path, size_t length) {
     const unsigned char* p = (const unsigned char*)path;
-    size_t component = 0;
-    for (size_t i = 0; i <= length; i++) {
-        if (i == length || p[i] == '/' || p[i] == '\\') {
-            const char* problem = component_problem(p + component, i - component);
-            if (problem != nullptr) return problem;
-            component = i + 1;
-            continue;
+    const unsigned char* end = p + length;
+    const unsigned char* component = p;
+    for (;; p++) {
+        unsigned c = p == end ? '/' : *p;
+        if (c == '/' || c == '\\') {
+            size_t n = (size_t)(p - component);
+            if (n != 0 && !(n <= 2 && component[0] == '.' && p[-1] == '.')) {
+                if (p[-1] == '.' || p[-1] == ' ') return REASON("a name ending in a dot or a space");
+                if (is_device_name(component, n)) return REASON("a device name");
+            }
+            if (p == end) return nullptr;
+            component = p + 1;
+        } else if (c < 0x20) {
+            return c == 0 ? REASON("a NUL byte") : REASON("a control character");
+        } else if (is_sjis_lead_byte((unsigned char)c) && p + 1 < end) {
+            p++;
+        } else if (c == '|' || (c < 0x40 && (FORBIDDEN_BELOW_40 >> (c - 32) & 1))) {
+            return REASON("a character Windows forbids (< > : \" | ? *)");
         }
-        unsigned char c = p[i];
-        if (c == 0) return "a NUL byte";
-        if (c < 0x20) return "a control character";
-        if (is_sjis_lead_byte(c) && i + 1 < length) {
-            i++;
-            continue;
-        }
-        if (strchr("<>:\"|?*", c) != nullptr) return "a character Windows forbids (< > : \" | ? *)";
     }
-    return nullptr;
 }

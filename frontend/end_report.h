@@ -1,7 +1,10 @@
 // The end-of-run report: shown once when the worker ends and a member failed or
 // the archive was damaged.  Its text is the sentence "一部のファイルを正しく展開で
 // きませんでした", then the names of the failed members one a line (at most ten),
-// then "…" on a line of its own when more members failed than are named.
+// then "…" on a line of its own when more members failed than are named.  A run
+// refused before anything was written has one sentence instead: "ファイルが壊れてい
+// るか、途中までしかありません。もう一度入手してください" for an archive cut short
+// (or missing), "ディスクの空き容量が足りません" for a destination without room.
 #pragma once
 
 #include "frontend/run_record.h"

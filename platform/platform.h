@@ -21,7 +21,14 @@ enum FailureKind {
     FAILED_DAMAGED,         // the compressed data is not a valid stream
     FAILED_TRUNCATED,       // the archive ends inside the member's data
     FAILED_NO_MEMORY,       // a buffer for the member could not be allocated
-    ARCHIVE_DAMAGED         // a header that is neither a clean end nor readable
+    FAILED_LINK_IN_PATH,    // a symbolic link, junction or reparse point on the way
+    FAILED_WINDOWS_NAME,    // a name Windows cannot hold (device, ':', control byte...)
+    // Whole-run refusals, found before anything is written: nothing is extracted.
+    ARCHIVE_DAMAGED,        // a header that is neither a clean end nor readable
+    ARCHIVE_CUT_SHORT,      // a member's data or the end byte lies past the file's end
+    ARCHIVE_NOT_LHA,        // no LHA archive at all where it should begin
+    ARCHIVE_NO_SPACE,       // the members need more than the destination has free
+    NO_FAILURE              // not a failure: what a sound member comes out as
 };
 
 // ---- system services ------------------------------------------------------
@@ -39,14 +46,26 @@ bool platform_change_folder(const char* path);
 // Creates one folder (CreateDirectoryW, default security).
 bool platform_create_folder(const char* path);
 
-enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER };
-// What `path` names (GetFileAttributesW): nothing, a folder or something else.
+enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER, PATH_IS_LINK };
+// What `path` names, a link taken for what it leads to (stat; GetFileAttributesW):
+// nothing, a folder or something else.
 FolderState platform_path_state(const char* path);
+// The same for the name itself, which may be a link: a symbolic link, a junction or
+// another reparse point is PATH_IS_LINK (lstat; FILE_ATTRIBUTE_REPARSE_POINT).
+FolderState platform_link_state(const char* path);
 
-// Creates or empties the file `path` for writing ("wb"); null when it cannot.
-FILE* platform_open_output(const char* path);
 // Deletes a file (DeleteFileW); the result is not needed by anyone.
 void platform_delete_file(const char* path);
+// Creates and opens ("wb") a file that must not exist yet: a name that exists, as a
+// link too, is never opened (O_CREAT | O_EXCL; _wopen).  Null when
+// that fails.
+FILE* platform_create_new_file(const char* path);
+// Moves `from` over `to`, replacing a file there (rename; MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
+bool platform_replace_file(const char* from, const char* to);
+// Free bytes for this process on the volume of `folder` (statvfs;
+// GetDiskFreeSpaceExW); UINT64_MAX when unknown.
+uint64_t platform_free_space(const char* folder);
 // Sets access and modification time to `unix_time` (_wutime); failure is ignored.
 void platform_set_file_time(const char* path, uint32_t unix_time);
 // Available physical memory in bytes (GlobalMemoryStatus), 0 when unknown.
@@ -101,8 +120,6 @@ void notify_hooked_shell(ShellEvent event, const char* path);
 bool platform_error_output_is_terminal();
 // Seconds on a monotonic clock.
 double platform_seconds_now();
-// Moves `from` over `to`, replacing it; false when that fails.
-bool platform_replace_file(const char* from, const char* to);
 
 // What the packer needs to know of a path (links followed).  `identity` tells two
 // names of one file apart from two files (device and file number).

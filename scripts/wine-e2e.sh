@@ -258,6 +258,56 @@ check "every member there, whole" test "$(stat -c %s "$(unix_path "$dest")/readm
   "$(unix_path "$dest")/docs/manual.txt" | tr '\n' ' ')" = "3000 5000 "
 check "the launch target ran" test -f "$(unix_path "$dest")/launched.txt"
 
+echo "== an installer cut short: one report, nothing extracted"
+dest='C:\e2e\cut'
+pack cut "$work/small.lzh" --title "途中の試験" --dest "$dest" --shortcut-target 'bin\tool.exe' \
+  --start-menu forced --launch 'bin\tool.exe'
+truncate -s -1000 "$c_drive/e2e/bin/cut.exe"
+drive cut
+check "the report says the file is cut short" \
+  seen "box caption=途中の試験 text=ファイルが壊れているか、途中までしかありません。もう一度入手してください"
+check "exit code 1" seen "exit 1"
+check "nothing extracted" bash -c "[ -z \"\$(ls -A '$(unix_path "$dest")' 2>/dev/null)\" ]"
+links tool
+check "no shortcut" seen "programs absent"
+
+echo "== members that need more room than the disk has"
+# 4096 members of 4 GiB each, one packed byte apiece: 16 TiB declared, more than
+# the prefix's disk holds; every member's data lies inside the file.
+python3 - "$work/huge.lzh" <<'PY'
+import struct, sys
+out = bytearray()
+for i in range(4096):
+    name = b"huge%d.bin" % i
+    body = b"-lh5-" + struct.pack("<III", 1, 0xFFFFFFFE, 0x5A210000) + bytes([0x20, 0, len(name)]) + name + b"\0\0"
+    out += bytes([len(body), sum(body) & 0xFF]) + body + b"\0"
+out += b"\0"
+open(sys.argv[1], "wb").write(out)
+PY
+dest='C:\e2e\huge'
+pack huge "$work/huge.lzh" --title "容量の試験" --dest "$dest"
+drive huge
+check "the report says the disk is too small" seen "box caption=容量の試験 text=ディスクの空き容量が足りません"
+check "exit code 1" seen "exit 1"
+check "nothing extracted" bash -c "[ -z \"\$(ls -A '$(unix_path "$dest")' 2>/dev/null)\" ]"
+
+echo "== a link in the destination to a folder outside it"
+dest='C:\e2e\linked'
+mkdir -p "$(unix_path "$dest")" "$c_drive/e2e/outside/docs"
+echo "outside" > "$c_drive/e2e/outside/docs/manual.txt"
+ln -s ../outside/docs "$(unix_path "$dest")/docs"
+pack linked "$work/small.lzh" --dest "$dest"
+drive linked
+# Whether a link made from Linux shows as a reparse point depends on the Wine
+# version; where it does, the member is refused and named and the file outside stays.
+if seen_part "text=一部のファイルを正しく展開できませんでした|docs/manual.txt"; then
+  pass "the link shows as a reparse point: the member is refused and named"
+  check "the file outside is untouched" grep -qx outside "$c_drive/e2e/outside/docs/manual.txt"
+  check "exit code 1" seen "exit 1"
+else
+  echo "  note: this Wine does not show a Linux symbolic link as a reparse point"
+fi
+
 for png in destination-dialog progress-window; do
   check "screenshot $png.png" test -s "$artifacts/$png.png"
 done

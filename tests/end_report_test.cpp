@@ -50,18 +50,23 @@ TEST(EndReport, TenNamesAtMostThenAnEllipsis) {
     }
 }
 
-// The damaged archive is a failure without a name: it alone gives the bare
-// sentence, and beside named members it does not count as one left out.
-TEST(EndReport, DamagedArchiveIsReportedWithoutAName) {
-    Outcome o;
-    o.fail(nullptr, ARCHIVE_DAMAGED);
-    EXPECT_TRUE(run_has_failures(&o.app.run.outcome));
-    EXPECT_EQ(o.report(), SENTENCE);
-
-    Outcome p;
-    for (int i = 0; i < 10; i++) p.fail(("m" + std::to_string(i)).c_str(), FAILED_DAMAGED);
-    p.fail(nullptr, ARCHIVE_DAMAGED);
-    EXPECT_EQ(p.report().find(ELLIPSIS), std::string::npos);
+// A run refused before anything was written has one sentence that says why, and no
+// names: a damaged, cut or missing archive, or a destination without room.
+TEST(EndReport, ARefusedRunIsOneSentence) {
+    const std::string cut_short =
+        "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x89\xf3\x82\xea\x82\xc4\x82\xa2\x82\xe9"
+        "\x82\xa9\x81\x41\x93\x72\x92\x86\x82\xdc\x82\xc5\x82\xb5\x82\xa9\x82\xa0\x82\xe8"
+        "\x82\xdc\x82\xb9\x82\xf1\x81\x42\x82\xe0\x82\xa4\x88\xea\x93\x78\x93\xfc\x8e\xe8"
+        "\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";  // ファイルが壊れているか、…
+    const std::string no_space =
+        "\x83\x66\x83\x42\x83\x58\x83\x4e\x82\xcc\x8b\xf3\x82\xab\x97\x65\x97\xca\x82\xaa"
+        "\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";  // ディスクの空き容量が足りません
+    for (FailureKind kind : {ARCHIVE_DAMAGED, ARCHIVE_CUT_SHORT, ARCHIVE_NOT_LHA, ARCHIVE_NO_SPACE}) {
+        Outcome o;
+        o.fail(nullptr, kind);
+        EXPECT_TRUE(run_has_failures(&o.app.run.outcome));
+        EXPECT_EQ(o.report(), kind == ARCHIVE_NO_SPACE ? no_space : cut_short) << kind;
+    }
 }
 
 TEST(EndReport, LongestReportFitsAndASmallBufferIsCutSafely) {

@@ -120,58 +120,41 @@ TEST_F(Loop, UnsafePathsAreNotWrittenAndTheRunGoesOn) {
     EXPECT_FALSE(folder_exists(scratch.path() + "/../up"));
 }
 
-TEST_F(Loop, CrcMismatchKeepsTheFileAndReportsIt) {
+TEST_F(Loop, CrcMismatchLeavesNoFileAndIsReported) {
     TestMember bad = stored("bad.txt", "payload");
     bad.crc = 0x1111;
     bad.crc_given = true;
     TestMember unchecked = stored("nocrc.txt", "data", 0);
     unchecked.with_crc = false;
     extract(build_archive({bad, unchecked}));
-    EXPECT_EQ(content("bad.txt"), "payload");
+    EXPECT_FALSE(file_exists("bad.txt"));
     EXPECT_TRUE(recorder.failed("bad.txt", FAILED_CRC_MISMATCH));
     EXPECT_EQ(content("nocrc.txt"), "data");
     EXPECT_EQ(run.failure_count, 1u);
-}
-
-TEST_F(Loop, TruncatedArchiveIsReported) {
-    Bytes archive = build_archive({stored("a.txt", "alpha"), stored("long.bin", std::string(5000, 'L'))}, false);
-    archive.resize(archive.size() - 1000);
-    extract(archive);
-    EXPECT_EQ(content("a.txt"), "alpha");
-    EXPECT_EQ(read_file("long.bin"), Bytes(4000, 'L'));
-    EXPECT_TRUE(recorder.failed("long.bin", FAILED_TRUNCATED));
-    EXPECT_FALSE(run.archive_damaged);
 }
 
 TEST_F(Loop, StoredSizeBeyondThePackedDataIsDamaged) {
     TestMember liar = stored("liar.txt", "four");
     liar.original_size = 40;  // would copy the next header into this file
     extract(build_archive({liar, stored("next.txt", "intact")}));
-    EXPECT_EQ(content("liar.txt"), "four");
+    EXPECT_FALSE(file_exists("liar.txt"));
     EXPECT_TRUE(recorder.failed("liar.txt", FAILED_DAMAGED));
     EXPECT_EQ(content("next.txt"), "intact");
 }
 
-TEST_F(Loop, DamagedHeaderEndsTheRunAsDamaged) {
+TEST_F(Loop, DamagedHeaderRefusesTheWholeRun) {
     Bytes archive = build_archive({stored("a.txt", "alpha")}, false);
     Bytes broken = build_member(stored("b.txt", "bravo"));
     broken[20] = 7;  // no such level
     archive.insert(archive.end(), broken.begin(), broken.end());
+    archive.push_back(0);
     extract(archive);
-    EXPECT_EQ(content("a.txt"), "alpha");
+    EXPECT_FALSE(file_exists("a.txt"));
+    EXPECT_TRUE(recorder.members.empty());
     EXPECT_TRUE(run.archive_damaged);
     EXPECT_TRUE(recorder.failed("", ARCHIVE_DAMAGED));
     EXPECT_EQ(recorder.ends, 1);
     EXPECT_FALSE(recorder.cancelled);
-}
-
-TEST_F(Loop, HugePackedSizeCannotSendTheWalkBackwards) {
-    TestMember m = stored("a.txt", "alpha");
-    Bytes archive = build_archive({m});
-    archive[7] = archive[8] = archive[9] = archive[10] = 0xF0;  // packed size near 4 GiB
-    extract(archive);
-    EXPECT_TRUE(recorder.failed("a.txt", FAILED_TRUNCATED));
-    EXPECT_EQ(recorder.members.size(), 1u);
 }
 
 TEST_F(Loop, CancelDeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
@@ -217,7 +200,9 @@ TEST_F(Loop, SumOfOriginalSizesWalksEveryLevel) {
     ExtractionRun run = {};
     run.archive_file = fopen("archive.lzh", "rb");
     run.archive_size = (long)read_file("archive.lzh").size();
-    EXPECT_EQ(sum_original_sizes(&run), 16u);
+    uint64_t total = 0;
+    EXPECT_EQ(walk_archive(&run, &total), SHAPE_SOUND);
+    EXPECT_EQ(total, 16u);
     EXPECT_EQ(ftell(run.archive_file), 0);
     fclose(run.archive_file);
 }

@@ -24,14 +24,17 @@ struct PathsTest : ::testing::Test {
 };
 
 TEST_F(PathsTest, OpeningAFileCreatesItsFoldersAndAnnouncesOnlyTheFirstAttempt) {
-    FILE* file = open_output_file(&run, "a/b/c.txt");
+    char temporary[TEMPORARY_NAME_SIZE];
+    FILE* file = open_output_file(&run, "a/b/c.txt", temporary);
     ASSERT_NE(file, nullptr);
     close_output_file(file);
+    EXPECT_STREQ(temporary, "a/b/c.txt.~0");
+    EXPECT_TRUE(file_exists("a/b/c.txt.~0"));
     EXPECT_TRUE(folder_exists("a/b"));
     // a/b is made by the retry after its parent, which is not announced.
     EXPECT_EQ(made_folders(), std::vector<std::string>{"a"});
 
-    file = open_output_file(&run, "a/d/e.txt");
+    file = open_output_file(&run, "a/d/e.txt", temporary);
     ASSERT_NE(file, nullptr);
     close_output_file(file);
     EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/d"}));

@@ -6,9 +6,19 @@
 #include "tools/console_reports.h"
 #include "tools/tool.h"
 
+/* Control characters (C0, DEL and, as UTF-8, C1) are shown as \xNN, so that a name
+ * cannot move the cursor or rewrite the terminal. */
+static void print_escaped(FILE* out, const char* text) {
+    for (const unsigned char* p = (const unsigned char*)text; *p != 0; p++) {
+        if (*p < 0x20 || *p == 0x7F) fprintf(out, "\\x%02x", *p);
+        else if (*p == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) fprintf(out, "\\x%02x", *++p);
+        else fputc(*p, out);
+    }
+}
+
 void print_sjis(FILE* out, const char* text) {
     char converted[4 * PATH_BUFFER_SIZE];
-    fputs(platform_sjis_to_utf8(text, converted, sizeof converted) ? converted : text, out);
+    print_escaped(out, platform_sjis_to_utf8(text, converted, sizeof converted) ? converted : text);
 }
 
 const char* failure_text(FailureKind kind) {
@@ -21,7 +31,13 @@ const char* failure_text(FailureKind kind) {
     case FAILED_DAMAGED: return "damaged data";
     case FAILED_TRUNCATED: return "the archive ends inside this member";
     case FAILED_NO_MEMORY: return "out of memory";
+    case FAILED_LINK_IN_PATH: return "a symbolic link or junction on its path, not extracted";
+    case FAILED_WINDOWS_NAME: return "a name Windows cannot hold (device, reserved or control character), not extracted";
     case ARCHIVE_DAMAGED: return "damaged archive: a member header cannot be read";
+    case ARCHIVE_CUT_SHORT: return "the archive is cut short (a member or its end byte lies past the end of the file); nothing extracted";
+    case ARCHIVE_NOT_LHA: return "not an LHA archive";
+    case NO_FAILURE: return "no failure";
+    case ARCHIVE_NO_SPACE: return "not enough free space in the destination for the members; nothing extracted";
     }
     return "failed";
 }

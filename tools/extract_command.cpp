@@ -39,10 +39,12 @@ int run_extract(const char* path, const char* folder, bool test_only) {
     platform_set_hooks(nullptr);
 
     uint32_t failed = app.run.outcome.failure_count;
-    if (test_only) {
+    uint8_t refused = app.run.outcome.refused;
+    if (test_only && refused == 0) {
         if (failed == 0) printf("%u members tested, all OK\n", reports.members);
         else printf("%u members tested, %u failed\n", reports.members, failed);
     }
     release_app(&app);
+    if (refused == ARCHIVE_NOT_LHA) return EXIT_USAGE;
     return failed == 0 ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;
 }

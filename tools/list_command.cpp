@@ -74,20 +74,32 @@ static void print_member(void* context, const MemberHeader& header) {
     totals->original += header.original_size;
 }
 
+/* The verdict on the archive's shape is the engine's own, as for test and extract:
+ * no archive at all is a usage error; one cut short is listed as far as it goes. */
 int run_list(const char* path) {
     OpenedArchive archive;
     if (!open_archive(path, &archive)) return EXIT_USAGE;
+    ExtractionRun reader = {};
+    reader.archive_file = archive.file;
+    reader.archive_size = file_size(archive.file);
+    uint64_t total;
+    ArchiveShape shape = walk_archive(&reader, &total);
+    if (shape == SHAPE_NO_ARCHIVE) {
+        fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_NOT_LHA));
+        fclose(archive.file);
+        return EXIT_USAGE;
+    }
     if (archive.combined) print_config(&archive);
 
     printf("%-6s %10s %10s  %-19s  %-4s  %s\n", "method", "packed", "original", "time (UTC)", "crc", "path");
     ListTotals totals = {};
     WalkEnd end = walk_members(archive.file, print_member, &totals);
     int status = totals.unknown_method ? EXIT_MEMBER_FAILED : EXIT_ALL_GOOD;
-    if (end == WALK_TRUNCATED) {
-        fprintf(stderr, "mavusfx: %s: the archive ends inside the last member\n", path);
-        status = EXIT_MEMBER_FAILED;
-    } else if (end == WALK_DAMAGED) {
+    if (end == WALK_DAMAGED) {
         fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_DAMAGED));
+        status = EXIT_MEMBER_FAILED;
+    } else if (shape == SHAPE_CUT_SHORT || end != WALK_END_BYTE) {
+        fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_CUT_SHORT));
         status = EXIT_MEMBER_FAILED;
     }
     printf("%u members, %llu bytes packed, %llu bytes original\n", totals.members,

@@ -199,14 +199,13 @@ static void __cdecl finish_run(void* context) {
     PostMessageA((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
 }
 
-/* The worker's last message.  After a stop the unfinished file goes; a run in which
- * anything failed is reported and ends with exit code 1, without shortcuts or
- * launch; only a clean, complete run that the user did not close goes on to them,
- * on the finisher's thread; the window goes when it is done. */
+/* The worker's last message.  The worker itself took away an unfinished file; a
+ * run in which anything failed is reported and ends with exit code 1, without
+ * shortcuts or launch; only a clean, complete run that the user did not close goes
+ * on to them, on the finisher's thread; the window goes when it is done. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
     SfxApp* app = window_app;
     worker_running = false;
-    if (cancelled) platform_delete_file(app->run.current_output_path);
     if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
         exit_code = 1;

@@ -1,5 +1,5 @@
 // What only the host tool needs of the system on POSIX: the terminal test, a
-// monotonic clock, the replacing rename, and the packer's folders and files.
+// monotonic clock and the packer's folders and files.
 #include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
@@ -18,8 +18,6 @@ double platform_seconds_now() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
-
-bool platform_replace_file(const char* from, const char* to) { return rename(from, to) == 0; }
 
 bool platform_path_info(const char* path, PathInfo* info) {
     struct stat st;

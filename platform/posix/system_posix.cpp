@@ -1,9 +1,11 @@
 // System services on POSIX, for the host tool and the native tests.  Paths are
 // passed through as bytes; the Windows folder is a fixed "C:\Windows".
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysinfo.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,9 +30,33 @@ FolderState platform_path_state(const char* path) {
     return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
-FILE* platform_open_output(const char* path) { return fopen(path, "wb"); }
+FolderState platform_link_state(const char* path) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return PATH_MISSING;
+    if (S_ISLNK(st.st_mode)) return PATH_IS_LINK;
+    return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
+}
 
 void platform_delete_file(const char* path) { unlink(path); }
+
+FILE* platform_create_new_file(const char* path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        unlink(path);
+    }
+    return file;
+}
+
+bool platform_replace_file(const char* from, const char* to) { return rename(from, to) == 0; }
+
+uint64_t platform_free_space(const char* folder) {
+    struct statvfs st;
+    if (statvfs(folder, &st) != 0) return UINT64_MAX;
+    return (uint64_t)st.f_bavail * st.f_frsize;
+}
 
 void platform_set_file_time(const char* path, uint32_t unix_time) {
     struct utimbuf times;

@@ -1,5 +1,5 @@
 // What only the host tool needs of the system on Windows: the terminal test, a
-// monotonic clock, the replacing rename, and the packer's folders and files.
+// monotonic clock and the packer's folders and files.
 #include <windows.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -15,10 +15,6 @@ bool platform_error_output_is_terminal() {
 }
 
 double platform_seconds_now() { return (double)GetTickCount() / 1000.0; }
-
-bool platform_replace_file(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
-}
 
 // The callers tell why with strerror(errno): the system's last error in its terms.
 static void errno_from_last_error() {

@@ -3,7 +3,11 @@
 // come out right whatever the system's code page is.
 #include <windows.h>
 #include <shlobj.h>
+#include <sys/stat.h>
 #include <sys/utime.h>
+#include <io.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <time.h>
 
 #include "platform/platform.h"
@@ -38,18 +42,44 @@ bool platform_create_folder(const char* path) {
     return CreateDirectoryW(wide(path), &security) != 0;
 }
 
+/* A link to a folder (a junction, a folder symbolic link) carries the folder
+ * attribute itself: it counts as the folder it leads to. */
 FolderState platform_path_state(const char* path) {
     DWORD attributes = GetFileAttributesW(wide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) return PATH_MISSING;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
-FILE* platform_open_output(const char* path) {
-    return _wfopen(wide(path), L"wb");
+/* A symbolic link, a junction or a mount point carries FILE_ATTRIBUTE_REPARSE_POINT;
+ * GetFileAttributesW reports the name itself, not what it points to. */
+FolderState platform_link_state(const char* path) {
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return PATH_IS_LINK;
+    return platform_path_state(path);
 }
 
 void platform_delete_file(const char* path) {
     DeleteFileW(wide(path));
+}
+
+/* _O_EXCL makes the runtime create the file with CREATE_NEW.  Should the stream
+ * not be had (no memory for it), the new empty file is left to the caller's
+ * failure report. */
+FILE* platform_create_new_file(const char* path) {
+    int fd = _wopen(wide(path), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? nullptr : _fdopen(fd, "wb");
+}
+
+bool platform_replace_file(const char* from, const char* to) {
+    WCHAR wide_from[MAX_PATH];
+    to_wide(from, wide_from, MAX_PATH);
+    return MoveFileExW(wide_from, wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+uint64_t platform_free_space(const char* folder) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(wide(folder), &available, nullptr, nullptr)) return UINT64_MAX;
+    return available.QuadPart;
 }
 
 void platform_set_file_time(const char* path, uint32_t unix_time) {

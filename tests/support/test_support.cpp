@@ -192,7 +192,7 @@ EngineRun run_engine_on(const std::string& archive, bool test_only) {
     if (platform_current_folder(here, sizeof here)) run.dest_folder = here;
     run_extraction(&run);
     fclose(run.archive_file);
-    return {run.outcome.failure_count, run.outcome.archive_damaged != 0};
+    return {run.outcome.failure_count, run.outcome.archive_damaged != 0, run.outcome.refused};
 }
 
 // ---- LHA builders ----

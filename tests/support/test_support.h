@@ -93,6 +93,7 @@ void reset_engine_state();
 struct EngineRun {
     uint32_t failure_count;
     bool archive_damaged;
+    uint8_t refused;  // the whole-run refusal (ARCHIVE_CUT_SHORT ...), 0 when none
 };
 EngineRun run_engine_on(const std::string& archive, bool test_only = false);
 

@@ -1,4 +1,5 @@
 // mavusfx: the host tool.  See usage() for its commands.
+#include <signal.h>
 #include <string.h>
 
 #include "tools/tool.h"
@@ -30,6 +31,11 @@ static int usage() {
 }
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+    // Past a file size limit (ulimit -f) a write fails with EFBIG and is reported,
+    // instead of the signal ending the tool without a word.
+    signal(SIGXFSZ, SIG_IGN);
+#endif
     if (argc < 2) return usage();
     const char* command = argv[1];
     if (strcmp(command, "list") == 0 && argc == 3) return run_list(argv[2]);

@@ -1,0 +1,221 @@
+// What an extraction may touch and what it must keep: links below the destination
+// are never written through, an old file survives a member that fails or a stop,
+// names Windows cannot hold are refused, and an archive cut short, missing, or too
+// big for the free space extracts nothing at all.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/extraction_loop.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+TestMember stored(const std::string& name, const std::string& content) {
+    TestMember m;
+    m.name = name;
+    m.data = bytes_of(content);
+    m.level = 2;
+    m.raw_time = 1262581662;
+    return m;
+}
+
+TestMember folder_entry(const std::string& folder) {
+    TestMember m;
+    m.method = "-lhd-";
+    m.folder = folder;
+    m.level = 2;
+    return m;
+}
+
+// The archive lies beside the destination, which is the current folder of the run.
+struct Safety : ::testing::Test {
+    TimeZone utc{"UTC"};
+    ScratchFolder scratch;
+    ReportRecorder recorder;
+    EngineRun run;
+    std::string dest = scratch / "dest";
+    void SetUp() override {
+        mkdir(dest.c_str(), 0777);
+        mkdir((scratch / "outside").c_str(), 0777);
+    }
+    void extract(const Bytes& archive, bool test_only = false) {
+        write_file(scratch / "archive.lzh", archive);
+        ASSERT_EQ(chdir(dest.c_str()), 0);
+        run = run_engine_on(scratch / "archive.lzh", test_only);
+        ASSERT_EQ(chdir(scratch.path().c_str()), 0);
+    }
+    std::string content(const std::string& path) { return text_of(read_file(path)); }
+};
+
+TEST_F(Safety, LinksBelowTheDestinationAreNeverWrittenThrough) {
+    write_file(scratch / "outside/x", bytes_of("outside x"));
+    write_file(scratch / "outside/target", bytes_of("outside target"));
+    ASSERT_EQ(symlink("../outside", (dest + "/d").c_str()), 0);
+    ASSERT_EQ(symlink("../outside/target", (dest + "/f").c_str()), 0);
+    ASSERT_EQ(symlink("../outside/nothing-yet", (dest + "/dangling").c_str()), 0);
+    extract(build_archive({stored("d/x", "evil"), stored("d/sub/new", "evil"), stored("f", "evil"),
+                           stored("dangling", "evil"), folder_entry("d\xFF" "made\xFF"),
+                           stored("fine.txt", "ok")}));
+    EXPECT_EQ(content(scratch / "outside/x"), "outside x");
+    EXPECT_EQ(content(scratch / "outside/target"), "outside target");
+    EXPECT_FALSE(folder_exists(scratch / "outside/sub"));
+    EXPECT_FALSE(folder_exists(scratch / "outside/made"));
+    EXPECT_FALSE(file_exists(scratch / "outside/nothing-yet"));
+    for (const char* name : {"d/x", "d/sub/new", "f", "dangling", "d/made/"})
+        EXPECT_TRUE(recorder.failed(name, FAILED_LINK_IN_PATH)) << name;
+    EXPECT_EQ(content(dest + "/fine.txt"), "ok");
+    EXPECT_EQ(run.failure_count, 5u);
+    // The links themselves are left as they were.
+    struct stat st;
+    ASSERT_EQ(lstat((dest + "/f").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(Safety, ATakenTemporaryNameIsPassedOverNeverFollowed) {
+    write_file(dest + "/a.txt.~0", bytes_of("left by an earlier run"));
+    ASSERT_EQ(symlink("../outside/planted", (dest + "/a.txt.~1").c_str()), 0);
+    extract(build_archive({stored("a.txt", "alpha")}));
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content(dest + "/a.txt"), "alpha");
+    EXPECT_EQ(content(dest + "/a.txt.~0"), "left by an earlier run");
+    EXPECT_FALSE(file_exists(scratch / "outside/planted"));
+    EXPECT_FALSE(file_exists(dest + "/a.txt.~2"));
+}
+
+// The old file goes only when the new one is complete and its CRC-16 matches.
+TEST_F(Safety, AFailedMemberLeavesTheOldFileAsItWas) {
+    for (const char* name : {"crc.txt", "damaged.txt", "short.txt", "good.txt"})
+        write_file(dest + "/" + name, bytes_of("old"));
+    TestMember crc = stored("crc.txt", "new data");
+    crc.crc = 0x1111;
+    crc.crc_given = true;
+    TestMember damaged = stored("damaged.txt", "");
+    damaged.method = "-lh5-";
+    damaged.data = Bytes(40, 0xFF);
+    damaged.original_size = 1000;
+    damaged.crc_given = true;
+    TestMember short_stored = stored("short.txt", "four");
+    short_stored.original_size = 40;
+    extract(build_archive({crc, damaged, short_stored, stored("good.txt", "new")}));
+    EXPECT_EQ(content(dest + "/crc.txt"), "old");
+    EXPECT_EQ(content(dest + "/damaged.txt"), "old");
+    EXPECT_EQ(content(dest + "/short.txt"), "old");
+    EXPECT_EQ(content(dest + "/good.txt"), "new");
+    struct stat st;
+    ASSERT_EQ(stat((dest + "/good.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1262581662);
+    EXPECT_EQ(run.failure_count, 3u);
+    EXPECT_EQ(folder_entries(dest), (std::vector<std::string>{"crc.txt", "damaged.txt", "good.txt", "short.txt"}));
+}
+
+TEST_F(Safety, AStopKeepsTheOldFileAndAStopAfterTheLastByteKeepsTheMember) {
+    static uint32_t stop_at;
+    PlatformHooks hooks = {};
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= stop_at) keep_going = 0; };
+    write_file(dest + "/big.bin", bytes_of("old"));
+    stop_at = 50;
+    platform_set_hooks(&hooks);
+    extract(build_archive({stored("big.bin", std::string(100000, 'b')), stored("late.txt", "l")}));
+    EXPECT_EQ(content(dest + "/big.bin"), "old");
+    EXPECT_EQ(folder_entries(dest), std::vector<std::string>{"big.bin"});
+
+    stop_at = 100;
+    extract(build_archive({stored("whole.bin", std::string(5000, 'w')), stored("late.txt", "l")}));
+    platform_set_hooks(nullptr);
+    keep_going = 1;
+    EXPECT_EQ(content(dest + "/whole.bin"), std::string(5000, 'w'));
+    EXPECT_FALSE(file_exists(dest + "/late.txt"));
+}
+
+TEST_F(Safety, NamesWindowsCannotHoldAreRefusedOnEveryPlatform) {
+    std::vector<TestMember> members;
+    for (const char* bad : {"CON", "nul.txt", "sub/AUX", "COM1", "ab:c", "q?.txt", "tab\t.txt", "dot."})
+        members.push_back(stored(bad, "x"));
+    members.push_back(stored(std::string("a\0/../../x", 10), "cut"));
+    members.push_back(stored("\x83\x7C.txt", "po"));  // "ポ": its trail byte is '|'
+    extract(build_archive(members));
+    for (const char* bad : {"CON", "nul.txt", "sub/AUX", "COM1", "ab:c", "q?.txt", "tab\t.txt", "dot.", "a"})
+        EXPECT_TRUE(recorder.failed(bad, FAILED_WINDOWS_NAME)) << bad;
+    EXPECT_EQ(run.failure_count, 9u);
+    EXPECT_EQ(folder_entries(dest), std::vector<std::string>{"\x83\x7C.txt"});
+    EXPECT_FALSE(file_exists(scratch / "x"));
+}
+
+TEST_F(Safety, DeclaredSizesBeyondTheFreeSpaceWriteNothing) {
+    // 4096 members of 4 GiB each, one packed byte apiece: 16 TiB declared.
+    std::vector<TestMember> members = {stored("first.txt", "1")};
+    TestMember huge = stored("huge", "z");
+    huge.method = "-lh5-";
+    huge.original_size = 0xFFFFFFFEu;
+    for (int i = 0; i < 4096; i++) {
+        huge.name = "huge" + std::to_string(i);
+        members.push_back(huge);
+    }
+    extract(build_archive(members));
+    EXPECT_EQ(run.refused, ARCHIVE_NO_SPACE);
+    EXPECT_TRUE(recorder.failed("", ARCHIVE_NO_SPACE));
+    EXPECT_TRUE(recorder.members.empty());
+    EXPECT_TRUE(folder_entries(dest).empty());
+}
+
+TEST_F(Safety, AnArchiveCutShortExtractsNothing) {
+    Bytes whole = build_archive({stored("a.txt", "alpha"), stored("b.txt", std::string(500, 'b'))});
+    Bytes inside_data(whole.begin(), whole.end() - 101);
+    Bytes between = build_archive({stored("a.txt", "alpha")}, false);
+    Bytes one_too_many = whole;  // the last member's packed size one too large
+    size_t last = build_member(stored("a.txt", "alpha")).size();
+    one_too_many[last + 7]++;
+    TestMember folder = folder_entry("dir\xFF");
+    folder.data = Bytes(10, 0);
+    Bytes folder_past = build_archive({stored("a.txt", "alpha"), folder});
+    folder_past.resize(folder_past.size() - 6);
+    int i = 0;
+    for (const Bytes& cut : {inside_data, between, one_too_many, folder_past}) {
+        ReportRecorder each;
+        extract(cut);
+        EXPECT_EQ(run.refused, ARCHIVE_CUT_SHORT) << i;
+        EXPECT_TRUE(each.failed("", ARCHIVE_CUT_SHORT)) << i;
+        EXPECT_TRUE(each.members.empty()) << i;
+        EXPECT_TRUE(folder_entries(dest).empty()) << i;
+        extract(cut, true);  // test agrees
+        EXPECT_EQ(run.refused, ARCHIVE_CUT_SHORT) << i++;
+    }
+}
+
+TEST_F(Safety, NoArchiveAtAllAndAnEmptyOne) {
+    for (const Bytes& nothing : {Bytes(), bytes_of("root:x:0:0:root:/root:/bin/sh\n")}) {
+        extract(nothing);
+        EXPECT_EQ(run.refused, ARCHIVE_NOT_LHA);
+    }
+    extract({0});
+    EXPECT_EQ(run.refused, 0);
+    EXPECT_EQ(run.failure_count, 0u);
+    // What follows the end byte, a signature for instance, is not looked at.
+    Bytes signed_archive = build_archive({stored("a.txt", "alpha")});
+    signed_archive.insert(signed_archive.end(), 3000, 0x30);
+    extract(signed_archive);
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content(dest + "/a.txt"), "alpha");
+}
+
+// jLHA writes a level-2 header of 256 bytes and more for a long path.
+TEST_F(Safety, LongLevel2HeadersAndImpossibleMonthsLoseNoMember) {
+    TestMember deep = stored(std::string(39, 'n'), "deep");
+    deep.folder = std::string(100, 'f') + "\xFF" + std::string(98, 'g') + "\xFF";
+    TestMember month = stored("month.txt", "m");
+    month.level = 0;
+    month.raw_time = (30u << 25) | (13u << 21) | (1u << 16);  // month 13 of 2010
+    extract(build_archive({deep, month, stored("last.txt", "l")}));
+    EXPECT_EQ(run.failure_count, 0u);
+    std::string deep_path = std::string(100, 'f') + "/" + std::string(98, 'g') + "/" + std::string(39, 'n');
+    EXPECT_EQ(content(dest + "/" + deep_path), "deep");
+    EXPECT_EQ(content(dest + "/last.txt"), "l");
+    struct stat st;
+    ASSERT_EQ(stat((dest + "/month.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 315532800);  // 1980-01-01 00:00:00, the earliest MS-DOS stamp
+}
+
+}  // namespace
