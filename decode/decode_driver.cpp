@@ -96,12 +96,10 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     }
     uint32_t length = symbol - match_code_base;
     uint32_t p = job->read_position();
-    // A last match that would carry the output past the member's size belongs to
-    // no valid stream: cut it there and end as damaged.
-    if (length > job->original_size - decoded_count) {
-        length = job->original_size - decoded_count;
-        member_damaged = true;
-    }
+    // A last match that would carry the output past the member's size is cut
+    // there: the output is exactly the member, and its CRC-16 tells whether the
+    // stream was sound.
+    if (length > job->original_size - decoded_count) length = job->original_size - decoded_count;
     decoded_count += length;
     uint32_t source = (window.window_position - p - 1) & mask;
     for (uint32_t i = 0; i < length; i++) {
