@@ -262,13 +262,16 @@ uint16_t read_adaptive_position() {
 
 /* count_position: the grown position root holds 0xFFFF, a weight no other node
  * reaches, and position_updates counts in its place; the single leaf of the
- * starting tree is not counted at all. */
+ * starting tree is not counted at all, except by the older encoders' rule, which
+ * counts it on every position read before the first growth (the grown tree then
+ * starts from that weight). */
 void count_position(unsigned symbol) {
     if (position_updates == WEIGHT_LIMIT) {
         rebuild_tree(POSITION_ROOT, (int)last_position_node + 1);
         position_updates = node_weight[POSITION_ROOT];
         node_weight[POSITION_ROOT] = ROOT_WEIGHT_MARK;
     }
+    if (older_encoders_rule && last_position_node == POSITION_ROOT) node_weight[POSITION_ROOT]++;
     int q = leaf_of_symbol[symbol + POSITION_SYMBOL_BASE];
     while (q != POSITION_ROOT && !member_damaged) q = bump_node(q);
     position_updates++;

@@ -19,6 +19,7 @@ SlidingWindow window;
 uint16_t dictionary_bits;
 uint32_t decoded_count;
 bool member_damaged;
+uint8_t older_encoders_rule;
 
 // The member being decoded, as the driver's loop sees it.
 struct DecodeJob {
@@ -202,8 +203,9 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
  * member's header into this file, so the copy stops there and the member is
  * damaged. */
 DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
-                           uint32_t packed_size, uint32_t original_size) {
+                           uint32_t packed_size, uint32_t original_size, uint8_t older_rule) {
     output_sink.crc = 0;
+    older_encoders_rule = older_rule;
     if (method.kind == METHOD_CODED)
         return decode_coded(archive, out, method, packed_size, original_size);
     if (method.kind == METHOD_FOLDER) return DECODE_COMPLETE;

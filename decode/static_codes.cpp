@@ -75,15 +75,16 @@ void read_lh3_char_lengths() {
 }
 
 /* read_lh3_position_lengths: 128 lengths of 4 bits.  Three lengths of 1 in front
- * announce a 10-bit code that is the block's only one; the zero lengths then leave
- * the table filled with it untouched by the build that follows. */
+ * announce a 10-bit code that is the block's only one (7 bits by the older
+ * encoders' rule); the zero lengths then leave the table filled with it untouched
+ * by the build that follows. */
 void read_lh3_position_lengths() {
     bool any = false;
     for (int i = 0; i < 128; i++) {
         small_lengths[i] = (uint8_t)read_bits(4);
         any |= small_lengths[i] != 0;
         if (i == 2 && small_lengths[0] == 1 && small_lengths[1] == 1 && small_lengths[2] == 1) {
-            uint16_t only = read_bits(10);
+            uint16_t only = read_bits(older_encoders_rule ? 7 : 10);
             if (only >= 128) member_damaged = true;
             set_single_code(128, small_lengths, SMALL_TABLE_BITS, small_table, only);
             return;

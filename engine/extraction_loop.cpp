@@ -44,7 +44,7 @@ uint32_t sum_original_sizes(ExtractionRun* run) {
 }
 
 DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size, uint32_t packed_size,
-                           const char* path, const MethodRow& method) {
+                           const char* path, const MethodRow& method, uint8_t older_rule) {
     copy_text(run->current_output_path, path, PATH_BUFFER_SIZE);
     // Never take more than the file still holds: a packed size beyond its end means
     // the archive was cut short.
@@ -56,7 +56,7 @@ DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size
         truncated = true;
     }
     DecodeResult decoded =
-        decode_member(run->archive_file, out, method, packed_size, original_size);
+        decode_member(run->archive_file, out, method, packed_size, original_size, older_rule);
     if (keep_going == 0 || decoded == DECODE_CANCELLED) return DECODE_CANCELLED;
     if (decoded == DECODE_NO_MEMORY) return DECODE_NO_MEMORY;
     return truncated ? DECODE_TRUNCATED : decoded;
@@ -108,8 +108,26 @@ int extract_member(ExtractionRun* run, const MemberHeader* header) {
         }
     }
     output_sink.write_failed = false;
+    long data_position = ftell(run->archive_file);
     DecodeResult result =
         expand_member(run, out, header->original_size, header->packed_size, path, *method);
+    // The format's reading comes first.  A member of a method whose older encoders
+    // differ in one rule that fails it (damaged, or a CRC-16 that does not match) is
+    // read once more by their rule, from its data again and over the same output,
+    // and kept when its CRC-16 then matches.  Both readings stop at the member's
+    // size, so a complete second one overwrites the whole first.
+    if (method->older_reading && header->has_crc && !output_sink.write_failed &&
+        (result == DECODE_DAMAGED || (result == DECODE_COMPLETE && output_sink.crc != header->crc))) {
+        fseek(run->archive_file, data_position, SEEK_SET);
+        if (out != nullptr) fseek(out, 0, SEEK_SET);
+        DecodeResult again = expand_member(run, out, header->original_size, header->packed_size,
+                                           path, *method, 1);
+        if (again == DECODE_CANCELLED ||
+            (again == DECODE_COMPLETE && output_sink.crc == header->crc)) {
+            result = again;
+            if (again == DECODE_COMPLETE) platform_report_older_reading(header->name);
+        }
+    }
     if (out != nullptr && close_output_file(out) != 0) output_sink.write_failed = true;
     if (keep_going == 0) {
         if (!run->test_only) platform_delete_file(path);

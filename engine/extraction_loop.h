@@ -25,5 +25,7 @@ int extract_member(ExtractionRun* run, const MemberHeader* header);
 // Decodes the data of one member (of a stored or coded method) to `out` (null:
 // decode only), never past the end of the archive; output_sink.crc holds its CRC-16
 // afterwards.  A packed size beyond the archive's end gives DECODE_TRUNCATED.
+// `older_rule` as decode_member takes it.
 DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size,
-                           uint32_t packed_size, const char* path, const MethodRow& method);
+                           uint32_t packed_size, const char* path, const MethodRow& method,
+                           uint8_t older_rule = 0);
