@@ -1,5 +1,6 @@
-#include "decode/static_codes.h"
-
+// The static codes of "-lh3-" (characters and lengths sent in blocks) and the
+// position codes of "-lh3-" and "-lh1-": a Huffman code for the distance's upper
+// part in units of 64, then 6 plain bits.
 #include "decode/adaptive_huffman.h"
 #include "decode/bit_input.h"
 #include "decode/decode_driver.h"
@@ -7,13 +8,17 @@
 #include "decode/methods.h"
 #include "decode/output_sink.h"
 
-uint32_t static_position_codes;
-uint16_t lh3_codes_left;
+enum { LH3_CHAR_CODES = 286 };  // 256 bytes, lengths 3 to 31, 285 the escape
+
+static uint32_t static_position_codes;  // 64 for "-lh1-", 128 for "-lh3-"
+static uint16_t lh3_codes_left;         // symbols left in the "-lh3-" block; 0: new block
 // Set for an "-lh3-" block whose explicit position lengths are all 0: it has no
 // position code and is sound only as long as none of its symbols is a match.
 static bool position_code_missing;
 
-const uint8_t READY_MADE_LENGTHS[2][16] = {
+// Position code lengths as a start length and the codes where it grows by one:
+// row 0 for "-lh1-", row 1 for "-lh3-" blocks that send no lengths.
+static const uint8_t READY_MADE_LENGTHS[2][16] = {
     {3, 1, 4, 12, 24, 48, 0},            // "-lh1-": 64 codes of 3 to 8 bits
     {2, 1, 1, 3, 6, 13, 31, 78, 0},      // "-lh3-": 128 codes of 2 to 9 bits
 };
@@ -21,7 +26,7 @@ const uint8_t READY_MADE_LENGTHS[2][16] = {
 /* set_ready_made_lengths: a row gives the length of code 0, then the codes at which
  * the length grows by one, in ascending order (a code given twice grows it by two);
  * the zeros after them never match a code past 0. */
-void set_ready_made_lengths(int row) {
+static void set_ready_made_lengths(int row) {
     const uint8_t* values = READY_MADE_LENGTHS[row];
     int length = values[0];
     int k = 1;
@@ -55,7 +60,7 @@ void begin_lh3() {
  * value + 1) after a 1.  Three lengths of 1 in front cannot start a prefix code:
  * they announce a 9-bit symbol that is the block's only one, taking no bits.  A
  * value outside the 286 symbols, or a list without any length, is no code. */
-void read_lh3_char_lengths() {
+static void read_lh3_char_lengths() {
     bool any = false;
     for (int i = 0; i < LH3_CHAR_CODES; i++) {
         char_lengths[i] = read_bits(1) ? (uint8_t)(read_bits(4) + 1) : 0;
@@ -78,7 +83,7 @@ void read_lh3_char_lengths() {
  * announce a 10-bit code that is the block's only one (7 bits by the older
  * encoders' rule); the zero lengths then leave the table filled with it untouched
  * by the build that follows. */
-void read_lh3_position_lengths() {
+static void read_lh3_position_lengths() {
     bool any = false;
     for (int i = 0; i < 128; i++) {
         small_lengths[i] = (uint8_t)read_bits(4);

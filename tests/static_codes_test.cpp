@@ -7,7 +7,6 @@
 #include "decode/bit_input.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
-#include "decode/static_codes.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/member_decoding.h"
 
