@@ -20,11 +20,11 @@
 
 const MethodRow METHOD_TABLE[METHOD_COUNT] = {
     {"lh0", METHOD_STORED, 0, 0, 0, nullptr, nullptr, nullptr, nullptr},
-    {"lh1", METHOD_CODED, 12, 253, 0, begin_lh1, read_adaptive_symbol, read_static_position,
+    {"lh1", METHOD_CODED, 12, 253, 0, begin_lh1, read_adaptive_symbol, read_lh1_position,
      LH1_FAST_RUN},
     {"lh2", METHOD_CODED, 13, 253, 1, begin_lh2, read_adaptive_symbol,
      read_adaptive_position, nullptr},
-    {"lh3", METHOD_CODED, 13, 253, 1, begin_lh3, read_lh3_symbol, read_static_position,
+    {"lh3", METHOD_CODED, 13, 253, 1, begin_lh3, read_lh3_symbol, read_lh3_position,
      nullptr},
     BLOCK_ROW("lh4", 12),
     BLOCK_ROW("lh5", 13),

@@ -62,10 +62,10 @@ TEST(StaticCodes, Lh1PositionsTakeTheFixedCode) {
     w.put_bits("000 000101  11111111 111111  0010 000000");
     LoadedInput input(w.finish(), 12);
     begin_lh1();
-    EXPECT_EQ(read_static_position(), 5);     // code 0 (3 bits): distance 6
+    EXPECT_EQ(read_lh1_position(), 5);     // code 0 (3 bits): distance 6
     EXPECT_EQ(input.bits_consumed(), 9u);
-    EXPECT_EQ(read_static_position(), 4095);  // code 63: eight 1 bits
-    EXPECT_EQ(read_static_position(), 64);    // code 1: 4 bits
+    EXPECT_EQ(read_lh1_position(), 4095);  // code 63: eight 1 bits
+    EXPECT_EQ(read_lh1_position(), 64);    // code 1: 4 bits
     EXPECT_EQ(input.bits_consumed(), 33u);
 }
 
