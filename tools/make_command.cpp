@@ -11,13 +11,14 @@
 #include "engine/extraction_loop.h"
 #include "frontend/pe_image.h"
 #include "platform/platform.h"
+#include "tools/embedded_stub.h"
 #include "tools/pack/folder_packer.h"
 #include "tools/tool.h"
 
 enum { TEXT_LIMIT = 255, COPY_CHUNK = 65536, HEAD_BYTES = 4096 };
 
 struct MakeOptions {
-    const char* stub;
+    const char* stub;      // nullptr: the stub this tool carries
     const char* archive;
     const char* from;      // a folder to pack instead of an archive
     const char* output;
@@ -88,8 +89,8 @@ static int parse_options(int argc, char** argv, MakeOptions* o) {
             o->any_setting = true;
         }
     }
-    if (o->stub == nullptr || o->output == nullptr || (o->archive == nullptr) == (o->from == nullptr))
-        return fail("%s", "--stub, -o and one of --archive or --from are required");
+    if (o->output == nullptr || (o->archive == nullptr) == (o->from == nullptr))
+        return fail("%s", "-o and one of --archive or --from are required");
     if (o->no_config && o->any_setting)
         return fail("%s", "--no-config leaves no place for the other settings");
     return EXIT_ALL_GOOD;
@@ -132,8 +133,28 @@ static bool build_block(const MakeOptions& o, SfxConfig* c) {
            block_text("the launch target", o.launch, c->launch_target, &c->launch_length);
 }
 
-/* The stub's image, read whole.  Anything after the image's end would stand between
- * the stub and its block (a stub that already carries an archive, say). */
+/* A stub's image, whole in `bytes` (taken over).  Anything after the image's end
+ * would stand between the stub and its block (a stub that already carries an
+ * archive, or a signature, say). */
+static uint8_t* checked_stub(const char* path, uint8_t* bytes, long length, uint32_t* size) {
+    uint32_t head = length < HEAD_BYTES ? (uint32_t)length : (uint32_t)HEAD_BYTES;
+    uint32_t image_end = pe_image_end(bytes, head);
+    const char* problem = nullptr;
+    if (image_end == 0) problem = "is not a Windows program (no PE image)";
+    else if (pe_certificate_size(bytes, head) != 0)
+        problem = "is signed: make takes the unsigned stub; sign the installer after make";
+    else if (image_end < (uint32_t)length) problem = "carries data after its image: not a bare stub";
+    else if (image_end > (uint32_t)length) problem = "is cut short: its image ends past the file";
+    if (problem != nullptr) {
+        free(bytes);
+        fail("%s %s", path, problem);
+        return nullptr;
+    }
+    *size = (uint32_t)length;
+    return bytes;
+}
+
+/* The stub's image, read whole. */
 static uint8_t* read_stub(const char* path, uint32_t* size) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
@@ -149,18 +170,25 @@ static uint8_t* read_stub(const char* path, uint32_t* size) {
         fail("%s: %s", path, "cannot be read");
         return nullptr;
     }
-    uint32_t image_end = pe_image_end(bytes, length < HEAD_BYTES ? (uint32_t)length : (uint32_t)HEAD_BYTES);
-    const char* problem = nullptr;
-    if (image_end == 0) problem = "is not a Windows program (no PE image)";
-    else if (image_end < (uint32_t)length) problem = "carries data after its image: not a bare stub";
-    else if (image_end > (uint32_t)length) problem = "is cut short: its image ends past the file";
-    if (problem != nullptr) {
-        free(bytes);
-        fail("%s %s", path, problem);
+    return checked_stub(path, bytes, length, size);
+}
+
+/* The stub this tool carries, copied, when no --stub is given. */
+static uint8_t* carried_stub(uint32_t* size) {
+    uint32_t carried = 0;
+    const uint8_t* stub = embedded_stub(&carried);
+    if (stub == nullptr) {
+        fail("%s", "no stub: this mavusfx carries none (it was built without the i686 "
+                   "cross compiler); give --stub PATH to mavusfx.exe");
         return nullptr;
     }
-    *size = (uint32_t)length;
-    return bytes;
+    uint8_t* bytes = (uint8_t*)malloc(carried);
+    if (bytes == nullptr) {
+        fail("%s: %s", "the built-in stub", "cannot be read");
+        return nullptr;
+    }
+    memcpy(bytes, stub, carried);
+    return checked_stub("the built-in stub", bytes, (long)carried, size);
 }
 
 struct ArchiveCheck {
@@ -244,7 +272,7 @@ static bool write_combined(const char* temporary, const uint8_t* stub, uint32_t 
  * first, which is joined like a given archive and removed afterwards. */
 static int join(const MakeOptions& o, const uint8_t* block, uint32_t block_size) {
     uint32_t stub_size = 0;
-    uint8_t* stub = read_stub(o.stub, &stub_size);
+    uint8_t* stub = o.stub != nullptr ? read_stub(o.stub, &stub_size) : carried_stub(&stub_size);
     if (stub == nullptr) return EXIT_USAGE;
     bool needs_end_byte = false;
     ArchiveCheck check;
