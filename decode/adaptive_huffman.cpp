@@ -2,7 +2,9 @@
 
 #include "decode/bit_input.h"
 #include "decode/decode_driver.h"
+#include "decode/huffman_table.h"
 #include "decode/methods.h"
+#include "decode/output_sink.h"
 
 uint16_t node_weight[NODE_COUNT];
 int16_t down_link[NODE_COUNT];
@@ -262,13 +264,16 @@ uint16_t read_adaptive_position() {
 
 /* count_position: the grown position root holds 0xFFFF, a weight no other node
  * reaches, and position_updates counts in its place; the single leaf of the
- * starting tree is not counted at all. */
+ * starting tree is not counted at all, except by the older encoders' rule, which
+ * counts it on every position read before the first growth (the grown tree then
+ * starts from that weight). */
 void count_position(unsigned symbol) {
     if (position_updates == WEIGHT_LIMIT) {
         rebuild_tree(POSITION_ROOT, (int)last_position_node + 1);
         position_updates = node_weight[POSITION_ROOT];
         node_weight[POSITION_ROOT] = ROOT_WEIGHT_MARK;
     }
+    if (older_encoders_rule && last_position_node == POSITION_ROOT) node_weight[POSITION_ROOT]++;
     int q = leaf_of_symbol[symbol + POSITION_SYMBOL_BASE];
     while (q != POSITION_ROOT && !member_damaged) q = bump_node(q);
     position_updates++;
@@ -299,3 +304,107 @@ void grow_position_tree(unsigned symbol) {
     last_position_node = q;
     count_position(symbol);
 }
+
+/* ---- -lh1-: the character tree of 314 symbols and a fixed position code ---- */
+
+enum { LH1_POSITION_CODES = 64 };  // 64 distances each: the 4 KiB window
+
+// The fixed position code: code 0 takes 3 bits and the length grows by one at each
+// code listed: 64 codes of 3 to 8 bits.
+static const uint8_t LH1_POSITION_GROWTH[] = {1, 4, 12, 24, 48};
+
+/* begin_lh1: characters and lengths 3 to 60 through the adaptive tree of 314
+ * symbols, positions through the fixed 64-code table, built once per member. */
+void begin_lh1() {
+    adaptive_symbol_count = 314;
+    longest_match = 60;
+    init_bit_reader();
+    init_symbol_tree();
+    set_growing_lengths(3, LH1_POSITION_GROWTH, sizeof LH1_POSITION_GROWTH, LH1_POSITION_CODES);
+    build_huffman_table(LH1_POSITION_CODES, small_lengths, SMALL_TABLE_BITS, small_table);
+}
+
+/* read_lh1_position: the code gives the distance's upper part in units of 64,
+ * 6 plain bits the lower part; the result is the distance minus one, 0 to 4,095. */
+uint16_t read_lh1_position() {
+    if (member_damaged) return 0;
+    uint16_t high = decode_with_table(small_table, small_lengths, LH1_POSITION_CODES,
+                                      SMALL_TABLE_BITS);
+    return (uint16_t)(high * 64 + read_bits(6));
+}
+
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
+/* run_lh1_symbols: the fast run of "-lh1-" (FastRunFn).  Symbol by symbol it does
+ * what read_adaptive_symbol, read_lh1_position and the driver's simple loop do,
+ * specialised where that is safe:
+ * - the character tree is walked on the bits of a local word instead of 16-bit
+ *   look-aheads, and counted with count_symbol as before.  A walk is allowed 34
+ *   steps, far more than any tree the model keeps is deep (a leaf's weight halves
+ *   at most every two levels and the root stays below 0x8001); a longer one is
+ *   left unconsumed to the simple loop.  "-lh1-" has no escape;
+ * - the position code takes one lookup in small_table (its codes fit the table's
+ *   8 bits), else lookup_code as in decode_with_table, and then its 6 plain bits;
+ *   a model that was found damaged reads no position, as read_lh1_position;
+ * - a symbol thus takes at most 34 + 16 + 6 bits, and the word holds at least 56
+ *   before each; FastBits keeps it away from the input's end;
+ * - no match needs cutting: it runs only while more than 256 bytes of the member
+ *   are still to come; no progress is due: it stops after the symbol that reaches
+ *   the count where update_progress might send something;
+ * - bytes go to the window through put_literal and put_match. */
+uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
+    const uint32_t start = decoded_count;
+    FastBits in;
+    if (escape_symbol < adaptive_symbol_count || original_size <= 256 ||
+        start >= original_size - 256 || !take_fast_bits(in))
+        return 0;
+    uint32_t stop_at = progress_quiet_until(start);
+    if (stop_at > original_size - 256) stop_at = original_size - 256;
+    uint8_t* const bytes = window.bytes;
+    const uint32_t mask = window.mask;
+    const unsigned position_codes = LH1_POSITION_CODES;
+    uint32_t position = window.window_position;
+    uint32_t count = start;
+
+    for (;;) {
+        if (in.count < 56) refill_fast_bits(in);
+        uint64_t word = in.word;
+        int c = down_link[CHAR_ROOT];
+        unsigned steps = 0;
+        for (; c > 0 && steps < 34; steps++, word <<= 1) c = down_link[c - (int)(word >> 63)];
+        if (c > 0) break;
+        in.word = word;
+        in.count -= steps;
+        const unsigned symbol = (unsigned)(-1 - c);
+        count_symbol(symbol);
+        bool sound = !member_damaged;
+        if (symbol <= 255) {
+            sound &= put_literal(bytes, mask, position, symbol, out);
+            count++;
+        } else {
+            uint32_t p = 0;
+            if (sound) {
+                unsigned length;
+                unsigned high = small_table[in.word >> (64 - SMALL_TABLE_BITS)];
+                if (high < position_codes) {
+                    length = small_lengths[high];
+                } else {
+                    high = lookup_code(small_table, small_lengths, (int)position_codes,
+                                       SMALL_TABLE_BITS, (unsigned)(in.word >> 48), &length);
+                    sound = !member_damaged;
+                }
+                consume_fast_bits(in, length);
+                p = high * 64 + (uint32_t)(in.word >> 58);
+                consume_fast_bits(in, 6);
+            }
+            uint32_t match = symbol - 253;
+            count += match;
+            sound &= put_match(bytes, mask, position, p, match, out);
+        }
+        if (!sound || count >= stop_at || !fast_bits_room(in) || keep_going == 0) break;
+    }
+    decoded_count = count;
+    window.window_position = position;
+    give_back_fast_bits(in);
+    return count - start;
+}
+#endif

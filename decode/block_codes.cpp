@@ -15,7 +15,7 @@
 //   -lh6- 15 bits:                16 position codes, 5-bit count
 //   -lh7- 16 bits:                17 position codes, 5-bit count
 //
-// Fields that no valid stream holds (a count beyond its alphabet, a zero run past
+// Fields that no valid stream holds (a character count beyond 510, a zero run past
 // the 510 lengths, a length above 16, a single value outside its alphabet) end the
 // member as damaged before anything is stored out of place.
 #include "decode/bit_input.h"
@@ -97,10 +97,8 @@ static void read_short_lengths(int symbol_count, int count_bits, int zero_run_af
                         (uint16_t)value);
         return;
     }
-    if (n > symbol_count) {
-        member_damaged = true;
-        return;
-    }
+    // A count beyond the alphabet (up to 31) stores its extra lengths above it, where
+    // small_lengths has room, and the table build never looks at them.
     int i = 0;
     while (i < n) {
         small_lengths[i++] = (uint8_t)read_short_length();

@@ -19,6 +19,7 @@ SlidingWindow window;
 uint16_t dictionary_bits;
 uint32_t decoded_count;
 bool member_damaged;
+uint8_t older_encoders_rule;
 
 // The member being decoded, as the driver's loop sees it.
 struct DecodeJob {
@@ -96,12 +97,10 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     }
     uint32_t length = symbol - match_code_base;
     uint32_t p = job->read_position();
-    // A last match that would carry the output past the member's size belongs to
-    // no valid stream: cut it there and end as damaged.
-    if (length > job->original_size - decoded_count) {
-        length = job->original_size - decoded_count;
-        member_damaged = true;
-    }
+    // A last match that would carry the output past the member's size is cut
+    // there: the output is exactly the member, and its CRC-16 tells whether the
+    // stream was sound.
+    if (length > job->original_size - decoded_count) length = job->original_size - decoded_count;
     decoded_count += length;
     uint32_t source = (window.window_position - p - 1) & mask;
     for (uint32_t i = 0; i < length; i++) {
@@ -206,8 +205,9 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
  * member's header into this file, so the copy stops there and the member is
  * damaged. */
 DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
-                           uint32_t packed_size, uint32_t original_size) {
+                           uint32_t packed_size, uint32_t original_size, uint8_t older_rule) {
     output_sink.crc = 0;
+    older_encoders_rule = older_rule;
     if (method.kind == METHOD_CODED)
         return decode_coded(archive, out, method, packed_size, original_size);
     if (method.kind == METHOD_FOLDER) return DECODE_COMPLETE;

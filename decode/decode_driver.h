@@ -28,6 +28,10 @@ extern uint32_t decoded_count;
 // Set by a method when its stream cannot be valid (a table that would overrun its
 // arrays, a value outside its alphabet); the driver then ends the member as damaged.
 extern bool member_damaged;
+// 1 while a member is read by its older encoders' rule (a row with older_reading):
+// "-lh2-" counts the position tree's single starting leaf before the tree first
+// grows, "-lh3-" reads its single position code in 7 bits instead of 10.
+extern uint8_t older_encoders_rule;
 
 enum DecodeResult {
     DECODE_COMPLETE = 0,   // original_size bytes were produced
@@ -41,9 +45,11 @@ enum { COPY_BLOCK_SIZE = 2048 };
 
 // Decodes one member from `archive` (standing on its data, packed_size bytes) to
 // `out` (null: decode and check only); output_sink.crc holds the CRC-16 of its bytes
-// afterwards.  A folder row produces nothing.
+// afterwards.  A folder row produces nothing.  `older_rule` 1 reads the member by
+// its older encoders' rule (older_encoders_rule).
 DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
-                           uint32_t packed_size, uint32_t original_size);
+                           uint32_t packed_size, uint32_t original_size,
+                           uint8_t older_rule = 0);
 
 // ---- fast path: the methods' fast runs --------------------------------------
 //

@@ -16,6 +16,14 @@ void set_single_code(int symbol_count, uint8_t* lengths, int table_bits, uint16_
     for (int i = 0; i < (1 << table_bits); i++) table[i] = value;
 }
 
+void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned steps, int count) {
+    unsigned k = 0;
+    for (int i = 0; i < count && i < 128; i++) {
+        for (; k < steps && grows_at[k] == i; k++) first_length++;
+        small_lengths[i] = (uint8_t)first_length;
+    }
+}
+
 /* build_huffman_table: canonical codes, shorter codes numerically smaller, codes of
  * one length consecutive in symbol order, read most significant bit first.
  *

@@ -26,6 +26,11 @@ extern uint16_t right_child[NODE_ARRAY_SIZE];
 void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table_bits,
                          uint16_t* table);
 
+// Code lengths for `count` symbols that start at `first_length` and grow by one at
+// each of the `steps` symbols listed in `grows_at` (ascending; one listed twice grows
+// the length by two): the fixed position codes.
+void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned steps, int count);
+
 // A code of one symbol, `value`, that takes no bits: every length 0 and every table
 // entry `value`.
 void set_single_code(int symbol_count, uint8_t* lengths, int table_bits, uint16_t* table,

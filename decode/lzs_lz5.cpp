@@ -1,14 +1,14 @@
-#include "decode/lzs_lz5.h"
-
+// The plain sliding-window formats "-lzs-" (bits) and "-lz5-" (bytes): literals and
+// matches that name an absolute window position.
 #include <string.h>
 
 #include "decode/bit_input.h"
 #include "decode/decode_driver.h"
 #include "decode/methods.h"
 
-uint32_t match_position;
-uint8_t flag_byte;
-unsigned flags_left;
+static uint32_t match_position;  // window position named by the last match item
+static uint8_t flag_byte;        // "-lz5-": lowest bit belongs to the next item
+static unsigned flags_left;      // "-lz5-": items still governed by flag_byte
 
 /* "-lzs-" items, through the bit input: 1 and 8 bits for a literal byte; 0, an
  * 11-bit window position and 4 bits of length - 2 for a match.  The window of 2 KiB

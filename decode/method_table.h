@@ -42,6 +42,9 @@ struct MethodRow {
     MethodKind kind;
     uint8_t window_bits;  // coded: the window is 2 ** window_bits bytes (11 to 16)
     uint8_t match_base;
+    // 1: the method's older encoders differ from the format in one rule, which
+    // older_encoders_rule turns on (a second reading for a member that fails).
+    uint8_t older_reading;
     BeginMemberFn begin_member;
     ReadSymbolFn read_symbol;
     ReadPositionFn read_position;

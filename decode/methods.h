@@ -11,16 +11,18 @@ uint16_t read_block_position();
 // Fast run of the block codes (a FastRunFn).
 uint32_t run_block_symbols(uint32_t original_size, FILE* out);
 
-// Static codes of "-lh3-" and the "-lh1-" positions (static_codes.cpp).
-void begin_lh1();
+// Static codes of "-lh3-" (static_codes.cpp).
 void begin_lh3();
 uint16_t read_lh3_symbol();
-uint16_t read_static_position();
+uint16_t read_lh3_position();
+
+// Adaptive Huffman of "-lh1-" and "-lh2-", with the fixed "-lh1-" position code
+// (adaptive_huffman.cpp).
+void init_symbol_tree();
+void begin_lh1();
+uint16_t read_lh1_position();
 // Fast run of "-lh1-" (a FastRunFn).
 uint32_t run_lh1_symbols(uint32_t original_size, FILE* out);
-
-// Adaptive Huffman of "-lh1-" and "-lh2-" (adaptive_huffman.cpp).
-void init_symbol_tree();
 void begin_lh2();
 uint16_t read_adaptive_symbol();
 uint16_t read_adaptive_position();

@@ -51,8 +51,8 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total) {
  * meanwhile shows as a short read of the stored copy, or as damage to a decoder,
  * which reads zeros past the end. */
 DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size, uint32_t packed_size,
-                           const MethodRow& method) {
-    return decode_member(run->archive_file, out, method, packed_size, original_size);
+                           const MethodRow& method, uint8_t older_rule) {
+    return decode_member(run->archive_file, out, method, packed_size, original_size, older_rule);
 }
 
 /* A folder entry makes its folder (a path without the trailing '/' gets one) and
@@ -113,7 +113,25 @@ int extract_member(ExtractionRun* run, const MemberHeader* header) {
         }
     }
     output_sink.write_failed = false;
+    long data_position = ftell(run->archive_file);
     DecodeResult result = expand_member(run, out, header->original_size, header->packed_size, *method);
+    // The format's reading comes first.  A member of a method whose older encoders
+    // differ in one rule that fails it (damaged, or a CRC-16 that does not match) is
+    // read once more by their rule, from its data again and over the same output,
+    // and kept when its CRC-16 then matches.  Both readings stop at the member's
+    // size, so a complete second one overwrites the whole first.
+    if (method->older_reading && header->has_crc && !output_sink.write_failed &&
+        (result == DECODE_DAMAGED || (result == DECODE_COMPLETE && output_sink.crc != header->crc))) {
+        fseek(run->archive_file, data_position, SEEK_SET);
+        if (out != nullptr) fseek(out, 0, SEEK_SET);
+        DecodeResult again =
+            expand_member(run, out, header->original_size, header->packed_size, *method, 1);
+        if (again == DECODE_CANCELLED ||
+            (again == DECODE_COMPLETE && output_sink.crc == header->crc)) {
+            result = again;
+            if (again == DECODE_COMPLETE) platform_report_older_reading(header->name);
+        }
+    }
     if (out != nullptr && close_output_file(out) != 0) output_sink.write_failed = true;
     FailureKind failure = FAILURE_OF_DECODE[result];
     if (failure == NO_FAILURE && output_sink.write_failed) failure = FAILED_WRITE_ERROR;

@@ -32,6 +32,7 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total);
 int extract_member(ExtractionRun* run, const MemberHeader* header);
 
 // Decodes the data of one member (of a stored or coded method) to `out` (null:
-// decode only); output_sink.crc holds its CRC-16 afterwards.
+// decode only); output_sink.crc holds its CRC-16 afterwards.  `older_rule` as
+// decode_member takes it.
 DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size,
-                           uint32_t packed_size, const MethodRow& method);
+                           uint32_t packed_size, const MethodRow& method, uint8_t older_rule = 0);

@@ -21,6 +21,10 @@ void platform_report_failure(const char* name, FailureKind kind) {
     if (installed.failure) installed.failure(installed.context, name, kind);
 }
 
+void platform_report_older_reading(const char* name) {
+    if (installed.older_reading) installed.older_reading(installed.context, name);
+}
+
 void platform_report_unknown_header() {
     if (installed.unknown_header) installed.unknown_header(installed.context);
 }

@@ -89,6 +89,9 @@ void platform_report_member(const char* name);
 void platform_report_progress(uint32_t percent);
 // A member failed, or the archive is damaged (name null).
 void platform_report_failure(const char* name, FailureKind kind);
+// A member that came out right only when read by its method's older encoders'
+// rule (the format's reading failed).  Nothing to show in the stub.
+void platform_report_older_reading(const char* name);
 // A header of a layout no reader knows: in the stub the window shows the
 // "Unknown header" box (caption "Mavu SFX", hand icon, OK only).
 void platform_report_unknown_header();
@@ -107,6 +110,7 @@ struct PlatformHooks {
     void (*end)(void* context, bool cancelled);
     void (*shell_notice)(void* context, ShellEvent event, const char* path);
     void* context;
+    void (*older_reading)(void* context, const char* name);
 };
 
 // Installs the hooks (null: reports go nowhere).  Not used by the stub.

@@ -41,7 +41,7 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     TimeZone utc("UTC");
     ScratchFolder scratch;
     std::string trace;
-    PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace};
+    PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace, nullptr};
     platform_set_hooks(&hooks);
     decoded_count = 0;  // what a stored copy at the start reports, whatever ran before
     run_engine_on(archive);
@@ -81,7 +81,7 @@ TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
         {"lh1_long.lzh",
          "deb86465836a5f0bcb4a8e2407c62e8b187b7ec8f8b9dc971cf9884e393d4b00"},
         {"lh2_long.lzh",
-         "8225c8687728ce27d5038eb4996a19583c2dcb5c7e48bdc07290b1fedc7ae867"},
+         "30733e7ac01c4d2897418185e1b1d977ef70db5c0d4ae12b9325e749493a0f32"},
         {"lh3_long.lzh",
          "a7ee71e2c62552f48424cef2f8c09a5d0bafc08f0f4cc80b1273839cf1038c08"},
         {"lzs_long.lzh",
@@ -96,8 +96,8 @@ TEST(ExtractionTrace, CorpusArchivesRunAsPinned) {
 }
 
 // Members that fail before or while they decode: the next member's first report
-// comes at a percentage that jumped; a damaged member stops inside a block; a cut
-// last match ends its member.
+// comes at a percentage that jumped; a damaged member stops inside a block; a
+// size one short cuts the last match and leaves the mismatch to the CRC-16.
 TEST(ExtractionTrace, FailingMembersRunAsPinned) {
     std::vector<TestMember> members;
     auto add = [&](const std::string& method, const std::string& name, const ArchiveMember& from) {
@@ -127,7 +127,7 @@ TEST(ExtractionTrace, FailingMembersRunAsPinned) {
     std::string trace = course_of(scratch / "failing.lzh",
                                   {"unknown.bin", "text5.txt", "flipped.txt", "short.txt",
                                    "cut.txt", "again.txt"});
-    EXPECT_EQ(sha256_hex(trace), "480e93647dd18de9b6257669d53f47a3c9938e9aa499b4aa7ec7ee8e70225263")
+    EXPECT_EQ(sha256_hex(trace), "058a04068b7909f79b2b15f80c1191f80b0b6a54030bfa0fcbaead4dcdf1dcb5")
         << trace.substr(0, 2000);
 }
 

@@ -7,7 +7,6 @@
 #include "decode/bit_input.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
-#include "decode/static_codes.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/member_decoding.h"
 
@@ -63,10 +62,10 @@ TEST(StaticCodes, Lh1PositionsTakeTheFixedCode) {
     w.put_bits("000 000101  11111111 111111  0010 000000");
     LoadedInput input(w.finish(), 12);
     begin_lh1();
-    EXPECT_EQ(read_static_position(), 5);     // code 0 (3 bits): distance 6
+    EXPECT_EQ(read_lh1_position(), 5);     // code 0 (3 bits): distance 6
     EXPECT_EQ(input.bits_consumed(), 9u);
-    EXPECT_EQ(read_static_position(), 4095);  // code 63: eight 1 bits
-    EXPECT_EQ(read_static_position(), 64);    // code 1: 4 bits
+    EXPECT_EQ(read_lh1_position(), 4095);  // code 63: eight 1 bits
+    EXPECT_EQ(read_lh1_position(), 64);    // code 1: 4 bits
     EXPECT_EQ(input.bits_consumed(), 33u);
 }
 
@@ -156,6 +155,64 @@ TEST(StaticCodes, Lh3SingleSymbolEscapes) {
     m = decode_packed(p.finish(), (uint32_t)expected.size(), METHOD_LH3);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
     EXPECT_TRUE(m.output == expected);
+}
+
+// Older "-lh3-" encoders write the single position code in 7 bits.  Read by their
+// rule it decodes; the format's reading takes 10 bits and goes wrong.  Through the
+// engine the format's reading comes first, and the member is kept by the older
+// rule's reading, written whole, in extraction and in test mode alike.
+TEST(StaticCodes, Lh3SinglePositionCodeOfTheOlderEncoders) {
+    BitWriter p;
+    Lh3Block literals;
+    for (int s = 0; s < 256; s++) literals.char_lengths[s] = 8;
+    for (int i = 0; i < 300; i++) literals.items.push_back({(uint16_t)(i * 7 % 256), 0});
+    put_lh3_block(p, literals);
+    put_single_symbol_header(p, 2, 256);
+    p.put_bits("1 0001 0001 0001");
+    p.put(3, 7);
+    p.put_bits("000101 000000");
+    Bytes packed = p.finish();
+    std::vector<LzItem> items = literals.items;
+    items.push_back({256, 3 * 64 + 5});
+    items.push_back({256, 3 * 64});
+    Bytes expected = expand_items(items, 8192, 253);
+    const uint32_t size = (uint32_t)expected.size();
+
+    DecodedMember older = decode_packed(packed, size, METHOD_LH3, UINT32_MAX, false, nullptr, 1);
+    EXPECT_EQ(older.result, DECODE_COMPLETE);
+    EXPECT_TRUE(older.output == expected);
+    DecodedMember format = decode_packed(packed, size, METHOD_LH3);
+    EXPECT_FALSE(format.result == DECODE_COMPLETE && format.output == expected);
+
+    TestMember member;
+    member.method = "-lh3-";
+    member.name = "older.bin";
+    member.level = 2;
+    member.data = packed;
+    member.original_size = size;
+    member.crc = older.crc;
+    member.crc_given = true;
+    TestMember broken = member;  // neither reading matches its CRC-16
+    broken.name = "broken.bin";
+    broken.crc = (uint16_t)(older.crc ^ 1);
+    ScratchFolder scratch;
+    write_file(scratch / "older.lzh", build_archive({member, broken}));
+    {
+        ReportRecorder recorder;
+        EngineRun run = run_engine_on(scratch / "older.lzh");
+        // The failure reported is the format's reading's.
+        EXPECT_EQ(run.failure_count, 1u);
+        ASSERT_EQ(recorder.failures.size(), 1u);
+        EXPECT_EQ(recorder.failures[0].name, "broken.bin");
+        EXPECT_EQ(recorder.older_readings, std::vector<std::string>{"older.bin"});
+        EXPECT_TRUE(read_file(scratch / "older.bin") == expected);
+    }
+    ToolRun tested = run_tool({"test", scratch / "older.lzh"});
+    EXPECT_EQ(tested.status, 1);
+    EXPECT_NE(tested.out.find("older.bin: CRC-16 OK (read by the older encoders' rule)"),
+              std::string::npos)
+        << tested.out;
+    EXPECT_NE(tested.err.find("broken.bin: "), std::string::npos) << tested.err;
 }
 
 // A member ends where the driver stops, in the middle of a block; the next member

@@ -85,6 +85,13 @@ static void on_failure(void* context, const char* name, FailureKind kind) {
     fprintf(stderr, "%s\n", failure_text(kind));
 }
 
+static void on_older_reading(void* context, const char* name) {
+    clear_bar((ConsoleReports*)context);
+    print_sjis(stdout, name);
+    fputs(": CRC-16 OK (read by the older encoders' rule)\n", stdout);
+    fflush(stdout);
+}
+
 static void on_end(void* context, bool) { clear_bar((ConsoleReports*)context); }
 
 void install_console_reports(ConsoleReports* reports, bool list_members) {
@@ -97,6 +104,7 @@ void install_console_reports(ConsoleReports* reports, bool list_members) {
     hooks.progress = on_progress;
     hooks.failure = on_failure;
     hooks.end = on_end;
+    hooks.older_reading = on_older_reading;
     hooks.context = reports;
     platform_set_hooks(&hooks);
 }

@@ -28,6 +28,8 @@ void platform_report_progress(uint32_t percent) {
 // Failures are gathered in the run outcome; the window reports them at the end.
 void platform_report_failure(const char*, FailureKind) {}
 
+void platform_report_older_reading(const char*) {}
+
 void platform_report_unknown_header() {
     MessageBoxW(report_window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
 }

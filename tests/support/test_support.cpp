@@ -159,9 +159,13 @@ static void record_notice(void* c, ShellEvent event, const char* path) {
     ((ReportRecorder*)c)->notices.push_back({event, path});
 }
 
+static void record_older_reading(void* c, const char* name) {
+    ((ReportRecorder*)c)->older_readings.push_back(name);
+}
+
 ReportRecorder::ReportRecorder() {
-    PlatformHooks hooks = {record_member, record_progress, record_failure_hook,
-                           record_unknown, record_end, record_notice, this};
+    PlatformHooks hooks = {record_member, record_progress, record_failure_hook, record_unknown,
+                           record_end,    record_notice,   this,                record_older_reading};
     platform_set_hooks(&hooks);
 }
 
@@ -274,7 +278,8 @@ Bytes build_archive(const std::vector<TestMember>& members, bool end_byte) {
 // ---- decoding one member ----
 
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
-                            uint32_t packed_size, bool with_progress, FILE* output) {
+                            uint32_t packed_size, bool with_progress, FILE* output,
+                            uint8_t older_rule) {
     reset_engine_state();
     if (with_progress) output_sink.progress_total = original_size;
     FILE* in = tmpfile();
@@ -285,7 +290,7 @@ DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int met
     DecodedMember decoded;
     decoded.result = decode_member(in, out, METHOD_TABLE[method_index],
                                    packed_size == UINT32_MAX ? (uint32_t)packed.size() : packed_size,
-                                   original_size);
+                                   original_size, older_rule);
     decoded.crc = output_sink.crc;
     fclose(in);
     if (output != nullptr) return decoded;

@@ -72,6 +72,7 @@ struct ReportRecorder {
     std::vector<uint32_t> progress;
     std::vector<Failure> failures;
     std::vector<Notice> notices;
+    std::vector<std::string> older_readings;  // members read by the older encoders' rule
     int unknown_header_boxes = 0;
     int ends = 0;
     bool cancelled = false;
@@ -125,10 +126,11 @@ struct DecodedMember {
 };
 // With `with_progress` the progress total is the member's size, so the percentage
 // runs from 1 to 100 over it and the progress hooks see it.  Given an `output`, the
-// member is written there instead and the result's output stays empty.
+// member is written there instead and the result's output stays empty.  `older_rule`
+// reads it by the method's older encoders' rule.
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
                             uint32_t packed_size = UINT32_MAX, bool with_progress = false,
-                            FILE* output = nullptr);
+                            FILE* output = nullptr, uint8_t older_rule = 0);
 
 // Runs the host tool (build/native/mavusfx) and keeps its exit status and output.
 struct ToolRun {
