@@ -15,7 +15,7 @@ enum { FOLDER_WORK_BUFFER = 1024, OUTPUT_BUFFER_SIZE = 64 * 1024 };
 static char* output_buffer;
 
 static FILE* open_buffered(const char* path) {
-    FILE* file = fopen(path, "wb");
+    FILE* file = platform_create_file(path);
 #ifndef MAVUSFX_NO_OUTPUT_BUFFER
     if (file == nullptr) return nullptr;
     output_buffer = (char*)malloc(OUTPUT_BUFFER_SIZE);

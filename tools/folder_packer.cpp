@@ -14,6 +14,8 @@
 #include "platform/platform.h"
 #include "tools/lha_encoder.h"
 #include "tools/member_writer.h"
+#include "tools/progress_bar.h"
+#include "tools/replacing_file.h"
 #include "tools/tool.h"
 
 const PackSettings DEFAULT_PACK_SETTINGS = {16, 2, true};
@@ -150,46 +152,20 @@ void walk(Plan* plan, const std::string& path, const std::string& relative,
 
 // ---- progress ----------------------------------------------------------------
 
-/* A line on stderr, only on a terminal and only once the work has taken a moment,
- * redrawn at most ten times a second. */
+// The bar over the bytes of all files, labelled with the member being packed.
 struct Progress {
-    bool shown_at_all;
-    bool line_shown;
-    double started;
-    double last_drawn;
+    ProgressBar bar;
     uint64_t total;
     uint64_t done;          // bytes of the members already packed
     const char* member;
 };
 
 void draw_progress(Progress* p, uint64_t member_bytes) {
-    if (!p->shown_at_all || p->total == 0) return;
-    double now = platform_seconds_now();
-    if (now - p->started < 0.3 || now - p->last_drawn < 0.1) return;
-    p->last_drawn = now;
-    unsigned percent = (unsigned)((p->done + member_bytes) * 100 / p->total);
-    if (percent > 100) percent = 100;
-    char bar[31];
-    memset(bar, '#', percent * 30 / 100);
-    memset(bar + percent * 30 / 100, '.', 30 - percent * 30 / 100);
-    bar[30] = 0;
-    // At most 40 bytes of the name, not cutting a UTF-8 character.
-    size_t shown = strlen(p->member);
-    if (shown > 40) {
-        shown = 40;
-        while (shown > 0 && (p->member[shown] & 0xC0) == 0x80) shown--;
-    }
-    fprintf(stderr, "\r\033[K[%s] %3u%%  %.*s", bar, percent, (int)shown, p->member);
-    fflush(stderr);
-    p->line_shown = true;
+    if (p->total == 0) return;
+    draw_progress_bar(&p->bar, (unsigned)((p->done + member_bytes) * 100 / p->total), p->member);
 }
 
-void clear_progress(Progress* p) {
-    if (!p->line_shown) return;
-    fputs("\r\033[K", stderr);
-    fflush(stderr);
-    p->line_shown = false;
-}
+void clear_progress(Progress* p) { clear_progress_bar(&p->bar); }
 
 void on_encoder_progress(void* context, uint64_t bytes_read) {
     draw_progress((Progress*)context, bytes_read);
@@ -312,8 +288,7 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
     make_crc_table();
     long start = ftell(out);
     Progress progress = {};
-    progress.shown_at_all = settings->show_progress && platform_error_output_is_terminal();
-    progress.started = platform_seconds_now();
+    start_progress_bar(&progress.bar, settings->show_progress);
     progress.total = plan.total_bytes;
     PackTotals counted = {};
     for (const PlannedMember& m : plan.members) {
@@ -373,33 +348,29 @@ int pack_into(const char* folder, FILE* out, const PackSettings* settings, PackT
 
 }  // namespace
 
-int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings, PackTotals* totals) {
-    return pack_into(folder, out, settings, totals, nullptr);
+int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings, PackTotals* totals,
+                     const char* replaced_path) {
+    PathInfo existing;
+    bool replaces = replaced_path != nullptr && platform_path_info(replaced_path, &existing);
+    FileIdentity replaced = replaces ? identity_of(existing) : FileIdentity{};
+    return pack_into(folder, out, settings, totals, replaces ? &replaced : nullptr);
 }
 
 int pack_folder(const char* folder, const char* archive_path, const PackSettings* settings,
                 PackTotals* totals) {
-    char temporary[4096];
-    FILE* out = platform_create_temporary(archive_path, temporary, sizeof temporary);
-    if (out == nullptr) {
+    ReplacingFile out;
+    if (!begin_replacing(&out, archive_path)) {
         fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
         return EXIT_USAGE;
     }
     static char out_buffer[1 << 20];
-    setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
-
-    PathInfo existing;
-    bool replaces = platform_path_info(archive_path, &existing);
-    FileIdentity replaced = replaces ? identity_of(existing) : FileIdentity{};
-    int status = pack_into(folder, out, settings, totals, replaces ? &replaced : nullptr);
-    if (fclose(out) != 0 && status == EXIT_ALL_GOOD) {
+    setvbuf(out.file, out_buffer, _IOFBF, sizeof out_buffer);
+    int status = pack_folder_into(folder, out.file, settings, totals, archive_path);
+    if (status != EXIT_ALL_GOOD) {
+        abandon_replacing(&out);
+    } else if (!finish_replacing(&out)) {
         fprintf(stderr, "mavusfx: %s: cannot write the archive: %s\n", archive_path, strerror(errno));
         status = EXIT_MEMBER_FAILED;
     }
-    if (status == EXIT_ALL_GOOD && !platform_replace_file(temporary, archive_path)) {
-        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
-        status = EXIT_USAGE;
-    }
-    if (status != EXIT_ALL_GOOD) platform_delete_file(temporary);
     return status;
 }

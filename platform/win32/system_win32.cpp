@@ -31,6 +31,8 @@ FolderState platform_path_state(const char* path) {
     return (st.st_mode & 0xF000) == _S_IFDIR ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
+FILE* platform_create_file(const char* path) { return fopen(path, "wb"); }
+
 void platform_delete_file(const char* path) { _unlink(path); }
 
 void platform_set_file_time(const char* path, uint32_t unix_time) {

@@ -30,3 +30,9 @@ bool platform_sjis_to_utf8(const char* text, char* out, unsigned size) {
 bool platform_utf8_to_sjis(const char* text, char* out, unsigned size) {
     return convert(CP_UTF8, CP_SHIFT_JIS, text, out, size);
 }
+
+void platform_use_locale() {}
+
+bool platform_sjis_to_local(const char* text, char* out, unsigned size) {
+    return convert(CP_SHIFT_JIS, CP_UTF8, text, out, size);
+}

@@ -161,7 +161,7 @@ static void record_notice(void* c, ShellEvent event, const char* path) {
 
 ReportRecorder::ReportRecorder() {
     PlatformHooks hooks = {record_member, record_progress, record_failure_hook,
-                           record_unknown, record_end, record_notice, this};
+                           record_unknown, record_end, record_notice, this, nullptr};
     platform_set_hooks(&hooks);
 }
 
