@@ -37,7 +37,12 @@ protected:
         two.name = "two.txt";
         two.level = 2;
         two.data = Bytes(300, 'b');
-        write_file(archive, build_archive({one, two}));
+        TestMember tool;
+        tool.name = "tool.exe";
+        tool.folder = "bin\xff";
+        tool.level = 2;
+        tool.data = Bytes(10, 't');
+        write_file(archive, build_archive({one, two, tool}));
     }
 
     ToolRun make(std::vector<std::string> extra) {
@@ -124,8 +129,8 @@ TEST_F(MakeCommand, TextsMustFitShiftJisIn255Bytes) {
     // 漢 is two bytes in Shift-JIS, three in UTF-8.
     std::string kanji;
     for (int i = 0; i < 127; i++) kanji += "漢";
-    EXPECT_EQ(make({"--launch", kanji + "a"}).status, 0);
-    EXPECT_EQ(make({"--launch", kanji + "漢"}).status, EXIT_USAGE);
+    EXPECT_EQ(make({"--title", kanji + "a"}).status, 0);
+    EXPECT_EQ(make({"--title", kanji + "漢"}).status, EXIT_USAGE);
 }
 
 // Every refusal leaves an existing output as it was and no temporary file behind.
@@ -141,7 +146,7 @@ TEST_F(MakeCommand, RefusesBadInputsWithoutTouchingTheOutput) {
     Bytes garbage(500, 0x41);
     write_file(scratch / "garbage.lzh", garbage);
     Bytes truncated = read_file(archive);
-    truncated.resize(truncated.size() - 50);
+    truncated.resize(truncated.size() - 5);  // inside the last member's data
     write_file(scratch / "truncated.lzh", truncated);
     write_file(scratch / "empty.lzh", Bytes{0});
     const std::vector<std::string> before = files();
@@ -241,7 +246,8 @@ TEST_F(MakeCommand, PacksAFolderAndJoinsItInOneGo) {
     write_file(scratch / "content/bin/tool.exe", program);
     write_file(scratch / "content/readme.txt", Bytes(2000, 'r'));
     ToolRun run = run_tool({"make", "--stub", stub, "--from", scratch / "content", "-o", out,
-                        "--title", "Setup", "--start-menu", "checked"});
+                        "--title", "Setup", "--start-menu", "checked", "--shortcut-target",
+                        "bin\\tool.exe"});
     ASSERT_EQ(run.status, 0) << run.output();
     EXPECT_EQ(files(), (std::vector<std::string>{"a.lzh", "content", "out.exe", "stub.exe"}));
     OpenedArchive opened = open_output();

@@ -252,8 +252,8 @@ uint8_t* read_stub(const char* path, uint32_t* size) {
 }
 
 struct ArchiveCheck {
-    uint32_t members;
-    uint32_t undecodable;
+    uint32_t members = 0;
+    uint32_t undecodable = 0;
     std::vector<std::string> files;    // member paths, Shift-JIS, '/' between components
     std::vector<std::string> folders;  // folder entries and every folder a path passes
 };

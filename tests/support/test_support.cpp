@@ -310,9 +310,9 @@ static std::string quoted(const std::string& word) {
     return out + "'";
 }
 
-ToolRun run_tool(const std::vector<std::string>& words) {
+ToolRun run_tool(const std::vector<std::string>& words, const std::string& environment) {
     ScratchFolder logs;
-    std::string command = quoted(MAVUSFX_TOOL);
+    std::string command = environment + " " + quoted(MAVUSFX_TOOL);
     for (const std::string& w : words) command += " " + quoted(w);
     command += " >" + (logs / "out") + " 2>" + (logs / "err");
     int raw = system(command.c_str());
