@@ -21,7 +21,7 @@ bool tell(const char* path, const toml::source_region& where, const std::string&
 }
 
 const char* kind_text(ConfigValueKind kind) {
-    return kind == CONFIG_SWITCH ? "true or false" : "a string in double quotes";
+    return kind == CONFIG_SWITCH ? "true or false" : "a string";
 }
 
 }  // namespace
