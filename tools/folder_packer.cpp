@@ -13,6 +13,7 @@
 #include "engine/paths.h"
 #include "platform/platform.h"
 #include "tools/lha_encoder.h"
+#include "tools/local_names.h"
 #include "tools/member_writer.h"
 #include "tools/progress_bar.h"
 #include "tools/replacing_file.h"
@@ -37,7 +38,7 @@ void add_name(void* names, const char* name) { ((std::vector<std::string>*)names
 
 struct PlannedMember {
     std::string source;     // the path in the file system
-    std::string shown;      // the path below the packed folder, as the user knows it
+    std::string shown;      // the path below the packed folder, as the terminal shows it
     std::string folder;     // Shift-JIS folder part with its trailing '/'
     std::string file_name;  // Shift-JIS file name, empty for a folder
     bool is_folder;
@@ -106,7 +107,7 @@ void walk(Plan* plan, const std::string& path, const std::string& relative,
           std::vector<FileIdentity>* ancestors) {
     std::vector<std::string> names;
     if (!platform_list_folder(path.c_str(), add_name, &names)) {
-        tell_problem(plan, relative.empty() ? path : relative, strerror(errno));
+        tell_problem(plan, shown_local((relative.empty() ? path : relative).c_str()), strerror(errno));
         return;
     }
     std::sort(names.begin(), names.end());
@@ -115,7 +116,7 @@ void walk(Plan* plan, const std::string& path, const std::string& relative,
         PlannedMember m = {};
         m.source = path + "/" + name;
         std::string member_relative = relative + name;
-        m.shown = member_relative;
+        m.shown = shown_local(member_relative.c_str());
         PathInfo info;
         if (!platform_path_info(m.source.c_str(), &info)) {
             tell_problem(plan, m.shown, strerror(errno));
@@ -270,11 +271,11 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
 bool plan_folder(const char* folder, Plan* plan) {
     PathInfo info;
     if (!platform_path_info(folder, &info)) {
-        fprintf(stderr, "mavusfx: %s: %s\n", folder, strerror(errno));
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(folder).c_str(), strerror(errno));
         return false;
     }
     if (!info.is_folder) {
-        fprintf(stderr, "mavusfx: %s: not a folder\n", folder);
+        fprintf(stderr, "mavusfx: %s: not a folder\n", shown_local(folder).c_str());
         return false;
     }
     std::vector<FileIdentity> ancestors = {identity_of(info)};
@@ -360,7 +361,8 @@ int pack_folder(const char* folder, const char* archive_path, const PackSettings
                 PackTotals* totals) {
     ReplacingFile out;
     if (!begin_replacing(&out, archive_path)) {
-        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
+        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", shown_local(archive_path).c_str(),
+                strerror(errno));
         return EXIT_USAGE;
     }
     static char out_buffer[1 << 20];
@@ -369,7 +371,8 @@ int pack_folder(const char* folder, const char* archive_path, const PackSettings
     if (status != EXIT_ALL_GOOD) {
         abandon_replacing(&out);
     } else if (!finish_replacing(&out)) {
-        fprintf(stderr, "mavusfx: %s: cannot write the archive: %s\n", archive_path, strerror(errno));
+        fprintf(stderr, "mavusfx: %s: cannot write the archive: %s\n", shown_local(archive_path).c_str(),
+                strerror(errno));
         status = EXIT_MEMBER_FAILED;
     }
     return status;
