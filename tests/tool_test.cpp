@@ -27,7 +27,7 @@ std::string project_version() {
 
 TEST(ToolCommandLine, HelpAndVersionGoToStdoutAndExitZero) {
     for (const std::vector<std::string>& words :
-         {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"help", "--help"}}) {
+         {std::vector<std::string>{"--help"}, {"-h"}, {"help"}, {"help", "--help"}, {"help", "help"}}) {
         ToolRun run = run_tool(words);
         EXPECT_EQ(run.status, 0) << words[0];
         EXPECT_EQ(run.out.rfind("usage: mavusfx COMMAND", 0), 0u) << run.out;

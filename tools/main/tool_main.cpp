@@ -62,7 +62,7 @@ int unknown_command(const char* name) {
 int run_help(int argc, char** argv) {
     CommandLine line;
     if (!parse_command_line("help", argc, argv, {HELP_OPTION}, &line)) return EXIT_USAGE;
-    if (line.operands.empty() || line.wants_help) return print_help(USAGE);
+    if (line.operands.empty() || line.wants_help || line.operands[0] == "help") return print_help(USAGE);
     if (line.operands.size() > 1) return usage_error("help", "help takes one COMMAND");
     const Command* command = find_command(line.operands[0].c_str());
     if (command == nullptr) return unknown_command(line.operands[0].c_str());
