@@ -6,8 +6,13 @@ add_library(mavusfx_engine STATIC ${CORE_SOURCES}
   platform/hooked_reports.cpp)
 target_include_directories(mavusfx_engine PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(mavusfx_engine PRIVATE ${CORE_FLAGS})
+# Names are normalised to NFC with utf8proc (Debian: libutf8proc-dev).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
+target_link_libraries(mavusfx_engine PUBLIC PkgConfig::UTF8PROC)
 
-file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
+file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp
+  ${PROJECT_SOURCE_DIR}/tools/pack/*.cpp)
 add_library(mavusfx_tool_lib STATIC ${TOOL_SOURCES})
 target_link_libraries(mavusfx_tool_lib PUBLIC mavusfx_engine)
 target_include_directories(mavusfx_tool_lib SYSTEM PRIVATE ${TOMLPLUSPLUS_INCLUDE_DIR})

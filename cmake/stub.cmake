@@ -44,7 +44,8 @@ set_target_properties(mavusfx PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmak
 target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gcc)
 
 # The host tool for Windows: the same engine on the Win32 seam, the reports printed.
-file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
+file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp
+  ${PROJECT_SOURCE_DIR}/tools/pack/*.cpp)
 add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOURCES}
   platform/win32/system_win32.cpp
   platform/win32/text_win32.cpp
@@ -59,6 +60,7 @@ target_include_directories(mavusfx-tool SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/toml-
 target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_VERSION="${PROJECT_VERSION}")
 target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
 target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
+target_link_libraries(mavusfx-tool PRIVATE normaliz)  # NormalizeString: names in NFC
 
 # Helpers of the Wine end-to-end tests: the driver that works the stub's windows as a
 # person would, and a tiny program the stub launches, which leaves a marker file.

@@ -22,8 +22,7 @@
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
-#include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 
 enum {
     LENGTH_CODES = 19,    // 0-2: runs of zero lengths, 3-18: lengths 1-16
@@ -239,7 +238,7 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
 
     for (;;) {
         // A batch of symbols that cannot reach a boundary before its last one, so
-        // that only run_flag is looked at between them: no more than the block
+        // that only keep_going is looked at between them: no more than the block
         // still holds; at most 256 bytes each, so all but the last stay below
         // stop_at; at most 47 bits each, so that the refills (which never hold more
         // than 63 bits) and the final one in give_back_fast_bits read no byte past
@@ -297,9 +296,9 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             uint32_t match = symbol - 253;
             count += match;
             if (!put_match(bytes, mask, position, p, match, out)) stop_at = 0, left = 1;
-        } while (--left != 0 && run_flag != 0);
+        } while (--left != 0 && keep_going != 0);
         codes_left = (uint16_t)(codes_left - (batch - left));
-        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || run_flag == 0) break;
+        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || keep_going == 0) break;
     }
     block_codes_left = codes_left;
     decoded_count = count;

@@ -1,44 +1,33 @@
 #include "decode/decode_driver.h"
 
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "decode/bit_input.h"
-#include "decode/methods.h"
-#include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "platform/platform.h"
 
-/* The stub is built without the fast runs: the simple loop decodes alike. */
-#ifdef MAVUSFX_NO_BLOCK_FAST_RUN
-#define BLOCK_FAST_RUN nullptr
+/* The stub has no initialised data, which would cost its file a section of its
+ * own: there the flag starts as 0 and the entry raises it before anything runs. */
+#ifdef MAVUSFX_STUB_BUILD
+volatile int keep_going;
 #else
-#define BLOCK_FAST_RUN run_block_symbols
+volatile int keep_going = 1;
 #endif
-#ifdef MAVUSFX_NO_LH1_FAST_RUN
-#define LH1_FAST_RUN nullptr
-#else
-#define LH1_FAST_RUN run_lh1_symbols
-#endif
-
-const DecodeMethod DECODE_METHODS[10] = {
-    {nullptr, nullptr, nullptr, nullptr},
-    {read_adaptive_symbol, read_static_position, begin_lh1, LH1_FAST_RUN},          // -lh1-
-    {read_adaptive_symbol, read_adaptive_position, begin_lh2, nullptr},             // -lh2-
-    {read_lh3_symbol, read_static_position, begin_lh3, nullptr},                    // -lh3-
-    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh4-
-    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh5-
-    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh6-
-    {read_block_symbol, read_block_position, begin_block_method, BLOCK_FAST_RUN},  // -lh7-
-    {read_lzs_symbol, read_lzs_position, begin_lzs, nullptr},                       // -lzs-
-    {read_lz5_symbol, read_lz5_position, begin_lz5, nullptr},                       // -lz5-
-};
 
 SlidingWindow window;
 uint16_t dictionary_bits;
 uint32_t decoded_count;
 bool member_damaged;
+
+// The member being decoded, as the driver's loop sees it.
+struct DecodeJob {
+    uint32_t window_size;  // 2 ** the row's window bits
+    ReadSymbolFn read_symbol;
+    ReadPositionFn read_position;
+    FILE* output_file;     // null: decode and check only
+    uint32_t original_size;
+};
 
 enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
 
@@ -123,34 +112,59 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
 
 bool fast_runs_enabled = true;
 
-DecodeResult decode_member(DecodeJob* job) {
-    return decode_with_method(job, DECODE_METHODS[job->method_index]);
+/* Stored data: each block read, written, CRC, progress, cancel check, in this
+ * order.  A short read ends the copy as truncated, keeping what arrived. */
+static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
+    uint8_t* buffer = (uint8_t*)malloc(COPY_BLOCK_SIZE);
+    if (buffer == nullptr) return DECODE_NO_MEMORY;
+    uint32_t copied = 0;
+    DecodeResult result = DECODE_COMPLETE;
+    while (count > 0) {
+        uint32_t n = count < (uint32_t)COPY_BLOCK_SIZE ? count : (uint32_t)COPY_BLOCK_SIZE;
+        uint32_t got = (uint32_t)fread(buffer, 1, n, archive);
+        if (got < n) {
+            write_output(buffer, got, out);
+            result = DECODE_TRUNCATED;
+            break;
+        }
+        write_output(buffer, n, out);
+        copied += n;
+        count -= n;
+        update_progress(copied);
+        if (keep_going == 0) {
+            result = DECODE_CANCELLED;
+            break;
+        }
+    }
+    free(buffer);
+    return result;
 }
 
-DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
-    input_file = job->archive_file;
+/* Coded data: the window starts as spaces; a window that cannot be had ends the
+ * member as out of memory, as an input block that cannot be had does. */
+static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
+                                 uint32_t packed_size, uint32_t original_size) {
+    input_file = archive;
     bits = BitReader();
-    bits.packed_bytes_left = job->packed_size;
-    dictionary_bits = job->dictionary_bits;
+    bits.packed_bytes_left = packed_size;
+    dictionary_bits = row.window_bits;
     member_damaged = false;
 
-    job->read_symbol = row.read_symbol;
-    job->read_position = row.read_position;
-    job->begin_member = row.begin_member;
-    running_crc = 0;
-
-    job->window_size = 1u << job->dictionary_bits;
-    window.bytes = (uint8_t*)malloc(job->window_size);
-    if (window.bytes == nullptr) exit(errno != 0 ? errno : ENOMEM);
-    memset(window.bytes, ' ', job->window_size);
-    if (!buffer_member_input(job->packed_size)) {
+    DecodeJob job;
+    job.window_size = 1u << row.window_bits;
+    job.read_symbol = row.read_symbol;
+    job.read_position = row.read_position;
+    job.output_file = out;
+    job.original_size = original_size;
+    window.bytes = (uint8_t*)malloc(job.window_size);
+    if (window.bytes == nullptr || !buffer_member_input(packed_size)) {
         release_member_buffers();
         return DECODE_NO_MEMORY;
     }
-    job->begin_member();
+    memset(window.bytes, ' ', job.window_size);
+    row.begin_member();
 
-    const uint32_t mask = job->window_size - 1;
-    const unsigned match_code_base = job->method_index == METHOD_LZS ? 254 : 253;
+    const uint32_t mask = job.window_size - 1;
     decoded_count = 0;
     window.window_position = 0;
     window.mask = mask;
@@ -160,11 +174,12 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
     // once the count reaches the point where it may send something; below it the
     // call would change nothing.
     const FastRunFn fast_run = fast_runs_enabled ? row.fast_run : nullptr;
+    const unsigned match_base = row.match_base;
     uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
-    while (decoded_count < job->original_size && !member_damaged) {
-        if (fast_run == nullptr || fast_run(job->original_size, job->output_file) == 0)
-            decode_symbol(job, match_code_base);
+    while (decoded_count < original_size && !member_damaged) {
+        if (fast_run == nullptr || fast_run(original_size, out) == 0)
+            decode_symbol(&job, match_base);
 #ifdef MAVUSFX_NO_QUIET_PROGRESS
         (void)quiet_until;
         update_progress(decoded_count);
@@ -174,14 +189,27 @@ DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row) {
             quiet_until = progress_quiet_until(decoded_count);
         }
 #endif
-        if (run_flag == 0) {
+        if (keep_going == 0) {
             release_member_buffers();
             return DECODE_CANCELLED;
         }
     }
     if (member_damaged || input_overrun()) result = DECODE_DAMAGED;
-    if (window.window_position != 0)
-        write_output(window.bytes, window.window_position, job->output_file);
+    if (window.window_position != 0) write_output(window.bytes, window.window_position, out);
     release_member_buffers();
     return result;
+}
+
+/* Stored data is the member's own bytes: a count beyond them would copy the next
+ * member's header into this file, so the copy stops there and the member is
+ * damaged. */
+DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
+                           uint32_t packed_size, uint32_t original_size) {
+    output_sink.crc = 0;
+    if (method.kind == METHOD_CODED)
+        return decode_coded(archive, out, method, packed_size, original_size);
+    if (method.kind == METHOD_FOLDER) return DECODE_COMPLETE;
+    uint32_t count = original_size < packed_size ? original_size : packed_size;
+    DecodeResult copied = copy_stored(archive, out, count);
+    return copied == DECODE_COMPLETE && count < original_size ? DECODE_DAMAGED : copied;
 }

@@ -1,54 +1,18 @@
-// The decode driver: runs one compressed member through the sliding window with the
-// method's three operations and writes whole windows through the output sink.
+// The decode driver: one member's data from the archive to the output sink, by the
+// kind of its method row.  Stored data is copied; coded data runs through the
+// sliding window with the row's three operations, whole windows written through
+// the sink.
 #pragma once
 
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
-typedef uint16_t (*ReadSymbolFn)();
-typedef uint16_t (*ReadPositionFn)();
-typedef void (*BeginMemberFn)();
+#include "decode/method_table.h"
 
-// What one compressed member hands to the driver.
-struct DecodeJob {
-    uint32_t window_size;           // set by decode_member: 2 ** dictionary_bits
-    ReadSymbolFn read_symbol;       // copied in from the method's row
-    ReadPositionFn read_position;
-    BeginMemberFn begin_member;
-    FILE* archive_file;             // positioned on the member's compressed data
-    FILE* output_file;              // null: decode and check only
-    uint32_t original_size;
-    uint32_t packed_size;
-    uint16_t dictionary_bits;       // 11 to 16
-    int method_index;               // 1 to 9
-};
-
-// A fast run is a marked specialisation of the driver's loop for one method
-// family: it decodes symbols straight into the window, with the method's tables
-// inline and the bit input in a local word (FastBits), while it is far from every
-// boundary where the simple loop does more than store bytes: the block's end, the
-// member's last 256 bytes (where a match may be cut), the input's end and the next
-// progress change.  It stops after any symbol that damaged the member or after
-// which run_flag was found 0.  It returns the number of bytes it decoded; the driver
-// then reports progress and checks run_flag for its last symbol, exactly as after
-// a symbol of the simple loop, and takes the next symbol itself when it got 0.
-typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
-
-// A method's three operations, and its fast run where it has one.  read_symbol:
-// 0-255 a literal, 256 and above a match of symbol - MATCH_CODE_BASE bytes.
-// read_position: called once right after each match symbol; the match starts p + 1
-// bytes behind the next write position.  begin_member: once per member, after the
-// window is filled with spaces and the input is loaded, before the first symbol.
-struct DecodeMethod {
-    ReadSymbolFn read_symbol;
-    ReadPositionFn read_position;
-    BeginMemberFn begin_member;
-    FastRunFn fast_run;  // null: the simple loop only
-};
-
-// One row per method_index 1 to 9; entry 0 is empty.
-extern const DecodeMethod DECODE_METHODS[10];
+// The go-on flag of the run: 1 at start, set to 0 by the stop button, never set
+// back.  Every loop that moves data looks at it between its steps.
+extern volatile int keep_going;
 
 // The dictionary of the member.
 struct SlidingWindow {
@@ -67,15 +31,19 @@ extern bool member_damaged;
 
 enum DecodeResult {
     DECODE_COMPLETE = 0,   // original_size bytes were produced
-    DECODE_CANCELLED = 1,  // run_flag was found cleared
+    DECODE_CANCELLED = 1,  // keep_going was found cleared
     DECODE_DAMAGED = 2,    // the stream is not valid; at most original_size bytes written
-    DECODE_NO_MEMORY = 3   // no input block could be allocated
+    DECODE_NO_MEMORY = 3,  // no window or input block could be allocated
+    DECODE_TRUNCATED = 4   // stored data: the archive ended inside it
 };
 
-// Decodes the member with the row DECODE_METHODS[job->method_index].
-DecodeResult decode_member(DecodeJob* job);
-// The same with a given row: the driver's loop itself.
-DecodeResult decode_with_method(DecodeJob* job, const DecodeMethod& row);
+enum { COPY_BLOCK_SIZE = 2048 };
+
+// Decodes one member from `archive` (standing on its data, packed_size bytes) to
+// `out` (null: decode and check only); output_sink.crc holds the CRC-16 of its bytes
+// afterwards.  A folder row produces nothing.
+DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
+                           uint32_t packed_size, uint32_t original_size);
 
 // ---- fast path: the methods' fast runs --------------------------------------
 //

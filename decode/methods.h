@@ -1,4 +1,4 @@
-// The operations of every method row of DECODE_METHODS, one family per unit.
+// The operations of every coded row of METHOD_TABLE, one family per unit.
 #pragma once
 
 #include <stdint.h>

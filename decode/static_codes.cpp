@@ -5,8 +5,7 @@
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
-#include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 
 uint32_t static_position_codes;
 uint16_t lh3_codes_left;
@@ -196,7 +195,7 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
             count += match;
             sound &= put_match(bytes, mask, position, p, match, out);
         }
-        if (!sound || count >= stop_at || !fast_bits_room(in) || run_flag == 0) break;
+        if (!sound || count >= stop_at || !fast_bits_room(in) || keep_going == 0) break;
     }
     decoded_count = count;
     window.window_position = position;

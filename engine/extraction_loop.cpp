@@ -3,32 +3,9 @@
 #include <string.h>
 
 #include "decode/decode_driver.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "engine/paths.h"
 #include "platform/platform.h"
-
-const char METHOD_IDS[METHOD_COUNT + 1][6] = {
-    "-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-", "-lh6-",
-    "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-", ""};
-
-const uint8_t METHOD_DICTIONARY_BITS[METHOD_COUNT] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0};
-
-/* The stub has no initialised data, which would cost its file a section of its
- * own: there the flag starts as 0 and the entry raises it before anything runs. */
-#ifdef MAVUSFX_STUB_BUILD
-volatile int run_flag;
-#else
-volatile int run_flag = 1;
-#endif
-
-int method_index(const char* method) {
-    for (int i = 0; METHOD_IDS[i][0] != 0; i++) {
-        int k = 0;
-        while (k < 5 && method[k] == METHOD_IDS[i][k]) k++;
-        if (k == 5) return i;
-    }
-    return -1;
-}
 
 long file_size(FILE* file) {
     long here = ftell(file);
@@ -43,8 +20,8 @@ long file_size(FILE* file) {
  * (a level-1 packed size includes its extended headers); level 2: h + packed size
  * (h is then the low byte of the header's length).  A member that would end past
  * the end of the file ends the walk: its size still counts. */
-uint32_t sum_original_sizes(SfxApp* app) {
-    FILE* file = app->archive_file;
+uint32_t sum_original_sizes(ExtractionRun* run) {
+    FILE* file = run->archive_file;
     long start = ftell(file);
     long position = start;
     uint32_t sum = 0;
@@ -58,7 +35,7 @@ uint32_t sum_original_sizes(SfxApp* app) {
         uint8_t level = fields[19];
         sum += original;
         int64_t next = (int64_t)position + h + packed + (level == 2 ? 0 : 2);
-        if (next > app->archive_size) break;
+        if (next > run->archive_size) break;
         position = (long)next;
         fseek(file, position, SEEK_SET);
     }
@@ -66,54 +43,28 @@ uint32_t sum_original_sizes(SfxApp* app) {
     return sum;
 }
 
-static bool is_stored_method(int index) { return index == METHOD_LH0 || index == METHOD_LZ4; }
-
-ExpandResult expand_member(SfxApp* app, FILE* out, uint32_t original_size, uint32_t packed_size,
-                           const char* path, int index) {
-    copy_text(app->current_output_path, path, PATH_BUFFER_SIZE);
+DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size, uint32_t packed_size,
+                           const char* path, const MethodRow& method) {
+    copy_text(run->current_output_path, path, PATH_BUFFER_SIZE);
     // Never take more than the file still holds: a packed size beyond its end means
     // the archive was cut short.
     bool truncated = false;
-    long remaining = app->archive_size - ftell(app->archive_file);
+    long remaining = run->archive_size - ftell(run->archive_file);
     if (remaining < 0) remaining = 0;
     if ((uint64_t)packed_size > (uint64_t)remaining) {
         packed_size = (uint32_t)remaining;
         truncated = true;
     }
-
-    if (is_stored_method(index)) {
-        // Stored data is the member's own bytes: a count beyond them would copy the
-        // next member's header into this file.
-        uint32_t count = original_size;
-        bool damaged = false;
-        if (count > packed_size) {
-            count = packed_size;
-            damaged = !truncated;
-        }
-        CopyResult copied = copy_stored(app, out, count);
-        if (copied == COPY_CANCELLED) return EXPAND_CANCELLED;
-        if (copied == COPY_NO_MEMORY) return EXPAND_NO_MEMORY;
-        if (truncated || copied == COPY_TRUNCATED) return EXPAND_TRUNCATED;
-        return damaged ? EXPAND_DAMAGED : EXPAND_COMPLETE;
-    }
-
-    DecodeJob job = {};
-    job.archive_file = app->archive_file;
-    job.output_file = out;
-    job.original_size = original_size;
-    job.packed_size = packed_size;
-    job.dictionary_bits = METHOD_DICTIONARY_BITS[index];
-    job.method_index = index;
-    DecodeResult decoded = decode_member(&job);
-    if (run_flag == 0 || decoded == DECODE_CANCELLED) return EXPAND_CANCELLED;
-    if (decoded == DECODE_NO_MEMORY) return EXPAND_NO_MEMORY;
-    if (truncated) return EXPAND_TRUNCATED;
-    return decoded == DECODE_DAMAGED ? EXPAND_DAMAGED : EXPAND_COMPLETE;
+    DecodeResult decoded =
+        decode_member(run->archive_file, out, method, packed_size, original_size);
+    if (keep_going == 0 || decoded == DECODE_CANCELLED) return DECODE_CANCELLED;
+    if (decoded == DECODE_NO_MEMORY) return DECODE_NO_MEMORY;
+    return truncated ? DECODE_TRUNCATED : decoded;
 }
 
 /* A folder entry makes its folder (a path without the trailing '/' gets one) and
  * never reaches the decoder. */
-static void make_member_folder(SfxApp* app, const char* path) {
+static void make_member_folder(ExtractionRun* run, const char* path) {
     char folder[PATH_BUFFER_SIZE + 1];
     size_t length = strlen(path);
     if (length == 0) return;
@@ -122,79 +73,80 @@ static void make_member_folder(SfxApp* app, const char* path) {
         folder[length] = '/';
         folder[length + 1] = 0;
     }
-    if (!make_parent_folders(app, folder) && platform_path_state(path) != PATH_IS_FOLDER)
-        record_failure(app, path, FAILED_CANNOT_CREATE);
+    if (!make_parent_folders(run, folder) && platform_path_state(path) != PATH_IS_FOLDER)
+        record_failure(run, path, FAILED_CANNOT_CREATE);
 }
 
-static const FailureKind FAILURE_OF_EXPAND[] = {
+static const FailureKind FAILURE_OF_DECODE[] = {
     FAILED_DAMAGED /* unused: complete */, FAILED_DAMAGED /* unused: cancelled */,
-    FAILED_DAMAGED, FAILED_TRUNCATED, FAILED_NO_MEMORY};
+    FAILED_DAMAGED, FAILED_NO_MEMORY, FAILED_TRUNCATED};
 
-int extract_member(SfxApp* app, const MemberHeader* header) {
+int extract_member(ExtractionRun* run, const MemberHeader* header) {
     char path[PATH_BUFFER_SIZE];
     copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
     if (is_unsafe_member_path(header->name)) {
-        record_failure(app, header->name, FAILED_UNSAFE_PATH);
+        record_failure(run, header->name, FAILED_UNSAFE_PATH);
         return 0;
     }
-    int index = method_index(header->method);
-    if (index < 0) {
-        record_failure(app, header->name, FAILED_UNKNOWN_METHOD);
+    const MethodRow* method = find_method(header->method);
+    if (method == nullptr) {
+        record_failure(run, header->name, FAILED_UNKNOWN_METHOD);
         return 0;
     }
-    if (index == METHOD_LHD) {
-        if (!app->test_only) make_member_folder(app, path);
+    if (method->kind == METHOD_FOLDER) {
+        if (!run->test_only) make_member_folder(run, path);
         return 0;
     }
 
     FILE* out = nullptr;
-    if (!app->test_only) {
+    if (!run->test_only) {
         platform_delete_file(path);
-        out = open_output_file(app, path);
+        out = open_output_file(run, path);
         if (out == nullptr) {
-            record_failure(app, header->name, FAILED_CANNOT_CREATE);
+            record_failure(run, header->name, FAILED_CANNOT_CREATE);
             return 0;
         }
     }
-    output_write_failed = false;
-    ExpandResult result =
-        expand_member(app, out, header->original_size, header->packed_size, path, index);
-    if (out != nullptr && close_output_file(out) != 0) output_write_failed = true;
-    if (run_flag == 0) {
-        if (!app->test_only) platform_delete_file(path);
+    output_sink.write_failed = false;
+    DecodeResult result =
+        expand_member(run, out, header->original_size, header->packed_size, path, *method);
+    if (out != nullptr && close_output_file(out) != 0) output_sink.write_failed = true;
+    if (keep_going == 0) {
+        if (!run->test_only) platform_delete_file(path);
         return 1;
     }
-    if (!app->test_only) platform_set_file_time(path, header->time);
+    if (!run->test_only) platform_set_file_time(path, header->time);
 
-    if (result != EXPAND_COMPLETE)
-        record_failure(app, header->name, FAILURE_OF_EXPAND[result]);
-    else if (output_write_failed)
-        record_failure(app, header->name, FAILED_WRITE_ERROR);
-    else if (header->has_crc && running_crc != header->crc)
-        record_failure(app, header->name, FAILED_CRC_MISMATCH);
+    if (result != DECODE_COMPLETE)
+        record_failure(run, header->name, FAILURE_OF_DECODE[result]);
+    else if (output_sink.write_failed)
+        record_failure(run, header->name, FAILED_WRITE_ERROR);
+    else if (header->has_crc && output_sink.crc != header->crc)
+        record_failure(run, header->name, FAILED_CRC_MISMATCH);
     return 0;
 }
 
 void run_extraction(void* argument) {
-    SfxApp* app = (SfxApp*)argument;
-    make_crc_table();
-    app->archive_size = file_size(app->archive_file);
-    progress_total = sum_original_sizes(app);
+    ExtractionRun* run = (ExtractionRun*)argument;
+    run->archive_size = file_size(run->archive_file);
+    output_sink.progress_total = sum_original_sizes(run);
     MemberHeader header;
     for (;;) {
-        HeaderResult read = read_member_header(app, &header);
-        if (read == HEADER_DAMAGED) record_failure(app, nullptr, ARCHIVE_DAMAGED);
+        HeaderResult read = read_member_header(run->archive_file, &header);
+        if (read == HEADER_UNKNOWN_LAYOUT) platform_report_unknown_header();
+        if (read == HEADER_DAMAGED || read == HEADER_UNKNOWN_LAYOUT)
+            record_failure(run, nullptr, ARCHIVE_DAMAGED);
         if (read != HEADER_READ) break;
-        long data_position = ftell(app->archive_file);
-        platform_report_member(app, header.name);
-        if (extract_member(app, &header) != 0) break;
-        if (!app->test_only) notify_shell(app, false, header.name);
+        long data_position = ftell(run->archive_file);
+        platform_report_member(header.name);
+        if (extract_member(run, &header) != 0) break;
+        if (!run->test_only) notify_shell(run, false, header.name);
         // The next header follows the member's data, whatever the decoder consumed;
         // a size past the end of the file ends the walk there.
         int64_t next = (int64_t)data_position + header.packed_size;
-        if (next > app->archive_size) next = app->archive_size;
-        fseek(app->archive_file, (long)next, SEEK_SET);
-        progress_done += header.original_size;
+        if (next > run->archive_size) next = run->archive_size;
+        fseek(run->archive_file, (long)next, SEEK_SET);
+        output_sink.progress_done += header.original_size;
     }
-    platform_report_end(app, run_flag == 0);
+    platform_report_end(keep_going == 0);
 }

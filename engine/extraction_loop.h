@@ -5,45 +5,25 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "decode/decode_driver.h"
 #include "engine/member_header.h"
-#include "frontend/run_record.h"
-
-enum { METHOD_COUNT = 12 };
-enum {
-    METHOD_LH0 = 0, METHOD_LH1, METHOD_LH2, METHOD_LH3, METHOD_LH4, METHOD_LH5,
-    METHOD_LH6, METHOD_LH7, METHOD_LZS, METHOD_LZ5, METHOD_LZ4, METHOD_LHD
-};
-
-// The 12 method ids in lookup order, ended by an empty entry.
-extern const char METHOD_IDS[METHOD_COUNT + 1][6];
-// The window size of each compressed method as a power of two; 0 for the others.
-extern const uint8_t METHOD_DICTIONARY_BITS[METHOD_COUNT];
-
-// The cancel request: 1 at start, set to 0 by the stop button, never set back.
-extern volatile int run_flag;
-
-// Index of a 5-byte method id in METHOD_IDS, or -1.
-int method_index(const char* method);
+#include "engine/extraction_run.h"
 
 // The size of an open file in bytes; its position is left as it was.
 long file_size(FILE* file);
 
-// The thread procedure (its argument is the SfxApp).
-void run_extraction(void* app);
+// The thread procedure (its argument is the ExtractionRun).
+void run_extraction(void* run);
 
 // Sum of the original sizes of all members from the current position on; the
 // position is left as it was.
-uint32_t sum_original_sizes(SfxApp* app);
+uint32_t sum_original_sizes(ExtractionRun* run);
 
 // Extracts one member; 1 when the run was cancelled, else 0.
-int extract_member(SfxApp* app, const MemberHeader* header);
+int extract_member(ExtractionRun* run, const MemberHeader* header);
 
-// How the data of one member came out.
-enum ExpandResult {
-    EXPAND_COMPLETE, EXPAND_CANCELLED, EXPAND_DAMAGED, EXPAND_TRUNCATED, EXPAND_NO_MEMORY
-};
-
-// Writes the member's data to `out` (null: decode only); running_crc holds its
-// CRC-16 afterwards.
-ExpandResult expand_member(SfxApp* app, FILE* out, uint32_t original_size,
-                           uint32_t packed_size, const char* path, int method_index);
+// Decodes the data of one member (of a stored or coded method) to `out` (null:
+// decode only), never past the end of the archive; output_sink.crc holds its CRC-16
+// afterwards.  A packed size beyond the archive's end gives DECODE_TRUNCATED.
+DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size,
+                           uint32_t packed_size, const char* path, const MethodRow& method);

@@ -8,17 +8,20 @@
 // The whole header of one member, level-1 extended headers included.
 static uint8_t header_buffer[HEADER_BUFFER_SIZE];
 
-static uint8_t take_u8(SfxApp* app) { return *app->header_cursor++; }
+// Read position in header_buffer.
+static const uint8_t* header_cursor;
 
-static uint16_t take_u16(SfxApp* app) {
-    const uint8_t* p = app->header_cursor;
-    app->header_cursor += 2;
+static uint8_t take_u8() { return *header_cursor++; }
+
+static uint16_t take_u16() {
+    const uint8_t* p = header_cursor;
+    header_cursor += 2;
     return (uint16_t)(p[0] | p[1] << 8);
 }
 
-static uint32_t take_u32(SfxApp* app) {
-    const uint8_t* p = app->header_cursor;
-    app->header_cursor += 4;
+static uint32_t take_u32() {
+    const uint8_t* p = header_cursor;
+    header_cursor += 4;
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
@@ -82,23 +85,23 @@ struct HeaderNames {
  * one from the file when its size is known, behind the previous one; level 2 has
  * them all in the header already and they must end within its length `limit`.
  * Sizes 1 and 2 cannot hold their own type byte and next size: damaged. */
-static bool read_extended_headers(SfxApp* app, MemberHeader* header, HeaderNames* names,
+static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames* names,
                                   uint32_t limit, uint32_t* total) {
     *total = 0;
     for (;;) {
-        uint32_t size = take_u16(app);
+        uint32_t size = take_u16();
         if (size == 0) return true;
         if (size < 3) return false;
-        uint32_t at = (uint32_t)(app->header_cursor - header_buffer);
+        uint32_t at = (uint32_t)(header_cursor - header_buffer);
         if (header->level == 1) {
             if (size > HEADER_BUFFER_SIZE - at) return false;
-            if (!read_exactly(app->archive_file, header_buffer + at, size)) return false;
+            if (!read_exactly(file, header_buffer + at, size)) return false;
         } else if (size > limit - at) {
             return false;
         }
         *total += size;
-        uint8_t type = take_u8(app);
-        const uint8_t* data = app->header_cursor;
+        uint8_t type = take_u8();
+        const uint8_t* data = header_cursor;
         uint32_t data_length = size - 3;
         if (type == 0x01) {
             names->file_name = data;
@@ -110,7 +113,7 @@ static bool read_extended_headers(SfxApp* app, MemberHeader* header, HeaderNames
                    (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0)) {
             header->attribute = data[0];
         }
-        app->header_cursor = data + data_length;
+        header_cursor = data + data_length;
     }
 }
 
@@ -130,9 +133,8 @@ static bool compose_name(MemberHeader* header, const HeaderNames* names) {
     return true;
 }
 
-HeaderResult read_member_header(SfxApp* app, MemberHeader* header) {
+HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     memset(header, 0, sizeof *header);
-    FILE* file = app->archive_file;
     int first = fgetc(file);
     if (first == EOF || first == 0) return HEADER_END;
     uint32_t h = (uint32_t)first;
@@ -146,43 +148,42 @@ HeaderResult read_member_header(SfxApp* app, MemberHeader* header) {
     // short to hold its first extended-header size, is out of bounds.
     if (level == 2 && (header_buffer[1] != 0 || h < 26)) return HEADER_DAMAGED;
 
-    app->header_cursor = header_buffer + 2;
-    memcpy(header->method, app->header_cursor, 5);
-    app->header_cursor += 5;
-    header->packed_size = take_u32(app);
-    header->original_size = take_u32(app);
-    header->raw_time = take_u32(app);
-    header->attribute = take_u8(app);
-    header->level = take_u8(app);
+    header_cursor = header_buffer + 2;
+    memcpy(header->method, header_cursor, 5);
+    header_cursor += 5;
+    header->packed_size = take_u32();
+    header->original_size = take_u32();
+    header->raw_time = take_u32();
+    header->attribute = take_u8();
+    header->level = take_u8();
     header->header_size = (uint8_t)h;
 
     // Levels 0 and 1 carry the base name here; level 2 only in extended headers.
     HeaderNames names = {};
     uint32_t n = 0;
     if (level != 2) {
-        n = take_u8(app);
-        names.file_name = app->header_cursor;
+        n = take_u8();
+        names.file_name = header_cursor;
         names.file_length = n;
-        app->header_cursor += n;
+        header_cursor += n;
     }
     // d = h - n tells whether the CRC-16 and the OS id follow.
     uint32_t d = n > h ? 0 : h - n;
     if (d >= 24) {
-        header->crc = take_u16(app);
-        header->os_id = take_u8(app);
+        header->crc = take_u16();
+        header->os_id = take_u8();
         header->has_crc = 1;
     } else if (d == 22) {
-        header->crc = take_u16(app);
+        header->crc = take_u16();
         header->has_crc = 1;
     } else if (d != 20) {
-        platform_unknown_header_box(app);
-        return HEADER_DAMAGED;
+        return HEADER_UNKNOWN_LAYOUT;
     }
 
     if (level != 0) {
-        app->header_cursor = header_buffer + (level == 1 ? h : 24);
+        header_cursor = header_buffer + (level == 1 ? h : 24);
         uint32_t total = 0;
-        if (!read_extended_headers(app, header, &names, h, &total)) return HEADER_DAMAGED;
+        if (!read_extended_headers(file, header, &names, h, &total)) return HEADER_DAMAGED;
         if (level == 1 && total > 0) {
             // Level 1 counts its extended headers into the packed size.
             if (total > header->packed_size) return HEADER_DAMAGED;

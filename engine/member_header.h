@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "frontend/run_record.h"
+#include "engine/extraction_run.h"
 
 enum { HEADER_BUFFER_SIZE = 4096 };
 
@@ -25,11 +25,13 @@ struct MemberHeader {
 enum HeaderResult {
     HEADER_END,      // a 0 byte or the end of the file where a header should begin
     HEADER_READ,     // a member header was read; archive_file stands on its data
-    HEADER_DAMAGED   // neither: short, unknown layout, or out of the format's bounds
+    HEADER_DAMAGED,  // neither: short, or out of the format's bounds
+    HEADER_UNKNOWN_LAYOUT  // damaged too: fields after the name of no known layout
 };
 
-// Reads the next member header from app->archive_file.
-HeaderResult read_member_header(SfxApp* app, MemberHeader* header);
+// Reads the next member header from `file`; on HEADER_READ the file stands on the
+// member's data.
+HeaderResult read_member_header(FILE* file, MemberHeader* header);
 
 // Backslashes become slashes, except as the second byte of a Shift-JIS character.
 void slashes_from_backslashes(char* text, unsigned count);

@@ -24,10 +24,10 @@ static FILE* open_buffered(const char* path) {
     return file;
 }
 
-FILE* open_output_file(SfxApp* app, const char* path) {
+FILE* open_output_file(ExtractionRun* run, const char* path) {
     FILE* file = open_buffered(path);
     if (file != nullptr) return file;
-    make_parent_folders(app, path);
+    make_parent_folders(run, path);
     return open_buffered(path);
 }
 
@@ -42,7 +42,7 @@ int close_output_file(FILE* file) {
  * ones on the way back down, the outermost first.  Only the first creation attempt
  * of each level is announced; the retry after its parent was made is not.  Only '/'
  * separates here: a '/' byte never occurs inside a Shift-JIS character. */
-bool make_parent_folders(SfxApp* app, const char* path) {
+bool make_parent_folders(ExtractionRun* run, const char* path) {
     char folder[FOLDER_WORK_BUFFER];
     size_t length = strlen(path);
     if (length >= sizeof folder) return false;
@@ -56,10 +56,10 @@ bool make_parent_folders(SfxApp* app, const char* path) {
     FolderState state = platform_path_state(folder);
     if (state != PATH_MISSING) return state == PATH_IS_FOLDER;
     if (platform_create_folder(folder)) {
-        notify_shell(app, true, folder);
+        notify_shell(run, true, folder);
         return true;
     }
-    if (!make_parent_folders(app, folder)) return false;
+    if (!make_parent_folders(run, folder)) return false;
     return platform_create_folder(folder);
 }
 
@@ -102,7 +102,7 @@ void convert_separators(char* text, char c) {
     }
 }
 
-void notify_shell(SfxApp* app, bool folder_made, const char* path) {
+void notify_shell(ExtractionRun* run, bool folder_made, const char* path) {
     if (folder_made) {
         platform_notify_shell(SHELL_FOLDER_MADE, path);
         return;
@@ -110,7 +110,7 @@ void notify_shell(SfxApp* app, bool folder_made, const char* path) {
     // The destination folder, one backslash and the member path: anything longer
     // than 259 bytes is cut there rather than written past the buffer.
     char announced[PATH_BUFFER_SIZE];
-    copy_text(announced, app->dest_folder != nullptr ? app->dest_folder : "", sizeof announced - 1);
+    copy_text(announced, run->dest_folder != nullptr ? run->dest_folder : "", sizeof announced - 1);
     append_backslash(announced);
     size_t used = strlen(announced);
     copy_text(announced + used, path, (unsigned)(sizeof announced - used));

@@ -6,7 +6,7 @@
 
 #include <stdio.h>
 
-#include "frontend/run_record.h"
+#include "engine/extraction_run.h"
 
 // With bit 5 flipped, the two ranges become the one range 0xA0-0xDC.
 inline bool is_sjis_lead_byte(unsigned char c) {
@@ -15,12 +15,12 @@ inline bool is_sjis_lead_byte(unsigned char c) {
 
 // Opens `path` ("wb"); on failure creates its missing folders and tries once more.
 // The file is buffered until close_output_file, which closes it (fclose's result).
-FILE* open_output_file(SfxApp* app, const char* path);
+FILE* open_output_file(ExtractionRun* run, const char* path);
 int close_output_file(FILE* file);
 
 // Creates every missing folder of the part of `path` before its last '/'.  True when
 // that folder exists afterwards.
-bool make_parent_folders(SfxApp* app, const char* path);
+bool make_parent_folders(ExtractionRun* run, const char* path);
 
 // Appends a backslash unless the text is empty or already ends in one (a 0x5C that
 // is the second byte of a Shift-JIS character does not count).  The buffer must hold
@@ -40,7 +40,7 @@ void convert_separators(char* text, char c);
 
 // Announces a made folder (the path as given) or a created member file (the
 // destination folder, a backslash and the member path with backslashes).
-void notify_shell(SfxApp* app, bool folder_made, const char* path);
+void notify_shell(ExtractionRun* run, bool folder_made, const char* path);
 
 // True when a member path would be written outside the destination: after the one
 // leading '/' is dropped it is absolute ('/', '\\', a drive prefix such as "C:",

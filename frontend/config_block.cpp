@@ -8,9 +8,9 @@
 
 const char DEFAULT_TITLE[] = "Mavu SFX";
 
-bool read_config_bytes(SfxApp* app, int count, char* out) {
+bool read_config_bytes(FILE* file, int count, char* out) {
     for (int i = 0; i < count; i++) {
-        int c = fgetc(app->archive_file);
+        int c = fgetc(file);
         if (c == EOF) return false;
         out[i] = (char)c;
     }
@@ -29,20 +29,20 @@ static_assert(offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 
                   offsetof(SfxConfig, launch_target) == offsetof(SfxConfig, launch_length) + 1,
               "each field of the block where the one before it ends");
 
-bool read_config_block(SfxApp* app, SfxConfig* c) {
+bool read_config_block(FILE* file, SfxConfig* c) {
     memset(c, 0, sizeof *c);
-    if (!read_config_bytes(app, 1, (char*)&c->present)) return false;
+    if (!read_config_bytes(file, 1, (char*)&c->present)) return false;
     if (c->present == 0) return true;
     uint8_t* field = &c->title_length;
     for (const char* kind = BLOCK_FIELDS; *kind != 0; kind++) {
-        if (!read_config_bytes(app, 1, (char*)field)) return false;
+        if (!read_config_bytes(file, 1, (char*)field)) return false;
         if (*kind == 'b') {
             field++;
             continue;
         }
         // A length byte and that many bytes of text, terminated.
         uint8_t length = *field;
-        if (!read_config_bytes(app, length, (char*)field + 1)) return false;
+        if (!read_config_bytes(file, length, (char*)field + 1)) return false;
         field[1 + length] = 0;
         field += 1 + 256;
     }
@@ -70,12 +70,12 @@ bool compose_destination(const char* dest_name, bool under_program_files,
 static bool set_current_folder_as_destination(SfxApp* app) {
     char folder[PATH_BUFFER_SIZE];
     if (!platform_current_folder(folder, sizeof folder)) return false;
-    return replace_owned_text(&app->dest_folder, folder);
+    return replace_owned_text(&app->run.dest_folder, folder);
 }
 
 bool read_config(SfxApp* app) {
     SfxConfig c;
-    if (!read_config_block(app, &c)) return false;
+    if (!read_config_block(app->run.archive_file, &c)) return false;
     if (c.present == 0)
         return replace_owned_text(&app->title, DEFAULT_TITLE) && set_current_folder_as_destination(app);
 
@@ -91,7 +91,7 @@ bool read_config(SfxApp* app) {
         if (!compose_destination(c.dest_name, c.under_program_files != 0, windows_folder,
                                  current_folder, composed, sizeof composed))
             return false;
-        if (!replace_owned_text(&app->dest_folder, composed)) return false;
+        if (!replace_owned_text(&app->run.dest_folder, composed)) return false;
     }
     if (!replace_owned_text(&app->shortcut_target, c.shortcut_target) ||
         !replace_owned_text(&app->launch_target, c.launch_target))

@@ -34,11 +34,11 @@ struct SfxConfig {
     char launch_target[256];
 };
 
-// Reads the block's raw fields from app->archive_file (standing on it).  False when
-// the file ends inside the block.
-bool read_config_block(SfxApp* app, SfxConfig* config);
+// Reads the block's raw fields from `file` (standing on it).  False when the file
+// ends inside the block.
+bool read_config_block(FILE* file, SfxConfig* config);
 
-// Reads the block from app->archive_file (standing on it) and fills the record:
+// Reads the block from app->run.archive_file (standing on it) and fills the record:
 // title, dest_folder, shortcut_target, launch_target, the options and has_config.
 // False when the file ends inside the block, or when the composed destination would
 // not fit 259 bytes.  On true the file stands on the archive's first byte.
@@ -46,7 +46,7 @@ bool read_config(SfxApp* app);
 
 // Reads `count` bytes one at a time into `out`, testing for the end of the file
 // after each; false at the first byte that met it.  A count of 0 or less is true.
-bool read_config_bytes(SfxApp* app, int count, char* out);
+bool read_config_bytes(FILE* file, int count, char* out);
 
 // The destination from a configured name: with a drive letter the name itself;
 // under Program Files the Windows folder's drive, "\Program Files\" and the name;

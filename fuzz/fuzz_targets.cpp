@@ -13,7 +13,7 @@
 #include "decode/huffman_table.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "frontend/config_block.h"
 #include "platform/platform.h"
 
@@ -44,25 +44,21 @@ static void skip_member_data(FILE* file, const MemberHeader& header, size_t size
 }
 
 static void reset_run() {
-    run_flag = 1;
-    progress_total = progress_done = progress_last_percent = 0;
-    make_crc_table();
+    keep_going = 1;
+    output_sink = OutputSink();
 }
 
 void fuzz_member_headers(const uint8_t* data, size_t size) {
     FILE* file = memory_file(data, size);
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = file;
     MemberHeader header;
     for (int i = 0; i < 1000; i++) {
         long before = ftell(file);
-        if (read_member_header(&app, &header) != HEADER_READ) break;
+        if (read_member_header(file, &header) != HEADER_READ) break;
         FUZZ_CHECK(strlen(header.name) < PATH_BUFFER_SIZE);
         FUZZ_CHECK(ftell(file) > before);
         skip_member_data(file, header, size);
     }
-    release_app(&app);
+    fclose(file);
 }
 
 // What a decode left behind, for holding the fast runs against the simple loop:
@@ -89,13 +85,13 @@ static ssize_t trace_write(void* cookie, const char* data, size_t size) {
 static void trace_progress(void* cookie, uint32_t percent) {
     DecodeTrace* t = (DecodeTrace*)cookie;
     mix(t->hash, (uint64_t)percent << 32 | decoded_count);
-    if (t->cancel_at != 0 && percent >= t->cancel_at) run_flag = 0;
+    if (t->cancel_at != 0 && percent >= t->cancel_at) keep_going = 0;
 }
 
 static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
                                  uint32_t original, uint32_t cancel_at) {
     reset_run();
-    progress_total = original;
+    output_sink.progress_total = original;
     DecodeTrace trace = {0, 0xCBF29CE484222325ull, cancel_at, DECODE_COMPLETE, 0, 0};
     PlatformHooks hooks = {};
     hooks.progress = trace_progress;
@@ -104,20 +100,13 @@ static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
     cookie_io_functions_t io = {nullptr, trace_write, nullptr, nullptr};
     FILE* out = fopencookie(&trace, "wb", io);
     FILE* in = memory_file(packed, size);
-    DecodeJob job = {};
-    job.archive_file = in;
-    job.output_file = out;
-    job.original_size = original;
-    job.packed_size = (uint32_t)size;
-    job.dictionary_bits = METHOD_DICTIONARY_BITS[method];
-    job.method_index = method;
-    trace.result = decode_member(&job);
+    trace.result = decode_member(in, out, METHOD_TABLE[method], (uint32_t)size, original);
     fclose(out);
     fclose(in);
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     trace.decoded = decoded_count;
-    trace.crc = running_crc;
+    trace.crc = output_sink.crc;
     return trace;
 }
 
@@ -175,10 +164,10 @@ void fuzz_config_block(const uint8_t* data, size_t size) {
     FILE* file = memory_file(data, size);
     SfxApp app;
     init_app(&app, nullptr);
-    app.archive_file = file;
+    app.run.archive_file = file;
     if (read_config(&app)) {
-        FUZZ_CHECK(app.title != nullptr && app.dest_folder != nullptr);
-        FUZZ_CHECK(strlen(app.dest_folder) < PATH_BUFFER_SIZE);
+        FUZZ_CHECK(app.title != nullptr && app.run.dest_folder != nullptr);
+        FUZZ_CHECK(strlen(app.run.dest_folder) < PATH_BUFFER_SIZE);
         FUZZ_CHECK(ftell(file) <= (long)(size != 0 ? size : 1));
     }
     release_app(&app);
@@ -231,16 +220,13 @@ static void prepare_scratch() {
 // The sum of what the members claim, by the engine's own header reader.
 static uint64_t claimed_output(const uint8_t* data, size_t size) {
     FILE* file = memory_file(data, size);
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = file;
     MemberHeader header;
     uint64_t total = 0;
-    for (int i = 0; i < 10000 && read_member_header(&app, &header) == HEADER_READ; i++) {
+    for (int i = 0; i < 10000 && read_member_header(file, &header) == HEADER_READ; i++) {
         total += header.original_size;
         skip_member_data(file, header, size);
     }
-    release_app(&app);
+    fclose(file);
     return total;
 }
 
@@ -252,12 +238,11 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
     FUZZ_CHECK(chdir(fuzz_scratch) == 0);
     reset_run();
     platform_set_hooks(nullptr);
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = memory_file(data, size);
-    replace_owned_text(&app.dest_folder, fuzz_scratch);
-    run_extraction(&app);
-    release_app(&app);
+    ExtractionRun run = {};
+    run.archive_file = memory_file(data, size);
+    run.dest_folder = fuzz_scratch;
+    run_extraction(&run);
+    fclose(run.archive_file);
     FUZZ_CHECK(chdir(previous) == 0);
     // Nothing may have been written beside the scratch folder.
     FUZZ_CHECK(entries_in(fuzz_root, "scratch") == 0);

@@ -9,7 +9,7 @@ void platform_set_hooks(const PlatformHooks* hooks) {
     installed = hooks != nullptr ? *hooks : PlatformHooks();
 }
 
-void platform_report_member(SfxApp*, const char* name) {
+void platform_report_member(const char* name) {
     if (installed.member) installed.member(installed.context, name);
 }
 
@@ -17,15 +17,15 @@ void platform_report_progress(uint32_t percent) {
     if (installed.progress) installed.progress(installed.context, percent);
 }
 
-void platform_report_failure(SfxApp*, const char* name, FailureKind kind) {
+void platform_report_failure(const char* name, FailureKind kind) {
     if (installed.failure) installed.failure(installed.context, name, kind);
 }
 
-void platform_unknown_header_box(SfxApp*) {
+void platform_report_unknown_header() {
     if (installed.unknown_header) installed.unknown_header(installed.context);
 }
 
-void platform_report_end(SfxApp*, bool cancelled) {
+void platform_report_end(bool cancelled) {
     if (installed.end) installed.end(installed.context, cancelled);
 }
 

@@ -9,7 +9,20 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "frontend/run_record.h"
+
+// Why a member (or the archive) did not come out right.  The engine records each
+// in the run outcome and reports it through the platform seam.
+enum FailureKind {
+    FAILED_UNSAFE_PATH,     // absolute path or '..': would land outside the destination
+    FAILED_UNKNOWN_METHOD,  // method id not in METHOD_TABLE: skipped
+    FAILED_CANNOT_CREATE,   // the output file could not be opened
+    FAILED_WRITE_ERROR,     // a write or the close of the output file failed
+    FAILED_CRC_MISMATCH,    // the data's CRC-16 differs from the header's
+    FAILED_DAMAGED,         // the compressed data is not a valid stream
+    FAILED_TRUNCATED,       // the archive ends inside the member's data
+    FAILED_NO_MEMORY,       // a buffer for the member could not be allocated
+    ARCHIVE_DAMAGED         // a header that is neither a clean end nor readable
+};
 
 // ---- system services ------------------------------------------------------
 
@@ -43,16 +56,21 @@ void platform_notify_shell(ShellEvent event, const char* path);
 
 // ---- reports to the window -------------------------------------------------
 
+// The stub's progress window and its bar, given once at start-up before the worker
+// runs; the reports below go to them.  Only in the stub.
+void platform_set_report_window(void* main_window, void* progress_bar);
+
 // The member about to be extracted (WM_SFX_MEMBER, sent).
-void platform_report_member(SfxApp* app, const char* name);
+void platform_report_member(const char* name);
 // A new progress percentage (PBM_SETPOS to the progress bar, sent).
 void platform_report_progress(uint32_t percent);
 // A member failed, or the archive is damaged (name null).
-void platform_report_failure(SfxApp* app, const char* name, FailureKind kind);
-// The "Unknown header" box: caption "Mavu SFX", hand icon, OK only.
-void platform_unknown_header_box(SfxApp* app);
+void platform_report_failure(const char* name, FailureKind kind);
+// A header of a layout no reader knows: in the stub the window shows the
+// "Unknown header" box (caption "Mavu SFX", hand icon, OK only).
+void platform_report_unknown_header();
 // The worker's last act: WM_SFX_DONE, or WM_SFX_CANCELLED when `cancelled`.
-void platform_report_end(SfxApp* app, bool cancelled);
+void platform_report_end(bool cancelled);
 
 // ---- hooks for everything that is not the stub's window ----------------------
 
@@ -92,14 +110,19 @@ bool platform_replace_file(const char* from, const char* to);
 // What the packer needs to know of a path (links followed).  `identity` tells two
 // names of one file apart from two files (device and file number).
 struct PathInfo {
+    bool is_link;      // the path itself is a symbolic link (the rest is of its target)
     bool is_folder;
     bool is_file;      // a plain file (not a folder, pipe, device ...)
     uint64_t size;
     int64_t modified;  // seconds since 1970, UTC
     uint64_t identity[2];
 };
-// False when the path cannot be examined; errno (or its like) tells why.
+// False when the path cannot be examined; errno (or its like) tells why.  `is_link`
+// is set even then: a link that leads nowhere.
 bool platform_path_info(const char* path, PathInfo* info);
+// The absolute path of `path` with every link resolved ('/' or '\\' between the
+// components as the system writes them).  False when it does not resolve or fit.
+bool platform_real_path(const char* path, char* out, unsigned size);
 // The identity of an open file, as platform_path_info gives it.
 bool platform_file_identity(FILE* file, uint64_t identity[2]);
 // Calls `add` with each name in the folder but "." and "..", in no set order.
@@ -125,3 +148,7 @@ void platform_use_locale();
 // Shift-JIS text in the locale's encoding, as file names and the terminal take it
 // (on Windows: UTF-8 for the console).  False when it does not convert or fit.
 bool platform_sjis_to_local(const char* text, char* out, unsigned size);
+// UTF-8 text in Normalization Form C (composed, as Windows and most Linux programs
+// write names; macOS writes them decomposed).  False when the text is not UTF-8 or
+// does not fit.
+bool platform_utf8_to_nfc(const char* text, char* out, unsigned size);

@@ -8,12 +8,14 @@ packages=(
   libtomlplusplus-dev                 # the settings files of mavusfx make (header-only use)
   clang libclang-rt-14-dev            # libFuzzer and the sanitizers
   g++-mingw-w64-i686                  # the stub's cross compiler
-  wine wine32 wine32-preloader        # running the stub
+  wine wine32 wine32-preloader        # running the stub, as on 64-bit Windows:
+  wine64                              # Wine's server and services are 64-bit
   xvfb xdotool imagemagick            # a headless display, input and screenshots
   xxd                                 # hex to bytes in the end-to-end checks
   fonts-ipafont-gothic locales        # Japanese text under Wine
   libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
   hyperfine python3                   # benchmark timing
+  libutf8proc-dev                     # the packer's NFC names
 )
 
 if [ "$(id -u)" != 0 ]; then

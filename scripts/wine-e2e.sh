@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end runs of the stub under Wine: combined files made with `mavusfx make`,
-# run in a fresh 32-bit Wine prefix on a headless X display under a Japanese locale,
+# run in a fresh 64-bit Wine prefix on a headless X display under a Japanese locale,
 # worked through their real windows by tests/wine/sfx_driver.exe, and checked by
 # the files they leave.  Screenshots go to artifacts/e2e/.
 #
@@ -62,6 +62,12 @@ drive() {
   shift
   driver run "C:\\e2e\\bin\\$name.exe" "$@" > "$work/out" || true
   sed 's/^/    | /' "$work/out"
+  if grep -q '^timeout' "$work/out"; then
+    # The driver has described the stub's windows and the prefix's processes; what
+    # runs on the Linux side (Wine's services, the emulator) completes the picture.
+    echo "    | Linux processes of the session:"
+    ps -eo pid,etimes,stat,pcpu,args | grep -iE 'wine|\.exe|qemu' | grep -v grep | sed 's/^/    |   /'
+  fi
 }
 
 # links NAME: reports (and removes) NAME.lnk in the Start menu, desktop and Send To.

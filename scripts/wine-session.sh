@@ -1,5 +1,5 @@
 # Sourced by scripts/wine-e2e.sh and scripts/demo.sh: a headless X display and a
-# fresh 32-bit Wine prefix under a Japanese locale, the driver that works the
+# fresh 64-bit Wine prefix under a Japanese locale, the driver that works the
 # stub's windows (tests/wine/sfx_driver.cpp), and screenshots of the display.
 #
 #   wine_session_start WORK    everything lives under WORK; sets c_drive
@@ -17,6 +17,13 @@ wine_session_start() {
   # crashes of Wine's own helpers under emulation must not wait for one.
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 TZ=UTC
+  # A 64-bit prefix, as the Windows most users have: the stub and the driver run as
+  # 32-bit programs beside 64-bit system processes.  Where the kernel runs no 32-bit
+  # code, only those two go through qemu-i386; Wine's server and its services (COM's
+  # rpcss, the service manager, explorer) run natively.  Under the emulator they now
+  # and then stop for good (a prefix's set-up was seen waiting 18 minutes on its
+  # server), and a case that needs one of them hangs with it.
+  export WINEARCH=win64
   mkdir -p "$HOME"
 
   local display=90
@@ -37,6 +44,7 @@ wine_session_start() {
     fi
     [ "$attempt" -lt 3 ] || { echo "wine-session: the Wine prefix could not be made" >&2; return 1; }
     echo "wine-session: making the Wine prefix failed or hung (attempt $attempt); trying again" >&2
+    wine_session_kill_prefix
     rm -rf "$WINEPREFIX"
   done
   wineserver -p                       # one server for the whole session
@@ -63,10 +71,32 @@ REG
   c_drive=$WINEPREFIX/drive_c
   mkdir -p "$c_drive/mavusfx"
   cp "$root/build/i686/sfx_driver.exe" "$c_drive/mavusfx/"
+
+  # The first shell link of a prefix starts what the shell needs for it; done here
+  # once, so that no case meets that start inside its own run.
+  if ! timeout -k 10 300 wine 'C:\mavusfx\sfx_driver.exe' warm 2>/dev/null | tr -d '\r' | grep -qx warm; then
+    echo "wine-session: the first shell link of the prefix failed or hung" >&2
+  fi
+}
+
+# Ends every process of this session's prefix, Wine's services among them: they are
+# started detached, so neither timeout nor a server that hangs takes them along.
+wine_session_kill_prefix() {
+  local proc
+  for proc in /proc/[0-9]*; do
+    case $(readlink "$proc/exe" 2>/dev/null) in
+      */usr/lib/wine/*|*qemu-i386*) ;;
+      *) continue ;;
+    esac
+    if tr '\0' '\n' < "$proc/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      kill -9 "${proc#/proc/}" 2>/dev/null || true
+    fi
+  done
 }
 
 wine_session_stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  [ -z "${WINEPREFIX:-}" ] || wine_session_kill_prefix
   [ -z "${wine_session_xvfb:-}" ] || kill "$wine_session_xvfb" 2>/dev/null || true
 }
 

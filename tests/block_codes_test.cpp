@@ -139,7 +139,7 @@ const int BLOCK_METHODS[] = {METHOD_LH4, METHOD_LH5, METHOD_LH6, METHOD_LH7};
 
 TEST(BlockCodes, MatchesAndLiteralsAcrossBlocksInEveryMethod) {
     for (int method : BLOCK_METHODS) {
-        SCOPED_TRACE(METHOD_IDS[method]);
+        SCOPED_TRACE(method_id(method));
         const int codes = position_code_count(method);
         const unsigned largest = 1u << (codes - 2);  // distance - 1 of the top code
         BlockWriter b(method);

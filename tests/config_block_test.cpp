@@ -24,7 +24,7 @@ Block read_block(const Bytes& block) {
     fputc(0x5A, file);
     rewind(file);
     init_app(&b.app, nullptr);
-    b.app.archive_file = file;
+    b.app.run.archive_file = file;
     b.ok = read_config(&b.app);
     b.position = ftell(file);
     return b;
@@ -53,7 +53,7 @@ TEST(ConfigBlock, TypicalBlockOfThirtyBytes) {
     EXPECT_STREQ(b.app.title, "Sample Setup!");
     char here[PATH_BUFFER_SIZE];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    EXPECT_STREQ(b.app.dest_folder, here);  // empty name: Program Files has no effect
+    EXPECT_STREQ(b.app.run.dest_folder, here);  // empty name: Program Files has no effect
     EXPECT_STREQ(b.app.shortcut_target, "tool.exe");
     EXPECT_STREQ(b.app.launch_target, "");
     EXPECT_EQ(b.app.start_menu_option, 1);
@@ -67,7 +67,7 @@ TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
     ASSERT_TRUE(b.ok);
     EXPECT_EQ(b.position, 1);
     EXPECT_STREQ(b.app.title, "Mavu SFX");
-    EXPECT_NE(b.app.dest_folder, nullptr);
+    EXPECT_NE(b.app.run.dest_folder, nullptr);
     EXPECT_EQ(b.app.shortcut_target, nullptr);
     EXPECT_EQ(b.app.launch_target, nullptr);
     EXPECT_EQ(b.app.has_config, 0);
@@ -97,7 +97,7 @@ TEST(ConfigBlock, BlockCutShortAnywhereFails) {
         rewind(file);
         SfxApp app;
         init_app(&app, nullptr);
-        app.archive_file = file;
+        app.run.archive_file = file;
         EXPECT_FALSE(read_config(&app)) << cut;
         EXPECT_EQ(app.has_config, 0) << cut;
         release_app(&app);

@@ -97,8 +97,8 @@ TEST(DamagedStreams, NoiseEndsCompleteOrDamaged) {
                 noise[2] &= 0x3F;
                 noise[3] = (uint8_t)(noise[3] & 0x0F);
             }
-            ArchiveMember m = {"noise", METHOD_IDS[method], 4096 + random.below(60000), 0, noise, {}};
-            SCOPED_TRACE(std::string(METHOD_IDS[method]) + " noise " + std::to_string(k));
+            ArchiveMember m = {"noise", method_id(method), 4096 + random.below(60000), 0, noise, {}};
+            SCOPED_TRACE(method_id(method) + " noise " + std::to_string(k));
             if (expect_sound_end(m, noise, outcomes) == DECODE_DAMAGED) damaged++;
         }
     }
@@ -164,7 +164,7 @@ const MethodCase OLDER_METHODS[] = {
 
 INSTANTIATE_TEST_SUITE_P(OlderMethods, DamagedStream, ::testing::ValuesIn(OLDER_METHODS),
                          [](const ::testing::TestParamInfo<MethodCase>& info) {
-                             return std::string(METHOD_IDS[info.param.method]).substr(1, 3);
+                             return method_id(info.param.method).substr(1, 3);
                          });
 
 }  // namespace

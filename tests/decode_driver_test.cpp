@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "decode/decode_driver.h"
-#include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -29,7 +28,6 @@ uint16_t symbol_then_advance() {
 }
 void scripted_begin() { script.begins++; }
 
-const DecodeMethod SCRIPTED = {symbol_then_advance, scripted_position, scripted_begin, nullptr};
 
 struct Output {
     Bytes bytes;
@@ -48,21 +46,18 @@ ssize_t record_write(void* cookie, const char* data, size_t size) {
 Output decode(std::vector<std::pair<uint16_t, uint16_t>> items, uint32_t original_size,
               uint16_t dictionary_bits = 12, int method = METHOD_LH5, uint32_t total = 0) {
     reset_engine_state();
-    make_crc_table();
-    progress_total = total;
+    output_sink.progress_total = total;
     script = Script{items, 0, 0};
     Output out;
     cookie_io_functions_t io = {nullptr, record_write, nullptr, nullptr};
     FILE* sink = fopencookie(&out, "wb", io);
     setvbuf(sink, nullptr, _IONBF, 0);
     FILE* in = tmpfile();
-    DecodeJob job = {};
-    job.archive_file = in;
-    job.output_file = sink;
-    job.original_size = original_size;
-    job.dictionary_bits = dictionary_bits;
-    job.method_index = method;
-    out.result = decode_with_method(&job, SCRIPTED);
+    // The scripted operations with the window and match base of `method`'s row.
+    const MethodRow scripted = {"scr", METHOD_CODED, (uint8_t)dictionary_bits,
+                                METHOD_TABLE[method].match_base, scripted_begin,
+                                symbol_then_advance, scripted_position, nullptr};
+    out.result = decode_member(in, sink, scripted, 0, original_size);
     fclose(sink);
     fclose(in);
     return out;
@@ -80,7 +75,7 @@ TEST(DecodeDriver, WritesWholeWindowsAndNoEmptyTail) {
     EXPECT_EQ(out.writes, (std::vector<size_t>{4096, 4096}));
     Output partial = decode(literals(5000), 5000);
     EXPECT_EQ(partial.writes, (std::vector<size_t>{4096, 904}));
-    EXPECT_EQ(running_crc, crc16_of(partial.bytes));
+    EXPECT_EQ(output_sink.crc, crc16_of(partial.bytes));
 }
 
 TEST(DecodeDriver, EmptyMemberStillBegins) {
@@ -88,7 +83,7 @@ TEST(DecodeDriver, EmptyMemberStillBegins) {
     EXPECT_EQ(out.result, DECODE_COMPLETE);
     EXPECT_TRUE(out.bytes.empty());
     EXPECT_EQ(script.begins, 1);
-    EXPECT_EQ(running_crc, 0);
+    EXPECT_EQ(output_sink.crc, 0);
 }
 
 TEST(DecodeDriver, MatchesCopyByteByByte) {
@@ -142,11 +137,11 @@ TEST(DecodeDriver, LastMatchPastTheSizeIsCutAndDamaged) {
 
 TEST(DecodeDriver, CancelKeepsOnlyWholeWindows) {
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t percent) { if (percent >= 60) run_flag = 0; };
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= 60) keep_going = 0; };
     platform_set_hooks(&hooks);
     Output out = decode(literals(10000), 10000, 12, METHOD_LH5, 10000);
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     EXPECT_EQ(out.result, DECODE_CANCELLED);
     EXPECT_EQ(out.writes, std::vector<size_t>{4096});  // 6000 decoded, one window written
 }

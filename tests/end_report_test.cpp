@@ -20,20 +20,20 @@ struct Outcome {
     SfxApp app;
     Outcome() { init_app(&app, nullptr); }
     ~Outcome() { release_app(&app); }
-    void fail(const char* name, FailureKind kind) { record_failure(&app, name, kind); }
+    void fail(const char* name, FailureKind kind) { record_failure(&app.run, name, kind); }
     std::string report(unsigned size = END_REPORT_SIZE) {
         std::string text(size, '\x7f');
-        compose_end_report(&app.outcome, &text[0], size);
+        compose_end_report(&app.run.outcome, &text[0], size);
         return text.substr(0, text.find('\0'));
     }
 };
 
 TEST(EndReport, NamesEachFailedMemberOnItsOwnLine) {
     Outcome o;
-    EXPECT_FALSE(run_has_failures(&o.app.outcome));
+    EXPECT_FALSE(run_has_failures(&o.app.run.outcome));
     o.fail("data/bad.bin", FAILED_CRC_MISMATCH);
     o.fail("\x93\xfa\x96\x7b\x8c\xea/\x95\x5c.txt", FAILED_DAMAGED);  // 日本語/表.txt
-    EXPECT_TRUE(run_has_failures(&o.app.outcome));
+    EXPECT_TRUE(run_has_failures(&o.app.run.outcome));
     EXPECT_EQ(o.report(), SENTENCE + "\ndata/bad.bin\n\x93\xfa\x96\x7b\x8c\xea/\x95\x5c.txt");
 }
 
@@ -55,7 +55,7 @@ TEST(EndReport, TenNamesAtMostThenAnEllipsis) {
 TEST(EndReport, DamagedArchiveIsReportedWithoutAName) {
     Outcome o;
     o.fail(nullptr, ARCHIVE_DAMAGED);
-    EXPECT_TRUE(run_has_failures(&o.app.outcome));
+    EXPECT_TRUE(run_has_failures(&o.app.run.outcome));
     EXPECT_EQ(o.report(), SENTENCE);
 
     Outcome p;

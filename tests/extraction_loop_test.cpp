@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -176,7 +176,7 @@ TEST_F(Loop, HugePackedSizeCannotSendTheWalkBackwards) {
 
 TEST_F(Loop, CancelDeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t percent) { if (percent >= 50) run_flag = 0; };
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= 50) keep_going = 0; };
     hooks.end = [](void* c, bool cancelled) { *(bool*)c = cancelled; };
     bool cancelled = false;
     hooks.context = &cancelled;
@@ -184,7 +184,7 @@ TEST_F(Loop, CancelDeletesTheMemberBeingWrittenAndKeepsEarlierOnes) {
     extract(build_archive({stored("early.txt", "e"), stored("big.bin", std::string(100000, 'b')),
                            stored("late.txt", "l")}));
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     EXPECT_TRUE(cancelled);
     EXPECT_TRUE(file_exists("early.txt"));
     EXPECT_FALSE(file_exists("big.bin"));
@@ -214,13 +214,12 @@ TEST_F(Loop, SumOfOriginalSizesWalksEveryLevel) {
     TestMember m1 = stored("one", std::string(10, '1'), 1);
     m1.folder = "d\xFF";
     write_file("archive.lzh", build_archive({stored("zero", "0000", 0), m1, folder, stored("two", "22")}));
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen("archive.lzh", "rb");
-    app.archive_size = (long)read_file("archive.lzh").size();
-    EXPECT_EQ(sum_original_sizes(&app), 16u);
-    EXPECT_EQ(ftell(app.archive_file), 0);
-    release_app(&app);
+    ExtractionRun run = {};
+    run.archive_file = fopen("archive.lzh", "rb");
+    run.archive_size = (long)read_file("archive.lzh").size();
+    EXPECT_EQ(sum_original_sizes(&run), 16u);
+    EXPECT_EQ(ftell(run.archive_file), 0);
+    fclose(run.archive_file);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 
@@ -136,7 +136,7 @@ TEST(ExtractionTrace, FailingMembersRunAsPinned) {
 std::string cancel_trace(const std::vector<std::string>& archives, int first, int last) {
     static uint32_t cancel_at;
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t percent) { if (percent >= cancel_at) run_flag = 0; };
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= cancel_at) keep_going = 0; };
     platform_set_hooks(&hooks);
     std::string trace;
     for (const std::string& archive : archives) {
@@ -153,7 +153,7 @@ std::string cancel_trace(const std::vector<std::string>& archives, int first, in
         }
     }
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     return trace;
 }
 
@@ -181,7 +181,7 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
     io.write = [](void* c, const char* data, size_t size) -> ssize_t {
         Sink* sink = (Sink*)c;
         sink->written.insert(sink->written.end(), data, data + size);
-        if (++sink->writes == 2) run_flag = 0;
+        if (++sink->writes == 2) keep_going = 0;
         return (ssize_t)size;
     };
     std::string trace;
@@ -198,7 +198,7 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
                      " bytes\n";
         }
     }
-    run_flag = 1;
+    keep_going = 1;
     return trace;
 }
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "fuzz/fuzz_targets.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
@@ -29,7 +29,7 @@ Course decode_course(const Bytes& packed, uint32_t original_size, int method, bo
     hooks.context = &course.reports;
     hooks.progress = [](void* c, uint32_t percent) {
         *(std::string*)c += std::to_string(percent) + "@" + std::to_string(decoded_count) + " ";
-        if (cancel_at != 0 && percent >= cancel_at) run_flag = 0;
+        if (cancel_at != 0 && percent >= cancel_at) keep_going = 0;
     };
     platform_set_hooks(&hooks);
     fast_runs_enabled = fast;
@@ -37,7 +37,7 @@ Course decode_course(const Bytes& packed, uint32_t original_size, int method, bo
     course.decoded_count = decoded_count;
     fast_runs_enabled = true;
     platform_set_hooks(nullptr);
-    run_flag = 1;
+    keep_going = 1;
     return course;
 }
 

@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "tests/support/test_support.h"
-#include "tools/huffman_lengths.h"
-#include "tools/lha_encoder.h"
+#include "tools/pack/huffman_lengths.h"
+#include "tools/pack/lha_encoder.h"
 
 namespace {
 
@@ -97,7 +97,6 @@ struct Encoded {
 // The output may grow to `limit` bytes before the encoder gives up as not smaller.
 Encoded encode(const Bytes& data, unsigned dictionary_bits, const MatchEffort& effort = DEFAULT_EFFORT,
                uint64_t limit = UINT64_MAX) {
-    make_crc_table();
     FILE* in = tmpfile();
     FILE* out = tmpfile();
     if (!data.empty()) fwrite(data.data(), 1, data.size(), in);

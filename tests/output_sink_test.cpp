@@ -5,44 +5,39 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/crc16.h"
+#include "decode/decode_driver.h"
+#include "decode/output_sink.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 TEST(Crc16, CheckValue) {
-    make_crc_table();
-    running_crc = 0;
-    update_crc((const uint8_t*)"123456789", 9);
-    EXPECT_EQ(running_crc, 0xBB3D);
-    update_crc(nullptr, 0);
-    EXPECT_EQ(running_crc, 0xBB3D);
+    EXPECT_EQ(crc16(0, (const uint8_t*)"123456789", 9), 0xBB3D);
+    EXPECT_EQ(crc16(0xBB3D, nullptr, 0), 0xBB3D);
 }
 
 // The sliced CRC against a bit-by-bit one, over buffers cut at every length up to
 // well past one slice, and in pieces that start at odd offsets.
 TEST(Crc16, SlicedAgreesWithBitwise) {
-    make_crc_table();
     Bytes data(300);
     uint32_t x = 1;
     for (uint8_t& b : data) b = (uint8_t)((x = x * 1103515245u + 12345u) >> 16);
     for (size_t length = 0; length <= 70; length++) {
-        running_crc = 0;
-        update_crc(data.data(), (uint32_t)length);
-        EXPECT_EQ(running_crc, crc16_of(Bytes(data.begin(), data.begin() + length))) << length;
+        EXPECT_EQ(crc16(0, data.data(), (uint32_t)length),
+                  crc16_of(Bytes(data.begin(), data.begin() + length))) << length;
     }
-    running_crc = 0;
+    uint16_t crc = 0;
     for (size_t at = 0, piece = 1; at < data.size(); at += piece, piece = piece * 3 % 37 + 1)
-        update_crc(data.data() + at, (uint32_t)std::min(piece, data.size() - at));
-    EXPECT_EQ(running_crc, crc16_of(data));
+        crc = crc16(crc, data.data() + at, (uint32_t)std::min(piece, data.size() - at));
+    EXPECT_EQ(crc, crc16_of(data));
 }
 
 // The positions sent for `total` bytes produced in steps of `step`.
 std::vector<uint32_t> positions(uint32_t total, uint32_t step) {
     reset_engine_state();
     ReportRecorder recorder;
-    progress_total = total;
+    output_sink.progress_total = total;
     for (uint32_t n = step; n <= total; n += step) update_progress(n);
     return recorder.progress;
 }
@@ -84,8 +79,8 @@ TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
         SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.done_before) + " " +
                      std::to_string(c.member_done));
         reset_engine_state();
-        progress_total = c.total;
-        progress_done = c.done_before;
+        output_sink.progress_total = c.total;
+        output_sink.progress_done = c.done_before;
         ReportRecorder recorder;
         update_progress(c.member_done);  // brings the last position up to date
         const size_t sent = recorder.progress.size();
@@ -100,50 +95,51 @@ TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
     }
     // A position still to be sent, exact percentages and an empty total.
     reset_engine_state();
-    progress_total = 50000;
-    progress_done = 20000;
+    output_sink.progress_total = 50000;
+    output_sink.progress_done = 20000;
     EXPECT_EQ(progress_quiet_until(10), 10u);
-    progress_total = 1000;
-    progress_done = 0;
+    output_sink.progress_total = 1000;
+    output_sink.progress_done = 0;
     EXPECT_EQ(progress_quiet_until(10), 10u);
-    progress_total = 0;
+    output_sink.progress_total = 0;
     EXPECT_EQ(progress_quiet_until(10), UINT32_MAX);
 }
 
 struct StoredCopy : ::testing::Test {
     ScratchFolder scratch;
-    SfxApp app;
+    FILE* archive = nullptr;
     Bytes data;
     void SetUp() override {
         reset_engine_state();
-        make_crc_table();
-        init_app(&app, nullptr);
         for (int i = 0; i < 5000; i++) data.push_back((uint8_t)(i * 7));
         write_file("in", data);
-        app.archive_file = fopen("in", "rb");
+        archive = fopen("in", "rb");
     }
-    void TearDown() override { release_app(&app); }
+    void TearDown() override { fclose(archive); }
+    DecodeResult copy(FILE* out, uint32_t count) {
+        return decode_member(archive, out, METHOD_TABLE[METHOD_LH0], count, count);
+    }
 };
 
 TEST_F(StoredCopy, CopiesInBlocksOf2048) {
     ReportRecorder recorder;
-    progress_total = 5000;
+    output_sink.progress_total = 5000;
     FILE* out = fopen("out", "wb");
-    EXPECT_EQ(copy_stored(&app, out, 5000), COPY_COMPLETE);
+    EXPECT_EQ(copy(out, 5000), DECODE_COMPLETE);
     fclose(out);
     EXPECT_EQ(read_file("out"), data);
-    EXPECT_EQ(running_crc, crc16_of(data));
+    EXPECT_EQ(output_sink.crc, crc16_of(data));
     // update_progress saw 2048, 4096 and 5000 bytes: 40, 81 and 100 percent.
     EXPECT_EQ(recorder.progress, (std::vector<uint32_t>{40, 81, 100}));
 }
 
 TEST_F(StoredCopy, StopsAfterTheBlockInWhichTheCancelWasSeen) {
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t) { run_flag = 0; };
+    hooks.progress = [](void*, uint32_t) { keep_going = 0; };
     platform_set_hooks(&hooks);
-    progress_total = 5000;
+    output_sink.progress_total = 5000;
     FILE* out = fopen("out", "wb");
-    EXPECT_EQ(copy_stored(&app, out, 5000), COPY_CANCELLED);
+    EXPECT_EQ(copy(out, 5000), DECODE_CANCELLED);
     fclose(out);
     platform_set_hooks(nullptr);
     EXPECT_EQ(read_file("out").size(), 2048u);
@@ -151,7 +147,7 @@ TEST_F(StoredCopy, StopsAfterTheBlockInWhichTheCancelWasSeen) {
 
 TEST_F(StoredCopy, ShortArchiveIsTruncatedNotComplete) {
     FILE* out = fopen("out", "wb");
-    EXPECT_EQ(copy_stored(&app, out, 6000), COPY_TRUNCATED);
+    EXPECT_EQ(copy(out, 6000), DECODE_TRUNCATED);
     fclose(out);
     EXPECT_EQ(read_file("out"), data);
 }

@@ -13,11 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "engine/member_header.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
-#include "tools/folder_packer.h"
-#include "tools/member_writer.h"
+#include "tools/pack/folder_packer.h"
+#include "tools/pack/member_writer.h"
 
 namespace {
 
@@ -32,7 +32,6 @@ std::vector<MemberHeader> headers_of(const std::string& archive) {
 
 // One header written and read back by the engine's reader.
 MemberHeader write_and_read(const MemberEntry& entry, int level, unsigned* length = nullptr) {
-    make_crc_table();
     uint8_t header[MAX_MEMBER_HEADER];
     unsigned n = build_member_header(&entry, level, header);
     if (length != nullptr) *length = n;
@@ -169,7 +168,7 @@ void check_extracted(const Expected& expected, const std::string& root, int leve
 }
 
 int pack(const std::string& folder, const std::string& archive, unsigned bits, int level) {
-    PackSettings settings = {bits, level, false};
+    PackSettings settings = {bits, level, false, false, {}};
     return pack_folder(folder.c_str(), archive.c_str(), &settings, nullptr);
 }
 

@@ -12,12 +12,9 @@ namespace {
 struct PathsTest : ::testing::Test {
     ScratchFolder scratch;
     ReportRecorder recorder;
-    SfxApp app;
-    void SetUp() override {
-        init_app(&app, nullptr);
-        replace_owned_text(&app.dest_folder, "C:\\Dest");
-    }
-    void TearDown() override { release_app(&app); }
+    char dest[8] = "C:\\Dest";
+    ExtractionRun run = {};
+    void SetUp() override { run.dest_folder = dest; }
     std::vector<std::string> made_folders() const {
         std::vector<std::string> out;
         for (const auto& n : recorder.notices)
@@ -27,30 +24,30 @@ struct PathsTest : ::testing::Test {
 };
 
 TEST_F(PathsTest, OpeningAFileCreatesItsFoldersAndAnnouncesOnlyTheFirstAttempt) {
-    FILE* file = open_output_file(&app, "a/b/c.txt");
+    FILE* file = open_output_file(&run, "a/b/c.txt");
     ASSERT_NE(file, nullptr);
     close_output_file(file);
     EXPECT_TRUE(folder_exists("a/b"));
     // a/b is made by the retry after its parent, which is not announced.
     EXPECT_EQ(made_folders(), std::vector<std::string>{"a"});
 
-    file = open_output_file(&app, "a/d/e.txt");
+    file = open_output_file(&run, "a/d/e.txt");
     ASSERT_NE(file, nullptr);
     close_output_file(file);
     EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/d"}));
 }
 
 TEST_F(PathsTest, FolderCreationEdges) {
-    EXPECT_FALSE(make_parent_folders(&app, "plain.txt"));
-    EXPECT_FALSE(make_parent_folders(&app, "/rooted"));
+    EXPECT_FALSE(make_parent_folders(&run, "plain.txt"));
+    EXPECT_FALSE(make_parent_folders(&run, "/rooted"));
     EXPECT_TRUE(recorder.notices.empty());
 
-    EXPECT_TRUE(make_parent_folders(&app, "x/y/z/"));
+    EXPECT_TRUE(make_parent_folders(&run, "x/y/z/"));
     EXPECT_TRUE(folder_exists("x/y/z"));
-    EXPECT_TRUE(make_parent_folders(&app, "x/y/z/"));  // already there
+    EXPECT_TRUE(make_parent_folders(&run, "x/y/z/"));  // already there
 
     write_file("blocker", {1});
-    EXPECT_FALSE(make_parent_folders(&app, "blocker/inside.txt"));
+    EXPECT_FALSE(make_parent_folders(&run, "blocker/inside.txt"));
     EXPECT_EQ(read_file("blocker"), Bytes{1});
 }
 
@@ -91,7 +88,7 @@ TEST(Separators, ConvertSeparatorsRespectsShiftJis) {
 // The full backslash path is pinned in the extraction loop's tests.
 TEST_F(PathsTest, CreatedFileAnnouncementIsCutAtThePathBuffer) {
     std::string long_name(400, 'n');
-    notify_shell(&app, false, long_name.c_str());
+    notify_shell(&run, false, long_name.c_str());
     ASSERT_EQ(recorder.notices.size(), 1u);
     EXPECT_EQ(recorder.notices[0].event, SHELL_FILE_CREATED);
     EXPECT_EQ(recorder.notices[0].path, "C:\\Dest\\" + std::string(259 - 8, 'n'));

@@ -2,7 +2,9 @@
 // dialog, icon and manifest resources, and a combined file made of it.
 #include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
@@ -72,6 +74,41 @@ TEST(StubImage, EndsWhereItsImageEndsAndStaysSmall) {
     // and the safety checks within 19,968 bytes (bench/stub_size.sh shows who
     // costs what).
     EXPECT_LE(bytes.size(), 19968u);
+}
+
+// Readers that look for the first archive header anywhere in a file (libarchive,
+// and with it bsdtar and many file managers) take any "-lh?-" or "-lz?-" for one:
+// the stub must hold none, or they stop at its method table.
+TEST(StubImage, HoldsNoBytesThatLookLikeAMemberHeader) {
+    SKIP_WITHOUT_STUB();
+    const Bytes& bytes = stub().bytes();
+    for (size_t i = 0; i + 5 <= bytes.size(); i++) {
+        bool looks_like_a_method = bytes[i] == '-' && bytes[i + 1] == 'l' &&
+                                   (bytes[i + 2] == 'h' || bytes[i + 2] == 'z') &&
+                                   bytes[i + 4] == '-';
+        EXPECT_FALSE(looks_like_a_method)
+            << "\"" << std::string(bytes.begin() + i, bytes.begin() + i + 5) << "\" at " << i;
+    }
+}
+
+TEST(StubImage, InstallerListsWithBsdtar) {
+    SKIP_WITHOUT_STUB();
+    if (system("command -v bsdtar >/dev/null 2>&1") != 0) GTEST_SKIP() << "bsdtar is not installed";
+    ScratchFolder scratch;
+    std::string content = scratch / "content";
+    mkdir(content.c_str(), 0777);
+    write_file(content + "/readme.txt", bytes_of("read me\n"));
+    write_file(content + "/tool.exe", Bytes(5000, 'x'));
+    std::string installer = scratch / "setup.exe";
+    ToolRun made = run_tool({"make", "--stub", MAVUSFX_STUB, "--from", content, "-o", installer});
+    ASSERT_EQ(made.status, 0) << made.output();
+    std::string listing = scratch / "listing.txt";
+    std::string command = "bsdtar -tf '" + installer + "' >'" + listing + "' 2>&1";
+    int status = system(command.c_str());
+    std::string listed = text_of(read_file(listing));
+    EXPECT_EQ(status, 0) << listed;
+    EXPECT_NE(listed.find("readme.txt"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("tool.exe"), std::string::npos) << listed;
 }
 
 DialogTemplate dialog(uint32_t id) {
@@ -199,28 +236,28 @@ TEST(CombinedFile, BlockAndArchiveBehindTheStub) {
     reset_engine_state();
     SfxApp app;
     init_app(&app, nullptr);
-    app.archive_file = fopen((scratch / "setup.exe").c_str(), "rb");
-    ASSERT_NE(app.archive_file, nullptr);
+    app.run.archive_file = fopen((scratch / "setup.exe").c_str(), "rb");
+    ASSERT_NE(app.run.archive_file, nullptr);
     uint8_t head[4096];
-    ASSERT_EQ(fread(head, 1, sizeof head, app.archive_file), sizeof head);
+    ASSERT_EQ(fread(head, 1, sizeof head, app.run.archive_file), sizeof head);
     uint32_t image_end = pe_image_end(head, sizeof head);
     ASSERT_EQ(image_end, stub().bytes().size());
-    ASSERT_EQ(fseek(app.archive_file, (long)image_end, SEEK_SET), 0);
+    ASSERT_EQ(fseek(app.run.archive_file, (long)image_end, SEEK_SET), 0);
     ASSERT_TRUE(read_config(&app));
     EXPECT_STREQ(app.title, "\x83\x65\x83\x58");
-    EXPECT_STREQ(app.dest_folder, "D:\\Apps\\T");
+    EXPECT_STREQ(app.run.dest_folder, "D:\\Apps\\T");
     EXPECT_STREQ(app.shortcut_target, "t.exe");
     EXPECT_STREQ(app.launch_target, "");
     EXPECT_EQ(app.start_menu_option, 3);
     EXPECT_EQ(app.desktop_option, 1);
     EXPECT_EQ(app.send_to_option, 2);
     EXPECT_EQ(app.has_config, 1);
-    EXPECT_EQ(ftell(app.archive_file), (long)(image_end + block_size));
+    EXPECT_EQ(ftell(app.run.archive_file), (long)(image_end + block_size));
 
     ReportRecorder recorder;
-    app.test_only = 1;
-    run_extraction(&app);
-    EXPECT_EQ(app.outcome.failure_count, 0u);
+    app.run.test_only = 1;
+    run_extraction(&app.run);
+    EXPECT_EQ(app.run.outcome.failure_count, 0u);
     EXPECT_EQ(recorder.members.size(), 9u);
     EXPECT_FALSE(recorder.cancelled);
     release_app(&app);

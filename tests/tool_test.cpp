@@ -264,11 +264,10 @@ TEST(ToolNames, ControlCharactersAreShownEscaped) {
     EXPECT_EQ(read_file(scratch / "out/red\x1b[31m.txt"), Bytes{'r'});
     EXPECT_EQ(read_file(scratch / "out/odd\x80\xfd.txt"), Bytes{'o'});  // no form in UTF-8: bytes kept
 
-    // pack names the file it cannot take the same way (here a link to nothing).
+    // pack names the file it leaves out the same way (here a link to nothing).
     mkdir((scratch / "in").c_str(), 0777);
     symlink("nowhere", (scratch / "in/link\x1b]0;x\x07").c_str());
     ToolRun pack = run_tool(Words{"pack", scratch / "in", "-o", scratch / "in.lzh"});
-    EXPECT_NE(pack.status, 0);
     EXPECT_NE(pack.err.find("link\\x1b]0;x\\x07"), std::string::npos) << pack.err;
     for (char c : pack.err) EXPECT_FALSE(c >= 0 && c < 0x20 && c != '\n') << pack.err;
 }

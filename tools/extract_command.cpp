@@ -45,7 +45,7 @@ bool enter_folder(SfxApp* app, const char* folder) {
     if (strlen(folder) + 2 > sizeof path) return false;
     strcpy(path, folder);
     strcat(path, "/");
-    if (platform_path_state(folder) != PATH_IS_FOLDER) make_parent_folders(app, path);
+    if (platform_path_state(folder) != PATH_IS_FOLDER) make_parent_folders(&app->run, path);
     return platform_change_folder(folder);
 }
 
@@ -54,22 +54,22 @@ int extract(const char* path, const char* folder, bool test_only, bool raw_names
     if (!open_archive(path, &archive)) return EXIT_USAGE;
     SfxApp app;
     init_app(&app, nullptr);
-    app.archive_file = archive.file;
-    app.test_only = test_only ? 1 : 0;
+    app.run.archive_file = archive.file;
+    app.run.test_only = test_only ? 1 : 0;
     if (!test_only && folder != nullptr && !enter_folder(&app, folder)) {
         fprintf(stderr, "mavusfx: %s: cannot create or enter this folder\n", shown_local(folder).c_str());
         release_app(&app);
         return EXIT_USAGE;
     }
     char current[PATH_BUFFER_SIZE];
-    if (platform_current_folder(current, sizeof current)) replace_owned_text(&app.dest_folder, current);
+    if (platform_current_folder(current, sizeof current)) replace_owned_text(&app.run.dest_folder, current);
 
     ConsoleReports reports;
     install_console_reports(&reports, true, !raw_names);
-    run_extraction(&app);
+    run_extraction(&app.run);
     platform_set_hooks(nullptr);
 
-    uint32_t failed = app.outcome.failure_count;
+    uint32_t failed = app.run.outcome.failure_count;
     if (test_only) {
         if (failed == 0) printf("%u members tested, all OK\n", reports.members);
         else printf("%u members tested, %u failed\n", reports.members, failed);

@@ -16,7 +16,7 @@
 #include "frontend/pe_image.h"
 #include "platform/platform.h"
 #include "tools/command_line.h"
-#include "tools/folder_packer.h"
+#include "tools/pack/folder_packer.h"
 #include "tools/local_names.h"
 #include "tools/make_config.h"
 #include "tools/replacing_file.h"

@@ -24,10 +24,7 @@ bool open_archive(const char* path, OpenedArchive* archive) {
         return true;
     }
     // A combined file: the configuration block follows the stub's image.
-    SfxApp reader;
-    init_app(&reader, nullptr);
-    reader.archive_file = file;
-    if (fseek(file, (long)image_end, SEEK_SET) != 0 || !read_config_block(&reader, &archive->config)) {
+    if (fseek(file, (long)image_end, SEEK_SET) != 0 || !read_config_block(file, &archive->config)) {
         fprintf(stderr, "mavusfx: %s: the configuration block after the stub is cut short\n",
                 shown_local(path).c_str());
         fclose(file);
@@ -46,15 +43,12 @@ WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader
                      void* context) {
     long size = file_size(file);
 
-    SfxApp reader;
-    init_app(&reader, nullptr);
-    reader.archive_file = file;
     MemberHeader header;
     for (;;) {
         long position = ftell(file);
-        HeaderResult read = read_member_header(&reader, &header);
+        HeaderResult read = read_member_header(file, &header);
         if (read == HEADER_END) return position >= size ? WALK_END_OF_FILE : WALK_END_BYTE;
-        if (read == HEADER_DAMAGED) return WALK_DAMAGED;
+        if (read != HEADER_READ) return WALK_DAMAGED;
         visit(context, header);
         int64_t next = (int64_t)ftell(file) + header.packed_size;
         if (next > size) return WALK_TRUNCATED;

@@ -1,8 +1,9 @@
 // mavusfx pack DIR -o ARCHIVE [--method lh5|lh6|lh7|lh0] [--level 0|1|2]
+//              [--exclude GLOB]... [--follow-symlinks]
 #include <string.h>
 
 #include "tools/command_line.h"
-#include "tools/folder_packer.h"
+#include "tools/pack/folder_packer.h"
 #include "tools/local_names.h"
 #include "tools/tool.h"
 
@@ -27,6 +28,7 @@ namespace {
 
 const char HELP[] =
     "usage: mavusfx pack DIR -o ARCHIVE.lzh [--method METHOD] [--level LEVEL]\n"
+    "                    [--exclude GLOB]... [--follow-symlinks]\n"
     "Packs everything below DIR into a new archive: names sorted, each folder's\n"
     "entry before its content, names in Shift-JIS.  A file that does not shrink is\n"
     "stored as -lh0-.  The archive is written to a temporary file and renamed when\n"
@@ -35,12 +37,15 @@ const char HELP[] =
     "  -o, --output=ARCHIVE   the archive to write\n"
     "      --method=METHOD    lh7 (default), lh6, lh5 or lh0 (store everything)\n"
     "      --level=LEVEL      header level 0, 1 or 2 (default)\n"
+    "      --exclude=GLOB     leave out what GLOB matches (a name, or a path below DIR\n"
+    "                         when it holds a '/'); may be given again\n"
+    "      --follow-symlinks  follow links to folders and links leading outside DIR\n"
     "  -h, --help             this text\n"
     "\n"
     "Exit status: 0 packed, 1 a file could not be packed (no archive is made),\n"
     "2 usage, or DIR unreadable.\n";
 
-enum { OPTION_OUTPUT, OPTION_METHOD, OPTION_LEVEL };
+enum { OPTION_OUTPUT, OPTION_METHOD, OPTION_LEVEL, OPTION_EXCLUDE, OPTION_FOLLOW_LINKS };
 
 }  // namespace
 
@@ -48,6 +53,8 @@ int run_pack(int argc, char** argv) {
     static const std::vector<OptionSpec> SPECS = {{"output", 'o', true, OPTION_OUTPUT},
                                                   {"method", 0, true, OPTION_METHOD},
                                                   {"level", 0, true, OPTION_LEVEL},
+                                                  {"exclude", 0, true, OPTION_EXCLUDE},
+                                                  {"follow-symlinks", 0, false, OPTION_FOLLOW_LINKS},
                                                   HELP_OPTION};
     CommandLine line;
     if (!parse_command_line("pack", argc, argv, SPECS, &line)) return EXIT_USAGE;
@@ -65,6 +72,10 @@ int run_pack(int argc, char** argv) {
             if (strlen(value) != 1 || value[0] < '0' || value[0] > '2')
                 return usage_error("pack", "unknown header level '%s' (0, 1 or 2)", shown_local(value).c_str());
             settings.level = value[0] - '0';
+        } else if (o.id == OPTION_EXCLUDE) {
+            settings.exclude.push_back(o.value);
+        } else if (o.id == OPTION_FOLLOW_LINKS) {
+            settings.follow_links = true;
         }
     }
     if (line.operands.size() != 1) return usage_error("pack", "pack takes one DIR");
@@ -72,8 +83,11 @@ int run_pack(int argc, char** argv) {
     const char* folder = line.operands[0].c_str();
     PackTotals totals = {};
     int status = pack_folder(folder, archive, &settings, &totals);
-    if (status == EXIT_ALL_GOOD)
-        printf("%u files and %u folders, %llu bytes packed into %llu\n", totals.files, totals.folders,
+    if (status == EXIT_ALL_GOOD) {
+        printf("%u files and %u folders, %llu bytes packed into %llu", totals.files, totals.folders,
                (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes);
+        if (totals.left_out > 0) printf(" (%u left out, named above)", totals.left_out);
+        printf("\n");
+    }
     return status;
 }

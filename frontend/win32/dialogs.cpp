@@ -32,7 +32,7 @@ static uint8_t* option_of(SfxApp* app, int box) {
 static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
     dialog_app = app;
     SetWindowTextA(dialog, app->title);
-    SetDlgItemTextA(dialog, IDC_DEST_FOLDER, app->dest_folder);
+    SetDlgItemTextA(dialog, IDC_DEST_FOLDER, app->run.dest_folder);
     for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
         uint8_t option = *option_of(app, box);
         if (option & OPTION_CHECKED) CheckDlgButton(dialog, box, BST_CHECKED);
@@ -45,17 +45,17 @@ static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
  * separator makes the whole path the parent part that make_parent_folders
  * creates.  Returns the dialog's result. */
 static INT_PTR enter_destination(SfxApp* app) {
-    if (!replace_owned_text(&app->dest_folder, dialog_path)) return 1;
-    if (SetCurrentDirectoryA(app->dest_folder)) return 0;
+    if (!replace_owned_text(&app->run.dest_folder, dialog_path)) return 1;
+    if (SetCurrentDirectoryA(app->run.dest_folder)) return 0;
     char work[PATH_BUFFER_SIZE + 1];  // room for the added separator
-    copy_text(work, app->dest_folder, PATH_BUFFER_SIZE);
+    copy_text(work, app->run.dest_folder, PATH_BUFFER_SIZE);
     append_backslash(work);
     convert_separators(work, '/');
-    if (!make_parent_folders(app, work)) {
+    if (!make_parent_folders(&app->run, work)) {
         MessageBoxA((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
         return 1;
     }
-    SetCurrentDirectoryA(app->dest_folder);
+    SetCurrentDirectoryA(app->run.dest_folder);
     return 0;
 }
 
@@ -111,7 +111,7 @@ INT_PTR CALLBACK cancel_dialog_proc(HWND, UINT message, WPARAM wparam, LPARAM) {
     case WM_INITDIALOG:
         return TRUE;
     case WM_COMMAND:
-        if (wparam == IDCANCEL) run_flag = 0;
+        if (wparam == IDCANCEL) keep_going = 0;
         return TRUE;
     }
     return FALSE;

@@ -46,7 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 }
 
 extern "C" void stub_entry() {
-    run_flag = 1;
+    keep_going = 1;
     restrict_dll_search();
     load_common_controls();
     ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL));

@@ -6,12 +6,12 @@
 #include <process.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 #include "frontend/config_block.h"
 #include "frontend/end_report.h"
 #include "frontend/pe_image.h"
 #include "frontend/win32/front_end.h"
-#include "frontend/window_messages.h"
+#include "platform/window_messages.h"
 #include "platform/platform.h"
 #include "resources/resource_ids.h"
 
@@ -20,7 +20,10 @@ const char WINDOW_CLASS_NAME[] = "MAVUSFXCLASS";
 static SfxApp* window_app;
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
+static bool finishing;        // shortcuts and launch under way on their own thread
 static int exit_code;         // 1 when the end-of-run report was shown
+
+enum { FINISH_TIMER = 1, FINISH_LIMIT_MS = 60000 };
 
 enum {
     MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
@@ -32,7 +35,7 @@ enum {
  * module's own headers, which lie in the first page of the mapped image. */
 static bool seek_to_block(SfxApp* app) {
     uint32_t image_end = pe_image_end((const uint8_t*)app->instance, 4096);
-    return image_end != 0 && fseek(app->archive_file, (long)image_end, SEEK_SET) == 0;
+    return image_end != 0 && fseek(app->run.archive_file, (long)image_end, SEEK_SET) == 0;
 }
 
 static bool register_window_class(SfxApp* app) {
@@ -55,8 +58,8 @@ static HWND create_child(SfxApp* app, const char* window_class, DWORD style, int
 
 bool start_up(SfxApp* app) {
     GetModuleFileNameA(nullptr, app->own_path, sizeof app->own_path);
-    app->archive_file = fopen(app->own_path, "rb");
-    if (app->archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
+    app->run.archive_file = fopen(app->own_path, "rb");
+    if (app->run.archive_file == nullptr || !seek_to_block(app) || !read_config(app)) return false;
     if (!register_window_class(app)) return false;
 
     // Centred on the pointer, its top edge 32 pixels below it.
@@ -71,8 +74,9 @@ bool start_up(SfxApp* app) {
     app->cancel_dialog = CreateDialogParamA((HINSTANCE)app->instance, MAKEINTRESOURCEA(IDD_CANCEL),
                                             (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
     if (app->cancel_dialog == nullptr) return false;
-    progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
+    void* progress_bar = create_child(app, PROGRESS_CLASSA, CHILD_STYLE | PBS_SMOOTH, 23);
     if (progress_bar == nullptr) return false;
+    platform_set_report_window(app->main_window, progress_bar);
 
     ShowWindow((HWND)app->main_window, SW_HIDE);
     UpdateWindow((HWND)app->main_window);
@@ -99,7 +103,7 @@ static LRESULT on_start(HWND window) {
         DestroyWindow(window);
         return 0;
     }
-    worker_running = _beginthread(run_extraction, 0, app) != (uintptr_t)-1;
+    worker_running = _beginthread(run_extraction, 0, &app->run) != (uintptr_t)-1;
     SetWindowTextA(window, app->title);
     ShowWindow(window, SW_SHOW);
     return 0;
@@ -110,36 +114,61 @@ static LRESULT on_start(HWND window) {
  * are never released under it.  The worker sends its messages synchronously, so
  * this thread must not wait for it here. */
 static LRESULT on_close(HWND window) {
+    if (finishing) return 0;  // a link half saved is worse than a window that stays
     if (!worker_running) {
         DestroyWindow(window);
         return 0;
     }
-    run_flag = 0;
+    keep_going = 0;
     close_requested = true;
     return 0;
 }
 
 static void show_end_report(SfxApp* app) {
     char text[END_REPORT_SIZE];
-    compose_end_report(&app->outcome, text, sizeof text);
+    compose_end_report(&app->run.outcome, text, sizeof text);
     MessageBoxA((HWND)app->main_window, text, app->title, MB_OK | MB_ICONWARNING);
+}
+
+/* The shortcuts and the launch go through the shell, which may wait on things
+ * outside this process (COM services, a file type's handler, a network share behind
+ * a target).  They run on a thread of their own so that the window thread can give
+ * up on them: a shell that hangs ends the run with exit code 1 after a minute
+ * instead of never.  Each shortcut initialises COM on this thread for itself. */
+static void __cdecl finish_run(void* context) {
+    SfxApp* app = (SfxApp*)context;
+    if (app->has_config == 1) create_shortcuts(app);
+    if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
+    PostMessageA((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
 }
 
 /* The worker's last message.  After a stop the unfinished file goes; a run in which
  * anything failed is reported and ends with exit code 1, without shortcuts or
- * launch; only a clean, complete run that the user did not close goes on to them. */
+ * launch; only a clean, complete run that the user did not close goes on to them,
+ * on the finisher's thread; the window goes when it is done. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
     SfxApp* app = window_app;
     worker_running = false;
-    if (cancelled) platform_delete_file(app->current_output_path);
-    if (run_has_failures(&app->outcome)) {
+    if (cancelled) platform_delete_file(app->run.current_output_path);
+    if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
         exit_code = 1;
     } else if (!cancelled && !close_requested) {
-        if (app->has_config == 1) create_shortcuts(app);
-        if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
+        if (_beginthread(finish_run, 0, app) == (uintptr_t)-1) finish_run(app);
+        finishing = true;
+        SetTimer(window, FINISH_TIMER, FINISH_LIMIT_MS, nullptr);
+        return 0;
     }
     DestroyWindow(window);
+    return 0;
+}
+
+/* The finisher did not come back in time: the shell hangs.  Every file was closed
+ * before it was asked, so nothing is lost by ending here, and the process is ended
+ * at once rather than through the libraries' detach code, which the hung thread
+ * may hold locked. */
+static LRESULT on_finish_timeout() {
+    TerminateProcess(GetCurrentProcess(), 1);
     return 0;
 }
 
@@ -162,6 +191,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_worker_end(window, false);
     case WM_SFX_CANCELLED:
         return on_worker_end(window, true);
+    case WM_SFX_FINISHED:
+        finishing = false;
+        DestroyWindow(window);
+        return 0;
+    case WM_TIMER:
+        return on_finish_timeout();
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }

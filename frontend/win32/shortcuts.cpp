@@ -37,11 +37,11 @@ static void save_link(SfxApp* app, IShellLinkA* link, IPersistFile* persist, int
     WCHAR wide_link_path[PATH_BUFFER_SIZE];
     if (!special_folder_path(app, folder_id, folder) ||
         !compose_link_path(folder, app->shortcut_target, link_path, sizeof link_path) ||
-        !compose_link_target(app->dest_folder, app->shortcut_target, target, sizeof target))
+        !compose_link_target(app->run.dest_folder, app->shortcut_target, target, sizeof target))
         return;
     link->SetPath(target);
     link->SetIconLocation(target, 0);
-    link->SetWorkingDirectory(app->dest_folder);
+    link->SetWorkingDirectory(app->run.dest_folder);
     if (MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide_link_path, PATH_BUFFER_SIZE) == 0) return;
     persist->Save(wide_link_path, TRUE);
 }
@@ -64,6 +64,6 @@ void create_shortcut(SfxApp* app, int folder_id) {
 /* Started from the destination, which is the current folder; nothing waits for it. */
 void launch_program(SfxApp* app) {
     char path[PATH_BUFFER_SIZE];
-    if (!compose_launch_path(app->dest_folder, app->launch_target, path, sizeof path)) return;
+    if (!compose_launch_path(app->run.dest_folder, app->launch_target, path, sizeof path)) return;
     ShellExecuteA((HWND)app->main_window, nullptr, path, nullptr, nullptr, SW_SHOWNORMAL);
 }

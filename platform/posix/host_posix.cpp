@@ -23,6 +23,7 @@ bool platform_replace_file(const char* from, const char* to) { return rename(fro
 
 bool platform_path_info(const char* path, PathInfo* info) {
     struct stat st;
+    info->is_link = lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
     if (stat(path, &st) != 0) return false;
     info->is_folder = S_ISDIR(st.st_mode);
     info->is_file = S_ISREG(st.st_mode);
@@ -31,6 +32,16 @@ bool platform_path_info(const char* path, PathInfo* info) {
     info->identity[0] = (uint64_t)st.st_dev;
     info->identity[1] = (uint64_t)st.st_ino;
     return true;
+}
+
+bool platform_real_path(const char* path, char* out, unsigned size) {
+    char* resolved = realpath(path, nullptr);
+    if (resolved == nullptr) return false;
+    bool fits = strlen(resolved) < size;
+    if (fits) strcpy(out, resolved);
+    else errno = ENAMETOOLONG;
+    free(resolved);
+    return fits;
 }
 
 bool platform_file_identity(FILE* file, uint64_t identity[2]) {

@@ -4,6 +4,7 @@
 // as bytes.  The Windows folder is a fixed "C:\Windows".
 #include <errno.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
@@ -16,7 +17,7 @@
 bool platform_current_folder(char* out, unsigned size) { return getcwd(out, size) != nullptr; }
 
 bool platform_windows_folder(char* out, unsigned size) {
-    copy_text(out, "C:\\Windows", size);
+    if (size > 0) snprintf(out, size, "%s", "C:\\Windows");
     return size > 10;
 }
 

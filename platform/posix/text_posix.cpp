@@ -1,8 +1,11 @@
-// Code page 932 conversions through iconv, and the locale's encoding.
+// Code page 932 conversions and the locale's encoding through iconv, normalisation
+// through utf8proc.
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <stdlib.h>
 #include <string.h>
+#include <utf8proc.h>
 
 #include "platform/platform.h"
 
@@ -48,4 +51,15 @@ bool platform_sjis_to_local(const char* text, char* out, unsigned size) {
     if (size == 0 || to_local == (iconv_t)-1) return false;
     iconv(to_local, nullptr, nullptr, nullptr, nullptr);
     return convert_with(to_local, text, out, size);
+}
+
+bool platform_utf8_to_nfc(const char* text, char* out, unsigned size) {
+    utf8proc_uint8_t* composed = nullptr;
+    utf8proc_ssize_t length = utf8proc_map((const utf8proc_uint8_t*)text, 0, &composed,
+                                           (utf8proc_option_t)(UTF8PROC_NULLTERM | UTF8PROC_STABLE |
+                                                               UTF8PROC_COMPOSE));
+    bool ok = length >= 0 && (size_t)length < size;
+    if (ok) memcpy(out, composed, (size_t)length + 1);
+    free(composed);
+    return ok;
 }

@@ -47,6 +47,7 @@ bool platform_path_info(const char* path, PathInfo* info) {
         errno_from_last_error();
         return false;
     }
+    info->is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     info->is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info->is_file = !info->is_folder && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
     info->size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
@@ -59,6 +60,26 @@ bool platform_path_info(const char* path, PathInfo* info) {
         identity_of_handle(handle, info->identity);
         CloseHandle(handle);
     }
+    return true;
+}
+
+bool platform_real_path(const char* path, char* out, unsigned size) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno_from_last_error();
+        return false;
+    }
+    char final_path[MAX_PATH + 8];
+    DWORD length = GetFinalPathNameByHandleA(handle, final_path, sizeof final_path, FILE_NAME_NORMALIZED);
+    CloseHandle(handle);
+    // The path comes as "\\?\C:\..."; the prefix is dropped.
+    const char* shown = strncmp(final_path, "\\\\?\\", 4) == 0 ? final_path + 4 : final_path;
+    if (length == 0 || length >= sizeof final_path || strlen(shown) >= size) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    strcpy(out, shown);
     return true;
 }
 

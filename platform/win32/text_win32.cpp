@@ -1,4 +1,4 @@
-// Code page 932 conversions through the system's wide characters.
+// Code page 932 conversions and normalisation through the system's wide characters.
 #include <windows.h>
 #include <locale.h>
 
@@ -38,4 +38,19 @@ void platform_use_locale() { setlocale(LC_CTYPE, ""); }
 
 bool platform_sjis_to_local(const char* text, char* out, unsigned size) {
     return convert(CP_SHIFT_JIS, CP_UTF8, text, out, size);
+}
+
+bool platform_utf8_to_nfc(const char* text, char* out, unsigned size) {
+    WCHAR wide[WIDE_LIMIT], composed[WIDE_LIMIT];
+    if (size == 0) return false;
+    out[0] = 0;
+    int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, WIDE_LIMIT);
+    if (count == 0) return false;
+    int length = NormalizeString(NormalizationC, wide, -1, composed, WIDE_LIMIT);
+    if (length <= 0) return false;
+    if (WideCharToMultiByte(CP_UTF8, 0, composed, length, out, (int)size, nullptr, nullptr) == 0) {
+        out[0] = 0;
+        return false;
+    }
+    return true;
 }

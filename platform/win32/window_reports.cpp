@@ -5,25 +5,33 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "engine/output_sink.h"
-#include "frontend/window_messages.h"
 #include "platform/platform.h"
+#include "platform/window_messages.h"
 
-void platform_report_member(SfxApp* app, const char* name) {
-    SendMessageA((HWND)app->main_window, WM_SFX_MEMBER, 0, (LPARAM)name);
+// The window and its bar, given once at start-up before the worker runs.
+static HWND report_window;
+static HWND report_bar;
+
+void platform_set_report_window(void* main_window, void* progress_bar) {
+    report_window = (HWND)main_window;
+    report_bar = (HWND)progress_bar;
+}
+
+void platform_report_member(const char* name) {
+    SendMessageA(report_window, WM_SFX_MEMBER, 0, (LPARAM)name);
 }
 
 void platform_report_progress(uint32_t percent) {
-    SendMessageA((HWND)progress_bar, PBM_SETPOS, percent, 0);
+    SendMessageA(report_bar, PBM_SETPOS, percent, 0);
 }
 
 // Failures are gathered in the run outcome; the window reports them at the end.
-void platform_report_failure(SfxApp*, const char*, FailureKind) {}
+void platform_report_failure(const char*, FailureKind) {}
 
-void platform_unknown_header_box(SfxApp* app) {
-    MessageBoxA((HWND)app->main_window, "Unknown header", "Mavu SFX", MB_ICONHAND);
+void platform_report_unknown_header() {
+    MessageBoxA(report_window, "Unknown header", "Mavu SFX", MB_ICONHAND);
 }
 
-void platform_report_end(SfxApp* app, bool cancelled) {
-    PostMessageA((HWND)app->main_window, cancelled ? WM_SFX_CANCELLED : WM_SFX_DONE, 0, 0);
+void platform_report_end(bool cancelled) {
+    PostMessageA(report_window, cancelled ? WM_SFX_CANCELLED : WM_SFX_DONE, 0, 0);
 }

@@ -8,7 +8,7 @@
 #include "decode/bit_input.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 
 LoadedInput::LoadedInput(const Bytes& bytes, uint16_t window_bits)
     : bytes_(bytes), packed_size_((uint32_t)bytes.size()) {
@@ -32,16 +32,11 @@ uint32_t LoadedInput::bits_consumed() const {
 }
 
 std::vector<ArchiveMember> read_archive_members(const std::string& path) {
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen(path.c_str(), "rb");
-    if (app.archive_file == nullptr) throw std::runtime_error("cannot open " + path);
-    fseek(app.archive_file, 0, SEEK_END);
-    app.archive_size = ftell(app.archive_file);
-    rewind(app.archive_file);
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) throw std::runtime_error("cannot open " + path);
     std::vector<ArchiveMember> members;
     MemberHeader header;
-    while (read_member_header(&app, &header) == HEADER_READ) {
+    while (read_member_header(file, &header) == HEADER_READ) {
         ArchiveMember m;
         m.header = header;
         m.name = header.name;
@@ -50,11 +45,11 @@ std::vector<ArchiveMember> read_archive_members(const std::string& path) {
         m.crc = header.crc;
         m.packed.resize(header.packed_size);
         if (header.packed_size != 0 &&
-            fread(m.packed.data(), 1, header.packed_size, app.archive_file) != header.packed_size)
+            fread(m.packed.data(), 1, header.packed_size, file) != header.packed_size)
             break;
         members.push_back(m);
     }
-    release_app(&app);
+    fclose(file);
     return members;
 }
 

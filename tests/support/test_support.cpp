@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "engine/extraction_loop.h"
-#include "engine/output_sink.h"
+#include "decode/output_sink.h"
 
 std::string source_path(const std::string& relative) {
     return std::string(MAVUSFX_SOURCE_DIR) + "/" + relative;
@@ -173,25 +173,26 @@ bool ReportRecorder::failed(const std::string& name, FailureKind kind) const {
     return false;
 }
 
+std::string method_id(int method) {
+    return "-" + std::string(METHOD_TABLE[method].letters) + "-";
+}
+
 void reset_engine_state() {
-    run_flag = 1;
-    progress_total = progress_done = progress_last_percent = 0;
-    running_crc = 0;
+    keep_going = 1;
+    output_sink = OutputSink();
 }
 
 EngineRun run_engine_on(const std::string& archive, bool test_only) {
     reset_engine_state();
-    SfxApp app;
-    init_app(&app, nullptr);
-    app.archive_file = fopen(archive.c_str(), "rb");
-    if (app.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
-    app.test_only = test_only ? 1 : 0;
+    ExtractionRun run = {};
+    run.archive_file = fopen(archive.c_str(), "rb");
+    if (run.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
+    run.test_only = test_only ? 1 : 0;
     char here[PATH_BUFFER_SIZE];
-    if (platform_current_folder(here, sizeof here)) replace_owned_text(&app.dest_folder, here);
-    run_extraction(&app);
-    EngineRun run = {app.outcome.failure_count, app.outcome.archive_damaged != 0};
-    release_app(&app);
-    return run;
+    if (platform_current_folder(here, sizeof here)) run.dest_folder = here;
+    run_extraction(&run);
+    fclose(run.archive_file);
+    return {run.outcome.failure_count, run.outcome.archive_damaged != 0};
 }
 
 // ---- LHA builders ----
@@ -275,23 +276,17 @@ Bytes build_archive(const std::vector<TestMember>& members, bool end_byte) {
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
                             uint32_t packed_size, bool with_progress, FILE* output) {
     reset_engine_state();
-    make_crc_table();
-    if (with_progress) progress_total = original_size;
+    if (with_progress) output_sink.progress_total = original_size;
     FILE* in = tmpfile();
     FILE* out = output != nullptr ? output : tmpfile();
     if (in == nullptr || out == nullptr) throw std::runtime_error("tmpfile failed");
     if (!packed.empty()) fwrite(packed.data(), 1, packed.size(), in);
     rewind(in);
-    DecodeJob job = {};
-    job.archive_file = in;
-    job.output_file = out;
-    job.original_size = original_size;
-    job.packed_size = packed_size == UINT32_MAX ? (uint32_t)packed.size() : packed_size;
-    job.dictionary_bits = METHOD_DICTIONARY_BITS[method_index];
-    job.method_index = method_index;
     DecodedMember decoded;
-    decoded.result = decode_member(&job);
-    decoded.crc = running_crc;
+    decoded.result = decode_member(in, out, METHOD_TABLE[method_index],
+                                   packed_size == UINT32_MAX ? (uint32_t)packed.size() : packed_size,
+                                   original_size);
+    decoded.crc = output_sink.crc;
     fclose(in);
     if (output != nullptr) return decoded;
     long length = ftell(out);

@@ -81,8 +81,11 @@ struct ReportRecorder {
     bool failed(const std::string& name, FailureKind kind) const;
 };
 
+// The 5-byte id of a row of METHOD_TABLE, such as "-lh5-".
+std::string method_id(int method);
+
 // Resets the process-wide state of the engine that a run leaves behind (progress
-// counters, run_flag) so that tests can run one extraction after another.
+// counters, keep_going) so that tests can run one extraction after another.
 void reset_engine_state();
 
 // Runs the whole extraction loop on `archive` (a file holding a bare LHA archive)

@@ -7,6 +7,7 @@
 //                      [--shot-dialog BASE] [--shot-progress BASE]
 //                      [--stop-at NAME | --close-at NAME] [--timeout SECONDS]
 //   sfx_driver links NAME        the shortcut NAME.lnk in the three special folders
+//   sfx_driver warm              saves and removes one shell link (see warm)
 //
 // A --shot-* option pauses at that moment: the driver writes BASE.ready and waits
 // until BASE.done exists, so that a screenshot can be taken from outside.
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -87,6 +89,50 @@ struct RunOptions {
     bool cancel = false;
     int timeout = 120;
 };
+
+// ---- what a hung run leaves to see ----------------------------------------------
+
+BOOL CALLBACK describe_child(HWND child, LPARAM) {
+    RECT r;
+    GetWindowRect(child, &r);
+    say("    child class=" + class_of(child) + " text=" + one_line(window_text(child)) +
+        (IsWindowVisible(child) ? " visible" : " hidden") + " rect=" + std::to_string(r.left) + "," +
+        std::to_string(r.top) + "," + std::to_string(r.right) + "," + std::to_string(r.bottom));
+    return TRUE;
+}
+
+BOOL CALLBACK describe_window(HWND window, LPARAM process_id) {
+    DWORD owner = 0;
+    DWORD thread = GetWindowThreadProcessId(window, &owner);
+    if (owner != (DWORD)process_id) return TRUE;
+    say("  window class=" + class_of(window) + " text=" + one_line(window_text(window)) +
+        (IsWindowVisible(window) ? " visible" : " hidden") + " thread=" + std::to_string(thread) +
+        (IsHungAppWindow(window) ? " not-responding" : ""));
+    EnumChildWindows(window, describe_child, 0);
+    return TRUE;
+}
+
+/* When a run hangs, everything that can be seen from outside: the stub's windows
+ * with their texts, its threads, and every process of the prefix (Wine's own
+ * services among them), so that a hang is never silent. */
+void describe_hang(DWORD process_id) {
+    say("hung run: the stub's windows");
+    EnumWindows(describe_window, (LPARAM)process_id);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    int stub_threads = 0;
+    THREADENTRY32 thread = {};
+    thread.dwSize = sizeof thread;
+    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread))
+        if (thread.th32OwnerProcessID == process_id) stub_threads++;
+    say("hung run: the stub has " + std::to_string(stub_threads) + " threads; processes:");
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        say("  process " + std::to_string(entry.th32ProcessID) + " " + entry.szExeFile + " threads=" +
+            std::to_string(entry.cntThreads) + " parent=" + std::to_string(entry.th32ParentProcessID));
+    CloseHandle(snapshot);
+}
 
 struct ProcessWindows {
     DWORD process_id;
@@ -194,7 +240,8 @@ int run(const RunOptions& o) {
     DWORD started = GetTickCount();
     while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
         if (GetTickCount() - started > (DWORD)o.timeout * 1000) {
-            say("timeout");
+            say("timeout after " + std::to_string(o.timeout) + " s");
+            describe_hang(process.dwProcessId);
             TerminateProcess(process.hProcess, 99);
             return 3;
         }
@@ -264,6 +311,31 @@ int links(const std::string& name) {
     return 0;
 }
 
+/* Once per session, before the first case: the first shell link a prefix saves
+ * starts what the shell needs for it (COM's set-up, the folders of the Start menu),
+ * so that no case pays for that start, or meets it half done, inside its own run. */
+int warm() {
+    CoInitialize(nullptr);
+    char folder[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAMS, TRUE);
+    std::string path = std::string(folder) + "\\mavusfx-warm.lnk";
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    IShellLinkA* link = nullptr;
+    IPersistFile* persist = nullptr;
+    bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IShellLinkA, (void**)&link)) &&
+                 SUCCEEDED(link->SetPath("C:\\windows\\notepad.exe")) &&
+                 SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&persist)) &&
+                 SUCCEEDED(persist->Save(wide, TRUE));
+    if (persist != nullptr) persist->Release();
+    if (link != nullptr) link->Release();
+    DeleteFileA(path.c_str());
+    CoUninitialize();
+    say(saved ? "warm" : "warm: no shell link could be saved");
+    return saved ? 0 : 1;
+}
+
 int usage() {
     say("usage: sfx_driver run EXE [options] | sfx_driver links NAME");
     return 2;
@@ -274,6 +346,7 @@ int usage() {
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc == 3 && strcmp(argv[1], "links") == 0) return links(argv[2]);
+    if (argc == 2 && strcmp(argv[1], "warm") == 0) return warm();
     if (argc < 3 || strcmp(argv[1], "run") != 0) return usage();
     RunOptions o;
     o.exe = argv[2];

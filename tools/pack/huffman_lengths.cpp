@@ -1,4 +1,4 @@
-#include "tools/huffman_lengths.h"
+#include "tools/pack/huffman_lengths.h"
 
 #include <stdlib.h>
 #include <string.h>

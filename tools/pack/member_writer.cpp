@@ -1,8 +1,8 @@
-#include "tools/member_writer.h"
+#include "tools/pack/member_writer.h"
 
 #include <string.h>
 
-#include "engine/output_sink.h"
+#include "decode/crc16.h"
 #include "platform/platform.h"
 
 enum {
@@ -161,9 +161,7 @@ static unsigned level2_header(const MemberEntry* e, size_t folder, size_t file, 
         put16(next_size, 5);
         next_size = put_attribute_header(next_size + 2, e);
     }
-    running_crc = 0;
-    update_crc(h, (uint32_t)total);
-    put16(header_crc, running_crc);
+    put16(header_crc, crc16(0, h, (uint32_t)total));
     return (unsigned)total;
 }
 

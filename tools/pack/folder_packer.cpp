@@ -1,4 +1,4 @@
-#include "tools/folder_packer.h"
+#include "tools/pack/folder_packer.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -6,30 +6,37 @@
 #include <time.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "engine/output_sink.h"
+#include "decode/crc16.h"
 #include "engine/paths.h"
 #include "platform/platform.h"
-#include "tools/lha_encoder.h"
+#include "tools/pack/exclude_globs.h"
+#include "tools/pack/lha_encoder.h"
+#include "tools/pack/member_names.h"
+#include "tools/pack/member_writer.h"
 #include "tools/local_names.h"
-#include "tools/member_writer.h"
 #include "tools/progress_bar.h"
 #include "tools/replacing_file.h"
 #include "tools/tool.h"
 
-const PackSettings DEFAULT_PACK_SETTINGS = {16, 2, true};
+const PackSettings DEFAULT_PACK_SETTINGS = {16, 2, true, false, {}};
 
 namespace {
 
-enum { SJIS_BUFFER = 1024, COPY_CHUNK = 1 << 16 };
+enum { PATH_BUFFER = 4096, COPY_CHUNK = 1 << 16 };
 
 struct FileIdentity {
     uint64_t id[2];  // device and file number
     bool operator==(const FileIdentity& other) const {
         return id[0] == other.id[0] && id[1] == other.id[1];
     }
+    bool operator<(const FileIdentity& other) const {
+        return id[0] != other.id[0] ? id[0] < other.id[0] : id[1] < other.id[1];
+    }
+    bool known() const { return (id[0] | id[1]) != 0; }  // Windows may not tell
 };
 
 FileIdentity identity_of(const PathInfo& info) { return {{info.identity[0], info.identity[1]}}; }
@@ -46,39 +53,80 @@ struct PlannedMember {
     time_t modified;
 };
 
-struct Plan {
-    int level;
-    std::vector<PlannedMember> members;
-    std::vector<FileIdentity> skipped;  // the archive being written, and the one it replaces
-    uint64_t total_bytes = 0;
-    unsigned problems = 0;
+struct ExcludePattern {
+    std::string glob;   // in NFC, as the names it is matched on
+    bool folders_only;  // it ended in '/'
 };
 
-void tell_problem(Plan* plan, const std::string& shown, const char* what) {
-    fprintf(stderr, "mavusfx: %s: %s\n", shown.c_str(), what);
+struct Plan {
+    int level;
+    bool follow_links;
+    std::vector<ExcludePattern> exclude;
+    int64_t newest_time = -1;           // SOURCE_DATE_EPOCH, -1 when not set
+    std::string top_real;               // the packed folder with its links resolved
+    std::vector<PlannedMember> members;
+    std::vector<FileIdentity> skipped;  // the archive being written, and the one it replaces
+    std::map<FileIdentity, std::string> folders_packed;  // each real folder once
+    uint64_t total_bytes = 0;
+    unsigned problems = 0;
+    unsigned left_out = 0;
+};
+
+void tell_problem(Plan* plan, const std::string& shown, const std::string& what) {
+    fprintf(stderr, "mavusfx: %s: %s\n", shown.c_str(), what.c_str());
     plan->problems++;
 }
 
-/* The member's name: the path below the packed folder in Shift-JIS, split into its
- * folder part and file name.  A name is refused when it does not convert, holds a
- * backslash (readers take it as a folder separator), would be refused by the
- * extractor as leaving the destination, or does not fit the header level. */
+void leave_out(Plan* plan, const std::string& shown, const std::string& why) {
+    fprintf(stderr, "mavusfx: %s: left out: %s\n", shown.c_str(), why.c_str());
+    plan->left_out++;
+}
+
+bool excluded(const Plan& plan, const std::string& relative, const std::string& name, bool is_folder) {
+    for (const ExcludePattern& e : plan.exclude) {
+        if (e.folders_only && !is_folder) continue;
+        if (glob_matches(e.glob.c_str(), relative.c_str(), true) || glob_matches(e.glob.c_str(), name.c_str(), false))
+            return true;
+    }
+    return false;
+}
+
+/* Whether `real` (links resolved) lies below the packed folder. */
+bool inside_top(const Plan& plan, const std::string& real) {
+    const std::string& top = plan.top_real;
+    if (real.size() <= top.size() || real.compare(0, top.size(), top) != 0) return false;
+    char after = real[top.size()];
+    char last = top.back();
+    return after == '/' || after == '\\' || last == '/' || last == '\\';
+}
+
+/* Why a link is not followed when links are not followed on the whole, or nullptr
+ * for a link to a file inside the folder: that is packed as the file. */
+const char* link_left_out(const Plan& plan, const PlannedMember& m, const PathInfo& info, bool examined) {
+    if (!examined) return "a symbolic link that leads nowhere";
+    if (info.is_folder) return "a symbolic link to a folder (--follow-symlinks follows it)";
+    char real[PATH_BUFFER];
+    if (!platform_real_path(m.source.c_str(), real, sizeof real) || !inside_top(plan, real))
+        return "a symbolic link to something outside the folder (--follow-symlinks packs it)";
+    return nullptr;
+}
+
+/* The member's name: the path below the packed folder (NFC) in Shift-JIS, split
+ * into its folder part and file name.  A name is refused when member_names.h does
+ * not give it one, when the extractor would refuse it as leaving the destination,
+ * or when it does not fit the header level. */
 bool name_member(Plan* plan, const std::string& relative, bool is_folder, PlannedMember* m) {
     const std::string& shown = m->shown;
-    if (relative.find('\\') != std::string::npos) {
-        tell_problem(plan, shown, "the name holds a backslash, which LHA readers take as a folder separator");
+    std::string path;
+    std::string problem = shift_jis_name(relative, &path);
+    if (!problem.empty()) {
+        tell_problem(plan, shown, problem);
         return false;
     }
-    char sjis[SJIS_BUFFER];
-    if (!platform_utf8_to_sjis(relative.c_str(), sjis, sizeof sjis)) {
-        tell_problem(plan, shown, "the name cannot be written in Shift-JIS (code page 932)");
-        return false;
-    }
-    if (is_unsafe_member_path(sjis)) {
+    if (is_unsafe_member_path(path.c_str())) {
         tell_problem(plan, shown, "the name would be refused when extracted (it reads as an absolute path)");
         return false;
     }
-    std::string path = sjis;
     if (is_folder) {
         m->folder = path + "/";
     } else {
@@ -101,40 +149,110 @@ bool name_member(Plan* plan, const std::string& relative, bool is_folder, Planne
     return true;
 }
 
-/* Walks one folder: its entries sorted by name, each folder's own entry before its
- * content.  Links are followed; a link back to a folder being walked is refused. */
-void walk(Plan* plan, const std::string& path, const std::string& relative,
+/* A Shift-JIS name with its ASCII letters in upper case (trail bytes kept): two
+ * names of one folder that give the same are one name on Windows. */
+std::string folded_name(const std::string& sjis) {
+    std::string folded = sjis;
+    for (size_t i = 0; i < folded.size(); i++) {
+        unsigned char c = (unsigned char)folded[i];
+        if (is_sjis_lead_byte(c)) i++;
+        else if (c >= 'a' && c <= 'z') folded[i] = (char)(c - 32);
+    }
+    return folded;
+}
+
+/* False, with the problem told, when another name of the folder became the same
+ * member name (two normalisation forms of one name, a look-alike and its
+ * code-page-932 form) or differs from it only in the case of its letters. */
+struct TakenName {
+    std::string sjis;
+    std::string shown;
+};
+
+bool unique_in_folder(Plan* plan, const PlannedMember& m, std::map<std::string, TakenName>* names) {
+    std::string sjis = m.is_folder ? m.folder.substr(0, m.folder.size() - 1) : m.folder + m.file_name;
+    auto taken = names->emplace(folded_name(sjis), TakenName{sjis, m.shown});
+    if (taken.second) return true;
+    const TakenName& other = taken.first->second;
+    if (other.sjis == sjis)
+        tell_problem(plan, m.shown, "the same name in the archive as " + other.shown);
+    else
+        tell_problem(plan, m.shown, "differs from " + other.shown +
+                                        " only in letter case, and Windows would keep one of them");
+    return false;
+}
+
+struct ListedName {
+    std::string raw;       // as the file system has it
+    std::string composed;  // in NFC: what the member is named and sorted by
+};
+
+/* Walks one folder: its entries sorted by their NFC names, each folder's own entry
+ * before its content.  `relative` is the folder's path below the packed one in NFC,
+ * `shown` the same as the file system has it, each with a trailing '/' or empty. */
+void walk(Plan* plan, const std::string& path, const std::string& relative, const std::string& shown,
           std::vector<FileIdentity>* ancestors) {
-    std::vector<std::string> names;
-    if (!platform_list_folder(path.c_str(), add_name, &names)) {
-        tell_problem(plan, shown_local((relative.empty() ? path : relative).c_str()), strerror(errno));
+    std::vector<std::string> raw_names;
+    if (!platform_list_folder(path.c_str(), add_name, &raw_names)) {
+        tell_problem(plan, shown.empty() ? shown_local(path.c_str()) : shown, strerror(errno));
         return;
     }
-    std::sort(names.begin(), names.end());
+    std::vector<ListedName> names;
+    for (const std::string& raw : raw_names) {
+        ListedName n = {raw, ""};
+        if (!composed_name(raw, &n.composed)) {
+            tell_problem(plan, shown_local((shown + raw).c_str()), "the name is not UTF-8 text");
+            continue;
+        }
+        names.push_back(n);
+    }
+    std::sort(names.begin(), names.end(), [](const ListedName& a, const ListedName& b) {
+        return a.composed != b.composed ? a.composed < b.composed : a.raw < b.raw;
+    });
 
-    for (const std::string& name : names) {
+    std::map<std::string, TakenName> member_names;
+    for (const ListedName& name : names) {
         PlannedMember m = {};
-        m.source = path + "/" + name;
-        std::string member_relative = relative + name;
-        m.shown = shown_local(member_relative.c_str());
-        PathInfo info;
-        if (!platform_path_info(m.source.c_str(), &info)) {
+        m.source = path + "/" + name.raw;
+        m.shown = shown_local((shown + name.raw).c_str());
+        std::string member_relative = relative + name.composed;
+        if (excluded(*plan, member_relative, name.composed, false)) continue;
+        PathInfo info = {};
+        bool examined = platform_path_info(m.source.c_str(), &info);
+        bool followed = !info.is_link || plan->follow_links;
+        if (!examined && followed) {
             tell_problem(plan, m.shown, strerror(errno));
             continue;
         }
         FileIdentity identity = identity_of(info);
-        if (std::find(plan->skipped.begin(), plan->skipped.end(), identity) != plan->skipped.end()) continue;
+        if (examined && std::find(plan->skipped.begin(), plan->skipped.end(), identity) != plan->skipped.end())
+            continue;
+        if (!followed) {
+            if (const char* why = link_left_out(*plan, m, info, examined)) {
+                leave_out(plan, m.shown, why);
+                continue;
+            }
+        }
         m.modified = (time_t)info.modified;
+        if (plan->newest_time >= 0 && info.modified > plan->newest_time) m.modified = (time_t)plan->newest_time;
         if (info.is_folder) {
+            if (excluded(*plan, member_relative, name.composed, true)) continue;
             if (std::find(ancestors->begin(), ancestors->end(), identity) != ancestors->end()) {
                 tell_problem(plan, m.shown, "a link back to a folder that holds it");
                 continue;
             }
+            auto packed = plan->folders_packed.find(identity);
+            if (identity.known() && packed != plan->folders_packed.end()) {
+                leave_out(plan, m.shown, "the same folder as " + packed->second + ", which is packed");
+                continue;
+            }
             m.is_folder = true;
-            if (!name_member(plan, member_relative, true, &m)) continue;
+            if (!name_member(plan, member_relative, true, &m) || !unique_in_folder(plan, m, &member_names))
+                continue;
+            if (identity.known()) plan->folders_packed[identity] = m.shown;
             plan->members.push_back(m);
             ancestors->push_back(identity);
-            walk(plan, m.source, member_relative + "/", ancestors);
+            walk(plan, m.source, member_relative + "/", m.shown + "/", ancestors);
             ancestors->pop_back();
         } else if (info.is_file) {
             if (info.size > UINT32_MAX) {
@@ -142,7 +260,8 @@ void walk(Plan* plan, const std::string& path, const std::string& relative,
                 continue;
             }
             m.size = info.size;
-            if (!name_member(plan, member_relative, false, &m)) continue;
+            if (!name_member(plan, member_relative, false, &m) || !unique_in_folder(plan, m, &member_names))
+                continue;
             plan->total_bytes += m.size;
             plan->members.push_back(m);
         } else {
@@ -178,10 +297,10 @@ void on_encoder_progress(void* context, uint64_t bytes_read) {
 EncodeOutcome copy_stored_data(FILE* in, FILE* out, Progress* progress, EncodedMember* result) {
     static uint8_t chunk[COPY_CHUNK];
     uint64_t total = 0;
-    running_crc = 0;
+    uint16_t crc = 0;
     size_t got;
     while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
-        update_crc(chunk, (uint32_t)got);
+        crc = crc16(crc, chunk, (uint32_t)got);
         if (fwrite(chunk, 1, got, out) != got) return ENCODE_WRITE_ERROR;
         total += got;
         if (total > UINT32_MAX) return ENCODE_TOO_LARGE;
@@ -189,7 +308,7 @@ EncodeOutcome copy_stored_data(FILE* in, FILE* out, Progress* progress, EncodedM
     }
     if (ferror(in)) return ENCODE_READ_ERROR;
     result->original_size = result->packed_size = (uint32_t)total;
-    result->crc = running_crc;
+    result->crc = crc;
     return ENCODED;
 }
 
@@ -278,11 +397,50 @@ bool plan_folder(const char* folder, Plan* plan) {
         fprintf(stderr, "mavusfx: %s: not a folder\n", shown_local(folder).c_str());
         return false;
     }
+    char real[PATH_BUFFER];
+    if (!platform_real_path(folder, real, sizeof real)) {
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(folder).c_str(), strerror(errno));
+        return false;
+    }
+    plan->top_real = real;
     std::vector<FileIdentity> ancestors = {identity_of(info)};
+    if (ancestors[0].known()) plan->folders_packed[ancestors[0]] = folder;
     std::string top = folder;
     while (top.size() > 1 && top.back() == '/') top.pop_back();
-    walk(plan, top, "", &ancestors);
+    walk(plan, top, "", "", &ancestors);
     return true;
+}
+
+/* SOURCE_DATE_EPOCH: unset or empty, no limit; otherwise decimal seconds since 1970. */
+bool read_source_date_epoch(int64_t* newest) {
+    const char* text = getenv("SOURCE_DATE_EPOCH");
+    *newest = -1;
+    if (text == nullptr || text[0] == 0) return true;
+    char* end = nullptr;
+    errno = 0;
+    long long value = strtoll(text, &end, 10);
+    if (errno != 0 || *end != 0 || value < 0 || text[0] < '0' || text[0] > '9') {
+        fprintf(stderr, "mavusfx: SOURCE_DATE_EPOCH is not a number of seconds since 1970: \"%s\"\n", text);
+        return false;
+    }
+    *newest = value;
+    return true;
+}
+
+/* The patterns in NFC like the names they are matched on; a trailing '/' makes a
+ * pattern for folders. */
+std::vector<ExcludePattern> exclude_patterns(const std::vector<std::string>& globs) {
+    std::vector<ExcludePattern> patterns;
+    for (const std::string& glob : globs) {
+        ExcludePattern p = {glob, false};
+        composed_name(glob, &p.glob);  // a pattern that is not UTF-8 is matched as it is
+        while (p.glob.size() > 1 && p.glob.back() == '/') {
+            p.glob.pop_back();
+            p.folders_only = true;
+        }
+        patterns.push_back(p);
+    }
+    return patterns;
 }
 
 int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, PackTotals* totals) {
@@ -325,6 +483,7 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
         return EXIT_MEMBER_FAILED;
     }
     counted.archive_bytes = (uint64_t)(end - start);
+    counted.left_out = plan.left_out;
     if (totals != nullptr) *totals = counted;
     return EXIT_ALL_GOOD;
 }
@@ -335,6 +494,9 @@ int pack_into(const char* folder, FILE* out, const PackSettings* settings, PackT
               const FileIdentity* replaced) {
     Plan plan;
     plan.level = settings->level;
+    plan.follow_links = settings->follow_links;
+    plan.exclude = exclude_patterns(settings->exclude);
+    if (!read_source_date_epoch(&plan.newest_time)) return EXIT_USAGE;
     FileIdentity own;
     if (platform_file_identity(out, own.id)) plan.skipped.push_back(own);
     if (replaced != nullptr) plan.skipped.push_back(*replaced);

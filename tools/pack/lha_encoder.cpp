@@ -1,11 +1,11 @@
-#include "tools/lha_encoder.h"
+#include "tools/pack/lha_encoder.h"
 
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/output_sink.h"
-#include "tools/huffman_lengths.h"
+#include "decode/crc16.h"
+#include "tools/pack/huffman_lengths.h"
 
 const MatchEffort DEFAULT_EFFORT = {
     /* max_chain */ 256,
@@ -442,9 +442,7 @@ void fill_input(Encoder* e) {
         e->input_ended = true;
         if (ferror(e->in)) e->read_failed = true;
     }
-    running_crc = e->crc;
-    update_crc(e->buffer + e->end, (uint32_t)got);
-    e->crc = running_crc;
+    e->crc = crc16(e->crc, e->buffer + e->end, (uint32_t)got);
     e->end += (uint32_t)got;
     e->total_in += got;
     memset(e->buffer + e->end, 0, BUFFER_PAD);

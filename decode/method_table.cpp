@@ -1,0 +1,51 @@
+#include "decode/method_table.h"
+
+#include "decode/methods.h"
+
+/* The stub is built without the fast runs: the simple loop decodes alike. */
+#ifdef MAVUSFX_NO_BLOCK_FAST_RUN
+#define BLOCK_FAST_RUN nullptr
+#else
+#define BLOCK_FAST_RUN run_block_symbols
+#endif
+#ifdef MAVUSFX_NO_LH1_FAST_RUN
+#define LH1_FAST_RUN nullptr
+#else
+#define LH1_FAST_RUN run_lh1_symbols
+#endif
+
+/* Matches are at least 3 bytes long, except in -lzs-, whose shortest is 2. */
+#define BLOCK_ROW(name, bits) \
+    {name, METHOD_CODED, bits, 253, begin_block_method, read_block_symbol, read_block_position, BLOCK_FAST_RUN}
+
+const MethodRow METHOD_TABLE[METHOD_COUNT] = {
+    {"lh0", METHOD_STORED, 0, 0, nullptr, nullptr, nullptr, nullptr},
+    {"lh1", METHOD_CODED, 12, 253, begin_lh1, read_adaptive_symbol, read_static_position,
+     LH1_FAST_RUN},
+    {"lh2", METHOD_CODED, 13, 253, begin_lh2, read_adaptive_symbol,
+     read_adaptive_position, nullptr},
+    {"lh3", METHOD_CODED, 13, 253, begin_lh3, read_lh3_symbol, read_static_position,
+     nullptr},
+    BLOCK_ROW("lh4", 12),
+    BLOCK_ROW("lh5", 13),
+    BLOCK_ROW("lh6", 15),
+    BLOCK_ROW("lh7", 16),
+    {"lzs", METHOD_CODED, 11, 254, begin_lzs, read_lzs_symbol, read_lzs_position, nullptr},
+    {"lz5", METHOD_CODED, 12, 253, begin_lz5, read_lz5_symbol, read_lz5_position, nullptr},
+    {"lz4", METHOD_STORED, 0, 0, nullptr, nullptr, nullptr, nullptr},
+    {"lhd", METHOD_FOLDER, 0, 0, nullptr, nullptr, nullptr, nullptr},
+};
+
+int method_index(const char* method) {
+    if (method[0] != '-' || method[4] != '-') return -1;
+    for (int i = 0; i < METHOD_COUNT; i++) {
+        const char* letters = METHOD_TABLE[i].letters;
+        if (method[1] == letters[0] && method[2] == letters[1] && method[3] == letters[2]) return i;
+    }
+    return -1;
+}
+
+const MethodRow* find_method(const char* method) {
+    int index = method_index(method);
+    return index < 0 ? nullptr : &METHOD_TABLE[index];
+}

@@ -1,0 +1,62 @@
+// The methods an archive may name: for each id its window size, its match base,
+// its kind and, for the coded ones, the family's three operations and fast run.
+// The table is the one place that knows a method; the driver decodes with a row.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+typedef uint16_t (*ReadSymbolFn)();
+typedef uint16_t (*ReadPositionFn)();
+typedef void (*BeginMemberFn)();
+
+// A fast run is a marked specialisation of the driver's loop for one method
+// family: it decodes symbols straight into the window, with the method's tables
+// inline and the bit input in a local word (FastBits), while it is far from every
+// boundary where the simple loop does more than store bytes: the block's end, the
+// member's last 256 bytes (where a match may be cut), the input's end and the next
+// progress change.  It stops after any symbol that damaged the member or after
+// which keep_going was found 0.  It returns the number of bytes it decoded; the
+// driver then reports progress and checks keep_going for its last symbol, exactly
+// as after a symbol of the simple loop, and takes the next symbol itself when it
+// got 0.
+typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
+
+enum MethodKind : uint8_t {
+    METHOD_STORED,  // the data is the member's bytes
+    METHOD_FOLDER,  // no data: the member makes a folder
+    METHOD_CODED    // the data runs through the sliding window
+};
+
+// One method.  read_symbol: 0-255 a literal, match_base and above a match of
+// symbol - match_base bytes.  read_position: called once right after each match
+// symbol; the match starts p + 1 bytes behind the next write position.
+// begin_member: once per member, after the window is filled with spaces and the
+// input is loaded, before the first symbol.
+//
+// The id is kept as the three letters between its dashes: the five bytes "-lh5-"
+// standing in the program would look like a member header to readers that search
+// a file for the first archive header.
+struct MethodRow {
+    char letters[4];      // "lh5" of "-lh5-", terminated
+    MethodKind kind;
+    uint8_t window_bits;  // coded: the window is 2 ** window_bits bytes (11 to 16)
+    uint8_t match_base;
+    BeginMemberFn begin_member;
+    ReadSymbolFn read_symbol;
+    ReadPositionFn read_position;
+    FastRunFn fast_run;  // null: the simple loop only
+};
+
+enum { METHOD_COUNT = 12 };
+// Row numbers in METHOD_TABLE, the lookup order.
+enum {
+    METHOD_LH0 = 0, METHOD_LH1, METHOD_LH2, METHOD_LH3, METHOD_LH4, METHOD_LH5,
+    METHOD_LH6, METHOD_LH7, METHOD_LZS, METHOD_LZ5, METHOD_LZ4, METHOD_LHD
+};
+extern const MethodRow METHOD_TABLE[METHOD_COUNT];
+
+// The row number of a 5-byte method id such as "-lh5-", or -1.
+int method_index(const char* method);
+// The row of a 5-byte method id, or null.
+const MethodRow* find_method(const char* method);

@@ -1,0 +1,43 @@
+// The engine's record of one run: the archive, its size, the destination, the
+// member being written, whether anything is written at all, and what went wrong.
+// The stub's record holds it beside the window handles; the host tool and the
+// tests use it alone.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "platform/platform.h"
+
+enum { PATH_BUFFER_SIZE = 260 };     // MAX_PATH: 259 bytes and the terminator
+
+enum { OUTCOME_LISTED_NAMES = 10 };
+
+// What went wrong during a run: the count of failures and the names of the first
+// ten failed members, for the end-of-run report.
+struct RunOutcome {
+    uint32_t failure_count;
+    uint8_t archive_damaged;
+    uint8_t listed_count;
+    char listed_names[OUTCOME_LISTED_NAMES][PATH_BUFFER_SIZE];
+};
+
+struct ExtractionRun {
+    FILE* archive_file;                          // positioned on the first header
+    long archive_size;                           // bytes in archive_file, bounding member reads
+    char* dest_folder;                           // owned; the members' folder, for shell notices
+    char current_output_path[PATH_BUFFER_SIZE];  // member file being written
+#ifdef MAVUSFX_STUB_BUILD
+    static constexpr uint8_t test_only = 0;  // the stub always writes
+#else
+    uint8_t test_only;          // decode and check every member, write nothing
+#endif
+    RunOutcome outcome;
+};
+
+// Notes a failed member (or a damaged archive) in the outcome and passes it on to the
+// platform's report.  `name` may be null for a damaged archive.
+void record_failure(ExtractionRun* run, const char* name, FailureKind kind);
+
+// Copies at most `size` - 1 bytes of `text` into `out` and terminates it.
+void copy_text(char* out, const char* text, unsigned size);
