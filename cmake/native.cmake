@@ -1,4 +1,5 @@
-# Native build: the engine on the POSIX seam, the host tool and the test suite.
+# Native build: the engine on the POSIX seam, the host tool, its installation and
+# package, and the test suite.
 add_library(mavusfx_engine STATIC ${CORE_SOURCES}
   platform/posix/system_posix.cpp
   platform/posix/text_posix.cpp
@@ -19,24 +20,24 @@ target_include_directories(mavusfx_tool_lib SYSTEM PRIVATE ${TOMLPLUSPLUS_INCLUD
 add_executable(mavusfx tools/main/tool_main.cpp)
 target_compile_definitions(mavusfx PRIVATE MAVUSFX_VERSION="${PROJECT_VERSION}")
 target_link_libraries(mavusfx PRIVATE mavusfx_tool_lib)
+include(cmake/embedded_stub.cmake)
 
-enable_testing()
-find_package(GTest REQUIRED)
-file(GLOB TEST_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/tests/*.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
-add_executable(mavusfx_tests ${TEST_SOURCES})
-target_link_libraries(mavusfx_tests PRIVATE mavusfx_tool_lib GTest::gtest GTest::gtest_main)
-target_compile_definitions(mavusfx_tests PRIVATE
-  MAVUSFX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-  MAVUSFX_TOOL="$<TARGET_FILE:mavusfx>"
-  MAVUSFX_STUB="${MAVUSFX_STUB}")
-add_dependencies(mavusfx_tests mavusfx)
-include(GoogleTest)
-gtest_discover_tests(mavusfx_tests DISCOVERY_TIMEOUT 60)
+# cmake --install: the tool, the stub it carries (for publishers who keep the stub
+# beside their own scripts), the manual page and the bash completion.
+include(GNUInstallDirs)
+install(TARGETS mavusfx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT STUB_FILE STREQUAL "")
+  install(FILES ${STUB_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/mavusfx)
+endif()
+install(FILES docs/mavusfx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES tools/mavusfx-completion.bash
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME mavusfx)
+include(cmake/package.cmake)
 
-# The fuzz targets' bodies also serve the regression replay test.
-target_sources(mavusfx_tests PRIVATE fuzz/fuzz_targets.cpp)
+# The test suite needs GoogleTest; the tool alone builds without it.
+if(MAVUSFX_TESTS)
+  include(cmake/tests.cmake)
+endif()
 
 # libFuzzer targets: configure with clang and -DMAVUSFX_FUZZ=ON (scripts/fuzz.sh does).
 option(MAVUSFX_FUZZ "Build the libFuzzer targets (clang)" OFF)
@@ -48,9 +49,3 @@ if(MAVUSFX_FUZZ)
     target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
   endforeach()
 endif()
-
-# Builds the stored archives of the Wine end-to-end tests (scripts/wine-e2e.sh).
-add_executable(stored_archive tests/wine/stored_archive.cpp tests/support/test_support.cpp)
-target_link_libraries(stored_archive PRIVATE mavusfx_engine)
-target_compile_definitions(stored_archive PRIVATE MAVUSFX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-  MAVUSFX_TOOL="$<TARGET_FILE:mavusfx>")

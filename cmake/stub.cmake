@@ -2,6 +2,9 @@
 # tool as mavusfx-tool.exe, and the helpers of the end-to-end tests under Wine.
 enable_language(RC)
 set(CMAKE_RC_FLAGS "-c 932")
+# The same sources give the same bytes: no link time in the PE headers (the linker
+# writes one unless SOURCE_DATE_EPOCH is set), and no paths in the images.
+add_link_options(-Wl,--no-insert-timestamp)
 
 # Built for size: -Oz, no frame pointer, no loop optimisations (they unroll and
 # strength-reduce), a 4-byte stack alignment (what Win32 guarantees), link-time
@@ -61,6 +64,15 @@ target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_VERSION="${PROJECT_VERSI
 target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
 target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
 target_link_libraries(mavusfx-tool PRIVATE normaliz)  # NormalizeString: names in NFC
+# It carries the stub built beside it, as the native tool does.
+set(STUB_DATA ${CMAKE_BINARY_DIR}/embedded_stub_data.cpp)
+add_custom_command(OUTPUT ${STUB_DATA}
+  COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:mavusfx> -DOUT=${STUB_DATA}
+          -P ${PROJECT_SOURCE_DIR}/cmake/embed_stub.cmake
+  DEPENDS mavusfx ${PROJECT_SOURCE_DIR}/cmake/embed_stub.cmake
+  VERBATIM)
+target_sources(mavusfx-tool PRIVATE ${STUB_DATA})
+target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_EMBEDDED_STUB)
 
 # Helpers of the Wine end-to-end tests: the driver that works the stub's windows as a
 # person would, and a tiny program the stub launches, which leaves a marker file.

@@ -26,3 +26,18 @@ uint32_t pe_image_end(const uint8_t* head, uint32_t length) {
     }
     return end;
 }
+
+/* The optional header begins with its magic: 0x10B for PE32, 0x20B for PE32+, whose
+ * data directories (8 bytes each: offset, size) begin 96 or 112 bytes in, preceded
+ * by their count.  Directory 4 is the certificate table; its offset is a file
+ * offset, not an address. */
+uint32_t pe_certificate_size(const uint8_t* head, uint32_t length) {
+    if (pe_image_end(head, length) == 0) return 0;
+    uint32_t optional = u32_at(head + 0x3C) + 24;
+    uint32_t optional_size = u16_at(head + optional - 4);
+    uint32_t magic = u16_at(head + optional);
+    uint32_t directories = magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0;
+    if (directories == 0 || optional_size < directories + 5 * 8) return 0;
+    if (u32_at(head + optional + directories - 4) < 5) return 0;
+    return u32_at(head + optional + directories + 4 * 8 + 4);
+}

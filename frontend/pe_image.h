@@ -11,3 +11,7 @@
 // Returns the image's end offset in the file, or 0 when `head` is not a PE image
 // whose headers lie within `length`.
 uint32_t pe_image_end(const uint8_t* head, uint32_t length);
+
+// The size of the image's certificate table (an Authenticode signature, which
+// signing appends to the file), or 0 when the image is unsigned or not a PE image.
+uint32_t pe_certificate_size(const uint8_t* head, uint32_t length);

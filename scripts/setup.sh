@@ -15,6 +15,8 @@ packages=(
   fonts-ipafont-gothic locales        # Japanese text under Wine
   libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
   hyperfine python3                   # benchmark timing
+  osslsigncode openssl                # signing installers, and its test
+  dpkg-dev man-db                     # cpack's dependency lookup; the manual page's check
   libutf8proc-dev                     # the packer's NFC names
 )
 

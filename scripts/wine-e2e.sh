@@ -236,6 +236,23 @@ check "no launch" test ! -e "$(unix_path "$dest")/launched.txt"
 links tool
 check "no shortcut" seen "programs absent"
 
+echo "== an installer signed after make (osslsigncode, a throwaway certificate)"
+dest='C:\e2e\signed'
+pack unsigned "$work/small.lzh" --title "署名付き" --dest "$dest" --launch 'bin\tool.exe'
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=Mavu SFX test publisher" -addext extendedKeyUsage=codeSigning >/dev/null 2>&1
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Mavu SFX test" \
+  -in "$c_drive/e2e/bin/unsigned.exe" -out "$c_drive/e2e/bin/signed.exe" >/dev/null
+verifies() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >/dev/null 2>&1; }
+check "the signature verifies" verifies "$c_drive/e2e/bin/signed.exe"
+drive signed
+check "dialog shows the configured title and destination" seen_part "dialog title=署名付き dest=$dest "
+check "exit code 0" seen "exit 0"
+check "the program member exact" cmp -s "$root/build/i686/launch_marker.exe" "$(unix_path "$dest")/bin/tool.exe"
+check "every member there, whole" test "$(stat -c %s "$(unix_path "$dest")/readme.txt" \
+  "$(unix_path "$dest")/docs/manual.txt" | tr '\n' ' ')" = "3000 5000 "
+check "the launch target ran" test -f "$(unix_path "$dest")/launched.txt"
+
 echo "wine-e2e: $((SECONDS - started)) s in all"
 for png in destination-dialog progress-window; do
   check "screenshot $png.png" test -s "$artifacts/$png.png"

@@ -390,6 +390,8 @@ TEST_F(MakeCommand, RefusesItsInputsAsOutputAndASignedStub) {
     // A signed stub: its security directory names a certificate table after the image.
     Bytes signed_stub = minimal_stub();
     const uint32_t optional = 0x80 + 24, count = 16, table = 0x400, size = 0x100;
+    signed_stub[optional] = 0x0B;  // PE32
+    signed_stub[optional + 1] = 0x01;
     memcpy(&signed_stub[optional + 92], &count, 4);
     memcpy(&signed_stub[optional + 96 + 4 * 8], &table, 4);
     memcpy(&signed_stub[optional + 96 + 4 * 8 + 4], &size, 4);
@@ -398,7 +400,7 @@ TEST_F(MakeCommand, RefusesItsInputsAsOutputAndASignedStub) {
     ToolRun run = run_tool({"make", "--stub", scratch / "signed.exe", "--archive", archive, "-o", out});
     EXPECT_EQ(run.status, EXIT_USAGE);
     EXPECT_NE(run.err.find("is signed"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("sign after make"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("sign the installer after make"), std::string::npos) << run.err;
     EXPECT_FALSE(file_exists(out));
 }
 

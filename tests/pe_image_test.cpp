@@ -1,5 +1,7 @@
 // The end of a PE image, found from its headers: where the configuration block of a
 // combined file begins.
+#include <string.h>
+
 #include <gtest/gtest.h>
 
 #include "frontend/pe_image.h"
@@ -27,6 +29,24 @@ TEST(PeImage, NotAnImage) {
     far[0x3C] = 0xFF;
     far[0x3D] = 0xFF;
     EXPECT_EQ(pe_image_end(far.data(), (uint32_t)far.size()), 0u);
+}
+
+// The certificate table's entry: data directory 4, 96 bytes into a PE32 optional
+// header and 112 into a PE32+ one.
+TEST(PeImage, CertificateTableOfBothOptionalHeaderForms) {
+    const uint32_t optional = 0x80 + 24, size = 0x5A8;
+    for (uint32_t directories : {96u, 112u}) {
+        Bytes pe = fake_pe({{0x400, 0x200}}, 0x400);
+        EXPECT_EQ(pe_certificate_size(pe.data(), (uint32_t)pe.size()), 0u);  // no magic
+        pe[optional] = 0x0B;
+        pe[optional + 1] = directories == 96 ? 0x01 : 0x02;
+        pe[optional + directories - 4] = 16;
+        EXPECT_EQ(pe_certificate_size(pe.data(), (uint32_t)pe.size()), 0u);  // unsigned
+        memcpy(&pe[optional + directories + 4 * 8 + 4], &size, 4);
+        EXPECT_EQ(pe_certificate_size(pe.data(), (uint32_t)pe.size()), size) << directories;
+        pe[optional + directories - 4] = 4;  // the table has no entry 4
+        EXPECT_EQ(pe_certificate_size(pe.data(), (uint32_t)pe.size()), 0u);
+    }
 }
 
 TEST(PeImage, TheStubItself) {

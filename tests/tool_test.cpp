@@ -79,7 +79,7 @@ TEST(ToolCommandLine, UsageErrorsAreOneLineWithAHint) {
         {{"test", "a.lzh", "b.lzh"}, "test takes one FILE"},
         {{"pack", "dir"}, "-o ARCHIVE is required"},
         {{"pack", "dir", "-o", "x.lzh", "--level=3"}, "unknown header level '3'"},
-        {{"make", "-o", "x.exe"}, "--stub, -o and one of --archive or --from are required"},
+        {{"make", "-o", "x.exe"}, "-o and one of --archive or --from are required"},
         {{"extract", "--directory=\x1b[2J", "--bogus\x07"}, "unknown option '--bogus\\x07'"},
     };
     for (const Case& c : cases) {

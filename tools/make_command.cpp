@@ -16,6 +16,7 @@
 #include "frontend/pe_image.h"
 #include "platform/platform.h"
 #include "tools/command_line.h"
+#include "tools/embedded_stub.h"
 #include "tools/pack/folder_packer.h"
 #include "tools/local_names.h"
 #include "tools/make_config.h"
@@ -27,12 +28,12 @@ namespace {
 enum { TEXT_LIMIT = 255, COPY_CHUNK = 65536, HEAD_BYTES = 4096 };
 
 const char HELP[] =
-    "usage: mavusfx make --stub STUB.exe (--archive A.lzh | --from DIR) -o OUT.exe [SETTING...]\n"
+    "usage: mavusfx make (--archive A.lzh | --from DIR) -o OUT.exe [SETTING...]\n"
     "       mavusfx make --config SETUP.toml [SETTING...]\n"
     "Joins the stub, a configuration block and the archive (or DIR, packed as by\n"
     "'mavusfx pack') into OUT.exe.\n"
     "\n"
-    "      --stub=FILE              the stub (build/i686/mavusfx.exe), unsigned\n"
+    "      --stub=FILE              another stub than the one this tool carries, unsigned\n"
     "      --archive=FILE           the archive to join\n"
     "      --from=DIR               pack DIR instead (OUT.exe inside it is left out)\n"
     "      --method=METHOD          with --from: lh7 (default), lh6, lh5 or lh0\n"
@@ -141,8 +142,8 @@ int read_options(int argc, char** argv, MakeOptions* o) {
         o->values[given.id] = is_switch ? "true" : given.value;
     }
 
-    if (!o->has(SET_STUB) || !o->has(SET_OUTPUT) || o->has(SET_ARCHIVE) == o->has(SET_FROM))
-        return usage_error("make", "--stub, -o and one of --archive or --from are required");
+    if (!o->has(SET_OUTPUT) || o->has(SET_ARCHIVE) == o->has(SET_FROM))
+        return usage_error("make", "-o and one of --archive or --from are required");
     if (o->has(SET_METHOD) && !o->has(SET_FROM))
         return usage_error("make", "--method chooses how --from packs; a given --archive is joined as it is");
     bool any_setting = o->on(SET_PROGRAM_FILES);
@@ -198,26 +199,28 @@ bool build_block(const MakeOptions& o, SfxConfig* c) {
            block_text("the launch target", o.text(SET_LAUNCH), c->launch_target, &c->launch_length);
 }
 
-uint32_t read_u32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-
-/* A signed image names its certificate table in the fifth data directory (the
- * security directory) of its optional header, and the table lies after the
- * image's last section. */
-bool carries_signature(const uint8_t* head, uint32_t length) {
-    if (length < 0x40) return false;
-    uint32_t pe = read_u32(head + 0x3C);
-    if (pe > length || length - pe < 24 + 2) return false;
-    uint32_t optional = pe + 24;
-    uint16_t magic = (uint16_t)(head[optional] | head[optional + 1] << 8);
-    uint32_t directories = optional + (magic == 0x20B ? 112 : 96);
-    uint32_t count_at = directories - 4;
-    if (length < directories || read_u32(head + count_at) <= 4) return false;
-    uint32_t security = directories + 4 * 8;
-    return length >= security + 8 && read_u32(head + security + 4) != 0;
+/* A stub's image, whole in `bytes` (taken over).  Anything after the image's end
+ * would stand between the stub and its block (a stub that already carries an
+ * archive, or a signature, say). */
+uint8_t* checked_stub(const std::string& shown_path, uint8_t* bytes, long length, uint32_t* size) {
+    uint32_t head = length < HEAD_BYTES ? (uint32_t)length : (uint32_t)HEAD_BYTES;
+    uint32_t image_end = pe_image_end(bytes, head);
+    const char* problem = nullptr;
+    if (image_end == 0) problem = "is not a Windows program (no PE image)";
+    else if (pe_certificate_size(bytes, head) != 0)
+        problem = "is signed: make takes the unsigned stub; sign the installer after make";
+    else if (image_end < (uint32_t)length) problem = "carries data after its image: not a bare stub";
+    else if (image_end > (uint32_t)length) problem = "is cut short: its image ends past the file";
+    if (problem != nullptr) {
+        free(bytes);
+        fail("%s %s", shown_path, problem);
+        return nullptr;
+    }
+    *size = (uint32_t)length;
+    return bytes;
 }
 
-/* The stub's image, read whole.  Anything after the image's end would stand between
- * the stub and its block (a stub that already carries an archive, say). */
+/* The stub's image, read whole. */
 uint8_t* read_stub(const char* path, uint32_t* size) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
@@ -233,22 +236,25 @@ uint8_t* read_stub(const char* path, uint32_t* size) {
         fail("%s: %s", shown_local(path), "cannot be read");
         return nullptr;
     }
-    uint32_t head = length < HEAD_BYTES ? (uint32_t)length : (uint32_t)HEAD_BYTES;
-    uint32_t image_end = pe_image_end(bytes, head);
-    const char* problem = nullptr;
-    if (image_end == 0) problem = "is not a Windows program (no PE image)";
-    else if (carries_signature(bytes, head))
-        problem = "is signed: make needs the unsigned stub, and the signature goes on the file make "
-                  "writes (sign after make, e.g. with osslsigncode sign)";
-    else if (image_end < (uint32_t)length) problem = "carries data after its image: not a bare stub";
-    else if (image_end > (uint32_t)length) problem = "is cut short: its image ends past the file";
-    if (problem != nullptr) {
-        free(bytes);
-        fail("%s %s", shown_local(path), problem);
+    return checked_stub(shown_local(path), bytes, length, size);
+}
+
+/* The stub this tool carries, copied, when no --stub is given. */
+uint8_t* carried_stub(uint32_t* size) {
+    uint32_t carried = 0;
+    const uint8_t* stub = embedded_stub(&carried);
+    if (stub == nullptr) {
+        fail("%s", "no stub: this mavusfx carries none (it was built without the i686 "
+                   "cross compiler); give --stub PATH to mavusfx.exe");
         return nullptr;
     }
-    *size = (uint32_t)length;
-    return bytes;
+    uint8_t* bytes = (uint8_t*)malloc(carried);
+    if (bytes == nullptr) {
+        fail("%s: %s", "the built-in stub", "cannot be read");
+        return nullptr;
+    }
+    memcpy(bytes, stub, carried);
+    return checked_stub("the built-in stub", bytes, (long)carried, size);
 }
 
 struct ArchiveCheck {
@@ -447,7 +453,7 @@ int run_make(int argc, char** argv) {
     uint32_t block_size = write_config_block(&config, block);
     if (output_is_an_input(o)) return EXIT_USAGE;
     uint32_t stub_size = 0;
-    uint8_t* stub = read_stub(o.text(SET_STUB), &stub_size);
+    uint8_t* stub = o.has(SET_STUB) ? read_stub(o.text(SET_STUB), &stub_size) : carried_stub(&stub_size);
     if (stub == nullptr) return EXIT_USAGE;
 
     const char* output = o.text(SET_OUTPUT);

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# An installer signed after make, as a publisher signs it: osslsigncode with a
+# throwaway certificate made here.  The signature verifies, covers the archive, and
+# the signed file still tests and extracts whole; a stub signed before make is
+# refused with the advice to sign after make.
+#
+# Usage: signed_installer.sh TOOL STUB   (run by ctest; 77: no osslsigncode or stub)
+set -uo pipefail
+tool=$(realpath "$1")
+stub=${2:+$(realpath "$2")}
+for program in osslsigncode openssl; do
+  command -v "$program" >/dev/null || {
+    echo "no $program: skipped"
+    exit 77
+  }
+done
+[ -n "$stub" ] || {
+  echo "no i686 stub in this build: skipped"
+  exit 77
+}
+work=$(mktemp -d /tmp/mavusfx-signed.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+cd "$work" || exit 1
+
+mkdir -p app/bin app/docs
+head -c 40000 /dev/urandom >app/bin/tool.exe
+seq 1 5000 >app/docs/numbers.txt
+"$tool" make --stub "$stub" --from app -o setup.exe --title "署名の試験" --dest Tool \
+  --shortcut-target 'bin\tool.exe' --start-menu checked >/dev/null || fail "make"
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+  -subj "/CN=Mavu SFX test publisher" -addext extendedKeyUsage=codeSigning >openssl.log 2>&1 ||
+  { cat openssl.log; fail "making the certificate"; }
+sign() { # sign IN OUT
+  osslsigncode sign -certs cert.pem -key key.pem -n "Mavu SFX test" -in "$1" -out "$2" >sign.log 2>&1 ||
+    { cat sign.log; return 1; }
+}
+
+if sign setup.exe signed.exe; then
+  osslsigncode verify -CAfile cert.pem -in signed.exe >verify.log 2>&1 || { cat verify.log; fail "osslsigncode verify"; }
+  grep -q "Signature verification: ok" verify.log || fail "verify does not say ok"
+  [ "$(stat -c %s signed.exe)" -gt "$(stat -c %s setup.exe)" ] || fail "no certificate appended"
+
+  "$tool" test signed.exe >test.log 2>&1 || { cat test.log; fail "mavusfx test on the signed file"; }
+  grep -q "all OK" test.log || fail "mavusfx test does not say all OK"
+  "$tool" list signed.exe >list.log 2>&1 || fail "mavusfx list on the signed file"
+  grep -q "署名の試験" list.log || fail "the signed file's block lost its title"
+  "$tool" extract -C out signed.exe >/dev/null 2>&1 || fail "mavusfx extract on the signed file"
+  diff -r app out >/dev/null || fail "the signed file extracts other files"
+
+  # The signature covers the archive: one byte changed in the middle fails it.
+  cp signed.exe tampered.exe
+  size=$(stat -c %s setup.exe)
+  printf '\xAA' | dd of=tampered.exe bs=1 seek=$((size - 1000)) conv=notrunc status=none
+  ! osslsigncode verify -CAfile cert.pem -in tampered.exe >/dev/null 2>&1 || fail "a changed archive still verifies"
+else
+  fail "osslsigncode sign"
+fi
+
+if sign "$stub" signed-stub.exe; then
+  "$tool" make --stub signed-stub.exe --from app -o late.exe >make.log 2>&1 && fail "make took a signed stub"
+  grep -q "sign the installer after make" make.log || fail "no advice for a signed stub: $(cat make.log)"
+  [ ! -e late.exe ] || fail "an output from a signed stub"
+else
+  fail "signing the bare stub"
+fi
+
+[ "$failed" = 0 ] && echo "signed installer: verifies, tests and extracts"
+exit "$failed"
