@@ -16,7 +16,9 @@ file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp
   ${PROJECT_SOURCE_DIR}/tools/pack/*.cpp)
 add_library(mavusfx_tool_lib STATIC ${TOOL_SOURCES})
 target_link_libraries(mavusfx_tool_lib PUBLIC mavusfx_engine)
+target_include_directories(mavusfx_tool_lib SYSTEM PRIVATE ${TOMLPLUSPLUS_INCLUDE_DIR})
 add_executable(mavusfx tools/main/tool_main.cpp)
+target_compile_definitions(mavusfx PRIVATE MAVUSFX_VERSION="${PROJECT_VERSION}")
 target_link_libraries(mavusfx PRIVATE mavusfx_tool_lib)
 include(cmake/embedded_stub.cmake)
 

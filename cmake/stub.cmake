@@ -70,6 +70,12 @@ add_executable(mavusfx-tool ${TOOL_SOURCES} tools/main/tool_main.cpp ${CORE_SOUR
   platform/win32/host_win32.cpp
   platform/hooked_reports.cpp)
 target_include_directories(mavusfx-tool PRIVATE ${PROJECT_SOURCE_DIR})
+# toml++ is header-only and portable; the cross compiler sees it through a folder of
+# its own, not the host's whole include folder.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/toml-include)
+file(CREATE_LINK ${TOMLPLUSPLUS_INCLUDE_DIR}/toml++ ${CMAKE_BINARY_DIR}/toml-include/toml++ SYMBOLIC)
+target_include_directories(mavusfx-tool SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/toml-include)
+target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_VERSION="${PROJECT_VERSION}")
 target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
 target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
 target_link_libraries(mavusfx-tool PRIVATE normaliz)  # NormalizeString: names in NFC

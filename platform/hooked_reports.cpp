@@ -36,3 +36,8 @@ void platform_report_end(bool cancelled) {
 void notify_hooked_shell(ShellEvent event, const char* path) {
     if (installed.shell_notice) installed.shell_notice(installed.context, event, path);
 }
+
+const char* hooked_file_name(const char* path, char* buffer, unsigned size) {
+    if (!installed.file_name) return path;
+    return installed.file_name(installed.context, path, buffer, size) ? buffer : nullptr;
+}

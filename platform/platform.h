@@ -111,12 +111,19 @@ struct PlatformHooks {
     void (*shell_notice)(void* context, ShellEvent event, const char* path);
     void* context;
     void (*older_reading)(void* context, const char* name);
+    // The name in the file system for a path the engine writes (POSIX only): the
+    // result into `out` (`size` bytes); false when there is none.  Null: the bytes
+    // as they are.
+    bool (*file_name)(void* context, const char* path, char* out, unsigned size);
 };
 
 // Installs the hooks (null: reports go nowhere).  Not used by the stub.
 void platform_set_hooks(const PlatformHooks* hooks);
 // Passes a shell notice to the hooks: how the POSIX side announces.
 void notify_hooked_shell(ShellEvent event, const char* path);
+// The file-system name of `path` by the hooks (`path` itself without a hook), in
+// `buffer` (`size` bytes) when it differs; null when the hook finds none.
+const char* hooked_file_name(const char* path, char* buffer, unsigned size);
 
 // ---- the host tool's console and files ----------------------------------------
 
@@ -158,6 +165,14 @@ bool platform_truncate(FILE* file, int64_t length);
 // convert or does not fit `size` bytes with its terminator.
 bool platform_sjis_to_utf8(const char* text, char* out, unsigned size);
 bool platform_utf8_to_sjis(const char* text, char* out, unsigned size);
+
+// Takes the locale from the environment.  On POSIX a locale whose characters are
+// plain ASCII (the "C" locale) gives way to C.UTF-8 for characters, as names on
+// such systems are UTF-8 nearly everywhere.
+void platform_use_locale();
+// Shift-JIS text in the locale's encoding, as file names and the terminal take it
+// (on Windows: UTF-8 for the console).  False when it does not convert or fit.
+bool platform_sjis_to_local(const char* text, char* out, unsigned size);
 // UTF-8 text in Normalization Form C (composed, as Windows and most Linux programs
 // write names; macOS writes them decomposed).  False when the text is not UTF-8 or
 // does not fit.

@@ -41,7 +41,7 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     TimeZone utc("UTC");
     ScratchFolder scratch;
     std::string trace;
-    PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace, nullptr};
+    PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace, nullptr, nullptr};
     platform_set_hooks(&hooks);
     decoded_count = 0;  // what a stored copy at the start reports, whatever ran before
     run_engine_on(archive);

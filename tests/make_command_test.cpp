@@ -2,7 +2,9 @@
 // the inputs it refuses without touching the output, and the end byte that keeps a
 // certificate appended later out of the archive.
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -37,7 +39,12 @@ protected:
         two.name = "two.txt";
         two.level = 2;
         two.data = Bytes(300, 'b');
-        write_file(archive, build_archive({one, two}));
+        TestMember tool;
+        tool.name = "tool.exe";
+        tool.folder = "bin\xff";
+        tool.level = 2;
+        tool.data = Bytes(10, 't');
+        write_file(archive, build_archive({one, two, tool}));
     }
 
     ToolRun make(std::vector<std::string> extra) {
@@ -124,8 +131,8 @@ TEST_F(MakeCommand, TextsMustFitShiftJisIn255Bytes) {
     // 漢 is two bytes in Shift-JIS, three in UTF-8.
     std::string kanji;
     for (int i = 0; i < 127; i++) kanji += "漢";
-    EXPECT_EQ(make({"--launch", kanji + "a"}).status, 0);
-    EXPECT_EQ(make({"--launch", kanji + "漢"}).status, EXIT_USAGE);
+    EXPECT_EQ(make({"--title", kanji + "a"}).status, 0);
+    EXPECT_EQ(make({"--title", kanji + "漢"}).status, EXIT_USAGE);
 }
 
 // Every refusal leaves an existing output as it was and no temporary file behind.
@@ -141,7 +148,7 @@ TEST_F(MakeCommand, RefusesBadInputsWithoutTouchingTheOutput) {
     Bytes garbage(500, 0x41);
     write_file(scratch / "garbage.lzh", garbage);
     Bytes truncated = read_file(archive);
-    truncated.resize(truncated.size() - 50);
+    truncated.resize(truncated.size() - 5);  // inside the last member's data
     write_file(scratch / "truncated.lzh", truncated);
     write_file(scratch / "empty.lzh", Bytes{0});
     const std::vector<std::string> before = files();
@@ -241,7 +248,8 @@ TEST_F(MakeCommand, PacksAFolderAndJoinsItInOneGo) {
     write_file(scratch / "content/bin/tool.exe", program);
     write_file(scratch / "content/readme.txt", Bytes(2000, 'r'));
     ToolRun run = run_tool({"make", "--stub", stub, "--from", scratch / "content", "-o", out,
-                        "--title", "Setup", "--start-menu", "checked"});
+                        "--title", "Setup", "--start-menu", "checked", "--shortcut-target",
+                        "bin\\tool.exe"});
     ASSERT_EQ(run.status, 0) << run.output();
     EXPECT_EQ(files(), (std::vector<std::string>{"a.lzh", "content", "out.exe", "stub.exe"}));
     OpenedArchive opened = open_output();
@@ -260,6 +268,177 @@ TEST_F(MakeCommand, PacksAFolderAndJoinsItInOneGo) {
     EXPECT_EQ(missing.status, 2);
     EXPECT_FALSE(file_exists(scratch / "o2.exe"));
     EXPECT_FALSE(file_exists(scratch / "o2.exe.mavusfx-pack.lzh"));
+}
+
+// Members of a combined file by name, with their methods.
+std::vector<std::pair<std::string, std::string>> members_of_file(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> members;
+    OpenedArchive opened;
+    if (!open_archive(path.c_str(), &opened)) return members;
+    walk_members(opened.file, [](void* context, const MemberHeader& h) {
+        ((std::vector<std::pair<std::string, std::string>>*)context)->push_back({h.name, std::string(h.method, 5)});
+    }, &members);
+    fclose(opened.file);
+    return members;
+}
+
+// The settings file: its paths relative to its own folder (the tool runs elsewhere),
+// the command line over it, and its mistakes told with the line.
+TEST_F(MakeCommand, SettingsFileWithTheCommandLineOverIt) {
+    mkdir((scratch / "ci").c_str(), 0777);
+    write_file(scratch / "ci/setup.toml", bytes_of(
+        "# beside the archive\n"
+        "stub = \"../stub.exe\"\n"
+        "archive = \"../a.lzh\"\n"
+        "output = \"../out.exe\"\n"
+        "title = \"ツール\"\n"
+        "dest = \"Tool\"\n"
+        "program-files = true\n"
+        "shortcut-target = 'bin\\tool.exe'\n"
+        "start-menu = \"checked\"\n"
+        "desktop = \"offer\"\n"));
+    ToolRun run = run_tool({"make", "--config", scratch / "ci/setup.toml", "--title=Override", "--send-to",
+                            "forced"});
+    ASSERT_EQ(run.status, 0) << run.output();
+    OpenedArchive opened = open_output();
+    const SfxConfig& c = opened.config;
+    EXPECT_STREQ(c.title, "Override");
+    EXPECT_STREQ(c.dest_name, "Tool");
+    EXPECT_EQ(c.under_program_files, 1);
+    EXPECT_STREQ(c.shortcut_target, "bin\\tool.exe");
+    EXPECT_EQ(c.start_menu_option, 3);
+    EXPECT_EQ(c.desktop_option, 1);
+    EXPECT_EQ(c.send_to_option, 2);
+    fclose(opened.file);
+    EXPECT_EQ(members_of_file(out).size(), 3u);
+
+    // Without the overrides the file's own title stands; -o on the command line wins.
+    ASSERT_EQ(run_tool({"make", "--config", scratch / "ci/setup.toml", "-o", scratch / "second.exe"}).status, 0);
+    OpenedArchive second;
+    ASSERT_TRUE(open_archive((scratch / "second.exe").c_str(), &second));
+    EXPECT_STREQ(second.config.title, "\x83\x63\x81\x5b\x83\x8b");  // ツール
+    fclose(second.file);
+
+    write_file(out, Bytes{'o', 'l', 'd'});
+    struct Case { const char* text; const char* says; } cases[] = {
+        {"stub = \"../stub.exe\"\ntitel = \"x\"\n", "bad.toml:2: unknown key 'titel' (did you mean 'title'?)"},
+        {"program-files = \"yes\"\n", "bad.toml:1: program-files takes true or false"},
+        {"title = 3\n", "bad.toml:1: title takes a string"},
+        {"title = \"unclosed\n", "bad.toml:1:"},
+        {"[make]\ntitle = \"x\"\n", "unknown key 'make'"},
+    };
+    for (const Case& c : cases) {
+        write_file(scratch / "ci/bad.toml", bytes_of(c.text));
+        ToolRun bad = run_tool({"make", "--config", scratch / "ci/bad.toml", "--stub", stub, "--archive", archive,
+                                "-o", out});
+        EXPECT_EQ(bad.status, EXIT_USAGE) << c.text;
+        EXPECT_NE(bad.err.find(c.says), std::string::npos) << bad.err;
+        EXPECT_EQ(read_file(out), (Bytes{'o', 'l', 'd'}));
+    }
+    ToolRun missing = run_tool({"make", "--config", scratch / "ci/none.toml"});
+    EXPECT_EQ(missing.status, EXIT_USAGE);
+    EXPECT_NE(missing.err.find("none.toml: No such file"), std::string::npos) << missing.err;
+}
+
+// The shortcut and launch targets must be what the archive puts in the destination.
+TEST_F(MakeCommand, TargetsMustBeMembers) {
+    write_file(out, Bytes{'o', 'l', 'd'});
+    struct Case {
+        std::vector<std::string> settings;
+        const char* says;  // null: accepted
+    } cases[] = {
+        {{"--launch", "bin\\missing.exe"}, "the launch target 'bin\\missing.exe' is not a file in the archive"},
+        {{"--shortcut-target", "tool.exe"}, "the shortcut target 'tool.exe' is not a file or folder in the archive"},
+        {{"--launch", "bin"}, "the launch target 'bin' is not a file"},
+        {{"--desktop", "checked"}, "no --shortcut-target names the file they point to"},
+        {{"--shortcut-target", "bin", "--launch", "BIN\\Tool.EXE", "--desktop", "checked"}, nullptr},
+        {{"--shortcut-target", "bin/tool.exe", "--launch", "one.txt"}, nullptr},
+        {{"--no-config"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings[0] + " " + (c.settings.size() > 1 ? c.settings[1] : ""));
+        ToolRun run = make(c.settings);
+        if (c.says == nullptr) {
+            EXPECT_EQ(run.status, 0) << run.output();
+            continue;
+        }
+        EXPECT_EQ(run.status, EXIT_USAGE);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(files(), (std::vector<std::string>{"a.lzh", "out.exe", "stub.exe"}));
+    }
+}
+
+// The output is never one of the inputs, a signed stub is sent to be signed after
+// make, and --method belongs to --from.
+TEST_F(MakeCommand, RefusesItsInputsAsOutputAndASignedStub) {
+    const Bytes archive_bytes = read_file(archive), stub_bytes = read_file(stub);
+    link(archive.c_str(), (scratch / "same.lzh").c_str());
+    struct Case { std::vector<std::string> words; const char* says; } cases[] = {
+        {{"make", "--stub", stub, "--archive", archive, "-o", archive}, "is the archive itself"},
+        {{"make", "--stub", stub, "--archive", archive, "-o", scratch / "same.lzh"}, "is the archive itself"},
+        {{"make", "--stub", stub, "--archive", archive, "-o", stub}, "is the stub itself"},
+        {{"make", "--stub", stub, "--archive", archive, "-o", out, "--method", "lh5"}, "--method chooses how --from packs"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = run_tool(c.words);
+        EXPECT_EQ(run.status, EXIT_USAGE) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(read_file(archive), archive_bytes);
+    EXPECT_EQ(read_file(stub), stub_bytes);
+
+    // A signed stub: its security directory names a certificate table after the image.
+    Bytes signed_stub = minimal_stub();
+    const uint32_t optional = 0x80 + 24, count = 16, table = 0x400, size = 0x100;
+    signed_stub[optional] = 0x0B;  // PE32
+    signed_stub[optional + 1] = 0x01;
+    memcpy(&signed_stub[optional + 92], &count, 4);
+    memcpy(&signed_stub[optional + 96 + 4 * 8], &table, 4);
+    memcpy(&signed_stub[optional + 96 + 4 * 8 + 4], &size, 4);
+    signed_stub.resize(table + size, 0x30);
+    write_file(scratch / "signed.exe", signed_stub);
+    ToolRun run = run_tool({"make", "--stub", scratch / "signed.exe", "--archive", archive, "-o", out});
+    EXPECT_EQ(run.status, EXIT_USAGE);
+    EXPECT_NE(run.err.find("is signed"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("sign the installer after make"), std::string::npos) << run.err;
+    EXPECT_FALSE(file_exists(out));
+}
+
+// make --from with its output inside the folder, twice: the second installer holds
+// what the first did, not the first installer; --method chooses the packing.
+TEST_F(MakeCommand, FromLeavesItsOwnOutputOutAndTakesAMethod) {
+    mkdir((scratch / "app").c_str(), 0755);
+    write_file(scratch / "app/tool.exe", Bytes(4000, 't'));
+    write_file(scratch / "app/readme.txt", Bytes(3000, 'r'));
+    std::string inside = scratch / "app/setup.exe";
+    for (int round = 0; round < 2; round++) {
+        ToolRun run = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", inside, "--launch",
+                                "tool.exe"});
+        ASSERT_EQ(run.status, 0) << run.output();
+        auto members = members_of_file(inside);
+        ASSERT_EQ(members.size(), 2u) << round;
+        EXPECT_EQ(members[0].first, "readme.txt");
+        EXPECT_EQ(members[1].first, "tool.exe");
+        EXPECT_EQ(members[1].second, "-lh7-");
+    }
+    EXPECT_EQ(folder_entries(scratch / "app"), (std::vector<std::string>{"readme.txt", "setup.exe", "tool.exe"}));
+
+    ASSERT_EQ(run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", out, "--method=lh5"}).status, 0);
+    auto members = members_of_file(out);
+    ASSERT_EQ(members.size(), 3u);  // setup.exe now among them: it is not this output
+    for (const auto& m : members) EXPECT_EQ(m.second, "-lh5-") << m.first;
+    ToolRun stored = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", out, "--method", "lh0"});
+    ASSERT_EQ(stored.status, 0) << stored.output();
+    for (const auto& m : members_of_file(out)) EXPECT_EQ(m.second, "-lh0-") << m.first;
+    ToolRun unknown = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", out, "--method", "lh9"});
+    EXPECT_EQ(unknown.status, EXIT_USAGE);
+    EXPECT_NE(unknown.err.find("unknown method 'lh9'"), std::string::npos) << unknown.err;
+    // A target the packed folder does not hold leaves no output behind.
+    ToolRun missing = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", scratch / "new.exe",
+                                "--launch", "setup2.exe"});
+    EXPECT_EQ(missing.status, EXIT_USAGE);
+    EXPECT_FALSE(file_exists(scratch / "new.exe"));
+    EXPECT_EQ(files(), (std::vector<std::string>{"a.lzh", "app", "out.exe", "stub.exe"}));
 }
 
 }  // namespace

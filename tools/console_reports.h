@@ -2,12 +2,14 @@
 
 #include <stdint.h>
 
+#include "tools/progress_bar.h"
+
 struct ConsoleReports {
     bool list_members;  // print each member's name on stdout
-    bool terminal;      // stderr is a terminal: a progress bar may be drawn
-    bool bar_shown;
-    double started;
+    ProgressBar bar;
     uint32_t members;
 };
 
-void install_console_reports(ConsoleReports* reports, bool list_members);
+// Installs the reports as the platform's hooks; with `local_names` the files are
+// written under names in the locale's encoding (otherwise as the archive's bytes).
+void install_console_reports(ConsoleReports* reports, bool list_members, bool local_names);

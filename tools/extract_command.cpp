@@ -1,15 +1,46 @@
 // mavusfx extract and mavusfx test: the stub's own extraction loop, run on this
-// thread with the reports printed.
+// thread with the reports printed.  Names are written in the locale's encoding,
+// converted from the archive's Shift-JIS, unless --raw-names keeps their bytes.
 #include <string.h>
 
 #include "engine/extraction_loop.h"
 #include "engine/paths.h"
 #include "platform/platform.h"
+#include "tools/command_line.h"
 #include "tools/console_reports.h"
+#include "tools/local_names.h"
 #include "tools/tool.h"
 
+namespace {
+
+const char TEST_HELP[] =
+    "usage: mavusfx test FILE\n"
+    "Decodes every member of FILE and checks its CRC-16; writes nothing.  Each\n"
+    "member's path is shown on stdout, each failure on its own line on stderr.\n"
+    "\n"
+    "  -h, --help   this text\n"
+    "\n"
+    "Exit status: 0 all members good, 1 a member failed or was skipped, 2 usage or\n"
+    "unreadable file.\n";
+
+const char EXTRACT_HELP[] =
+    "usage: mavusfx extract [-C DIR] [--raw-names] FILE\n"
+    "Extracts every member of FILE (a bare archive or a self-extracting file) into\n"
+    "the current folder, or DIR.  Names are written in the locale's encoding\n"
+    "(UTF-8 under a UTF-8 locale), converted from the archive's Shift-JIS; a name\n"
+    "part with no form there keeps its bytes.\n"
+    "\n"
+    "  -C, --directory=DIR   extract into DIR, made when missing\n"
+    "      --raw-names       write the names as the archive's bytes (Shift-JIS)\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "Members with an absolute path or '..' are not extracted.  Exit status: 0 all\n"
+    "members good, 1 a member failed or was skipped, 2 usage or unreadable file.\n";
+
+enum { OPTION_DIRECTORY, OPTION_RAW_NAMES };
+
 // Makes `folder` (and its missing parents) the current folder.
-static bool enter_folder(SfxApp* app, const char* folder) {
+bool enter_folder(SfxApp* app, const char* folder) {
     char path[PATH_BUFFER_SIZE];
     if (strlen(folder) + 2 > sizeof path) return false;
     strcpy(path, folder);
@@ -18,7 +49,7 @@ static bool enter_folder(SfxApp* app, const char* folder) {
     return platform_change_folder(folder);
 }
 
-int run_extract(const char* path, const char* folder, bool test_only) {
+int extract(const char* path, const char* folder, bool test_only, bool raw_names) {
     OpenedArchive archive;
     if (!open_archive(path, &archive)) return EXIT_USAGE;
     SfxApp app;
@@ -26,7 +57,7 @@ int run_extract(const char* path, const char* folder, bool test_only) {
     app.run.archive_file = archive.file;
     app.run.test_only = test_only ? 1 : 0;
     if (!test_only && folder != nullptr && !enter_folder(&app, folder)) {
-        fprintf(stderr, "mavusfx: %s: cannot create or enter this folder\n", folder);
+        fprintf(stderr, "mavusfx: %s: cannot create or enter this folder\n", shown_local(folder).c_str());
         release_app(&app);
         return EXIT_USAGE;
     }
@@ -34,7 +65,7 @@ int run_extract(const char* path, const char* folder, bool test_only) {
     if (platform_current_folder(current, sizeof current)) replace_owned_text(&app.run.dest_folder, current);
 
     ConsoleReports reports;
-    install_console_reports(&reports, true);
+    install_console_reports(&reports, true, !raw_names);
     run_extraction(&app.run);
     platform_set_hooks(nullptr);
 
@@ -47,4 +78,30 @@ int run_extract(const char* path, const char* folder, bool test_only) {
     release_app(&app);
     if (refused == ARCHIVE_NOT_LHA) return EXIT_USAGE;
     return failed == 0 ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;
+}
+
+}  // namespace
+
+int run_test(int argc, char** argv) {
+    CommandLine line;
+    if (!parse_command_line("test", argc, argv, {HELP_OPTION}, &line)) return EXIT_USAGE;
+    if (line.wants_help) return print_help(TEST_HELP);
+    if (line.operands.size() != 1) return usage_error("test", "test takes one FILE");
+    return extract(line.operands[0].c_str(), nullptr, true, true);
+}
+
+int run_extract(int argc, char** argv) {
+    static const std::vector<OptionSpec> SPECS = {
+        {"directory", 'C', true, OPTION_DIRECTORY}, {"raw-names", 0, false, OPTION_RAW_NAMES}, HELP_OPTION};
+    CommandLine line;
+    if (!parse_command_line("extract", argc, argv, SPECS, &line)) return EXIT_USAGE;
+    if (line.wants_help) return print_help(EXTRACT_HELP);
+    const char* folder = nullptr;
+    bool raw_names = false;
+    for (const GivenOption& o : line.options) {
+        if (o.id == OPTION_DIRECTORY) folder = o.value.c_str();
+        if (o.id == OPTION_RAW_NAMES) raw_names = true;
+    }
+    if (line.operands.size() != 1) return usage_error("extract", "extract takes one FILE");
+    return extract(line.operands[0].c_str(), folder, false, raw_names);
 }

@@ -5,6 +5,8 @@
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
 #include "tools/execution_level.h"
+#include "tools/command_line.h"
+#include "tools/local_names.h"
 #include "tools/tool.h"
 
 static const char* option_text(uint8_t option) {
@@ -74,9 +76,25 @@ static void print_member(void* context, const MemberHeader& header) {
     totals->original += header.original_size;
 }
 
+static const char HELP[] =
+    "usage: mavusfx list FILE\n"
+    "Shows the configuration block of a self-extracting FILE and, for every member,\n"
+    "its method, packed and original size, time (UTC), CRC-16 and path.  Control\n"
+    "characters in names are shown as \\xNN.\n"
+    "\n"
+    "  -h, --help   this text\n"
+    "\n"
+    "Exit status: 0 all members readable, 1 a member of an unknown method or a\n"
+    "damaged or cut archive, 2 usage or unreadable file.\n";
+
 /* The verdict on the archive's shape is the engine's own, as for test and extract:
  * no archive at all is a usage error; one cut short is listed as far as it goes. */
-int run_list(const char* path) {
+int run_list(int argc, char** argv) {
+    CommandLine line;
+    if (!parse_command_line("list", argc, argv, {HELP_OPTION}, &line)) return EXIT_USAGE;
+    if (line.wants_help) return print_help(HELP);
+    if (line.operands.size() != 1) return usage_error("list", "list takes one FILE");
+    const char* path = line.operands[0].c_str();
     OpenedArchive archive;
     if (!open_archive(path, &archive)) return EXIT_USAGE;
     ExtractionRun reader = {};
@@ -85,7 +103,7 @@ int run_list(const char* path) {
     uint64_t total;
     ArchiveShape shape = walk_archive(&reader, &total);
     if (shape == SHAPE_NO_ARCHIVE) {
-        fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_NOT_LHA));
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(ARCHIVE_NOT_LHA));
         fclose(archive.file);
         return EXIT_USAGE;
     }
@@ -96,10 +114,10 @@ int run_list(const char* path) {
     WalkEnd end = walk_members(archive.file, print_member, &totals);
     int status = totals.unknown_method ? EXIT_MEMBER_FAILED : EXIT_ALL_GOOD;
     if (end == WALK_DAMAGED) {
-        fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_DAMAGED));
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(ARCHIVE_DAMAGED));
         status = EXIT_MEMBER_FAILED;
     } else if (shape == SHAPE_CUT_SHORT || end != WALK_END_BYTE) {
-        fprintf(stderr, "mavusfx: %s: %s\n", path, failure_text(ARCHIVE_CUT_SHORT));
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(ARCHIVE_CUT_SHORT));
         status = EXIT_MEMBER_FAILED;
     }
     printf("%u members, %llu bytes packed, %llu bytes original\n", totals.members,

@@ -1,120 +1,179 @@
-// mavusfx make: joins a stub, a configuration block and an LHA archive into one
-// self-extracting file.  The result is written to a temporary file beside the
-// output and renamed over it only when complete, so a failure leaves nothing
-// half-written.
+// mavusfx make: joins a stub, a configuration block and an LHA archive (given, or
+// packed from a folder) into one self-extracting file.  The settings come from the
+// command line and from a TOML file (--config), the command line winning.  The
+// result is written through a temporary file beside the output and renamed over it
+// only when complete, so a failure leaves nothing half-written.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "engine/extraction_loop.h"
+#include "engine/paths.h"
 #include "frontend/pe_image.h"
 #include "platform/platform.h"
+#include "tools/command_line.h"
 #include "tools/embedded_stub.h"
 #include "tools/execution_level.h"
 #include "tools/pack/folder_packer.h"
+#include "tools/local_names.h"
+#include "tools/make_config.h"
+#include "tools/replacing_file.h"
 #include "tools/tool.h"
+
+namespace {
 
 enum { TEXT_LIMIT = 255, COPY_CHUNK = 65536, HEAD_BYTES = 4096 };
 
-struct MakeOptions {
-    const char* stub;      // nullptr: the stub this tool carries
-    const char* archive;
-    const char* from;      // a folder to pack instead of an archive
-    const char* output;
-    const char* title;
-    const char* dest;
-    const char* shortcut_target;
-    const char* launch;
-    const char* elevation;  // invoker, highest or admin; by the destination when null
-    bool program_files;
-    bool no_config;
-    bool any_setting;  // a block field was given (refused with --no-config)
-    uint8_t options[3];  // start menu, desktop, send to
+const char HELP[] =
+    "usage: mavusfx make (--archive A.lzh | --from DIR) -o OUT.exe [SETTING...]\n"
+    "       mavusfx make --config SETUP.toml [SETTING...]\n"
+    "Joins the stub, a configuration block and the archive (or DIR, packed as by\n"
+    "'mavusfx pack') into OUT.exe.\n"
+    "\n"
+    "      --stub=FILE              another stub than the one this tool carries, unsigned\n"
+    "      --archive=FILE           the archive to join\n"
+    "      --from=DIR               pack DIR instead (OUT.exe inside it is left out)\n"
+    "      --method=METHOD          with --from: lh7 (default), lh6, lh5 or lh0\n"
+    "  -o, --output=FILE            the file to write; never one of the inputs\n"
+    "      --config=FILE            settings from a TOML file, keys named as these\n"
+    "                               options (output = \"setup.exe\"); its paths are\n"
+    "                               relative to its folder; options given here win\n"
+    "      --title=TEXT             the window's title\n"
+    "      --dest=NAME              the destination folder offered\n"
+    "      --program-files          NAME is under Program Files (else the current folder)\n"
+    "      --elevation=LEVEL        invoker, highest or admin: the rights the installer\n"
+    "                               asks for (default: admin under Program Files,\n"
+    "                               else invoker)\n"
+    "      --shortcut-target=PATH   the file (or folder) the shortcuts point to\n"
+    "      --start-menu=MODE        the Start menu shortcut\n"
+    "      --desktop=MODE           the desktop shortcut\n"
+    "      --send-to=MODE           the Send To shortcut\n"
+    "      --launch=PATH            the file opened after a complete extraction\n"
+    "      --no-config              the one-byte empty block: no dialog, extraction\n"
+    "                               into the current folder\n"
+    "  -h, --help                   this text\n"
+    "\n"
+    "MODE is off (not offered), offer (box unchecked), checked (box checked) or\n"
+    "forced (always made, box disabled).  Texts are given in UTF-8 and stored as\n"
+    "Shift-JIS, at most 255 bytes each.  PATHs are relative to the destination and\n"
+    "must name a member of the archive.  Sign OUT.exe after make (osslsigncode\n"
+    "sign): make refuses a signed stub.\n";
+
+enum Setting {
+    SET_STUB, SET_ARCHIVE, SET_FROM, SET_METHOD, SET_OUTPUT, SET_CONFIG, SET_TITLE, SET_DEST,
+    SET_PROGRAM_FILES, SET_SHORTCUT_TARGET, SET_START_MENU, SET_DESKTOP, SET_SEND_TO, SET_LAUNCH,
+    SET_NO_CONFIG, SET_ELEVATION
 };
 
-static int fail(const char* format, const char* a, const char* b = "") {
-    fputs("mavusfx make: ", stderr);
-    fprintf(stderr, format, a, b);
+// The options and the keys of the settings file, one list.
+struct SettingSpec {
+    const char* name;
+    ConfigValueKind kind;
+    Setting id;
+};
+const SettingSpec SETTINGS[] = {
+    {"stub", CONFIG_PATH, SET_STUB},
+    {"archive", CONFIG_PATH, SET_ARCHIVE},
+    {"from", CONFIG_PATH, SET_FROM},
+    {"method", CONFIG_TEXT, SET_METHOD},
+    {"output", CONFIG_PATH, SET_OUTPUT},
+    {"title", CONFIG_TEXT, SET_TITLE},
+    {"dest", CONFIG_TEXT, SET_DEST},
+    {"program-files", CONFIG_SWITCH, SET_PROGRAM_FILES},
+    {"shortcut-target", CONFIG_TEXT, SET_SHORTCUT_TARGET},
+    {"start-menu", CONFIG_TEXT, SET_START_MENU},
+    {"desktop", CONFIG_TEXT, SET_DESKTOP},
+    {"send-to", CONFIG_TEXT, SET_SEND_TO},
+    {"launch", CONFIG_TEXT, SET_LAUNCH},
+    {"no-config", CONFIG_SWITCH, SET_NO_CONFIG},
+    {"elevation", CONFIG_TEXT, SET_ELEVATION},
+};
+
+struct MakeOptions {
+    std::map<int, std::string> values;  // by Setting; switches "true" or "false"
+
+    bool has(Setting s) const { return values.count(s) != 0 && !values.at(s).empty(); }
+    bool on(Setting s) const { return values.count(s) != 0 && values.at(s) == "true"; }
+    const char* text(Setting s) const { return has(s) ? values.at(s).c_str() : ""; }
+};
+
+int fail(const char* format, const std::string& a, const std::string& b = "") {
+    fflush(stdout);
+    fputs("mavusfx: ", stderr);
+    fprintf(stderr, format, a.c_str(), b.c_str());
     fputc('\n', stderr);
     return EXIT_USAGE;
 }
 
+std::string shown(const std::string& local) { return shown_local(local.c_str()); }
+
 /* off: not offered; offer: offered, unchecked; checked: offered, checked; forced:
  * always created, the box disabled but checked. */
-static bool option_value(const char* word, uint8_t* out) {
+bool option_value(const std::string& word, uint8_t* out) {
     static const char* const WORDS[] = {"off", "offer", "forced", "checked"};
     for (uint8_t value = 0; value < 4; value++)
-        if (strcmp(word, WORDS[value]) == 0) {
+        if (word == WORDS[value]) {
             *out = value;
             return true;
         }
     return false;
 }
 
-static int parse_options(int argc, char** argv, MakeOptions* o) {
-    memset(o, 0, sizeof *o);
-    for (int i = 0; i < argc; i++) {
-        const char* a = argv[i];
-        if (strcmp(a, "--program-files") == 0) {
-            o->program_files = o->any_setting = true;
-            continue;
-        }
-        if (strcmp(a, "--no-config") == 0) {
-            o->no_config = true;
-            continue;
-        }
-        if (i + 1 >= argc) return fail("%s needs a value (see mavusfx without arguments)", a);
-        const char* value = argv[++i];
-        const char** text = nullptr;
-        int option = -1;
-        if (strcmp(a, "--stub") == 0) text = &o->stub;
-        else if (strcmp(a, "--archive") == 0) text = &o->archive;
-        else if (strcmp(a, "--from") == 0) text = &o->from;
-        else if (strcmp(a, "-o") == 0) text = &o->output;
-        else if (strcmp(a, "--title") == 0) text = &o->title;
-        else if (strcmp(a, "--dest") == 0) text = &o->dest;
-        else if (strcmp(a, "--shortcut-target") == 0) text = &o->shortcut_target;
-        else if (strcmp(a, "--launch") == 0) text = &o->launch;
-        else if (strcmp(a, "--start-menu") == 0) option = 0;
-        else if (strcmp(a, "--desktop") == 0) option = 1;
-        else if (strcmp(a, "--send-to") == 0) option = 2;
-        else if (strcmp(a, "--elevation") == 0) text = &o->elevation;
-        else return fail("unknown option %s", a);
-        if (text != nullptr) {
-            *text = value;
-            if (text != &o->stub && text != &o->archive && text != &o->from && text != &o->output &&
-                text != &o->elevation)
-                o->any_setting = true;
-        } else {
-            if (!option_value(value, &o->options[option]))
-                return fail("%s takes off, offer, checked or forced, not \"%s\"", a, value);
-            o->any_setting = true;
-        }
+int read_options(int argc, char** argv, MakeOptions* o) {
+    std::vector<OptionSpec> specs = {{"output", 'o', true, SET_OUTPUT}, {"config", 0, true, SET_CONFIG},
+                                     HELP_OPTION};
+    for (const SettingSpec& s : SETTINGS)
+        if (s.id != SET_OUTPUT) specs.push_back({s.name, 0, s.kind != CONFIG_SWITCH, s.id});
+    CommandLine line;
+    if (!parse_command_line("make", argc, argv, specs, &line)) return EXIT_USAGE;
+    if (line.wants_help) return print_help(HELP), -1;
+    if (!line.operands.empty())
+        return usage_error("make", "unexpected argument '%s'", shown(line.operands[0]).c_str());
+
+    // The file first, so that the command line overrides it.
+    for (const GivenOption& given : line.options) {
+        if (given.id != SET_CONFIG) continue;
+        std::vector<ConfigKey> keys;
+        for (const SettingSpec& s : SETTINGS) keys.push_back({s.name, s.kind, s.id});
+        if (!read_make_config(given.value.c_str(), keys, &o->values)) return EXIT_USAGE;
     }
-    if (o->output == nullptr || (o->archive == nullptr) == (o->from == nullptr))
-        return fail("%s", "-o and one of --archive or --from are required");
-    if (o->no_config && o->any_setting)
-        return fail("%s", "--no-config leaves no place for the other settings");
+    for (const GivenOption& given : line.options) {
+        if (given.id == SET_CONFIG) continue;
+        bool is_switch = given.id == SET_PROGRAM_FILES || given.id == SET_NO_CONFIG;
+        o->values[given.id] = is_switch ? "true" : given.value;
+    }
+
+    if (!o->has(SET_OUTPUT) || o->has(SET_ARCHIVE) == o->has(SET_FROM))
+        return usage_error("make", "-o and one of --archive or --from are required");
+    if (o->has(SET_METHOD) && !o->has(SET_FROM))
+        return usage_error("make", "--method chooses how --from packs; a given --archive is joined as it is");
+    bool any_setting = o->on(SET_PROGRAM_FILES);
+    for (Setting s : {SET_TITLE, SET_DEST, SET_SHORTCUT_TARGET, SET_START_MENU, SET_DESKTOP, SET_SEND_TO,
+                      SET_LAUNCH})
+        any_setting = any_setting || o->has(s);
+    if (o->on(SET_NO_CONFIG) && any_setting)
+        return usage_error("make", "--no-config leaves no place for the other settings");
     return EXIT_ALL_GOOD;
 }
 
-/* A block text: the command line's UTF-8 as Shift-JIS, at most 255 bytes. */
-static bool block_text(const char* label, const char* utf8, char* out, uint8_t* length) {
-    if (utf8 == nullptr) utf8 = "";
+/* A block text: UTF-8 as Shift-JIS, at most 255 bytes. */
+bool block_text(const char* label, const char* utf8, char* out, uint8_t* length) {
     char converted[4 * (TEXT_LIMIT + 1)];
     if (strlen(utf8) >= sizeof converted) {
-        fail("%s is too long: at most %s bytes in Shift-JIS", label, "255");
+        fail("%s is too long: at most 255 bytes in Shift-JIS", label);
         return false;
     }
     if (!platform_utf8_to_sjis(utf8, converted, sizeof converted)) {
-        fail("%s \"%s\" cannot be written in Shift-JIS", label, utf8);
+        fail("%s \"%s\" cannot be written in Shift-JIS", label, shown_local(utf8));
         return false;
     }
     size_t size = strlen(converted);
     if (size > TEXT_LIMIT) {
-        fail("%s is too long: at most %s bytes in Shift-JIS", label, "255");
+        fail("%s is too long: at most 255 bytes in Shift-JIS", label);
         return false;
     }
     memcpy(out, converted, size + 1);
@@ -122,25 +181,33 @@ static bool block_text(const char* label, const char* utf8, char* out, uint8_t* 
     return true;
 }
 
-static bool build_block(const MakeOptions& o, SfxConfig* c) {
+bool build_block(const MakeOptions& o, SfxConfig* c) {
     memset(c, 0, sizeof *c);
-    if (o.no_config) return true;
+    if (o.on(SET_NO_CONFIG)) return true;
     c->present = 1;
-    c->under_program_files = o.program_files ? 1 : 0;
-    c->start_menu_option = o.options[0];
-    c->desktop_option = o.options[1];
-    c->send_to_option = o.options[2];
-    return block_text("the title", o.title, c->title, &c->title_length) &&
-           block_text("the destination", o.dest, c->dest_name, &c->dest_length) &&
-           block_text("the shortcut target", o.shortcut_target, c->shortcut_target,
+    c->under_program_files = o.on(SET_PROGRAM_FILES) ? 1 : 0;
+    struct { Setting setting; const char* option; uint8_t* value; } modes[] = {
+        {SET_START_MENU, "--start-menu", &c->start_menu_option},
+        {SET_DESKTOP, "--desktop", &c->desktop_option},
+        {SET_SEND_TO, "--send-to", &c->send_to_option}};
+    for (const auto& m : modes) {
+        if (o.has(m.setting) && !option_value(o.text(m.setting), m.value)) {
+            usage_error("make", "%s takes off, offer, checked or forced, not '%s'", m.option,
+                        shown(o.text(m.setting)).c_str());
+            return false;
+        }
+    }
+    return block_text("the title", o.text(SET_TITLE), c->title, &c->title_length) &&
+           block_text("the destination", o.text(SET_DEST), c->dest_name, &c->dest_length) &&
+           block_text("the shortcut target", o.text(SET_SHORTCUT_TARGET), c->shortcut_target,
                       &c->target_length) &&
-           block_text("the launch target", o.launch, c->launch_target, &c->launch_length);
+           block_text("the launch target", o.text(SET_LAUNCH), c->launch_target, &c->launch_length);
 }
 
 /* A stub's image, whole in `bytes` (taken over).  Anything after the image's end
  * would stand between the stub and its block (a stub that already carries an
  * archive, or a signature, say). */
-static uint8_t* checked_stub(const char* path, uint8_t* bytes, long length, uint32_t* size) {
+uint8_t* checked_stub(const std::string& shown_path, uint8_t* bytes, long length, uint32_t* size) {
     uint32_t head = length < HEAD_BYTES ? (uint32_t)length : (uint32_t)HEAD_BYTES;
     uint32_t image_end = pe_image_end(bytes, head);
     const char* problem = nullptr;
@@ -151,7 +218,7 @@ static uint8_t* checked_stub(const char* path, uint8_t* bytes, long length, uint
     else if (image_end > (uint32_t)length) problem = "is cut short: its image ends past the file";
     if (problem != nullptr) {
         free(bytes);
-        fail("%s %s", path, problem);
+        fail("%s %s", shown_path, problem);
         return nullptr;
     }
     *size = (uint32_t)length;
@@ -159,10 +226,10 @@ static uint8_t* checked_stub(const char* path, uint8_t* bytes, long length, uint
 }
 
 /* The stub's image, read whole. */
-static uint8_t* read_stub(const char* path, uint32_t* size) {
+uint8_t* read_stub(const char* path, uint32_t* size) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
-        fail("%s: %s", path, strerror(errno));
+        fail("%s: %s", shown_local(path), strerror(errno));
         return nullptr;
     }
     long length = file_size(file);
@@ -171,14 +238,14 @@ static uint8_t* read_stub(const char* path, uint32_t* size) {
     fclose(file);
     if (!read) {
         free(bytes);
-        fail("%s: %s", path, "cannot be read");
+        fail("%s: %s", shown_local(path), "cannot be read");
         return nullptr;
     }
-    return checked_stub(path, bytes, length, size);
+    return checked_stub(shown_local(path), bytes, length, size);
 }
 
 /* The stub this tool carries, copied, when no --stub is given. */
-static uint8_t* carried_stub(uint32_t* size) {
+uint8_t* carried_stub(uint32_t* size) {
     uint32_t carried = 0;
     const uint8_t* stub = embedded_stub(&carried);
     if (stub == nullptr) {
@@ -196,27 +263,90 @@ static uint8_t* carried_stub(uint32_t* size) {
 }
 
 struct ArchiveCheck {
-    uint32_t members;
-    uint32_t undecodable;
+    uint32_t members = 0;
+    uint32_t undecodable = 0;
+    std::vector<std::string> files;    // member paths, Shift-JIS, '/' between components
+    std::vector<std::string> folders;  // folder entries and every folder a path passes
 };
 
-static void check_member(void* context, const MemberHeader& header) {
+void check_member(void* context, const MemberHeader& header) {
     ArchiveCheck* check = (ArchiveCheck*)context;
     check->members++;
+    std::string name = header.name[0] == '/' ? header.name + 1 : header.name;
+    bool is_folder = memcmp(header.method, "-lhd-", 5) == 0;
+    while (!name.empty() && name.back() == '/') name.pop_back();
+    (is_folder ? check->folders : check->files).push_back(name);
+    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+        check->folders.push_back(name.substr(0, slash));
     if (method_index(header.method) >= 0) return;
     check->undecodable++;
-    fputs("mavusfx make: warning: ", stderr);
+    fputs("mavusfx: warning: ", stderr);
     print_sjis(stderr, header.name);
     fprintf(stderr, ": method %.5s cannot be decoded; the stub will skip this member\n",
             header.method);
 }
 
+/* Windows compares names without regard to ASCII case; the second byte of a
+ * Shift-JIS character is compared as it is. */
+bool same_path(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
+        if (is_sjis_lead_byte(x) && i + 1 < a.size()) {
+            if (x != y || a[i + 1] != b[i + 1]) return false;
+            i++;
+            continue;
+        }
+        if (x >= 'A' && x <= 'Z') x = (unsigned char)(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = (unsigned char)(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool among(const std::string& path, const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        if (same_path(path, name)) return true;
+    return false;
+}
+
+/* The shortcuts point at the destination, a backslash and the target; the launch
+ * opens the destination, a backslash and its target.  Both must be what the
+ * archive puts there: the shortcut target a file or folder, the launch target a
+ * file.  Shortcuts that are offered need a target (an empty one would make a link
+ * named ".lnk" to the destination folder). */
+bool check_targets(const SfxConfig& c, const ArchiveCheck& check) {
+    if (c.present == 0) return true;
+    struct { const char* label; const char* target; bool folder_too; } targets[] = {
+        {"shortcut target", c.shortcut_target, true}, {"launch target", c.launch_target, false}};
+    for (const auto& t : targets) {
+        if (t.target[0] == 0) continue;
+        char path[PATH_BUFFER_SIZE];
+        copy_text(path, t.target, sizeof path);
+        convert_separators(path, '/');
+        std::string wanted = path;
+        while (wanted.compare(0, 2, "./") == 0) wanted.erase(0, 2);
+        if (among(wanted, check.files) || (t.folder_too && among(wanted, check.folders))) continue;
+        fflush(stdout);
+        fprintf(stderr, "mavusfx: the %s '%s' is not a %s in the archive\n", t.label,
+                shown_sjis(t.target).c_str(), t.folder_too ? "file or folder" : "file");
+        return false;
+    }
+    bool offered = (c.start_menu_option | c.desktop_option | c.send_to_option) != 0;
+    if (offered && c.shortcut_target[0] == 0) {
+        fail("%s", "shortcuts are offered (--start-menu, --desktop or --send-to) but no "
+                   "--shortcut-target names the file they point to");
+        return false;
+    }
+    return true;
+}
+
 /* The archive must be one that the stub can walk to its end.  Returns the open file
  * at its start, and whether the end byte is missing. */
-static FILE* open_checked_archive(const char* path, bool* needs_end_byte, ArchiveCheck* check) {
+FILE* open_checked_archive(const char* path, bool* needs_end_byte, ArchiveCheck* check) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
-        fail("%s: %s", path, strerror(errno));
+        fail("%s: %s", shown_local(path), strerror(errno));
         return nullptr;
     }
     uint8_t head[HEAD_BYTES];
@@ -226,7 +356,6 @@ static FILE* open_checked_archive(const char* path, bool* needs_end_byte, Archiv
     if (pe_image_end(head, (uint32_t)got) != 0) {
         problem = "is a program, not an LHA archive";
     } else {
-        *check = ArchiveCheck();
         WalkEnd end = walk_members(file, check_member, check);
         *needs_end_byte = end == WALK_END_OF_FILE;
         if (end == WALK_DAMAGED) problem = "is not an LHA archive that mavusfx can read";
@@ -235,14 +364,14 @@ static FILE* open_checked_archive(const char* path, bool* needs_end_byte, Archiv
     }
     if (problem != nullptr) {
         fclose(file);
-        fail("%s %s", path, problem);
+        fail("%s %s", shown_local(path), problem);
         return nullptr;
     }
     fseek(file, 0, SEEK_SET);
     return file;
 }
 
-static bool copy_file(FILE* from, FILE* to, uint64_t* copied) {
+bool copy_file(FILE* from, FILE* to, uint64_t* copied) {
     static uint8_t chunk[COPY_CHUNK];
     size_t got;
     while ((got = fread(chunk, 1, sizeof chunk, from)) > 0) {
@@ -252,89 +381,125 @@ static bool copy_file(FILE* from, FILE* to, uint64_t* copied) {
     return ferror(from) == 0;
 }
 
-/* Stub, block, archive, and the end byte when the archive lacks it: without it,
- * whatever is appended later (a signature's certificate table) would be read as
- * the next member header. */
-static bool write_combined(const char* temporary, const uint8_t* stub, uint32_t stub_size,
-                           const uint8_t* block, uint32_t block_size, FILE* archive,
-                           bool add_end_byte, uint64_t* archive_size) {
-    FILE* out = fopen(temporary, "wb");
-    if (out == nullptr) return false;
-    *archive_size = 0;
-    bool ok = fwrite(stub, 1, stub_size, out) == stub_size &&
-              fwrite(block, 1, block_size, out) == block_size &&
-              copy_file(archive, out, archive_size);
-    if (ok && add_end_byte) {
-        ok = fputc(0, out) != EOF;
-        ++*archive_size;
+/* The output may not be one of the files it is made from: writing it would replace
+ * the input that is still being read (or, for the stub, the next run's input). */
+bool output_is_an_input(const MakeOptions& o) {
+    PathInfo output;
+    if (!platform_path_info(o.text(SET_OUTPUT), &output)) return false;
+    for (Setting s : {SET_STUB, SET_ARCHIVE}) {
+        PathInfo input;
+        if (!o.has(s) || !platform_path_info(o.text(s), &input)) continue;
+        if (input.identity[0] == output.identity[0] && input.identity[1] == output.identity[1]) {
+            fail("%s is the %s itself: choose another output", shown(o.text(SET_OUTPUT)),
+                 s == SET_STUB ? "stub" : "archive");
+            return true;
+        }
     }
-    if (fclose(out) != 0) ok = false;
-    return ok;
+    return false;
 }
+
+struct Made {
+    uint64_t archive_size = 0;
+    bool end_byte_added = false;
+    ArchiveCheck check;
+};
+
+/* --archive: the archive is walked before anything is written; its end byte is
+ * added when it lacks it: without it, whatever is appended later (a signature's
+ * certificate table) would be read as the next member header. */
+int join_archive(const MakeOptions& o, const SfxConfig& config, FILE* out, Made* made) {
+    bool needs_end_byte = false;
+    FILE* archive = open_checked_archive(o.text(SET_ARCHIVE), &needs_end_byte, &made->check);
+    if (archive == nullptr) return EXIT_USAGE;
+    if (!check_targets(config, made->check)) {
+        fclose(archive);
+        return EXIT_USAGE;
+    }
+    bool ok = copy_file(archive, out, &made->archive_size);
+    fclose(archive);
+    if (ok && needs_end_byte) {
+        ok = fputc(0, out) != EOF;
+        made->archive_size++;
+        made->end_byte_added = true;
+    }
+    if (!ok) return fail("%s: cannot be written: %s", shown(o.text(SET_OUTPUT)), strerror(errno));
+    return EXIT_ALL_GOOD;
+}
+
+/* --from: the folder is packed right behind the block; the output being written,
+ * and the one it replaces, are left out of it.  The packed members are then walked
+ * like a given archive's. */
+int join_folder(const MakeOptions& o, const SfxConfig& config, FILE* out, Made* made) {
+    PackSettings settings = DEFAULT_PACK_SETTINGS;
+    if (o.has(SET_METHOD) && !method_bits(o.text(SET_METHOD), &settings.dictionary_bits))
+        return usage_error("make", "unknown method '%s' (lh5, lh6, lh7 or lh0)", shown(o.text(SET_METHOD)).c_str());
+    long start = ftell(out);
+    PackTotals totals = {};
+    int status = pack_folder_into(o.text(SET_FROM), out, &settings, &totals, o.text(SET_OUTPUT));
+    if (status != EXIT_ALL_GOOD) return status;
+    made->archive_size = totals.archive_bytes;
+    if (fflush(out) != 0 || fseek(out, start, SEEK_SET) != 0)
+        return fail("%s: cannot be written: %s", shown(o.text(SET_OUTPUT)), strerror(errno));
+    walk_members(out, check_member, &made->check);
+    if (made->check.members == 0) return fail("%s holds nothing to pack", shown(o.text(SET_FROM)));
+    if (!check_targets(config, made->check)) return EXIT_USAGE;
+    return fseek(out, 0, SEEK_END) == 0 ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;
+}
+
+}  // namespace
 
 /* The level that the installer's manifest requests: as chosen, or what the
  * destination needs.  A stub without a level field runs as the invoker. */
-static bool set_manifest_level(const MakeOptions& o, uint8_t* stub, uint32_t size) {
-    ExecutionLevel level = level_for_destination(o.program_files, o.dest);
-    if (o.elevation != nullptr && !parse_execution_level(o.elevation, &level)) {
-        fail("--elevation takes invoker, highest or admin, not \"%s\"", o.elevation);
+bool set_manifest_level(const MakeOptions& o, uint8_t* stub, uint32_t size) {
+    ExecutionLevel level = level_for_destination(o.on(SET_PROGRAM_FILES), o.text(SET_DEST));
+    if (o.has(SET_ELEVATION) && !parse_execution_level(o.text(SET_ELEVATION), &level)) {
+        usage_error("make", "--elevation takes invoker, highest or admin, not '%s'",
+                    shown(o.text(SET_ELEVATION)).c_str());
         return false;
     }
     if (!write_execution_level(stub, size, level) && level != LEVEL_AS_INVOKER)
-        fprintf(stderr, "mavusfx make: warning: %s has no execution level in its manifest: "
-                "the installer runs as the invoker, not %s\n", o.stub, execution_level_name(level));
+        fprintf(stderr, "mavusfx: warning: the stub has no execution level in its manifest: "
+                "the installer runs as the invoker, not %s\n", execution_level_name(level));
     return true;
 }
 
-/* --from: the folder is packed ("-lh7-", level 2) into an archive beside the output
- * first, which is joined like a given archive and removed afterwards. */
-static int join(const MakeOptions& o, const uint8_t* block, uint32_t block_size) {
+int run_make(int argc, char** argv) {
+    MakeOptions o;
+    int read = read_options(argc, argv, &o);
+    if (read != EXIT_ALL_GOOD) return read < 0 ? EXIT_ALL_GOOD : read;
+    SfxConfig config;
+    if (!build_block(o, &config)) return EXIT_USAGE;
+    uint8_t block[1 + 4 * 256 + 8];
+    uint32_t block_size = write_config_block(&config, block);
+    if (output_is_an_input(o)) return EXIT_USAGE;
     uint32_t stub_size = 0;
-    uint8_t* stub = o.stub != nullptr ? read_stub(o.stub, &stub_size) : carried_stub(&stub_size);
+    uint8_t* stub = o.has(SET_STUB) ? read_stub(o.text(SET_STUB), &stub_size) : carried_stub(&stub_size);
     if (stub == nullptr) return EXIT_USAGE;
     if (!set_manifest_level(o, stub, stub_size)) {
         free(stub);
         return EXIT_USAGE;
     }
-    bool needs_end_byte = false;
-    ArchiveCheck check;
-    FILE* archive = open_checked_archive(o.archive, &needs_end_byte, &check);
-    if (archive == nullptr) {
+
+    const char* output = o.text(SET_OUTPUT);
+    ReplacingFile out;
+    if (!begin_replacing(&out, output)) {
         free(stub);
-        return EXIT_USAGE;
+        return fail("%s: cannot be written: %s", shown(output), strerror(errno));
     }
-
-    const std::string temporary = std::string(o.output) + ".mavusfx-tmp";
-    uint64_t archive_size = 0;
-    bool written = write_combined(temporary.c_str(), stub, stub_size, block, block_size, archive,
-                                  needs_end_byte, &archive_size);
-    fclose(archive);
+    bool written = fwrite(stub, 1, stub_size, out.file) == stub_size &&
+                   fwrite(block, 1, block_size, out.file) == block_size;
     free(stub);
-    if (!written || !platform_replace_file(temporary.c_str(), o.output)) {
-        platform_delete_file(temporary.c_str());
-        return fail("%s: %s", o.output, "cannot be written");
+    Made made;
+    int status = !written ? fail("%s: cannot be written: %s", shown(output), strerror(errno))
+                 : o.has(SET_FROM) ? join_folder(o, config, out.file, &made)
+                                   : join_archive(o, config, out.file, &made);
+    if (status != EXIT_ALL_GOOD) {
+        abandon_replacing(&out);
+        return status;
     }
+    if (!finish_replacing(&out)) return fail("%s: cannot be written: %s", shown(output), strerror(errno));
     printf("%s: stub %u bytes, configuration block %u bytes, archive %llu bytes (%u members%s)\n",
-           o.output, stub_size, block_size, (unsigned long long)archive_size, check.members,
-           needs_end_byte ? ", end byte added" : "");
+           shown(output).c_str(), stub_size, block_size, (unsigned long long)made.archive_size,
+           made.check.members, made.end_byte_added ? ", end byte added" : "");
     return EXIT_ALL_GOOD;
-}
-
-int run_make(int argc, char** argv) {
-    MakeOptions o;
-    if (parse_options(argc, argv, &o) != EXIT_ALL_GOOD) return EXIT_USAGE;
-    SfxConfig config;
-    if (!build_block(o, &config)) return EXIT_USAGE;
-    uint8_t block[1 + 4 * 256 + 8];
-    uint32_t block_size = write_config_block(&config, block);
-    if (o.from == nullptr) return join(o, block, block_size);
-
-    std::string packed = std::string(o.output) + ".mavusfx-pack.lzh";
-    int status = pack_folder(o.from, packed.c_str(), &DEFAULT_PACK_SETTINGS, nullptr);
-    if (status == EXIT_ALL_GOOD) {
-        o.archive = packed.c_str();
-        status = join(o, block, block_size);
-    }
-    platform_delete_file(packed.c_str());
-    return status;
 }

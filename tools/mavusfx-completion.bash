@@ -5,7 +5,7 @@ _mavusfx() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
     if [ "$COMP_CWORD" -eq 1 ]; then
-        mapfile -t COMPREPLY < <(compgen -W "list test extract pack make" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "list test extract pack make help --help -h --version" -- "$cur")
         return
     fi
     command=${COMP_WORDS[1]}
@@ -39,12 +39,13 @@ _mavusfx() {
     if [[ $cur == -* ]]; then
         local options=
         case $command in
-            extract) options="-C" ;;
-            pack) options="-o --method --level --exclude --follow-symlinks" ;;
-            make) options="--archive --from -o --stub --title --dest --program-files --elevation
-                           --shortcut-target --start-menu --desktop --send-to --launch
-                           --no-config" ;;
+            extract) options="-C --directory --raw-names" ;;
+            pack) options="-o --output --method --level --exclude --follow-symlinks" ;;
+            make) options="--archive --from --method -o --output --config --stub --title --dest
+                           --program-files --elevation --shortcut-target --start-menu --desktop --send-to
+                           --launch --no-config" ;;
         esac
+        options="$options -h --help"
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
     fi

@@ -3,6 +3,7 @@
 
 #include "engine/extraction_loop.h"
 #include "frontend/pe_image.h"
+#include "tools/local_names.h"
 #include "tools/tool.h"
 
 enum { HEAD_BYTES = 4096 };
@@ -11,7 +12,7 @@ bool open_archive(const char* path, OpenedArchive* archive) {
     memset(archive, 0, sizeof *archive);
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
-        fprintf(stderr, "mavusfx: %s: %s\n", path, strerror(errno));
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), strerror(errno));
         return false;
     }
     uint8_t head[HEAD_BYTES];
@@ -24,7 +25,8 @@ bool open_archive(const char* path, OpenedArchive* archive) {
     }
     // A combined file: the configuration block follows the stub's image.
     if (fseek(file, (long)image_end, SEEK_SET) != 0 || !read_config_block(file, &archive->config)) {
-        fprintf(stderr, "mavusfx: %s: the configuration block after the stub is cut short\n", path);
+        fprintf(stderr, "mavusfx: %s: the configuration block after the stub is cut short\n",
+                shown_local(path).c_str());
         fclose(file);
         archive->file = nullptr;
         return false;

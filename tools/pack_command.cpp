@@ -2,10 +2,12 @@
 //              [--exclude GLOB]... [--follow-symlinks]
 #include <string.h>
 
+#include "tools/command_line.h"
 #include "tools/pack/folder_packer.h"
+#include "tools/local_names.h"
 #include "tools/tool.h"
 
-static bool method_bits(const char* name, unsigned* bits) {
+bool method_bits(const char* name, unsigned* bits) {
     static const struct { const char* name; unsigned bits; } METHODS[] = {
         {"lh0", 0}, {"lh5", 13}, {"lh6", 15}, {"lh7", 16}};
     // "-lh7-" is accepted as well as "lh7".
@@ -22,43 +24,63 @@ static bool method_bits(const char* name, unsigned* bits) {
     return false;
 }
 
-int run_pack(int argc, char** argv, int (*usage)()) {
-    const char* folder = nullptr;
+namespace {
+
+const char HELP[] =
+    "usage: mavusfx pack DIR -o ARCHIVE.lzh [--method METHOD] [--level LEVEL]\n"
+    "                    [--exclude GLOB]... [--follow-symlinks]\n"
+    "Packs everything below DIR into a new archive: names sorted, each folder's\n"
+    "entry before its content, names in Shift-JIS.  A file that does not shrink is\n"
+    "stored as -lh0-.  The archive is written to a temporary file and renamed when\n"
+    "complete; an archive inside DIR leaves itself out.\n"
+    "\n"
+    "  -o, --output=ARCHIVE   the archive to write\n"
+    "      --method=METHOD    lh7 (default), lh6, lh5 or lh0 (store everything)\n"
+    "      --level=LEVEL      header level 0, 1 or 2 (default)\n"
+    "      --exclude=GLOB     leave out what GLOB matches (a name, or a path below DIR\n"
+    "                         when it holds a '/'); may be given again\n"
+    "      --follow-symlinks  follow links to folders and links leading outside DIR\n"
+    "  -h, --help             this text\n"
+    "\n"
+    "Exit status: 0 packed, 1 a file could not be packed (no archive is made),\n"
+    "2 usage, or DIR unreadable.\n";
+
+enum { OPTION_OUTPUT, OPTION_METHOD, OPTION_LEVEL, OPTION_EXCLUDE, OPTION_FOLLOW_LINKS };
+
+}  // namespace
+
+int run_pack(int argc, char** argv) {
+    static const std::vector<OptionSpec> SPECS = {{"output", 'o', true, OPTION_OUTPUT},
+                                                  {"method", 0, true, OPTION_METHOD},
+                                                  {"level", 0, true, OPTION_LEVEL},
+                                                  {"exclude", 0, true, OPTION_EXCLUDE},
+                                                  {"follow-symlinks", 0, false, OPTION_FOLLOW_LINKS},
+                                                  HELP_OPTION};
+    CommandLine line;
+    if (!parse_command_line("pack", argc, argv, SPECS, &line)) return EXIT_USAGE;
+    if (line.wants_help) return print_help(HELP);
     const char* archive = nullptr;
     PackSettings settings = DEFAULT_PACK_SETTINGS;
-    for (int i = 0; i < argc; i++) {
-        const char* arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (strcmp(arg, "-o") == 0 && value != nullptr) {
+    for (const GivenOption& o : line.options) {
+        const char* value = o.value.c_str();
+        if (o.id == OPTION_OUTPUT) {
             archive = value;
-            i++;
-        } else if (strcmp(arg, "--method") == 0 && value != nullptr) {
-            if (!method_bits(value, &settings.dictionary_bits)) {
-                fprintf(stderr, "mavusfx: unknown method %s (lh5, lh6, lh7 or lh0)\n", value);
-                return EXIT_USAGE;
-            }
-            i++;
-        } else if (strcmp(arg, "--level") == 0 && value != nullptr) {
-            if (strlen(value) != 1 || value[0] < '0' || value[0] > '2') {
-                fprintf(stderr, "mavusfx: unknown header level %s (0, 1 or 2)\n", value);
-                return EXIT_USAGE;
-            }
+        } else if (o.id == OPTION_METHOD) {
+            if (!method_bits(value, &settings.dictionary_bits))
+                return usage_error("pack", "unknown method '%s' (lh5, lh6, lh7 or lh0)", shown_local(value).c_str());
+        } else if (o.id == OPTION_LEVEL) {
+            if (strlen(value) != 1 || value[0] < '0' || value[0] > '2')
+                return usage_error("pack", "unknown header level '%s' (0, 1 or 2)", shown_local(value).c_str());
             settings.level = value[0] - '0';
-            i++;
-        } else if (strcmp(arg, "--exclude") == 0 && value != nullptr) {
-            settings.exclude.push_back(value);
-            i++;
-        } else if (strcmp(arg, "--follow-symlinks") == 0) {
+        } else if (o.id == OPTION_EXCLUDE) {
+            settings.exclude.push_back(o.value);
+        } else if (o.id == OPTION_FOLLOW_LINKS) {
             settings.follow_links = true;
-        } else if (arg[0] == '-' && arg[1] != 0) {
-            return usage();
-        } else if (folder == nullptr) {
-            folder = arg;
-        } else {
-            return usage();
         }
     }
-    if (folder == nullptr || archive == nullptr) return usage();
+    if (line.operands.size() != 1) return usage_error("pack", "pack takes one DIR");
+    if (archive == nullptr) return usage_error("pack", "-o ARCHIVE is required");
+    const char* folder = line.operands[0].c_str();
     PackTotals totals = {};
     int status = pack_folder(folder, archive, &settings, &totals);
     if (status == EXIT_ALL_GOOD) {

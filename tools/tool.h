@@ -39,15 +39,21 @@ enum WalkEnd {
 WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader& header),
                      void* context);
 
-// Shift-JIS text as UTF-8 for the terminal (bytes that do not convert pass as they are).
+// Shift-JIS text as the terminal shows it: in the locale's encoding, with control
+// characters and bytes that do not convert as \xNN (tools/local_names.h).
 void print_sjis(FILE* out, const char* text);
+
+// A packing method by name ("lh7" or "-lh7-"; lh5, lh6, lh7, lh0) as the packer's
+// dictionary bits (0 for lh0).
+bool method_bits(const char* name, unsigned* bits);
 
 // What went wrong with a member, in words.
 const char* failure_text(FailureKind kind);
 
-int run_list(const char* path);
-int run_extract(const char* path, const char* folder, bool test_only);
-// argv: the arguments after "pack"; `usage` prints the usage text and returns its status.
-int run_pack(int argc, char** argv, int (*usage)());
-// mavusfx make: the arguments after "make".
+// The commands.  argv[0] is the command's name, the rest its arguments; each reads
+// its own options and answers -h and --help.
+int run_list(int argc, char** argv);
+int run_test(int argc, char** argv);
+int run_extract(int argc, char** argv);
+int run_pack(int argc, char** argv);
 int run_make(int argc, char** argv);

@@ -1,7 +1,10 @@
-// System services on POSIX, for the host tool and the native tests.  Paths are
-// passed through as bytes; the Windows folder is a fixed "C:\Windows".
+// System services on POSIX, for the host tool and the native tests.  The paths the
+// engine writes pass through the hooks' file-name mapping (the tool turns the
+// archive's Shift-JIS into the locale's encoding there); without it they are used
+// as bytes.  The Windows folder is a fixed "C:\Windows".
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -22,47 +25,77 @@ bool platform_windows_folder(char* out, unsigned size) {
 
 bool platform_change_folder(const char* path) { return chdir(path) == 0; }
 
-bool platform_create_folder(const char* path) { return mkdir(path, 0777) == 0; }
+namespace {
+// A path of the engine as the file system names it; null (errno set) when it has
+// no such name.
+struct FileName {
+    char buffer[PATH_MAX];
+    const char* path;
+    explicit FileName(const char* engine_path) {
+        path = hooked_file_name(engine_path, buffer, sizeof buffer);
+        if (path == nullptr) errno = EILSEQ;
+    }
+};
+}  // namespace
+
+bool platform_create_folder(const char* path) {
+    FileName name(path);
+    return name.path != nullptr && mkdir(name.path, 0777) == 0;
+}
 
 FolderState platform_path_state(const char* path) {
+    FileName name(path);
     struct stat st;
-    if (stat(path, &st) != 0) return PATH_MISSING;
+    if (name.path == nullptr || stat(name.path, &st) != 0) return PATH_MISSING;
     return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
 FolderState platform_link_state(const char* path) {
+    FileName name(path);
     struct stat st;
-    if (lstat(path, &st) != 0) return PATH_MISSING;
+    if (name.path == nullptr || lstat(name.path, &st) != 0) return PATH_MISSING;
     if (S_ISLNK(st.st_mode)) return PATH_IS_LINK;
     return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
-void platform_delete_file(const char* path) { unlink(path); }
+void platform_delete_file(const char* path) {
+    FileName name(path);
+    if (name.path != nullptr) unlink(name.path);
+}
 
 FILE* platform_create_new_file(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    FileName name(path);
+    if (name.path == nullptr) return nullptr;
+    int fd = open(name.path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
         close(fd);
-        unlink(path);
+        unlink(name.path);
     }
     return file;
 }
 
-bool platform_replace_file(const char* from, const char* to) { return rename(from, to) == 0; }
+bool platform_replace_file(const char* from, const char* to) {
+    FileName old_name(from), new_name(to);
+    return old_name.path != nullptr && new_name.path != nullptr &&
+           rename(old_name.path, new_name.path) == 0;
+}
 
 uint64_t platform_free_space(const char* folder) {
+    FileName name(folder);
     struct statvfs st;
-    if (statvfs(folder, &st) != 0) return UINT64_MAX;
+    if (name.path == nullptr || statvfs(name.path, &st) != 0) return UINT64_MAX;
     return (uint64_t)st.f_bavail * st.f_frsize;
 }
 
 void platform_set_file_time(const char* path, uint32_t unix_time) {
+    FileName name(path);
+    if (name.path == nullptr) return;
     struct utimbuf times;
     times.actime = (time_t)unix_time;
     times.modtime = (time_t)unix_time;
-    utime(path, &times);
+    utime(name.path, &times);
 }
 
 uint32_t platform_available_memory() {

@@ -1,5 +1,6 @@
 // Code page 932 conversions and normalisation through the system's wide characters.
 #include <windows.h>
+#include <locale.h>
 
 #include "platform/platform.h"
 
@@ -29,6 +30,14 @@ bool platform_sjis_to_utf8(const char* text, char* out, unsigned size) {
 
 bool platform_utf8_to_sjis(const char* text, char* out, unsigned size) {
     return convert(CP_UTF8, CP_SHIFT_JIS, text, out, size);
+}
+
+// The runtime's characters become the ANSI code page's, so that the tool reads its
+// own arguments as the system writes them.
+void platform_use_locale() { setlocale(LC_CTYPE, ""); }
+
+bool platform_sjis_to_local(const char* text, char* out, unsigned size) {
+    return convert(CP_SHIFT_JIS, CP_UTF8, text, out, size);
 }
 
 bool platform_utf8_to_nfc(const char* text, char* out, unsigned size) {

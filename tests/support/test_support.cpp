@@ -165,7 +165,8 @@ static void record_older_reading(void* c, const char* name) {
 
 ReportRecorder::ReportRecorder() {
     PlatformHooks hooks = {record_member, record_progress, record_failure_hook, record_unknown,
-                           record_end,    record_notice,   this,                record_older_reading};
+                           record_end,    record_notice,   this,                record_older_reading,
+                           nullptr};
     platform_set_hooks(&hooks);
 }
 
@@ -310,9 +311,9 @@ static std::string quoted(const std::string& word) {
     return out + "'";
 }
 
-ToolRun run_tool(const std::vector<std::string>& words) {
+ToolRun run_tool(const std::vector<std::string>& words, const std::string& environment) {
     ScratchFolder logs;
-    std::string command = quoted(MAVUSFX_TOOL);
+    std::string command = environment + " " + quoted(MAVUSFX_TOOL);
     for (const std::string& w : words) command += " " + quoted(w);
     command += " >" + (logs / "out") + " 2>" + (logs / "err");
     int raw = system(command.c_str());

@@ -139,8 +139,9 @@ struct ToolRun {
     std::string err;
     std::string output() const { return out + err; }
 };
-// Each word is passed as one argument.
-ToolRun run_tool(const std::vector<std::string>& words);
+// Each word is passed as one argument; the tool runs in a scratch folder of its own,
+// with `environment` ("LC_ALL=C.UTF-8") added to the process's.
+ToolRun run_tool(const std::vector<std::string>& words, const std::string& environment = "");
 // The same with the words of `arguments` split at spaces (for paths without any).
 ToolRun run_tool(const std::string& arguments);
 

@@ -17,6 +17,9 @@
 #include "tools/pack/lha_encoder.h"
 #include "tools/pack/member_names.h"
 #include "tools/pack/member_writer.h"
+#include "tools/local_names.h"
+#include "tools/progress_bar.h"
+#include "tools/replacing_file.h"
 #include "tools/tool.h"
 
 const PackSettings DEFAULT_PACK_SETTINGS = {16, 2, true, false, {}};
@@ -42,7 +45,7 @@ void add_name(void* names, const char* name) { ((std::vector<std::string>*)names
 
 struct PlannedMember {
     std::string source;     // the path in the file system
-    std::string shown;      // the path below the packed folder, as the user knows it
+    std::string shown;      // the path below the packed folder, as the terminal shows it
     std::string folder;     // Shift-JIS folder part with its trailing '/'
     std::string file_name;  // Shift-JIS file name, empty for a folder
     bool is_folder;
@@ -191,14 +194,14 @@ void walk(Plan* plan, const std::string& path, const std::string& relative, cons
           std::vector<FileIdentity>* ancestors) {
     std::vector<std::string> raw_names;
     if (!platform_list_folder(path.c_str(), add_name, &raw_names)) {
-        tell_problem(plan, shown.empty() ? path : shown, strerror(errno));
+        tell_problem(plan, shown.empty() ? shown_local(path.c_str()) : shown, strerror(errno));
         return;
     }
     std::vector<ListedName> names;
     for (const std::string& raw : raw_names) {
         ListedName n = {raw, ""};
         if (!composed_name(raw, &n.composed)) {
-            tell_problem(plan, shown + raw, "the name is not UTF-8 text");
+            tell_problem(plan, shown_local((shown + raw).c_str()), "the name is not UTF-8 text");
             continue;
         }
         names.push_back(n);
@@ -211,7 +214,7 @@ void walk(Plan* plan, const std::string& path, const std::string& relative, cons
     for (const ListedName& name : names) {
         PlannedMember m = {};
         m.source = path + "/" + name.raw;
-        m.shown = shown + name.raw;
+        m.shown = shown_local((shown + name.raw).c_str());
         std::string member_relative = relative + name.composed;
         if (excluded(*plan, member_relative, name.composed, false)) continue;
         PathInfo info = {};
@@ -269,46 +272,20 @@ void walk(Plan* plan, const std::string& path, const std::string& relative, cons
 
 // ---- progress ----------------------------------------------------------------
 
-/* A line on stderr, only on a terminal and only once the work has taken a moment,
- * redrawn at most ten times a second. */
+// The bar over the bytes of all files, labelled with the member being packed.
 struct Progress {
-    bool shown_at_all;
-    bool line_shown;
-    double started;
-    double last_drawn;
+    ProgressBar bar;
     uint64_t total;
     uint64_t done;          // bytes of the members already packed
     const char* member;
 };
 
 void draw_progress(Progress* p, uint64_t member_bytes) {
-    if (!p->shown_at_all || p->total == 0) return;
-    double now = platform_seconds_now();
-    if (now - p->started < 0.3 || now - p->last_drawn < 0.1) return;
-    p->last_drawn = now;
-    unsigned percent = (unsigned)((p->done + member_bytes) * 100 / p->total);
-    if (percent > 100) percent = 100;
-    char bar[31];
-    memset(bar, '#', percent * 30 / 100);
-    memset(bar + percent * 30 / 100, '.', 30 - percent * 30 / 100);
-    bar[30] = 0;
-    // At most 40 bytes of the name, not cutting a UTF-8 character.
-    size_t shown = strlen(p->member);
-    if (shown > 40) {
-        shown = 40;
-        while (shown > 0 && (p->member[shown] & 0xC0) == 0x80) shown--;
-    }
-    fprintf(stderr, "\r\033[K[%s] %3u%%  %.*s", bar, percent, (int)shown, p->member);
-    fflush(stderr);
-    p->line_shown = true;
+    if (p->total == 0) return;
+    draw_progress_bar(&p->bar, (unsigned)((p->done + member_bytes) * 100 / p->total), p->member);
 }
 
-void clear_progress(Progress* p) {
-    if (!p->line_shown) return;
-    fputs("\r\033[K", stderr);
-    fflush(stderr);
-    p->line_shown = false;
-}
+void clear_progress(Progress* p) { clear_progress_bar(&p->bar); }
 
 void on_encoder_progress(void* context, uint64_t bytes_read) {
     draw_progress((Progress*)context, bytes_read);
@@ -413,16 +390,16 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
 bool plan_folder(const char* folder, Plan* plan) {
     PathInfo info;
     if (!platform_path_info(folder, &info)) {
-        fprintf(stderr, "mavusfx: %s: %s\n", folder, strerror(errno));
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(folder).c_str(), strerror(errno));
         return false;
     }
     if (!info.is_folder) {
-        fprintf(stderr, "mavusfx: %s: not a folder\n", folder);
+        fprintf(stderr, "mavusfx: %s: not a folder\n", shown_local(folder).c_str());
         return false;
     }
     char real[PATH_BUFFER];
     if (!platform_real_path(folder, real, sizeof real)) {
-        fprintf(stderr, "mavusfx: %s: %s\n", folder, strerror(errno));
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(folder).c_str(), strerror(errno));
         return false;
     }
     plan->top_real = real;
@@ -470,8 +447,7 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
     make_crc_table();
     long start = ftell(out);
     Progress progress = {};
-    progress.shown_at_all = settings->show_progress && platform_error_output_is_terminal();
-    progress.started = platform_seconds_now();
+    start_progress_bar(&progress.bar, settings->show_progress);
     progress.total = plan.total_bytes;
     PackTotals counted = {};
     for (const PlannedMember& m : plan.members) {
@@ -535,33 +511,31 @@ int pack_into(const char* folder, FILE* out, const PackSettings* settings, PackT
 
 }  // namespace
 
-int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings, PackTotals* totals) {
-    return pack_into(folder, out, settings, totals, nullptr);
+int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings, PackTotals* totals,
+                     const char* replaced_path) {
+    PathInfo existing;
+    bool replaces = replaced_path != nullptr && platform_path_info(replaced_path, &existing);
+    FileIdentity replaced = replaces ? identity_of(existing) : FileIdentity{};
+    return pack_into(folder, out, settings, totals, replaces ? &replaced : nullptr);
 }
 
 int pack_folder(const char* folder, const char* archive_path, const PackSettings* settings,
                 PackTotals* totals) {
-    char temporary[4096];
-    FILE* out = platform_create_temporary(archive_path, temporary, sizeof temporary);
-    if (out == nullptr) {
-        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
+    ReplacingFile out;
+    if (!begin_replacing(&out, archive_path)) {
+        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", shown_local(archive_path).c_str(),
+                strerror(errno));
         return EXIT_USAGE;
     }
     static char out_buffer[1 << 20];
-    setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
-
-    PathInfo existing;
-    bool replaces = platform_path_info(archive_path, &existing);
-    FileIdentity replaced = replaces ? identity_of(existing) : FileIdentity{};
-    int status = pack_into(folder, out, settings, totals, replaces ? &replaced : nullptr);
-    if (fclose(out) != 0 && status == EXIT_ALL_GOOD) {
-        fprintf(stderr, "mavusfx: %s: cannot write the archive: %s\n", archive_path, strerror(errno));
+    setvbuf(out.file, out_buffer, _IOFBF, sizeof out_buffer);
+    int status = pack_folder_into(folder, out.file, settings, totals, archive_path);
+    if (status != EXIT_ALL_GOOD) {
+        abandon_replacing(&out);
+    } else if (!finish_replacing(&out)) {
+        fprintf(stderr, "mavusfx: %s: cannot write the archive: %s\n", shown_local(archive_path).c_str(),
+                strerror(errno));
         status = EXIT_MEMBER_FAILED;
     }
-    if (status == EXIT_ALL_GOOD && !platform_replace_file(temporary, archive_path)) {
-        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", archive_path, strerror(errno));
-        status = EXIT_USAGE;
-    }
-    if (status != EXIT_ALL_GOOD) platform_delete_file(temporary);
     return status;
 }

@@ -57,6 +57,9 @@ int pack_folder(const char* folder, const char* archive_path, const PackSettings
                 PackTotals* totals);
 
 // The same, written into `out` (a seekable file open for writing) from its current
-// position on; the file ends with the archive.  On failure what was written is of no
-// use and the caller removes it.
-int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings, PackTotals* totals);
+// position on; the file ends with the archive.  The file `out` is, and the file
+// `replaced_path` names when it is not null (the one `out` is going to replace),
+// are left out of the archive.  On failure what was written is of no use and the
+// caller removes it.
+int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings, PackTotals* totals,
+                     const char* replaced_path = nullptr);
