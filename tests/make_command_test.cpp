@@ -430,6 +430,15 @@ TEST_F(MakeCommand, FromLeavesItsOwnOutputOutAndTakesAMethod) {
     ToolRun stored = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", out, "--method", "lh0"});
     ASSERT_EQ(stored.status, 0) << stored.output();
     for (const auto& m : members_of_file(out)) EXPECT_EQ(m.second, "-lh0-") << m.first;
+    // --exclude leaves out what pack would: here the older installer and the readme.
+    ToolRun only_tool = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", out,
+                                  "--exclude=setup.*", "--exclude", "readme.txt"});
+    ASSERT_EQ(only_tool.status, 0) << only_tool.output();
+    auto kept = members_of_file(out);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].first, "tool.exe");
+    EXPECT_EQ(run_tool({"make", "--stub", stub, "--archive", archive, "-o", out, "--exclude", "x"}).status,
+              EXIT_USAGE);
     ToolRun unknown = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", out, "--method", "lh9"});
     EXPECT_EQ(unknown.status, EXIT_USAGE);
     EXPECT_NE(unknown.err.find("unknown method 'lh9'"), std::string::npos) << unknown.err;

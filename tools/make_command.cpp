@@ -38,6 +38,8 @@ const char HELP[] =
     "      --archive=FILE           the archive to join\n"
     "      --from=DIR               pack DIR instead (OUT.exe inside it is left out)\n"
     "      --method=METHOD          with --from: lh7 (default), lh6, lh5 or lh0\n"
+    "      --exclude=GLOB           with --from: leave out what GLOB matches, as pack\n"
+    "                               does (as often as needed)\n"
     "  -o, --output=FILE            the file to write; never one of the inputs\n"
     "      --config=FILE            settings from a TOML file, keys named as these\n"
     "                               options (output = \"setup.exe\"); its paths are\n"
@@ -66,7 +68,7 @@ const char HELP[] =
 enum Setting {
     SET_STUB, SET_ARCHIVE, SET_FROM, SET_METHOD, SET_OUTPUT, SET_CONFIG, SET_TITLE, SET_DEST,
     SET_PROGRAM_FILES, SET_SHORTCUT_TARGET, SET_START_MENU, SET_DESKTOP, SET_SEND_TO, SET_LAUNCH,
-    SET_NO_CONFIG, SET_ELEVATION
+    SET_NO_CONFIG, SET_ELEVATION, SET_EXCLUDE
 };
 
 // The options and the keys of the settings file, one list.
@@ -95,6 +97,7 @@ const SettingSpec SETTINGS[] = {
 
 struct MakeOptions {
     std::map<int, std::string> values;  // by Setting; switches "true" or "false"
+    std::vector<std::string> exclude;   // --exclude, as often as given
 
     bool has(Setting s) const { return values.count(s) != 0 && !values.at(s).empty(); }
     bool on(Setting s) const { return values.count(s) != 0 && values.at(s) == "true"; }
@@ -125,7 +128,7 @@ bool option_value(const std::string& word, uint8_t* out) {
 
 int read_options(int argc, char** argv, MakeOptions* o) {
     std::vector<OptionSpec> specs = {{"output", 'o', true, SET_OUTPUT}, {"config", 0, true, SET_CONFIG},
-                                     HELP_OPTION};
+                                     {"exclude", 0, true, SET_EXCLUDE}, HELP_OPTION};
     for (const SettingSpec& s : SETTINGS)
         if (s.id != SET_OUTPUT) specs.push_back({s.name, 0, s.kind != CONFIG_SWITCH, s.id});
     CommandLine line;
@@ -143,12 +146,18 @@ int read_options(int argc, char** argv, MakeOptions* o) {
     }
     for (const GivenOption& given : line.options) {
         if (given.id == SET_CONFIG) continue;
+        if (given.id == SET_EXCLUDE) {
+            o->exclude.push_back(given.value);
+            continue;
+        }
         bool is_switch = given.id == SET_PROGRAM_FILES || given.id == SET_NO_CONFIG;
         o->values[given.id] = is_switch ? "true" : given.value;
     }
 
     if (!o->has(SET_OUTPUT) || o->has(SET_ARCHIVE) == o->has(SET_FROM))
         return usage_error("make", "-o and one of --archive or --from are required");
+    if (!o->exclude.empty() && !o->has(SET_FROM))
+        return usage_error("make", "--exclude leaves things out of --from; a given --archive is joined as it is");
     if (o->has(SET_METHOD) && !o->has(SET_FROM))
         return usage_error("make", "--method chooses how --from packs; a given --archive is joined as it is");
     bool any_setting = o->on(SET_PROGRAM_FILES);
@@ -431,6 +440,7 @@ int join_archive(const MakeOptions& o, const SfxConfig& config, FILE* out, Made*
  * like a given archive's. */
 int join_folder(const MakeOptions& o, const SfxConfig& config, FILE* out, Made* made) {
     PackSettings settings = DEFAULT_PACK_SETTINGS;
+    settings.exclude = o.exclude;
     if (o.has(SET_METHOD) && !method_bits(o.text(SET_METHOD), &settings.dictionary_bits))
         return usage_error("make", "unknown method '%s' (lh5, lh6, lh7 or lh0)", shown(o.text(SET_METHOD)).c_str());
     long start = ftell(out);

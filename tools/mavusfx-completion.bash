@@ -31,7 +31,7 @@ _mavusfx() {
         make:--stub | make:-o)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[eE][xX][eE]' -- "$cur")
             return ;;
-        pack:--exclude)
+        pack:--exclude | make:--exclude)
             return ;;
         make:--title | make:--dest | make:--shortcut-target | make:--launch)
             return ;;
@@ -41,7 +41,7 @@ _mavusfx() {
         case $command in
             extract) options="-C --directory --raw-names" ;;
             pack) options="-o --output --method --level --exclude --follow-symlinks" ;;
-            make) options="--archive --from --method -o --output --config --stub --title --dest
+            make) options="--archive --from --method --exclude -o --output --config --stub --title --dest
                            --program-files --elevation --shortcut-target --start-menu --desktop --send-to
                            --launch --no-config" ;;
         esac
