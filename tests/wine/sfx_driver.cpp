@@ -65,7 +65,11 @@ std::string one_line(std::string text) {
 std::string window_text(HWND window) {
     WCHAR text[4096] = L"";
     DWORD_PTR ignored;
-    SendMessageTimeoutW(window, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &ignored);
+    // A window thread busy for two seconds (a loaded machine, the emulator) gives no
+    // answer; the text the system keeps for the window is read instead, so that a
+    // slow reply never reads as an empty title.
+    if (SendMessageTimeoutW(window, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &ignored) == 0)
+        InternalGetWindowText(window, text, 4096);
     return utf8(text);
 }
 
