@@ -9,7 +9,7 @@
 #include "tools/local_names.h"
 #include "tools/tool.h"
 
-const OptionSpec HELP_OPTION = {"help", 'h', false, OPTION_HELP};
+const KnownOption HELP_OPTION = {"help", 'h', false, OPTION_HELP};
 
 int usage_error(const char* command, const char* format, ...) {
     fflush(stdout);
@@ -67,7 +67,7 @@ namespace {
 
 struct Parser {
     const char* command;
-    const std::vector<OptionSpec>& specs;
+    const std::vector<KnownOption>& known;
     CommandLine* out;
     int argc;
     char** argv;
@@ -75,7 +75,7 @@ struct Parser {
 
     bool unknown_long(const std::string& name) {
         std::vector<const char*> names;
-        for (const OptionSpec& s : specs)
+        for (const KnownOption& s : known)
             if (s.name != nullptr) names.push_back(s.name);
         const char* near = nearest_word(name, names);
         std::string shown = shown_local(name.c_str());
@@ -86,10 +86,10 @@ struct Parser {
         return false;
     }
 
-    // The spec of a long name: exact, or the only one it begins.
-    const OptionSpec* find_long(const std::string& name) {
-        std::vector<const OptionSpec*> begun;
-        for (const OptionSpec& s : specs) {
+    // The option a long name names: exact, or the only one it begins.
+    const KnownOption* find_long(const std::string& name) {
+        std::vector<const KnownOption*> begun;
+        for (const KnownOption& s : known) {
             if (s.name == nullptr) continue;
             if (name == s.name) return &s;
             if (strncmp(s.name, name.c_str(), name.size()) == 0) begun.push_back(&s);
@@ -99,56 +99,56 @@ struct Parser {
             unknown_long(name);
         } else {
             std::string all;
-            for (const OptionSpec* s : begun) all += std::string(all.empty() ? "" : ", ") + "--" + s->name;
+            for (const KnownOption* s : begun) all += std::string(all.empty() ? "" : ", ") + "--" + s->name;
             usage_error(command, "option '--%s' is ambiguous (%s)", shown_local(name.c_str()).c_str(),
                         all.c_str());
         }
         return nullptr;
     }
 
-    void add(const OptionSpec& spec, const std::string& spelled, const std::string& value) {
-        if (spec.id == OPTION_HELP) out->wants_help = true;
-        else out->options.push_back({spec.id, value, spelled});
+    void add(const KnownOption& option, const std::string& spelled, const std::string& value) {
+        if (option.id == OPTION_HELP) out->wants_help = true;
+        else out->options.push_back({option.id, value, spelled});
     }
 
     bool read_long(const char* text) {
         const char* equals = strchr(text, '=');
         std::string name = equals != nullptr ? std::string(text, equals) : std::string(text);
-        const OptionSpec* spec = find_long(name);
-        if (spec == nullptr) return false;
-        std::string spelled = std::string("--") + spec->name;
-        if (!spec->takes_value) {
+        const KnownOption* option = find_long(name);
+        if (option == nullptr) return false;
+        std::string spelled = std::string("--") + option->name;
+        if (!option->takes_value) {
             if (equals != nullptr)
                 return usage_error(command, "option '%s' takes no value", spelled.c_str()), false;
-            add(*spec, spelled, "");
+            add(*option, spelled, "");
             return true;
         }
         if (equals != nullptr) {
-            add(*spec, spelled, equals + 1);
+            add(*option, spelled, equals + 1);
             return true;
         }
         if (next >= argc) return usage_error(command, "option '%s' needs a value", spelled.c_str()), false;
-        add(*spec, spelled, argv[next++]);
+        add(*option, spelled, argv[next++]);
         return true;
     }
 
     // "-abc": flags, the first that takes a value taking the rest or the next word.
     bool read_short(const char* text) {
         for (const char* p = text; *p != 0; p++) {
-            const OptionSpec* spec = nullptr;
-            for (const OptionSpec& s : specs)
-                if (s.letter != 0 && s.letter == *p) spec = &s;
+            const KnownOption* option = nullptr;
+            for (const KnownOption& s : known)
+                if (s.letter != 0 && s.letter == *p) option = &s;
             std::string spelled = shown_local((std::string("-") + *p).c_str());
-            if (spec == nullptr)
+            if (option == nullptr)
                 return usage_error(command, "unknown option '%s'", spelled.c_str()), false;
-            if (!spec->takes_value) {
-                add(*spec, spelled, "");
+            if (!option->takes_value) {
+                add(*option, spelled, "");
                 continue;
             }
             if (p[1] != 0) {
-                add(*spec, spelled, p + 1);
+                add(*option, spelled, p + 1);
             } else if (next < argc) {
-                add(*spec, spelled, argv[next++]);
+                add(*option, spelled, argv[next++]);
             } else {
                 return usage_error(command, "option '%s' needs a value", spelled.c_str()), false;
             }
@@ -161,9 +161,9 @@ struct Parser {
 }  // namespace
 
 bool parse_command_line(const char* command, int argc, char** argv,
-                        const std::vector<OptionSpec>& specs, CommandLine* out) {
+                        const std::vector<KnownOption>& known, CommandLine* out) {
     *out = CommandLine();
-    Parser parser = {command, specs, out, argc, argv, 1};
+    Parser parser = {command, known, out, argc, argv, 1};
     bool options_end = false;
     while (parser.next < argc) {
         const char* word = argv[parser.next++];

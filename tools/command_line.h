@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct KnownOption {
     const char* name;  // the long name without "--"; null for a short option only
     char letter;       // the short option, 0 for a long option only
     bool takes_value;
@@ -17,7 +17,7 @@ struct OptionSpec {
 
 // Every command's -h and --help.
 enum { OPTION_HELP = -1 };
-extern const OptionSpec HELP_OPTION;
+extern const KnownOption HELP_OPTION;
 
 struct GivenOption {
     int id;
@@ -34,7 +34,7 @@ struct CommandLine {
 // Reads argv[1..argc-1] for `command` ("make", or "" for the tool itself).  A
 // mistake is told on stderr and gives false.
 bool parse_command_line(const char* command, int argc, char** argv,
-                        const std::vector<OptionSpec>& specs, CommandLine* out);
+                        const std::vector<KnownOption>& known, CommandLine* out);
 
 // "mavusfx: " and the message on stderr, then where the help is; returns 2.
 int usage_error(const char* command, const char* format, ...)

@@ -91,7 +91,7 @@ int run_test(int argc, char** argv) {
 }
 
 int run_extract(int argc, char** argv) {
-    static const std::vector<OptionSpec> SPECS = {
+    static const std::vector<KnownOption> SPECS = {
         {"directory", 'C', true, OPTION_DIRECTORY}, {"raw-names", 0, false, OPTION_RAW_NAMES}, HELP_OPTION};
     CommandLine line;
     if (!parse_command_line("extract", argc, argv, SPECS, &line)) return EXIT_USAGE;

@@ -72,12 +72,12 @@ enum Setting {
 };
 
 // The options and the keys of the settings file, one list.
-struct SettingSpec {
+struct SettingEntry {
     const char* name;
     ConfigValueKind kind;
     Setting id;
 };
-const SettingSpec SETTINGS[] = {
+const SettingEntry SETTINGS[] = {
     {"stub", CONFIG_PATH, SET_STUB},
     {"archive", CONFIG_PATH, SET_ARCHIVE},
     {"from", CONFIG_PATH, SET_FROM},
@@ -127,12 +127,12 @@ bool option_value(const std::string& word, uint8_t* out) {
 }
 
 int read_options(int argc, char** argv, MakeOptions* o) {
-    std::vector<OptionSpec> specs = {{"output", 'o', true, SET_OUTPUT}, {"config", 0, true, SET_CONFIG},
+    std::vector<KnownOption> known = {{"output", 'o', true, SET_OUTPUT}, {"config", 0, true, SET_CONFIG},
                                      {"exclude", 0, true, SET_EXCLUDE}, HELP_OPTION};
-    for (const SettingSpec& s : SETTINGS)
-        if (s.id != SET_OUTPUT) specs.push_back({s.name, 0, s.kind != CONFIG_SWITCH, s.id});
+    for (const SettingEntry& s : SETTINGS)
+        if (s.id != SET_OUTPUT) known.push_back({s.name, 0, s.kind != CONFIG_SWITCH, s.id});
     CommandLine line;
-    if (!parse_command_line("make", argc, argv, specs, &line)) return EXIT_USAGE;
+    if (!parse_command_line("make", argc, argv, known, &line)) return EXIT_USAGE;
     if (line.wants_help) return print_help(HELP), -1;
     if (!line.operands.empty())
         return usage_error("make", "unexpected argument '%s'", shown(line.operands[0]).c_str());
@@ -141,7 +141,7 @@ int read_options(int argc, char** argv, MakeOptions* o) {
     for (const GivenOption& given : line.options) {
         if (given.id != SET_CONFIG) continue;
         std::vector<ConfigKey> keys;
-        for (const SettingSpec& s : SETTINGS) keys.push_back({s.name, s.kind, s.id});
+        for (const SettingEntry& s : SETTINGS) keys.push_back({s.name, s.kind, s.id});
         if (!read_make_config(given.value.c_str(), keys, &o->values)) return EXIT_USAGE;
     }
     for (const GivenOption& given : line.options) {

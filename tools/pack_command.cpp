@@ -50,7 +50,7 @@ enum { OPTION_OUTPUT, OPTION_METHOD, OPTION_LEVEL, OPTION_EXCLUDE, OPTION_FOLLOW
 }  // namespace
 
 int run_pack(int argc, char** argv) {
-    static const std::vector<OptionSpec> SPECS = {{"output", 'o', true, OPTION_OUTPUT},
+    static const std::vector<KnownOption> SPECS = {{"output", 'o', true, OPTION_OUTPUT},
                                                   {"method", 0, true, OPTION_METHOD},
                                                   {"level", 0, true, OPTION_LEVEL},
                                                   {"exclude", 0, true, OPTION_EXCLUDE},
