@@ -1,7 +1,6 @@
 // The stub the tool carries: make uses it when no --stub is given, --stub overrides
 // it, and a tool that carries none says so.  A signed stub is refused with the
 // advice to sign after make.
-#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -63,24 +62,6 @@ TEST_F(EmbeddedStub, MakeUsesTheCarriedStubUnlessStubIsGiven) {
     Bytes made = read_file(out);
     EXPECT_TRUE(starts_with(made, other));
     EXPECT_EQ(made[other.size()], 1);  // the block follows the given stub's image
-}
-
-// A stub signed before make: the certificate table stands after its image.
-TEST_F(EmbeddedStub, ASignedStubIsRefusedWithTheAdviceToSignAfterMake) {
-    Bytes stub = fake_pe({{0x200, 0x200}}, 0x200);
-    const uint32_t optional = 0x80 + 24, table_offset = 0x400, table_size = 0x100;
-    stub[optional] = 0x0B;  // PE32
-    stub[optional + 1] = 0x01;
-    stub[optional + 92] = 16;  // data directories
-    memcpy(&stub[optional + 96 + 4 * 8], &table_offset, 4);
-    memcpy(&stub[optional + 96 + 4 * 8 + 4], &table_size, 4);
-    stub.resize(table_offset + table_size, 0x30);
-    write_file(scratch / "signed.exe", stub);
-    ToolRun run = run_tool({"make", "--stub", scratch / "signed.exe", "--archive", archive, "-o", out});
-    EXPECT_EQ(run.status, EXIT_USAGE);
-    EXPECT_NE(run.err.find("is signed"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("sign the installer after make"), std::string::npos) << run.err;
-    EXPECT_FALSE(file_exists(out));
 }
 
 }  // namespace
