@@ -156,8 +156,13 @@ static unsigned walk_code(const uint16_t* table, const uint8_t* lengths, int sym
     return s;
 }
 
+/* Each code with its own arrays and table bits as constants, so that the shifts of
+ * the walk are fixed. */
 unsigned lookup_code(HuffmanCode code, int symbol_count, unsigned look_ahead, unsigned* length) {
-    return walk_code(code_table(code), code_lengths(code), symbol_count, table_bits_of(code),
+    if (code == CHAR_CODE)
+        return walk_code(store.char_table, store.char_lengths, symbol_count, CHAR_TABLE_BITS,
+                         look_ahead, length);
+    return walk_code(store.small_table, store.small_lengths, symbol_count, SMALL_TABLE_BITS,
                      look_ahead, length);
 }
 
@@ -168,11 +173,21 @@ uint16_t decode_with_table(HuffmanCode code, int symbol_count) {
     return (uint16_t)s;
 }
 
-void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
-    const uint16_t* table = code_table(code);
-    const uint8_t* lengths = code_lengths(code);
-    for (int i = 0; i < (1 << table_bits_of(code)); i++) {
-        unsigned s = table[i];
-        fast[i] = s < symbol_count ? (uint16_t)(s << 5 | lengths[s]) : (uint16_t)SLOW_ENTRY;
+/* Without a branch: a node number looks up symbol 0's length, which is in bounds,
+ * and the entry is then SLOW_ENTRY all the same. */
+static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
+                                  unsigned symbol_count, int table_bits, uint16_t* fast) {
+    for (int i = 0; i < (1 << table_bits); i++) {
+        const unsigned s = table[i];
+        const bool symbol = s < symbol_count;
+        const unsigned entry = s << 5 | lengths[symbol ? s : 0];
+        fast[i] = symbol ? (uint16_t)entry : (uint16_t)SLOW_ENTRY;
     }
+}
+
+void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
+    if (code == CHAR_CODE)
+        derive_entries(store.char_table, store.char_lengths, symbol_count, CHAR_TABLE_BITS, fast);
+    else
+        derive_entries(store.small_table, store.small_lengths, symbol_count, SMALL_TABLE_BITS, fast);
 }
