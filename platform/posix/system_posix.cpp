@@ -15,6 +15,7 @@
 #include <utime.h>
 
 #include "platform/platform.h"
+#include "platform/posix/write_behind_posix.h"
 
 bool platform_current_folder(char* out, unsigned size) { return getcwd(out, size) != nullptr; }
 
@@ -68,7 +69,7 @@ FILE* platform_create_new_file(const char* path) {
     if (name.path == nullptr) return nullptr;
     int fd = open(name.path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
-    FILE* file = fdopen(fd, "wb");
+    FILE* file = open_written_file(fd);
     if (file == nullptr) {
         close(fd);
         unlink(name.path);
