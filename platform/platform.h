@@ -158,11 +158,6 @@ bool platform_list_folder(const char* path, void (*add)(void* context, const cha
 FILE* platform_create_temporary(const char* path, char* name, unsigned size);
 // Cuts an open file (flushed) to `length` bytes.
 bool platform_truncate(FILE* file, int64_t length);
-// From now on the files of platform_create_new_file may be written by a second
-// thread while this one goes on (the host tool's extraction); a failed write then
-// shows at a later write or at the close.  Where there is no such thread (Windows)
-// writes stay where they are.
-void platform_set_write_behind(bool on);
 
 // ---- text conversion for the host tool ---------------------------------------
 

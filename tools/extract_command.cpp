@@ -66,10 +66,7 @@ int extract(const char* path, const char* folder, bool test_only, bool raw_names
 
     ConsoleReports reports;
     install_console_reports(&reports, true, !raw_names);
-    // The system calls of the writes overlap the decoding of what follows.
-    platform_set_write_behind(true);
     run_extraction(&app.run);
-    platform_set_write_behind(false);
     platform_set_hooks(nullptr);
 
     uint32_t failed = app.run.outcome.failure_count;

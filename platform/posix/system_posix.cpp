@@ -15,7 +15,6 @@
 #include <utime.h>
 
 #include "platform/platform.h"
-#include "platform/posix/write_behind_posix.h"
 
 bool platform_current_folder(char* out, unsigned size) { return getcwd(out, size) != nullptr; }
 
@@ -69,7 +68,7 @@ FILE* platform_create_new_file(const char* path) {
     if (name.path == nullptr) return nullptr;
     int fd = open(name.path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
-    FILE* file = open_written_file(fd);
+    FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
         close(fd);
         unlink(name.path);

@@ -133,6 +133,3 @@ FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
 bool platform_truncate(FILE* file, int64_t length) {
     return fflush(file) == 0 && _chsize(_fileno(file), (long)length) == 0;
 }
-
-// Files are written on the caller's thread here.
-void platform_set_write_behind(bool) {}
