@@ -1,32 +1,13 @@
-// The bit input: the member's compressed bytes in memory (InputBuffer) and a 16-bit
-// look-ahead over them (BitReader).  Bits are taken most significant first.  Exactly
-// the member's packed size is taken from the archive; beyond it the stream goes on
-// with zero bits, so a decoder can never read into the next member.
+// The bit input: the member's compressed bytes in memory (decoder.input) and a
+// 16-bit look-ahead over them (decoder.bits).  Bits are taken most significant
+// first.  Exactly the member's packed size is taken from the archive; beyond it the
+// stream goes on with zero bits, so a decoder can never read into the next member.
 #pragma once
 
 #include <stdint.h>
 #include <stdio.h>
 
-struct BitReader {
-    uint16_t bit_buffer;         // next 16 bits of the stream, bit 15 first
-    uint8_t pending_byte;        // bits taken but not yet in bit_buffer, left-aligned
-    uint8_t pending_bits;        // how many of them are valid, 0 to 8
-    uint32_t packed_bytes_left;  // compressed bytes of the member not yet taken
-    // Zero bytes supplied after the data ran out; with the look-ahead they tell
-    // whether a decoder consumed more bits than the member holds.
-    uint32_t padding_bytes;
-    uint8_t looks_ahead;         // 1 once init_bit_reader ran: 16 + pending bits held
-};
-
-struct InputBuffer {
-    uint8_t* data;
-    uint32_t size;        // block length and the length of every refill
-    uint32_t read_index;  // next byte to hand out
-};
-
-extern BitReader bits;
-extern InputBuffer input;
-extern FILE* input_file;  // the archive stream of the member being decoded
+#include "decode/decoder_state.h"
 
 void init_bit_reader();
 void skip_bits(unsigned n);
@@ -90,12 +71,12 @@ inline void consume_fast_bits(FastBits& in, unsigned n) {
 
 // Takes the bit input over; false when too few bytes are left for a fast run.
 inline bool take_fast_bits(FastBits& in) {
-    uint32_t left = input.size - input.read_index;
-    if (left > bits.packed_bytes_left) left = bits.packed_bytes_left;
-    if (!bits.looks_ahead || left < FAST_INPUT_MARGIN) return false;
-    in.word = (uint64_t)bits.bit_buffer << 48 | (uint64_t)bits.pending_byte << 40;
-    in.count = 16u + bits.pending_bits;
-    in.next = input.data + input.read_index;
+    uint32_t left = decoder.input.size - decoder.input.read_index;
+    if (left > decoder.bits.packed_bytes_left) left = decoder.bits.packed_bytes_left;
+    if (!decoder.bits.looks_ahead || left < FAST_INPUT_MARGIN) return false;
+    in.word = (uint64_t)decoder.bits.bit_buffer << 48 | (uint64_t)decoder.bits.pending_byte << 40;
+    in.count = 16u + decoder.bits.pending_bits;
+    in.next = decoder.input.data + decoder.input.read_index;
     in.end = in.next + left;
     return true;
 }
@@ -107,10 +88,10 @@ inline void give_back_fast_bits(FastBits in) {
     unsigned extra = (in.count - 16) >> 3;
     in.count -= 8 * extra;
     in.next -= extra;
-    uint32_t taken = (uint32_t)(in.next - (input.data + input.read_index));
-    input.read_index += taken;
-    bits.packed_bytes_left -= taken;
-    bits.pending_bits = (uint8_t)(in.count - 16);
-    bits.bit_buffer = (uint16_t)(in.word >> 48);
-    bits.pending_byte = (uint8_t)((in.word >> 40) & (0xFF00u >> bits.pending_bits));
+    uint32_t taken = (uint32_t)(in.next - (decoder.input.data + decoder.input.read_index));
+    decoder.input.read_index += taken;
+    decoder.bits.packed_bytes_left -= taken;
+    decoder.bits.pending_bits = (uint8_t)(in.count - 16);
+    decoder.bits.bit_buffer = (uint16_t)(in.word >> 48);
+    decoder.bits.pending_byte = (uint8_t)((in.word >> 40) & (0xFF00u >> decoder.bits.pending_bits));
 }

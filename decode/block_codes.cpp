@@ -36,11 +36,10 @@ static int position_codes;         // 14, 16 or 17
 static int position_count_bits;    // 4 or 5
 
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-/* The fast run's tables, derived from the block's codes once they are read: a
- * symbol and its code length in one entry (symbol << 5 | length), so that one
- * lookup gives both.  An entry that leads into a tree is SLOW_ENTRY, whose symbol
- * is outside every alphabet: the fast run then decodes that code the simple way. */
-enum { SLOW_ENTRY = 0xFFFF };
+/* The fast run's tables, derived from the block's codes once they are read
+ * (derive_fast_table): a symbol and its code length in one entry.  An entry that
+ * leads into a tree is SLOW_ENTRY: the fast run then decodes that code the simple
+ * way. */
 static uint16_t char_fast[1 << CHAR_TABLE_BITS];
 static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 #endif
@@ -49,11 +48,11 @@ static uint16_t position_fast[1 << SMALL_TABLE_BITS];
  * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
  * 64 KiB window.  The first symbol starts a block. */
 void begin_block_method() {
-    if (dictionary_bits <= 14) {
+    if (decoder.dictionary_bits <= 14) {
         position_codes = 14;
         position_count_bits = 4;
     } else {
-        position_codes = dictionary_bits == 16 ? 17 : 16;
+        position_codes = decoder.dictionary_bits == 16 ? 17 : 16;
         position_count_bits = 5;
     }
     init_bit_reader();
@@ -65,14 +64,14 @@ void begin_block_method() {
  * (1110 = 7, 11110 = 8, ... nine further 1 bits = 16).  Returns the length; a
  * length above 16 (the look-ahead shows up to 20) marks the member damaged. */
 static unsigned read_short_length() {
-    unsigned length = bits.bit_buffer >> 13;
+    unsigned length = decoder.bits.bit_buffer >> 13;
     if (length < 7) {
         skip_bits(3);
         return length;
     }
-    for (unsigned mask = 1u << 12; (bits.bit_buffer & mask) != 0; mask >>= 1) length++;
+    for (unsigned mask = 1u << 12; (decoder.bits.bit_buffer & mask) != 0; mask >>= 1) length++;
     if (length > MAX_CODE_LENGTH) {
-        member_damaged = true;
+        decoder.member_damaged = true;
         return 0;
     }
     skip_bits(length - 3);  // 3 + (length - 7) ones + the closing 0
@@ -81,7 +80,7 @@ static unsigned read_short_length() {
 
 /* read_short_lengths: a count n of count_bits bits.  n = 0: a single value of the same
  * width follows, and every code of this kind is that value in no bits (all 256 entries
- * of small_table hold it).  Otherwise n lengths in the short form; the code-length
+ * of the small code's table hold it).  Otherwise n lengths in the short form; the code-length
  * code has a 2-bit count k of zero lengths right after its entry with index
  * zero_run_after (2), and those k count toward n.  The lengths up to the alphabet
  * size are zero beyond the last index reached. */
@@ -90,26 +89,26 @@ static void read_short_lengths(int symbol_count, int count_bits, int zero_run_af
     if (n == 0) {
         unsigned value = read_bits(count_bits);
         if (value >= (unsigned)symbol_count) {
-            member_damaged = true;
+            decoder.member_damaged = true;
             return;
         }
-        set_single_code(symbol_count, small_lengths, SMALL_TABLE_BITS, small_table,
-                        (uint16_t)value);
+        set_single_code(SMALL_CODE, symbol_count, (uint16_t)value);
         return;
     }
     // A count beyond the alphabet (up to 31) stores its extra lengths above it, where
-    // small_lengths has room, and the table build never looks at them.
+    // the small code's lengths have room, and the table build never looks at them.
+    uint8_t* const lengths = code_lengths(SMALL_CODE);
     int i = 0;
     while (i < n) {
-        small_lengths[i++] = (uint8_t)read_short_length();
-        if (member_damaged) return;
+        lengths[i++] = (uint8_t)read_short_length();
+        if (decoder.member_damaged) return;
         if (i == zero_run_after + 1) {
             // At most 3 zeros after index 2: the index stays below 6.
-            for (unsigned k = read_bits(2); k > 0; k--) small_lengths[i++] = 0;
+            for (unsigned k = read_bits(2); k > 0; k--) lengths[i++] = 0;
         }
     }
-    for (; i < symbol_count; i++) small_lengths[i] = 0;
-    build_huffman_table((int16_t)symbol_count, small_lengths, SMALL_TABLE_BITS, small_table);
+    for (; i < symbol_count; i++) lengths[i] = 0;
+    build_huffman_table(SMALL_CODE, symbol_count);
 }
 
 /* read_char_lengths: a 9-bit count n.  n = 0: a 9-bit value follows and every
@@ -122,60 +121,49 @@ static void read_char_lengths() {
     if (n == 0) {
         unsigned value = read_bits(CHAR_COUNT_BITS);
         if (value >= CHAR_CODES) {
-            member_damaged = true;
+            decoder.member_damaged = true;
             return;
         }
-        set_single_code(CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table, (uint16_t)value);
+        set_single_code(CHAR_CODE, CHAR_CODES, (uint16_t)value);
         return;
     }
     if (n > CHAR_CODES) {
-        member_damaged = true;
+        decoder.member_damaged = true;
         return;
     }
+    uint8_t* const lengths = code_lengths(CHAR_CODE);
     int i = 0;
     while (i < n) {
-        unsigned c = decode_with_table(small_table, small_lengths, LENGTH_CODES, SMALL_TABLE_BITS);
-        if (member_damaged) return;
+        unsigned c = decode_with_table(SMALL_CODE, LENGTH_CODES);
+        if (decoder.member_damaged) return;
         if (c >= 3) {
-            char_lengths[i++] = (uint8_t)(c - 2);
+            lengths[i++] = (uint8_t)(c - 2);
             continue;
         }
         int zeros = c == 0 ? 1 : c == 1 ? read_bits(4) + 3 : read_bits(9) + 20;
         if (zeros > CHAR_CODES - i) {
-            member_damaged = true;
+            decoder.member_damaged = true;
             return;
         }
-        while (zeros-- > 0) char_lengths[i++] = 0;
+        while (zeros-- > 0) lengths[i++] = 0;
     }
-    for (; i < CHAR_CODES; i++) char_lengths[i] = 0;
-    build_huffman_table(CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table);
+    for (; i < CHAR_CODES; i++) lengths[i] = 0;
+    build_huffman_table(CHAR_CODE, CHAR_CODES);
 }
-
-#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-static void derive_fast_table(uint16_t* fast, const uint16_t* table, const uint8_t* lengths,
-                              unsigned symbol_count, int table_bits) {
-    for (int i = 0; i < (1 << table_bits); i++) {
-        unsigned s = table[i];
-        fast[i] = s < symbol_count ? (uint16_t)(s << 5 | lengths[s]) : (uint16_t)SLOW_ENTRY;
-    }
-}
-#endif
 
 /* The tables of one block, in stream order.  The position code overwrites the
- * code-length code in small_lengths and small_table once the character lengths
- * are read. */
+ * code-length code in the small code once the character lengths are read. */
 static void read_block_tables() {
     block_codes_left = read_bits(16);
     read_short_lengths(LENGTH_CODES, LENGTH_COUNT_BITS, 2);
-    if (member_damaged) return;
+    if (decoder.member_damaged) return;
     read_char_lengths();
-    if (member_damaged) return;
+    if (decoder.member_damaged) return;
     read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
-    if (member_damaged) return;
+    if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    derive_fast_table(char_fast, char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
-    derive_fast_table(position_fast, small_table, small_lengths, (unsigned)position_codes,
-                      SMALL_TABLE_BITS);
+    derive_fast_table(CHAR_CODE, CHAR_CODES, char_fast);
+    derive_fast_table(SMALL_CODE, (unsigned)position_codes, position_fast);
 #endif
 }
 
@@ -185,17 +173,17 @@ static void read_block_tables() {
 uint16_t read_block_symbol() {
     if (block_codes_left == 0) {
         read_block_tables();
-        if (member_damaged) return 0;
+        if (decoder.member_damaged) return 0;
     }
     block_codes_left--;
-    return decode_with_table(char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS);
+    return decode_with_table(CHAR_CODE, CHAR_CODES);
 }
 
 /* read_block_position: a position code j, then for j > 1 j - 1 extra bits.  The
  * distance minus one is 0 for j = 0, else 2^(j-1) + the extra bits: 1 for j = 1,
  * 2 or 3 for j = 2, up to 65,535 for j = 16 ("-lh7-"). */
 uint16_t read_block_position() {
-    unsigned j = decode_with_table(small_table, small_lengths, position_codes, SMALL_TABLE_BITS);
+    unsigned j = decode_with_table(SMALL_CODE, position_codes);
     if (j == 0) return 0;
     return (uint16_t)((1u << (j - 1)) + read_bits(j - 1));
 }
@@ -218,7 +206,7 @@ uint16_t read_block_position() {
  * - bytes go to the window through put_literal and put_match.  A flush inside the
  *   run finds no overrun, as the run never takes padding bytes. */
 uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
-    const uint32_t start = decoded_count;
+    const uint32_t start = decoder.decoded_count;
     FastBits in;
     if (block_codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
         !take_fast_bits(in))
@@ -227,10 +215,10 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     // may change, or the start of the member's last 256 bytes.
     uint32_t stop_at = progress_quiet_until(start);
     if (stop_at > original_size - 256) stop_at = original_size - 256;
-    uint8_t* const bytes = window.bytes;
-    const uint32_t mask = window.mask;
+    uint8_t* const bytes = decoder.window.bytes;
+    const uint32_t mask = decoder.window.mask;
     const unsigned position_code_count = (unsigned)position_codes;
-    uint32_t position = window.window_position;
+    uint32_t position = decoder.window.window_position;
     uint32_t count = start;
     uint16_t codes_left = block_codes_left;
 
@@ -259,10 +247,10 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                 length = entry & 31;
             } else {
                 unsigned long_length;
-                symbol = lookup_code(char_table, char_lengths, CHAR_CODES, CHAR_TABLE_BITS,
-                                     (unsigned)(in.word >> 48), &long_length);
+                symbol = lookup_code(CHAR_CODE, CHAR_CODES, (unsigned)(in.word >> 48),
+                                     &long_length);
                 length = long_length;
-                if (member_damaged) stop_at = 0, left = 1;
+                if (decoder.member_damaged) stop_at = 0, left = 1;
             }
             consume_fast_bits(in, length);
 
@@ -277,10 +265,10 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                 length = entry & 31;
             } else {
                 unsigned long_length;
-                j = lookup_code(small_table, small_lengths, (int)position_code_count,
-                                SMALL_TABLE_BITS, (unsigned)(in.word >> 48), &long_length);
+                j = lookup_code(SMALL_CODE, (int)position_code_count, (unsigned)(in.word >> 48),
+                                &long_length);
                 length = long_length;
-                if (member_damaged) stop_at = 0, left = 1;
+                if (decoder.member_damaged) stop_at = 0, left = 1;
             }
             consume_fast_bits(in, length);
             uint32_t p = 0;
@@ -299,8 +287,8 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || keep_going == 0) break;
     }
     block_codes_left = codes_left;
-    decoded_count = count;
-    window.window_position = position;
+    decoder.decoded_count = count;
+    decoder.window.window_position = position;
     give_back_fast_bits(in);
     return count - start;
 }

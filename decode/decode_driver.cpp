@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "decode/bit_input.h"
+#include "decode/huffman_table.h"
 #include "decode/output_sink.h"
 #include "platform/platform.h"
 
@@ -15,11 +16,7 @@ volatile int keep_going;
 volatile int keep_going = 1;
 #endif
 
-SlidingWindow window;
-uint16_t dictionary_bits;
-uint32_t decoded_count;
-bool member_damaged;
-uint8_t older_encoders_rule;
+DecoderState decoder;
 
 // The member being decoded, as the driver's loop sees it.
 struct DecodeJob {
@@ -44,29 +41,29 @@ bool buffer_member_input(uint32_t packed_size) {
     uint32_t available = platform_available_memory();
     if (available != 0 && size > available) size = available;
     if (size == 0) size = 1;  // keeps the block a valid allocation; never refilled
-    input.data = (uint8_t*)malloc(size);
-    if (input.data == nullptr) {
+    decoder.input.data = (uint8_t*)malloc(size);
+    if (decoder.input.data == nullptr) {
         size = FALLBACK_INPUT_SIZE;
-        input.data = (uint8_t*)malloc(size);
-        if (input.data == nullptr) return false;
+        decoder.input.data = (uint8_t*)malloc(size);
+        if (decoder.input.data == nullptr) return false;
     }
-    input.size = size;
-    input.read_index = 0;
-    size_t got = fread(input.data, 1, size, input_file);
-    if (got < size) memset(input.data + got, 0, size - got);
+    decoder.input.size = size;
+    decoder.input.read_index = 0;
+    size_t got = fread(decoder.input.data, 1, size, decoder.input_file);
+    if (got < size) memset(decoder.input.data + got, 0, size - got);
     return true;
 }
 
 static void release_member_buffers() {
-    free(window.bytes);
-    window.bytes = nullptr;
-    free(input.data);
-    input.data = nullptr;
+    free(decoder.window.bytes);
+    decoder.window.bytes = nullptr;
+    free(decoder.input.data);
+    decoder.input.data = nullptr;
 }
 
 void flush_full_window(FILE* out) {
-    write_output(window.bytes, window.mask + 1, out);
-    if (input_overrun()) member_damaged = true;
+    write_output(decoder.window.bytes, decoder.window.mask + 1, out);
+    if (input_overrun()) decoder.member_damaged = true;
 }
 
 /* Advance: one byte was stored at window_position.  A full window is written whole
@@ -75,9 +72,9 @@ void flush_full_window(FILE* out) {
  * Each full window is also the point where a stream that has run past its packed
  * data is caught, so damaged input cannot keep producing output. */
 static inline void advance(uint32_t window_size, FILE* out) {
-    if (++window.window_position == window_size) {
+    if (++decoder.window.window_position == window_size) {
         flush_full_window(out);
-        window.window_position = 0;
+        decoder.window.window_position = 0;
     }
 }
 
@@ -90,9 +87,9 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     const uint32_t mask = window_size - 1;
     unsigned symbol = job->read_symbol();
     if (symbol <= 255) {
-        window.bytes[window.window_position] = (uint8_t)symbol;
+        decoder.window.bytes[decoder.window.window_position] = (uint8_t)symbol;
         advance(window_size, job->output_file);
-        decoded_count++;
+        decoder.decoded_count++;
         return;
     }
     uint32_t length = symbol - match_code_base;
@@ -100,11 +97,13 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     // A last match that would carry the output past the member's size is cut
     // there: the output is exactly the member, and its CRC-16 tells whether the
     // stream was sound.
-    if (length > job->original_size - decoded_count) length = job->original_size - decoded_count;
-    decoded_count += length;
-    uint32_t source = (window.window_position - p - 1) & mask;
+    const uint32_t left = job->original_size - decoder.decoded_count;
+    if (length > left) length = left;
+    decoder.decoded_count += length;
+    uint32_t source = (decoder.window.window_position - p - 1) & mask;
     for (uint32_t i = 0; i < length; i++) {
-        window.bytes[window.window_position] = window.bytes[(source + i) & mask];
+        uint8_t* const bytes = decoder.window.bytes;
+        bytes[decoder.window.window_position] = bytes[(source + i) & mask];
         advance(window_size, job->output_file);
     }
 }
@@ -140,15 +139,26 @@ static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
     return result;
 }
 
+/* Nothing of an earlier member is left: every field of the state is 0 (no window,
+ * no input block, nothing decoded, not damaged) and so is every Huffman code, so a
+ * block that sends no lengths finds empty tables rather than another member's. */
+void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
+                        uint8_t older_rule) {
+    decoder = DecoderState();
+    decoder.input_file = archive;
+    decoder.bits.packed_bytes_left = packed_size;
+    decoder.dictionary_bits = window_bits;
+    decoder.older_encoders_rule = older_rule;
+    decoder.window.mask = (1u << window_bits) - 1;
+    clear_huffman_codes();
+}
+
 /* Coded data: the window starts as spaces; a window that cannot be had ends the
  * member as out of memory, as an input block that cannot be had does. */
 static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
-                                 uint32_t packed_size, uint32_t original_size) {
-    input_file = archive;
-    bits = BitReader();
-    bits.packed_bytes_left = packed_size;
-    dictionary_bits = row.window_bits;
-    member_damaged = false;
+                                 uint32_t packed_size, uint32_t original_size,
+                                 uint8_t older_rule) {
+    start_member_state(archive, packed_size, row.window_bits, older_rule);
 
     DecodeJob job;
     job.window_size = 1u << row.window_bits;
@@ -156,18 +166,14 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     job.read_position = row.read_position;
     job.output_file = out;
     job.original_size = original_size;
-    window.bytes = (uint8_t*)malloc(job.window_size);
-    if (window.bytes == nullptr || !buffer_member_input(packed_size)) {
+    decoder.window.bytes = (uint8_t*)malloc(job.window_size);
+    if (decoder.window.bytes == nullptr || !buffer_member_input(packed_size)) {
         release_member_buffers();
         return DECODE_NO_MEMORY;
     }
-    memset(window.bytes, ' ', job.window_size);
+    memset(decoder.window.bytes, ' ', job.window_size);
     row.begin_member();
 
-    const uint32_t mask = job.window_size - 1;
-    decoded_count = 0;
-    window.window_position = 0;
-    window.mask = mask;
 
     // Each turn decodes one symbol, or a fast run of them, and then reports the
     // progress and checks for a cancel.  Fast path: update_progress is called only
@@ -177,26 +183,27 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     const unsigned match_base = row.match_base;
     uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
-    while (decoded_count < original_size && !member_damaged) {
+    while (decoder.decoded_count < original_size && !decoder.member_damaged) {
         if (fast_run == nullptr || fast_run(original_size, out) == 0)
             decode_symbol(&job, match_base);
 #ifdef MAVUSFX_NO_QUIET_PROGRESS
         (void)quiet_until;
-        update_progress(decoded_count);
+        update_progress(decoder.decoded_count);
 #else
-        if (decoded_count >= quiet_until) {
-            update_progress(decoded_count);
-            quiet_until = progress_quiet_until(decoded_count);
+        if (decoder.decoded_count >= quiet_until) {
+            update_progress(decoder.decoded_count);
+            quiet_until = progress_quiet_until(decoder.decoded_count);
         }
 #endif
         // A stop after the last symbol leaves the member complete.
-        if (keep_going == 0 && decoded_count < original_size) {
+        if (keep_going == 0 && decoder.decoded_count < original_size) {
             release_member_buffers();
             return DECODE_CANCELLED;
         }
     }
-    if (member_damaged || input_overrun()) result = DECODE_DAMAGED;
-    if (window.window_position != 0) write_output(window.bytes, window.window_position, out);
+    if (decoder.member_damaged || input_overrun()) result = DECODE_DAMAGED;
+    if (decoder.window.window_position != 0)
+        write_output(decoder.window.bytes, decoder.window.window_position, out);
     release_member_buffers();
     return result;
 }
@@ -207,9 +214,8 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
                            uint32_t packed_size, uint32_t original_size, uint8_t older_rule) {
     output_sink.crc = 0;
-    older_encoders_rule = older_rule;
     if (method.kind == METHOD_CODED)
-        return decode_coded(archive, out, method, packed_size, original_size);
+        return decode_coded(archive, out, method, packed_size, original_size, older_rule);
     if (method.kind == METHOD_FOLDER) return DECODE_COMPLETE;
     uint32_t count = original_size < packed_size ? original_size : packed_size;
     DecodeResult copied = copy_stored(archive, out, count);

@@ -8,30 +8,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "decode/decoder_state.h"
 #include "decode/method_table.h"
 
 // The go-on flag of the run: 1 at start, set to 0 by the stop button, never set
 // back.  Every loop that moves data looks at it between its steps.
 extern volatile int keep_going;
-
-// The dictionary of the member.
-struct SlidingWindow {
-    uint8_t* bytes;            // window_size bytes from the heap
-    uint32_t window_position;  // next byte to be written
-    uint32_t mask;             // window_size - 1
-};
-
-// Shared decoder state, one instance, serving one member at a time.
-extern SlidingWindow window;
-extern uint16_t dictionary_bits;
-extern uint32_t decoded_count;
-// Set by a method when its stream cannot be valid (a table that would overrun its
-// arrays, a value outside its alphabet); the driver then ends the member as damaged.
-extern bool member_damaged;
-// 1 while a member is read by its older encoders' rule (a row with older_reading):
-// "-lh2-" counts the position tree's single starting leaf before the tree first
-// grows, "-lh3-" reads its single position code in 7 bits instead of 10.
-extern uint8_t older_encoders_rule;
 
 enum DecodeResult {
     DECODE_COMPLETE = 0,   // original_size bytes were produced
@@ -50,6 +32,13 @@ enum { COPY_BLOCK_SIZE = 2048 };
 DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
                            uint32_t packed_size, uint32_t original_size,
                            uint8_t older_rule = 0);
+
+// Starts the decoder's state for a member read from `archive` (standing on its data,
+// packed_size bytes) through a window of 2 ** window_bits bytes: every field and
+// every Huffman code cleared, then those set.  decode_member runs it first; a test
+// that calls a method's operations one by one runs it instead.
+void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
+                        uint8_t older_rule);
 
 // ---- fast path: the methods' fast runs --------------------------------------
 //
@@ -120,7 +109,7 @@ inline bool put_literal(uint8_t* bytes, uint32_t mask, uint32_t& position, unsig
     if (++position <= mask) return true;
     flush_full_window(out);
     position = 0;
-    return !member_damaged;
+    return !decoder.member_damaged;
 }
 
 inline bool put_match(uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t p,

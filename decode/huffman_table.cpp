@@ -3,24 +3,44 @@
 #include "decode/bit_input.h"
 #include "decode/decode_driver.h"
 
-uint8_t char_lengths[CHAR_CODES];
-uint16_t char_table[1 << CHAR_TABLE_BITS];
-uint8_t small_lengths[128];
-uint16_t small_table[1 << SMALL_TABLE_BITS];
-uint16_t left_child[NODE_ARRAY_SIZE];
-uint16_t right_child[NODE_ARRAY_SIZE];
+#include <string.h>
 
-void set_single_code(int symbol_count, uint8_t* lengths, int table_bits, uint16_t* table,
-                     uint16_t value) {
+// The two codes and the tree nodes they share; an unused tree child holds 0.
+static struct HuffmanStore {
+    uint8_t char_lengths[CHAR_CODES];
+    uint8_t small_lengths[128];
+    uint16_t char_table[1 << CHAR_TABLE_BITS];
+    uint16_t small_table[1 << SMALL_TABLE_BITS];
+    uint16_t left_child[NODE_ARRAY_SIZE];
+    uint16_t right_child[NODE_ARRAY_SIZE];
+} store;
+
+void clear_huffman_codes() { memset(&store, 0, sizeof store); }
+
+uint8_t* code_lengths(HuffmanCode code) {
+    return code == CHAR_CODE ? store.char_lengths : store.small_lengths;
+}
+
+uint16_t* code_table(HuffmanCode code) {
+    return code == CHAR_CODE ? store.char_table : store.small_table;
+}
+
+static int table_bits_of(HuffmanCode code) {
+    return code == CHAR_CODE ? CHAR_TABLE_BITS : SMALL_TABLE_BITS;
+}
+
+void set_single_code(HuffmanCode code, int symbol_count, uint16_t value) {
+    uint8_t* lengths = code_lengths(code);
+    uint16_t* table = code_table(code);
     for (int i = 0; i < symbol_count; i++) lengths[i] = 0;
-    for (int i = 0; i < (1 << table_bits); i++) table[i] = value;
+    for (int i = 0; i < (1 << table_bits_of(code)); i++) table[i] = value;
 }
 
 void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned steps, int count) {
     unsigned k = 0;
     for (int i = 0; i < count && i < 128; i++) {
         for (; k < steps && grows_at[k] == i; k++) first_length++;
-        small_lengths[i] = (uint8_t)first_length;
+        store.small_lengths[i] = (uint8_t)first_length;
     }
 }
 
@@ -38,12 +58,14 @@ void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned ste
  * refused: the member is damaged and nothing is written outside the arrays.
  * All-zero lengths leave the table as it was; an incomplete code is accepted, its
  * unused entries and unused tree children decoding as symbol 0. */
-void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table_bits,
-                         uint16_t* table) {
+void build_huffman_table(HuffmanCode code, int symbol_count) {
+    const uint8_t* lengths = code_lengths(code);
+    uint16_t* table = code_table(code);
+    const int table_bits = table_bits_of(code);
     uint32_t count[MAX_CODE_LENGTH + 1] = {0};
     for (int s = 0; s < symbol_count; s++) {
         if (lengths[s] > MAX_CODE_LENGTH) {
-            member_damaged = true;
+            decoder.member_damaged = true;
             return;
         }
         count[lengths[s]]++;
@@ -52,7 +74,7 @@ void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table
     for (int l = 1; l <= MAX_CODE_LENGTH; l++) total += count[l] << (16 - l);
     if (total == 0) return;
     if (total > 0x10000) {
-        member_damaged = true;
+        decoder.member_damaged = true;
         return;
     }
 
@@ -79,28 +101,28 @@ void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table
     for (int s = 0; s < symbol_count; s++) {
         int l = lengths[s];
         if (l == 0) continue;
-        uint32_t code = start[l], next = code + weight[l];
+        uint32_t first = start[l], next = first + weight[l];
         if (l <= table_bits) {
-            for (uint32_t i = code; i < next; i++) table[i] = (uint16_t)s;
+            for (uint32_t i = first; i < next; i++) table[i] = (uint16_t)s;
         } else {
-            uint16_t* slot = &table[code >> shift];
+            uint16_t* slot = &table[first >> shift];
             for (int k = 0; k < l - table_bits; k++) {
                 if (*slot == 0) {
                     if (next_node >= node_limit) {
-                        member_damaged = true;
+                        decoder.member_damaged = true;
                         return;
                     }
                     *slot = (uint16_t)next_node;
-                    left_child[next_node] = right_child[next_node] = 0;
+                    store.left_child[next_node] = store.right_child[next_node] = 0;
                     next_node++;
                 }
                 uint32_t node = *slot;
                 if (node < (uint32_t)symbol_count) {  // a leaf in the way: not prefix-free
-                    member_damaged = true;
+                    decoder.member_damaged = true;
                     return;
                 }
-                bool one = (code >> (15 - table_bits - k)) & 1;
-                slot = one ? &right_child[node] : &left_child[node];
+                bool one = (first >> (15 - table_bits - k)) & 1;
+                slot = one ? &store.right_child[node] : &store.left_child[node];
             }
             *slot = (uint16_t)s;
         }
@@ -108,25 +130,25 @@ void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table
     }
 }
 
-/* lookup_code: the next table_bits bits index the table.  A symbol there has its
+/* lookup_code, walk_code: the next table_bits bits index the table.  A symbol there has its
  * whole code in them; a node number leads into the tree, one further bit per step
  * (bit 15 - table_bits of the look-ahead first), for at most 16 - table_bits steps.
  * The code takes the symbol's own length, so a tree child that no code reaches (an
  * incomplete code) decodes as symbol 0 with symbol 0's length, just as an unused
  * table entry does.  A walk that does not end in time is damage: symbol 0 taking
  * table_bits bits. */
-unsigned lookup_code(const uint16_t* table, const uint8_t* lengths, int symbol_count,
-                     int table_bits, unsigned look_ahead, unsigned* length) {
+static unsigned walk_code(const uint16_t* table, const uint8_t* lengths, int symbol_count,
+                          int table_bits, unsigned look_ahead, unsigned* length) {
     unsigned s = table[look_ahead >> (16 - table_bits)];
     unsigned mask = 1u << (15 - table_bits);
     unsigned steps = 0;
     while (s >= (unsigned)symbol_count) {
         if (steps == (unsigned)(MAX_CODE_LENGTH - table_bits) || s >= NODE_ARRAY_SIZE) {
-            member_damaged = true;
+            decoder.member_damaged = true;
             *length = (unsigned)table_bits;
             return 0;
         }
-        s = (look_ahead & mask) ? right_child[s] : left_child[s];
+        s = (look_ahead & mask) ? store.right_child[s] : store.left_child[s];
         mask >>= 1;
         steps++;
     }
@@ -134,10 +156,23 @@ unsigned lookup_code(const uint16_t* table, const uint8_t* lengths, int symbol_c
     return s;
 }
 
-uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths, int symbol_count,
-                           int table_bits) {
+unsigned lookup_code(HuffmanCode code, int symbol_count, unsigned look_ahead, unsigned* length) {
+    return walk_code(code_table(code), code_lengths(code), symbol_count, table_bits_of(code),
+                     look_ahead, length);
+}
+
+uint16_t decode_with_table(HuffmanCode code, int symbol_count) {
     unsigned length;
-    unsigned s = lookup_code(table, lengths, symbol_count, table_bits, bits.bit_buffer, &length);
+    unsigned s = lookup_code(code, symbol_count, decoder.bits.bit_buffer, &length);
     skip_bits(length);
     return (uint16_t)s;
+}
+
+void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
+    const uint16_t* table = code_table(code);
+    const uint8_t* lengths = code_lengths(code);
+    for (int i = 0; i < (1 << table_bits_of(code)); i++) {
+        unsigned s = table[i];
+        fast[i] = s < symbol_count ? (uint16_t)(s << 5 | lengths[s]) : (uint16_t)SLOW_ENTRY;
+    }
 }

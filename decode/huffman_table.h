@@ -12,36 +12,50 @@ enum {
     NODE_ARRAY_SIZE = 2 * CHAR_CODES - 1
 };
 
-// The two length arrays and two tables of the process, and the shared tree nodes.
-extern uint8_t char_lengths[CHAR_CODES];
-extern uint16_t char_table[1 << CHAR_TABLE_BITS];
-extern uint8_t small_lengths[128];
-extern uint16_t small_table[1 << SMALL_TABLE_BITS];
-extern uint16_t left_child[NODE_ARRAY_SIZE];
-extern uint16_t right_child[NODE_ARRAY_SIZE];
+// The two codes in force at once, each with its lengths and its direct table: the
+// character/length code (CHAR_TABLE_BITS) and a small code (SMALL_TABLE_BITS), which
+// holds the code-length code while the character lengths are read and the position
+// code after them.  Their long codes hang from the tables as trees in one store of
+// nodes: the small code's nodes stay below 256, under the character code's.  All of
+// it lives in huffman_table.cpp, cleared at the start of every coded member.
+enum HuffmanCode { CHAR_CODE = 0, SMALL_CODE = 1 };
 
-// Rebuilds `table` (and the tree nodes it needs) from `lengths`.  Lengths that form
-// no usable code mark the member damaged (member_damaged) and leave every array
-// in bounds.
-void build_huffman_table(int16_t symbol_count, const uint8_t* lengths, int table_bits,
-                         uint16_t* table);
+// Every length, table entry and tree node 0: no code left from an earlier member.
+void clear_huffman_codes();
 
-// Code lengths for `count` symbols that start at `first_length` and grow by one at
-// each of the `steps` symbols listed in `grows_at` (ascending; one listed twice grows
-// the length by two): the fixed position codes.
+// The lengths of `code` (CHAR_CODES or 128 of them), filled by its reader before
+// build_huffman_table.
+uint8_t* code_lengths(HuffmanCode code);
+// The direct table of `code`: an entry below the alphabet's size is a symbol,
+// another a tree node.
+uint16_t* code_table(HuffmanCode code);
+
+// Rebuilds the table of `code` (and the tree nodes it needs) from its lengths.
+// Lengths that form no usable code mark the member damaged (member_damaged) and
+// leave every array in bounds.
+void build_huffman_table(HuffmanCode code, int symbol_count);
+
+// The small code's lengths for `count` symbols that start at `first_length` and grow
+// by one at each of the `steps` symbols listed in `grows_at` (ascending; one listed
+// twice grows the length by two): the fixed position codes.
 void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned steps, int count);
 
 // A code of one symbol, `value`, that takes no bits: every length 0 and every table
 // entry `value`.
-void set_single_code(int symbol_count, uint8_t* lengths, int table_bits, uint16_t* table,
-                     uint16_t value);
+void set_single_code(HuffmanCode code, int symbol_count, uint16_t value);
 
 // The symbol whose code starts `look_ahead` (the next 16 bits of the stream, the
 // first in bit 15) and, in *length, the bits that code takes.  Damage (a tree walk
 // that does not end within 16 bits) marks the member and gives symbol 0.
-unsigned lookup_code(const uint16_t* table, const uint8_t* lengths, int symbol_count,
-                     int table_bits, unsigned look_ahead, unsigned* length);
+unsigned lookup_code(HuffmanCode code, int symbol_count, unsigned look_ahead, unsigned* length);
 
 // Decodes the next symbol from the bit input and consumes exactly its code length.
-uint16_t decode_with_table(const uint16_t* table, const uint8_t* lengths,
-                           int symbol_count, int table_bits);
+uint16_t decode_with_table(HuffmanCode code, int symbol_count);
+
+// ---- fast path: a symbol and its length in one table entry ------------------
+//
+// For the fast runs: each entry of the table of `code` as symbol << 5 | length, or
+// SLOW_ENTRY where the entry leads into a tree (its symbol, 0x7FF, lies outside every
+// alphabet), so that one lookup gives both and the long codes go to lookup_code.
+enum { SLOW_ENTRY = 0xFFFF };
+void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast);

@@ -24,7 +24,7 @@ uint16_t read_lzs_symbol() {
 /* A match names an absolute window position; the encoder's window ran 18 bytes
  * ahead of the decoder's, so the copy starts at (match_position + 17) mod 2048. */
 uint16_t read_lzs_position() {
-    return (uint16_t)((window.window_position - match_position - 18) & 0x7FF);
+    return (uint16_t)((decoder.window.window_position - match_position - 18) & 0x7FF);
 }
 
 /* begin_lz5: the 4 KiB window starts with 18 spaces, 13 bytes of each byte value in
@@ -32,11 +32,11 @@ uint16_t read_lzs_position() {
  * may copy from it before anything was written. */
 void begin_lz5() {
     flags_left = 0;
-    if (dictionary_bits != 12) {  // the dictionary is laid out for 4 KiB only
-        member_damaged = true;
+    if (decoder.dictionary_bits != 12) {  // the dictionary is laid out for 4 KiB only
+        decoder.member_damaged = true;
         return;
     }
-    uint8_t* w = window.bytes;
+    uint8_t* w = decoder.window.bytes;
     for (int i = 0; i < 256; i++) memset(w + 18 + 13 * i, i, 13);
     for (int i = 0; i < 256; i++) w[3346 + i] = (uint8_t)i;
     for (int i = 0; i < 256; i++) w[3602 + i] = (uint8_t)(255 - i);
@@ -67,5 +67,5 @@ uint16_t read_lz5_symbol() {
 
 /* The copy starts at (match_position + 18) mod 4096. */
 uint16_t read_lz5_position() {
-    return (uint16_t)((window.window_position - match_position - 19) & 0xFFF);
+    return (uint16_t)((decoder.window.window_position - match_position - 19) & 0xFFF);
 }

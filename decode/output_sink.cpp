@@ -13,6 +13,12 @@ uint32_t write_output(const uint8_t* bytes, uint32_t length, FILE* out) {
     return written;
 }
 
+void start_progress(uint32_t total) {
+    output_sink.progress_total = total;
+    output_sink.progress_done = 0;
+    output_sink.progress_last_percent = 0;
+}
+
 /* The percentage is exact up to a total of 1000 bytes; above, the divisor is the
  * total / 100 rounded down, so the last value can exceed 100 (a total of 1099 gives
  * 109), which the bar shows as full.  Position 0 is never sent: the last value

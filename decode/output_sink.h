@@ -19,6 +19,9 @@ extern OutputSink output_sink;
 // them, for testing an archive).  Returns the count written.
 uint32_t write_output(const uint8_t* bytes, uint32_t length, FILE* out);
 
+// Starts the run's progress over `total` bytes (0: none is sent): nothing passed,
+// nothing sent yet.
+void start_progress(uint32_t total);
 // Sends a new progress position when the percentage for `member_done` bytes of the
 // current member differs from the last one sent.
 void update_progress(uint32_t member_done);

@@ -33,22 +33,23 @@ void begin_lh3() {
  * they announce a 9-bit symbol that is the block's only one, taking no bits.  A
  * value outside the 286 symbols, or a list without any length, is no code. */
 static void read_lh3_char_lengths() {
+    uint8_t* const lengths = code_lengths(CHAR_CODE);
     bool any = false;
     for (int i = 0; i < LH3_CHAR_CODES; i++) {
-        char_lengths[i] = read_bits(1) ? (uint8_t)(read_bits(4) + 1) : 0;
-        any |= char_lengths[i] != 0;
-        if (i == 2 && char_lengths[0] == 1 && char_lengths[1] == 1 && char_lengths[2] == 1) {
+        lengths[i] = read_bits(1) ? (uint8_t)(read_bits(4) + 1) : 0;
+        any |= lengths[i] != 0;
+        if (i == 2 && lengths[0] == 1 && lengths[1] == 1 && lengths[2] == 1) {
             uint16_t only = read_bits(9);
-            if (only >= LH3_CHAR_CODES) member_damaged = true;
-            set_single_code(LH3_CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table, only);
+            if (only >= LH3_CHAR_CODES) decoder.member_damaged = true;
+            set_single_code(CHAR_CODE, LH3_CHAR_CODES, only);
             return;
         }
     }
     if (!any) {
-        member_damaged = true;
+        decoder.member_damaged = true;
         return;
     }
-    build_huffman_table(LH3_CHAR_CODES, char_lengths, CHAR_TABLE_BITS, char_table);
+    build_huffman_table(CHAR_CODE, LH3_CHAR_CODES);
 }
 
 /* read_lh3_position_lengths: 128 lengths of 4 bits.  Three lengths of 1 in front
@@ -56,14 +57,15 @@ static void read_lh3_char_lengths() {
  * encoders' rule); the zero lengths then leave the table filled with it untouched
  * by the build that follows. */
 static void read_lh3_position_lengths() {
+    uint8_t* const lengths = code_lengths(SMALL_CODE);
     bool any = false;
     for (int i = 0; i < 128; i++) {
-        small_lengths[i] = (uint8_t)read_bits(4);
-        any |= small_lengths[i] != 0;
-        if (i == 2 && small_lengths[0] == 1 && small_lengths[1] == 1 && small_lengths[2] == 1) {
-            uint16_t only = read_bits(older_encoders_rule ? 7 : 10);
-            if (only >= 128) member_damaged = true;
-            set_single_code(128, small_lengths, SMALL_TABLE_BITS, small_table, only);
+        lengths[i] = (uint8_t)read_bits(4);
+        any |= lengths[i] != 0;
+        if (i == 2 && lengths[0] == 1 && lengths[1] == 1 && lengths[2] == 1) {
+            uint16_t only = read_bits(decoder.older_encoders_rule ? 7 : 10);
+            if (only >= 128) decoder.member_damaged = true;
+            set_single_code(SMALL_CODE, 128, only);
             return;
         }
     }
@@ -81,7 +83,7 @@ static void read_lh3_tables() {
     } else {
         set_ready_made_lengths();
     }
-    build_huffman_table(128, small_lengths, SMALL_TABLE_BITS, small_table);
+    build_huffman_table(SMALL_CODE, 128);
 }
 
 /* read_lh3_symbol: 0-255 bytes, 256-284 lengths 3 to 31, 285 followed by 8 plain
@@ -89,9 +91,8 @@ static void read_lh3_tables() {
 uint16_t read_lh3_symbol() {
     if (lh3_codes_left == 0) read_lh3_tables();
     lh3_codes_left--;
-    if (member_damaged) return 0;
-    uint16_t symbol = decode_with_table(char_table, char_lengths, LH3_CHAR_CODES,
-                                        CHAR_TABLE_BITS);
+    if (decoder.member_damaged) return 0;
+    uint16_t symbol = decode_with_table(CHAR_CODE, LH3_CHAR_CODES);
     if (symbol == LH3_CHAR_CODES - 1) symbol = (uint16_t)(symbol + read_bits(8));
     return symbol;
 }
@@ -99,9 +100,8 @@ uint16_t read_lh3_symbol() {
 /* read_lh3_position: the code gives the distance's upper part in units of 64,
  * 6 plain bits the lower part; the result is the distance minus one. */
 uint16_t read_lh3_position() {
-    if (position_code_missing) member_damaged = true;
-    if (member_damaged) return 0;
-    uint16_t high = decode_with_table(small_table, small_lengths, LH3_POSITION_CODES,
-                                      SMALL_TABLE_BITS);
+    if (position_code_missing) decoder.member_damaged = true;
+    if (decoder.member_damaged) return 0;
+    uint16_t high = decode_with_table(SMALL_CODE, LH3_POSITION_CODES);
     return (uint16_t)(high * 64 + read_bits(6));
 }

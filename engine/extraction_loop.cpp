@@ -155,7 +155,7 @@ int extract_member(ExtractionRun* run, const MemberHeader* header) {
 static bool archive_acceptable(ExtractionRun* run) {
     uint64_t total;
     ArchiveShape shape = walk_archive(run, &total);
-    output_sink.progress_total = (uint32_t)total;
+    start_progress((uint32_t)total);
     // The shapes but the sound one name their refusals in the same order.
     FailureKind refusal = (FailureKind)(ARCHIVE_DAMAGED - SHAPE_DAMAGED + shape);
     if (shape == SHAPE_SOUND) {

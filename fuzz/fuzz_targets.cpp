@@ -7,10 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <vector>
 
 #include "decode/decode_driver.h"
-#include "decode/huffman_table.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
 #include "decode/output_sink.h"
@@ -41,11 +39,6 @@ static FILE* memory_file(const uint8_t* data, size_t size) {
 static void skip_member_data(FILE* file, const MemberHeader& header, size_t size) {
     uint64_t next = (uint64_t)ftell(file) + header.packed_size;
     fseek(file, (long)(next < size ? next : size), SEEK_SET);
-}
-
-static void reset_run() {
-    keep_going = 1;
-    output_sink = OutputSink();
 }
 
 void fuzz_member_headers(const uint8_t* data, size_t size) {
@@ -84,14 +77,13 @@ static ssize_t trace_write(void* cookie, const char* data, size_t size) {
 
 static void trace_progress(void* cookie, uint32_t percent) {
     DecodeTrace* t = (DecodeTrace*)cookie;
-    mix(t->hash, (uint64_t)percent << 32 | decoded_count);
+    mix(t->hash, (uint64_t)percent << 32 | decoder.decoded_count);
     if (t->cancel_at != 0 && percent >= t->cancel_at) keep_going = 0;
 }
 
 static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
                                  uint32_t original, uint32_t cancel_at) {
-    reset_run();
-    output_sink.progress_total = original;
+    start_progress(original);
     DecodeTrace trace = {0, 0xCBF29CE484222325ull, cancel_at, DECODE_COMPLETE, 0, 0};
     PlatformHooks hooks = {};
     hooks.progress = trace_progress;
@@ -105,38 +97,15 @@ static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
     fclose(in);
     platform_set_hooks(nullptr);
     keep_going = 1;
-    trace.decoded = decoded_count;
+    trace.decoded = decoder.decoded_count;
     trace.crc = output_sink.crc;
     return trace;
 }
 
-struct DecoderTable {
-    void* at;
-    size_t size;
-};
-static const DecoderTable DECODER_TABLES[] = {
-    {char_lengths, sizeof char_lengths}, {char_table, sizeof char_table},
-    {small_lengths, sizeof small_lengths}, {small_table, sizeof small_table},
-    {left_child, sizeof left_child},     {right_child, sizeof right_child},
-};
-
-void save_decoder_tables(std::vector<uint8_t>* saved) {
-    saved->clear();
-    for (const DecoderTable& t : DECODER_TABLES)
-        saved->insert(saved->end(), (const uint8_t*)t.at, (const uint8_t*)t.at + t.size);
-}
-
-void restore_decoder_tables(const std::vector<uint8_t>& saved) {
-    const uint8_t* from = saved.data();
-    for (const DecoderTable& t : DECODER_TABLES) {
-        memcpy(t.at, from, t.size);
-        from += t.size;
-    }
-}
-
 /* Input: one byte choosing the method row (1 to 9), four bytes of original size
- * (capped), then the packed data.  The member is decoded twice from the same
- * tables, with the fast runs and without, and the two must agree in everything
+ * (capped), then the packed data.  The member is decoded twice, with the fast
+ * runs and without, each from the state the decoder starts a member with, and
+ * the two must agree in everything
  * observable; every fourth input presses the stop button at a percentage taken
  * from the size bytes. */
 void fuzz_decode_member(const uint8_t* data, size_t size) {
@@ -146,10 +115,7 @@ void fuzz_decode_member(const uint8_t* data, size_t size) {
                         (uint32_t)data[4] << 24;
     original %= OUTPUT_CAP;
     uint32_t cancel_at = data[1] % 4 == 0 ? 1 + data[2] % 100 : 0;
-    static std::vector<uint8_t> before;
-    save_decoder_tables(&before);
     DecodeTrace fast = traced_decode(data + 5, size - 5, method, original, cancel_at);
-    restore_decoder_tables(before);
     fast_runs_enabled = false;
     DecodeTrace simple = traced_decode(data + 5, size - 5, method, original, cancel_at);
     fast_runs_enabled = true;
@@ -236,7 +202,6 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
     char previous[4096];
     FUZZ_CHECK(getcwd(previous, sizeof previous) != nullptr);
     FUZZ_CHECK(chdir(fuzz_scratch) == 0);
-    reset_run();
     platform_set_hooks(nullptr);
     ExtractionRun run = {};
     run.archive_file = memory_file(data, size);

@@ -5,8 +5,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <vector>
-
 // Each returns normally on every input; a broken invariant aborts.
 void fuzz_member_headers(const uint8_t* data, size_t size);
 void fuzz_decode_member(const uint8_t* data, size_t size);
@@ -15,9 +13,3 @@ void fuzz_extraction(const uint8_t* data, size_t size);
 
 // Runs all four on one input.
 void fuzz_all(const uint8_t* data, size_t size);
-
-// The Huffman tables a member may find from the one before (a block whose lengths
-// are all 0 keeps them): saved and put back so that two decodes of one input, with
-// the fast runs and without, start alike.
-void save_decoder_tables(std::vector<uint8_t>* saved);
-void restore_decoder_tables(const std::vector<uint8_t>& saved);

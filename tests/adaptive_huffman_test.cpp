@@ -15,40 +15,43 @@
 
 namespace {
 
+// The decoder's own model, read node by node.
+AdaptiveModel& model = adaptive_model();
+
 // The bookkeeping of nodes [first, end): weights in order, internal weights the sum
 // of their children, links both ways, and runs that are exactly the maximal groups
 // of equal weight with run_head on their lowest node.
 void expect_consistent_tree(int first, int end) {
     for (int i = first; i < end; i++) {
-        int x = down_link[i];
+        int x = model.down_link[i];
         if (x < 0) {
-            EXPECT_EQ(leaf_of_symbol[-1 - x], i) << "leaf " << i;
+            EXPECT_EQ(model.leaf_of_symbol[-1 - x], i) << "leaf " << i;
         } else {
             ASSERT_TRUE(x > i && x < end) << "node " << i;
-            EXPECT_EQ(up_link[x], i);
-            EXPECT_EQ(up_link[x - 1], i);
+            EXPECT_EQ(model.up_link[x], i);
+            EXPECT_EQ(model.up_link[x - 1], i);
             if (i != POSITION_ROOT) {
-                EXPECT_EQ(node_weight[i], node_weight[x] + node_weight[x - 1]);
+                EXPECT_EQ(model.node_weight[i], model.node_weight[x] + model.node_weight[x - 1]);
             }
         }
         if (i == POSITION_ROOT) continue;  // once grown it weighs 0xFFFF, outside any run
         if (i > first && i - 1 != POSITION_ROOT) {
-            EXPECT_LE(node_weight[i], node_weight[i - 1]) << "node " << i;
-            EXPECT_EQ(node_weight[i] == node_weight[i - 1], node_run[i] == node_run[i - 1])
+            EXPECT_LE(model.node_weight[i], model.node_weight[i - 1]) << "node " << i;
+            EXPECT_EQ(model.node_weight[i] == model.node_weight[i - 1], model.node_run[i] == model.node_run[i - 1])
                 << "node " << i;
         }
-        bool starts_group = i == first || i - 1 == POSITION_ROOT || node_weight[i] != node_weight[i - 1];
+        bool starts_group = i == first || i - 1 == POSITION_ROOT || model.node_weight[i] != model.node_weight[i - 1];
         if (starts_group) {
-            EXPECT_EQ(run_head[node_run[i]], i) << "node " << i;
+            EXPECT_EQ(model.run_head[model.node_run[i]], i) << "node " << i;
         }
-        EXPECT_NE(node_run[i], 0) << "node " << i;
+        EXPECT_NE(model.node_run[i], 0) << "node " << i;
     }
 }
 
 void expect_consistent_model() {
-    expect_consistent_tree(CHAR_ROOT, 2 * (int)adaptive_symbol_count - 1);
-    if (last_position_node > POSITION_ROOT)
-        expect_consistent_tree(POSITION_ROOT, (int)last_position_node + 1);
+    expect_consistent_tree(CHAR_ROOT, 2 * (int)model.adaptive_symbol_count - 1);
+    if (model.last_position_node > POSITION_ROOT)
+        expect_consistent_tree(POSITION_ROOT, (int)model.last_position_node + 1);
 }
 
 Bytes bits_of(const char* pattern) {
@@ -76,8 +79,8 @@ TEST(AdaptiveHuffman, HandDerivedLh2Codes) {
     LoadedInput input(bits_of("00000101 11100001 00000101 00000000"), 13);
     begin_lh2();
     EXPECT_EQ(read_adaptive_symbol(), 'A');
-    EXPECT_EQ(leaf_of_symbol['A'], 285);
-    EXPECT_EQ(leaf_of_symbol[285], 505);
+    EXPECT_EQ(model.leaf_of_symbol['A'], 285);
+    EXPECT_EQ(model.leaf_of_symbol[285], 505);
     EXPECT_EQ(read_adaptive_symbol(), 'A');
     EXPECT_EQ(read_adaptive_symbol(), 285);
     EXPECT_EQ(input.bits_consumed(), 32u);
@@ -87,32 +90,32 @@ TEST(AdaptiveHuffman, HandDerivedLh2Codes) {
 TEST(AdaptiveHuffman, PositionTreeGrowsPastEach64Bytes) {
     LoadedInput input(bits_of("101010 1 010101 0 000111"), 13);
     begin_lh2();
-    decoded_count = 64;  // not more than 64: still the single leaf, no tree bits
+    decoder.decoded_count = 64;  // not more than 64: still the single leaf, no tree bits
     EXPECT_EQ(read_adaptive_position(), 42);
-    EXPECT_EQ(last_position_node, (uint32_t)POSITION_ROOT);
+    EXPECT_EQ(model.last_position_node, (uint32_t)POSITION_ROOT);
     EXPECT_EQ(input.bits_consumed(), 6u);
 
-    decoded_count = 65;  // symbol 1 joins: symbol 0 moves to node 629 (1 bit)
+    decoder.decoded_count = 65;  // symbol 1 joins: symbol 0 moves to node 629 (1 bit)
     EXPECT_EQ(read_adaptive_position(), 21);
     EXPECT_EQ(input.bits_consumed(), 13u);
-    EXPECT_EQ(last_position_node, 630u);
-    EXPECT_EQ(leaf_of_symbol[314], 629);
-    EXPECT_EQ(leaf_of_symbol[315], 630);
-    EXPECT_EQ(node_weight[POSITION_ROOT], 0xFFFF);
-    EXPECT_EQ(node_weight[629], 2);  // symbol 0, counted once after the growth
-    EXPECT_EQ(node_weight[630], 1);  // symbol 1, counted as it joined
-    EXPECT_EQ(position_updates, 3);
+    EXPECT_EQ(model.last_position_node, 630u);
+    EXPECT_EQ(model.leaf_of_symbol[314], 629);
+    EXPECT_EQ(model.leaf_of_symbol[315], 630);
+    EXPECT_EQ(model.node_weight[POSITION_ROOT], 0xFFFF);
+    EXPECT_EQ(model.node_weight[629], 2);  // symbol 0, counted once after the growth
+    EXPECT_EQ(model.node_weight[630], 1);  // symbol 1, counted as it joined
+    EXPECT_EQ(model.position_updates, 3);
     expect_consistent_model();
 
     EXPECT_EQ(read_adaptive_position(), 64 + 7);  // 0 bit: symbol 1
-    EXPECT_EQ(position_updates, 4);
+    EXPECT_EQ(model.position_updates, 4);
 
     // A late read adds every symbol it passed, in order.
-    decoded_count = 200;
+    decoder.decoded_count = 200;
     read_adaptive_position();
-    EXPECT_EQ(last_position_node, 634u);
-    EXPECT_EQ(leaf_of_symbol[316] > 630 && leaf_of_symbol[317] > 630, true);
-    EXPECT_EQ(next_growth_count, 256u);
+    EXPECT_EQ(model.last_position_node, 634u);
+    EXPECT_EQ(model.leaf_of_symbol[316] > 630 && model.leaf_of_symbol[317] > 630, true);
+    EXPECT_EQ(model.next_growth_count, 256u);
     expect_consistent_model();
 }
 
@@ -121,11 +124,11 @@ TEST(AdaptiveHuffman, PositionTreeGrowsPastEach64Bytes) {
 TEST(AdaptiveHuffman, RunStackExhaustionEndsTheMemberAsDamaged) {
     LoadedInput input(bits_of("00000101 00000101 11111111"), 13);
     begin_lh2();
-    free_runs_top = RUN_NUMBERS;
+    model.free_runs_top = RUN_NUMBERS;
     read_adaptive_symbol();  // counting 'A' needs a new run for node 142
-    EXPECT_TRUE(member_damaged);
+    EXPECT_TRUE(decoder.member_damaged);
     EXPECT_EQ(read_adaptive_symbol(), 0);
-    decoded_count = 1000;
+    decoder.decoded_count = 1000;
     EXPECT_EQ(read_adaptive_position(), 0);
 }
 

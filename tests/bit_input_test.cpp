@@ -13,16 +13,14 @@ struct BitInput : ::testing::Test {
         file = tmpfile();
         fwrite(bytes.data(), 1, bytes.size(), file);
         rewind(file);
-        input_file = file;
-        bits = BitReader();
-        bits.packed_bytes_left = packed;
-        input.data = new uint8_t[block];
-        input.size = block;
-        input.read_index = block;  // refill on the first byte
+        start_member_state(file, packed, 16, 0);
+        decoder.input.data = new uint8_t[block];
+        decoder.input.size = block;
+        decoder.input.read_index = block;  // refill on the first byte
     }
     void TearDown() override {
-        delete[] input.data;
-        input.data = nullptr;
+        delete[] decoder.input.data;
+        decoder.input.data = nullptr;
         if (file) fclose(file);
     }
 };
@@ -30,20 +28,20 @@ struct BitInput : ::testing::Test {
 TEST_F(BitInput, ReadsMostSignificantBitFirst) {
     load({0xA5, 0x3C, 0x0F}, 3, 3);
     init_bit_reader();
-    EXPECT_EQ(bits.bit_buffer, 0xA53C);
+    EXPECT_EQ(decoder.bits.bit_buffer, 0xA53C);
     EXPECT_EQ(read_bits(0), 0);
-    EXPECT_EQ(bits.bit_buffer, 0xA53C);
+    EXPECT_EQ(decoder.bits.bit_buffer, 0xA53C);
     EXPECT_EQ(read_bits(3), 5);
     EXPECT_EQ(read_bits(5), 5);
     EXPECT_EQ(read_bits(4), 3);
-    EXPECT_EQ(bits.bit_buffer, 0xC0F0);
-    EXPECT_EQ(bits.packed_bytes_left, 0u);
+    EXPECT_EQ(decoder.bits.bit_buffer, 0xC0F0);
+    EXPECT_EQ(decoder.bits.packed_bytes_left, 0u);
 }
 
 TEST_F(BitInput, ZeroBitsPastTheMembersEnd) {
     load({0xFF, 0xEE, 0xDD}, 1, 3);  // only the first byte belongs to the member
     init_bit_reader();
-    EXPECT_EQ(bits.bit_buffer, 0xFF00);
+    EXPECT_EQ(decoder.bits.bit_buffer, 0xFF00);
     EXPECT_EQ(read_bits(16), 0xFF00);
     EXPECT_EQ(read_bits(16), 0);
     EXPECT_EQ(ftell(file), 3);  // one read of the block, nothing more

@@ -315,4 +315,22 @@ TEST(BlockCodes, TheValidNeighboursOfRefusedFieldsDecode) {
     }
 }
 
+// A block whose code-length code and character code send only zero lengths: the
+// tables stay as the member found them, which must be empty at its start, not the
+// last member's.  Empty tables decode every symbol as 0 in no bits.
+TEST(BlockCodes, AMemberFindsNoCodeOfTheMemberBefore) {
+    const Bytes empty_codes = pack(SIZE + "00001 000 " + "000000001 " + "0000 0000");
+    for (const char* archive : {"lh5_long.lzh", "lh7_long.lzh"}) {
+        SCOPED_TRACE(archive);
+        std::vector<ArchiveMember> members = members_of(archive, METHOD_LH4, METHOD_LH7);
+        ASSERT_FALSE(members.empty());
+        const ArchiveMember& m = members.front();
+        DecodedMember before = decode_packed(m.packed, m.original_size, method_index(m.method.c_str()));
+        EXPECT_EQ(before.crc, m.crc);
+        DecodedMember out = decode_packed(empty_codes, 2, METHOD_LH5);
+        EXPECT_EQ(out.result, DECODE_COMPLETE);
+        EXPECT_EQ(out.output, Bytes(2, 0));
+    }
+}
+
 }  // namespace

@@ -45,8 +45,7 @@ ssize_t record_write(void* cookie, const char* data, size_t size) {
 
 Output decode(std::vector<std::pair<uint16_t, uint16_t>> items, uint32_t original_size,
               uint16_t dictionary_bits = 12, int method = METHOD_LH5, uint32_t total = 0) {
-    reset_engine_state();
-    output_sink.progress_total = total;
+    start_progress(total);
     script = Script{items, 0, 0};
     Output out;
     cookie_io_functions_t io = {nullptr, record_write, nullptr, nullptr};

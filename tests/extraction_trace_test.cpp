@@ -27,7 +27,7 @@ void on_member(void* c, const char* name) {
 }
 void on_progress(void* c, uint32_t percent) {
     *(std::string*)c += "progress " + std::to_string(percent) + " after " +
-                        std::to_string(decoded_count) + "\n";
+                        std::to_string(decoder.decoded_count) + "\n";
 }
 void on_failure(void* c, const char* name, FailureKind kind) {
     *(std::string*)c += std::string("failed ") + (name ? name : "(archive)") + " " +
@@ -43,7 +43,7 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     std::string trace;
     PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace, nullptr, nullptr};
     platform_set_hooks(&hooks);
-    decoded_count = 0;  // what a stored copy at the start reports, whatever ran before
+    start_member_state(nullptr, 0, 0, 0);  // a stored copy at the start then reports 0
     run_engine_on(archive);
     platform_set_hooks(nullptr);
     for (const std::string& path : expected_files) {
@@ -143,10 +143,11 @@ std::string cancel_trace(const std::vector<std::string>& archives, int first, in
         for (const ArchiveMember& m : members_of(archive, first, last)) {
             for (uint32_t percent : {1u, 37u, 81u, 100u}) {
                 cancel_at = percent;
+                keep_going = 1;  // each decode a run of its own
                 DecodedMember out = decode_packed(m.packed, m.original_size,
                                                   method_index(m.method.c_str()), UINT32_MAX, true);
                 trace += archive + " " + m.name + " " + std::to_string(percent) + ": " +
-                         std::to_string(out.result) + " after " + std::to_string(decoded_count) +
+                         std::to_string(out.result) + " after " + std::to_string(decoder.decoded_count) +
                          ", " + std::to_string(out.output.size()) + " bytes " +
                          sha256_hex(out.output) + "\n";
             }
@@ -188,13 +189,14 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
     for (const std::string& archive : archives) {
         for (const ArchiveMember& m : members_of(archive, first, last)) {
             Sink sink;
+            keep_going = 1;  // each decode a run of its own
             FILE* out = fopencookie(&sink, "w", io);
             setvbuf(out, nullptr, _IONBF, 0);
             DecodeResult result = decode_packed(m.packed, m.original_size, method_index(m.method.c_str()),
                                                 UINT32_MAX, true, out).result;
             fclose(out);
             trace += archive + " " + m.name + ": " + std::to_string(result) + " after " +
-                     std::to_string(decoded_count) + ", " + std::to_string(sink.written.size()) +
+                     std::to_string(decoder.decoded_count) + ", " + std::to_string(sink.written.size()) +
                      " bytes\n";
         }
     }

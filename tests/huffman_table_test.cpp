@@ -11,26 +11,33 @@
 
 namespace {
 
-// Points the bit input at `data` (which must outlive the decoding) as a whole member.
+// Points the bit input at `data` (which must outlive the decoding) as a whole member,
+// leaving the codes as they were built.
 void start_bits(Bytes& data) {
-    input.data = data.data();
-    input.size = (uint32_t)data.size();
-    input.read_index = 0;
-    bits = BitReader();
-    bits.packed_bytes_left = (uint32_t)data.size();
+    decoder.input.data = data.data();
+    decoder.input.size = (uint32_t)data.size();
+    decoder.input.read_index = 0;
+    decoder.bits = BitReader();
+    decoder.bits.packed_bytes_left = (uint32_t)data.size();
     init_bit_reader();
 }
 
+// The small code of a member that has just started, with the given lengths.
 struct Built {
-    uint8_t lengths[128] = {0};
-    uint16_t table[256];
+    uint8_t* lengths;
+    uint16_t* table;
+    Built() {
+        start_member_state(nullptr, 0, 16, 0);
+        lengths = code_lengths(SMALL_CODE);
+        table = code_table(SMALL_CODE);
+    }
 };
 
-// Builds an 8-bit table over a table first filled with `fill`.
+// Builds the 8-bit table over a table first filled with `fill`.
 void build_small(Built& b, int symbol_count, uint16_t fill = 0x7777) {
-    for (uint16_t& entry : b.table) entry = fill;
-    member_damaged = false;
-    build_huffman_table((int16_t)symbol_count, b.lengths, 8, b.table);
+    for (int i = 0; i < 256; i++) b.table[i] = fill;
+    decoder.member_damaged = false;
+    build_huffman_table(SMALL_CODE, symbol_count);
 }
 
 TEST(HuffmanTable, LongCodesHangFromTheTableAsATree) {
@@ -38,31 +45,31 @@ TEST(HuffmanTable, LongCodesHangFromTheTableAsATree) {
     const uint8_t lengths[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 9};
     memcpy(b.lengths, lengths, sizeof lengths);
     build_small(b, 10);
-    EXPECT_FALSE(member_damaged);
+    EXPECT_FALSE(decoder.member_damaged);
     EXPECT_EQ(b.table[253], 6);
     EXPECT_EQ(b.table[254], 7);
     EXPECT_EQ(b.table[255], 10);  // a tree node: its children hold the 9-bit codes
-    EXPECT_EQ(left_child[10], 8);
-    EXPECT_EQ(right_child[10], 9);
 
-    // 111111111 then 110 then a marker: symbol 9 takes nine bits, symbol 2 three.
+    // Node 10's children, 111111110 and 111111111, then 110 and a marker: symbols
+    // 8 and 9 take nine bits, symbol 2 three.
     BitWriter w;
-    w.put_bits("111111111 110 11111110");
+    w.put_bits("111111110 111111111 110 11111110");
     w.put(0xA5C3, 16);
     Bytes data = w.finish();
     start_bits(data);
-    EXPECT_EQ(decode_with_table(b.table, b.lengths, 10, 8), 9);
-    EXPECT_EQ(decode_with_table(b.table, b.lengths, 10, 8), 2);
-    EXPECT_EQ(decode_with_table(b.table, b.lengths, 10, 8), 7);
-    EXPECT_EQ(bits.bit_buffer, 0xA5C3);
-    EXPECT_FALSE(member_damaged);
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 10), 8);
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 10), 9);
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 10), 2);
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 10), 7);
+    EXPECT_EQ(decoder.bits.bit_buffer, 0xA5C3);
+    EXPECT_FALSE(decoder.member_damaged);
 }
 
 TEST(HuffmanTable, IncompleteCodesDecodeUnusedEntriesAsSymbolZero) {
     Built b;
     b.lengths[2] = 1;  // a single symbol of length 1 in a 3-symbol alphabet
     build_small(b, 3);
-    EXPECT_FALSE(member_damaged);
+    EXPECT_FALSE(decoder.member_damaged);
     for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], i < 128 ? 2 : 0) << "entry " << i;
 
     // An unused tree child is symbol 0 too, with symbol 0's own length.
@@ -70,20 +77,20 @@ TEST(HuffmanTable, IncompleteCodesDecodeUnusedEntriesAsSymbolZero) {
     t.lengths[0] = 1;  // 0
     t.lengths[1] = 9;  // 1000 0000 0; 1000 0000 1 is unused
     build_small(t, 3);
-    EXPECT_FALSE(member_damaged);
+    EXPECT_FALSE(decoder.member_damaged);
     BitWriter w;
     w.put_bits("100000000 100000001");
     w.put(0x1234, 16);
     Bytes data = w.finish();
     start_bits(data);
-    EXPECT_EQ(decode_with_table(t.table, t.lengths, 3, 8), 1);
-    EXPECT_EQ(decode_with_table(t.table, t.lengths, 3, 8), 0);  // takes one bit
-    EXPECT_EQ(bits.bit_buffer >> 8, 0x01u);                      // "00000001" + marker
-    EXPECT_EQ(decode_with_table(t.table, t.lengths, 3, 8), 0);
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 3), 1);
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 3), 0);  // takes one bit
+    EXPECT_EQ(decoder.bits.bit_buffer >> 8, 0x01u);                      // "00000001" + marker
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 3), 0);
     skip_bits(6);
     EXPECT_EQ(read_bits(1), 1);
-    EXPECT_EQ(bits.bit_buffer, 0x1234);
-    EXPECT_FALSE(member_damaged);
+    EXPECT_EQ(decoder.bits.bit_buffer, 0x1234);
+    EXPECT_FALSE(decoder.member_damaged);
 }
 
 TEST(HuffmanTable, OnlyLongCodesClearTheWholeTable) {
@@ -92,7 +99,7 @@ TEST(HuffmanTable, OnlyLongCodesClearTheWholeTable) {
     Built b;
     b.lengths[5] = 10;
     build_small(b, 19, 300);
-    EXPECT_FALSE(member_damaged);
+    EXPECT_FALSE(decoder.member_damaged);
     EXPECT_GE(b.table[0], 19);
     for (int i = 1; i < 256; i++) ASSERT_EQ(b.table[i], 0) << "entry " << i;
     BitWriter w;
@@ -100,16 +107,16 @@ TEST(HuffmanTable, OnlyLongCodesClearTheWholeTable) {
     w.put(0xBEEF, 16);
     Bytes data = w.finish();
     start_bits(data);
-    EXPECT_EQ(decode_with_table(b.table, b.lengths, 19, 8), 5);
-    EXPECT_EQ(bits.bit_buffer, 0xBEEF);
+    EXPECT_EQ(decode_with_table(SMALL_CODE, 19), 5);
+    EXPECT_EQ(decoder.bits.bit_buffer, 0xBEEF);
 }
 
 TEST(HuffmanTable, AllZeroLengthsLeaveTheTableAsItWas) {
     Built b;
     for (int i = 0; i < 256; i++) b.table[i] = (uint16_t)(i * 7);
-    member_damaged = false;
-    build_huffman_table(19, b.lengths, 8, b.table);
-    EXPECT_FALSE(member_damaged);
+    decoder.member_damaged = false;
+    build_huffman_table(SMALL_CODE, 19);
+    EXPECT_FALSE(decoder.member_damaged);
     for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], i * 7) << "entry " << i;
 }
 
@@ -120,14 +127,14 @@ TEST(HuffmanTable, LengthsThatFormNoCodeAreRefusedInBounds) {
         b.lengths[0] = 1;
         b.lengths[1] = 17;
         build_small(b, 2);
-        EXPECT_TRUE(member_damaged);
+        EXPECT_TRUE(decoder.member_damaged);
     }
     {
         SCOPED_TRACE("over-subscribed: three codes of one bit");
         Built b;
         b.lengths[0] = b.lengths[1] = b.lengths[2] = 1;
         build_small(b, 3);
-        EXPECT_TRUE(member_damaged);
+        EXPECT_TRUE(decoder.member_damaged);
     }
     {
         // In 16-bit sums the extra code wraps the total round to a tiny one.
@@ -136,7 +143,7 @@ TEST(HuffmanTable, LengthsThatFormNoCodeAreRefusedInBounds) {
         b.lengths[0] = b.lengths[1] = 1;
         b.lengths[2] = 16;
         build_small(b, 3);
-        EXPECT_TRUE(member_damaged);
+        EXPECT_TRUE(decoder.member_damaged);
     }
     {
         // A 128-symbol code that is not over-subscribed, but whose long codes end
@@ -147,9 +154,9 @@ TEST(HuffmanTable, LengthsThatFormNoCodeAreRefusedInBounds) {
         b.lengths[0] = 15;
         for (int s = 1; s < 128; s++) b.lengths[s] = 16;
         build_small(b, 128);
-        EXPECT_TRUE(member_damaged);
+        EXPECT_TRUE(decoder.member_damaged);
     }
-    member_damaged = false;
+    decoder.member_damaged = false;
 }
 
 }  // namespace

@@ -323,7 +323,6 @@ TEST(CombinedFile, BlockAndArchiveBehindTheStub) {
     combined.insert(combined.end(), archive.begin(), archive.end());
     write_file(scratch / "setup.exe", combined);
 
-    reset_engine_state();
     SfxApp app;
     init_app(&app, nullptr);
     app.run.archive_file = fopen((scratch / "setup.exe").c_str(), "rb");

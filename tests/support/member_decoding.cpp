@@ -13,22 +13,16 @@
 LoadedInput::LoadedInput(const Bytes& bytes, uint16_t window_bits)
     : bytes_(bytes), packed_size_((uint32_t)bytes.size()) {
     if (bytes_.empty()) bytes_.push_back(0);  // a valid block; never handed out
-    input.data = bytes_.data();
-    input.size = (uint32_t)bytes_.size();
-    input.read_index = 0;
-    input_file = nullptr;
-    bits = BitReader();
-    bits.packed_bytes_left = (uint32_t)bytes.size();
-    dictionary_bits = window_bits;
-    decoded_count = 0;
-    member_damaged = false;
+    start_member_state(nullptr, (uint32_t)bytes.size(), (uint8_t)window_bits, 0);
+    decoder.input.data = bytes_.data();
+    decoder.input.size = (uint32_t)bytes_.size();
 }
 
-LoadedInput::~LoadedInput() { input.data = nullptr; }
+LoadedInput::~LoadedInput() { decoder.input.data = nullptr; }
 
 uint32_t LoadedInput::bits_consumed() const {
-    uint32_t taken = packed_size_ - bits.packed_bytes_left + bits.padding_bytes;
-    return taken * 8 - 16 - bits.pending_bits;
+    uint32_t taken = packed_size_ - decoder.bits.packed_bytes_left + decoder.bits.padding_bytes;
+    return taken * 8 - 16 - decoder.bits.pending_bits;
 }
 
 std::vector<ArchiveMember> read_archive_members(const std::string& path) {

@@ -182,13 +182,7 @@ std::string method_id(int method) {
     return "-" + std::string(METHOD_TABLE[method].letters) + "-";
 }
 
-void reset_engine_state() {
-    keep_going = 1;
-    output_sink = OutputSink();
-}
-
 EngineRun run_engine_on(const std::string& archive, bool test_only) {
-    reset_engine_state();
     ExtractionRun run = {};
     run.archive_file = fopen(archive.c_str(), "rb");
     if (run.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
@@ -281,8 +275,7 @@ Bytes build_archive(const std::vector<TestMember>& members, bool end_byte) {
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
                             uint32_t packed_size, bool with_progress, FILE* output,
                             uint8_t older_rule) {
-    reset_engine_state();
-    if (with_progress) output_sink.progress_total = original_size;
+    start_progress(with_progress ? original_size : 0);
     FILE* in = tmpfile();
     FILE* out = output != nullptr ? output : tmpfile();
     if (in == nullptr || out == nullptr) throw std::runtime_error("tmpfile failed");

@@ -85,10 +85,6 @@ struct ReportRecorder {
 // The 5-byte id of a row of METHOD_TABLE, such as "-lh5-".
 std::string method_id(int method);
 
-// Resets the process-wide state of the engine that a run leaves behind (progress
-// counters, keep_going) so that tests can run one extraction after another.
-void reset_engine_state();
-
 // Runs the whole extraction loop on `archive` (a file holding a bare LHA archive)
 // into the current folder, as the stub's worker would.  Returns the run outcome.
 struct EngineRun {
