@@ -1,13 +1,25 @@
 #!/usr/bin/env python3
-"""Whole-process extraction time of `mavusfx extract` against bsdtar and 7z.
+"""Whole-process extraction time of `mavusfx extract` against other readers.
 
-For each benchmark archive, the three extractors run in alternating order, each into a
-fresh folder on tmpfs (/dev/shm), RUNS times; the medians are compared.  The target is
-mavusfx at most half the time of the faster peer.  Archives that no peer reads (-lh1-)
-get mavusfx's own throughput.  The CPU time (user + system) of each run is reported
-beside it: on a machine that others share, it moves less with their load than the
-elapsed time does.  --baseline adds another mavusfx build to the same alternation,
-for before/after figures.
+For each benchmark archive the extractors run in alternating order, each as a whole
+process into a fresh folder on tmpfs (/dev/shm), RUNS times (default 11); the medians
+are compared.  Beside the LHA readers (bsdtar, 7z, lhasa: whichever are installed and
+give the same files) two programs that do not read LHA at all set the scale:
+
+- zstd -d: the same content (what mavusfx extracted, as one file) compressed by zstd at
+  level 3 in the bench's folder, decompressed into one file;
+- cat: the same content copied into one file, the floor of writing it.
+
+Targets, in the same run:
+- -lh5-, -lh6-, -lh7-: mavusfx at most 0.40 of the faster of bsdtar and 7z, and at
+  most 0.80 of zstd;
+- -lh1- (which bsdtar and 7z do not read): mavusfx at most 0.50 of lhasa;
+- every mavusfx run under 8 MiB of peak memory (the child's maximum resident size).
+
+Each cell is elapsed/CPU milliseconds (CPU = user + system of that process, which
+moves less than the elapsed time when others load the machine); the peak memory of
+each program is taken in one more run of its own, under GNU time (/usr/bin/time).  --baseline adds another mavusfx build to
+the same alternation, for before/after figures.  Exits 1 when a target is missed.
 
 usage: bench/extract_bench.py [--runs N] [--tool PATH] [--baseline PATH] [ARCHIVE...]
 default archives: shared/bench/*.lzh beside the checkout or beside its worktree folder
@@ -25,41 +37,109 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
+LHA_PEERS = ("bsdtar", "7z", "lhasa")
+FAST_PEERS = ("bsdtar", "7z")      # the peers of the -lh5- to -lh7- target
+PEER_LIMIT = 0.40                  # of the faster of FAST_PEERS
+ZSTD_LIMIT = 0.80                  # of zstd -d on the same content
+LHASA_LIMIT = 0.50                 # of lhasa, where no fast peer reads the archive
+MEMORY_LIMIT_KIB = 8 * 1024
 
-def extractors(tool, baseline):
+
+def extractors(tool, baseline, zst, content):
     return {
         "mavusfx": lambda archive: [tool, "extract", archive],
         "baseline": lambda archive: [baseline, "extract", archive],
         "bsdtar": lambda archive: ["bsdtar", "-xf", archive],
         "7z": lambda archive: ["7z", "x", "-y", archive],
+        "lhasa": lambda archive: ["lhasa", "xq2f", archive],
+        "zstd": lambda archive: ["zstd", "-d", "-q", "-f", zst, "-o", "content.bin"],
+        # cat's output goes to a file in its folder (see run_once).
+        "cat": lambda archive: ["cat", content],
     }
 
 
 def run_once(command, work):
-    """(elapsed, cpu) seconds for one whole-process run in an empty folder; None if it failed."""
+    """(elapsed s, cpu s) for one whole-process run in an empty folder; None if it failed
+    or wrote nothing."""
     folder = tempfile.mkdtemp(dir=work)
+    out = open(os.path.join(folder, "content.bin"), "wb") if command[0] == "cat" else None
     start = time.perf_counter()
-    child = subprocess.Popen(command, cwd=folder, stdout=subprocess.DEVNULL,
+    child = subprocess.Popen(command, cwd=folder, stdout=out or subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(child.pid, 0)
     elapsed = time.perf_counter() - start
-    child.returncode = os.waitstatus_to_exitcode(status)
-    ok = child.returncode == 0 and any(files for _, _, files in os.walk(folder))
+    if out:
+        out.close()
+    code = os.waitstatus_to_exitcode(status)
+    ok = code == 0 and any(files for _, _, files in os.walk(folder))
     shutil.rmtree(folder)
     return (elapsed, usage.ru_utime + usage.ru_stime) if ok else None
 
 
-def output_digest(command, work):
+def peak_memory(command, work):
+    """The largest resident size in KiB of one run, by GNU time: the rusage of a child
+    of this script would carry the script's own size, which it had when it forked.
+    None without /usr/bin/time."""
+    if not os.path.exists("/usr/bin/time"):
+        return None
+    folder = tempfile.mkdtemp(dir=work)
+    report = os.path.join(work, "peak.txt")
+    out = open(os.path.join(folder, "content.bin"), "wb") if command[0] == "cat" else None
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + command, cwd=folder,
+                   stdout=out or subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if out:
+        out.close()
+    shutil.rmtree(folder)
+    with open(report) as f:
+        return int(f.read().split()[-1])
+
+
+def extracted_files(command, work):
+    """(sorted digests of the files' contents, their bytes joined in the order of their
+    paths) of one run."""
     folder = tempfile.mkdtemp(dir=work)
     subprocess.run(command, cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # File contents only: peers may spell Shift-JIS names differently.
     contents = []
-    for base, _, files in os.walk(folder):
-        for name in files:
+    for base, _, files in sorted(os.walk(folder)):
+        for name in sorted(files):
             with open(os.path.join(base, name), "rb") as f:
-                contents.append(hashlib.sha256(f.read()).hexdigest())
+                contents.append(f.read())
     shutil.rmtree(folder)
-    return sorted(contents)
+    return sorted(hashlib.sha256(c).hexdigest() for c in contents), b"".join(contents)
+
+
+def verdicts(median, cpu, peak, peers):
+    """Lines saying how mavusfx stands against each target that applies, and whether
+    all of them are met."""
+    lines, met = [], True
+
+    def check(what, ratio, limit, cpu_ratio):
+        nonlocal met
+        ok = ratio <= limit
+        met &= ok
+        lines.append(f"{what}: {ratio:.2f} (target <= {limit:.2f}, "
+                     f"{'met' if ok else 'NOT met'}; by cpu {cpu_ratio:.2f})")
+
+    fast = [p for p in FAST_PEERS if p in peers]
+    if fast:
+        best = min(fast, key=lambda p: median[p])
+        check(f"of the faster peer ({best})", median["mavusfx"] / median[best], PEER_LIMIT,
+              cpu["mavusfx"] / min(cpu[p] for p in fast))
+        if median.get("zstd"):
+            check("of zstd -d", median["mavusfx"] / median["zstd"], ZSTD_LIMIT,
+                  cpu["mavusfx"] / cpu["zstd"])
+    elif "lhasa" in peers:
+        check("of lhasa", median["mavusfx"] / median["lhasa"], LHASA_LIMIT,
+              cpu["mavusfx"] / cpu["lhasa"])
+    if median.get("cat"):
+        lines.append(f"of cat: {median['mavusfx'] / median['cat']:.2f} (the floor)")
+    if peak.get("mavusfx") is not None:
+        ok = peak["mavusfx"] < MEMORY_LIMIT_KIB
+        met &= ok
+        lines.append(f"peak memory: {peak['mavusfx']} KiB (target < {MEMORY_LIMIT_KIB} KiB, "
+                     f"{'met' if ok else 'NOT met'})")
+    return lines, met
 
 
 def main():
@@ -75,18 +155,29 @@ def main():
     if not archives:
         sys.exit("no benchmark archives given or found in shared/bench")
     work = tempfile.mkdtemp(prefix="mavusfx-bench-", dir="/dev/shm")
-    makers = extractors(args.tool, args.baseline)
-    columns = ["mavusfx"] + (["baseline"] if args.baseline else []) + ["bsdtar", "7z"]
+    zst, content = os.path.join(work, "content.zst"), os.path.join(work, "content.bin")
+    makers = extractors(args.tool, args.baseline, zst, content)
+    ours = ["mavusfx"] + (["baseline"] if args.baseline else [])
+    scale = [p for p in ("zstd", "cat") if shutil.which(p)]
+    columns = ours + list(LHA_PEERS) + scale
+    all_met = True
+    uptime = os.getloadavg()
+    print(f"load average at start: {uptime[0]:.2f} {uptime[1]:.2f} {uptime[2]:.2f}; "
+          f"{args.runs} runs, medians")
+    print(f"{'archive':<14} " + " ".join(f"{c + ' ms':>15}" for c in columns))
+    print(f"{'':<14} " + " ".join(f"{'elapsed/cpu':>15}" for c in columns))
     try:
-        print(f"{'archive':<14} " + " ".join(f"{c + ' ms':>17}" for c in columns) + "  result")
-        print(f"{'':<14} " + " ".join(f"{'elapsed/cpu':>17}" for c in columns))
         for archive in archives:
             name = os.path.basename(archive)
-            reference = output_digest(makers["mavusfx"](archive), work)
-            peers = [p for p in ("bsdtar", "7z")
+            reference, joined = extracted_files(makers["mavusfx"](archive), work)
+            with open(content, "wb") as f:
+                f.write(joined)
+            if "zstd" in scale:
+                subprocess.run(["zstd", "-3", "-q", "-f", content, "-o", zst], check=True)
+            peers = [p for p in LHA_PEERS
                      if shutil.which(p) and run_once(makers[p](archive), work) is not None
-                     and output_digest(makers[p](archive), work) == reference]
-            order = ["mavusfx"] + (["baseline"] if args.baseline else []) + peers
+                     and extracted_files(makers[p](archive), work)[0] == reference]
+            order = ours + peers + scale
             times = {p: [] for p in order}
             for i in range(args.runs):
                 for p in order[i % len(order):] + order[:i % len(order)]:
@@ -95,29 +186,24 @@ def main():
                         times[p].append(t)
             if not times["mavusfx"]:
                 print(f"{name:<14} mavusfx failed on this archive", flush=True)
+                all_met = False
                 continue
-            median = {p: statistics.median(t[0] for t in ts) if ts else None
-                      for p, ts in times.items()}
-            cpu = {p: statistics.median(t[1] for t in ts) if ts else None
-                   for p, ts in times.items()}
-            cells = [f"{median[p]*1000:8.1f}/{cpu[p]*1000:<8.1f}" if median.get(p)
-                     else f"{'-':>17}" for p in columns]
-            if peers:
-                best = min(median[p] for p in peers)
-                ratio = median["mavusfx"] / best
-                cpu_ratio = cpu["mavusfx"] / min(cpu[p] for p in peers)
-                met = "met" if ratio <= 0.5 else "NOT met"
-                verdict = (f"{ratio:.2f} of the faster peer ({met}: target 0.50; "
-                           f"cpu {cpu_ratio:.2f})")
-            else:
-                listing = subprocess.run([args.tool, "list", archive], capture_output=True, text=True).stdout
-                original = int(listing.strip().splitlines()[-1].split(",")[2].split()[0])
-                verdict = (f"{original / median['mavusfx'] / 1e6:.0f} MB/s, "
-                           f"cpu {original / cpu['mavusfx'] / 1e6:.0f} MB/s (no peer reads it)")
-            print(f"{name:<14} {' '.join(cells)}  {verdict}", flush=True)
+            median = {p: statistics.median(t[0] for t in ts) for p, ts in times.items() if ts}
+            cpu = {p: statistics.median(t[1] for t in ts) for p, ts in times.items() if ts}
+            peak = {p: peak_memory(makers[p](archive), work) for p in median}
+            cells = [f"{median[p]*1000:7.1f}/{cpu[p]*1000:<7.1f}" if p in median
+                     else f"{'-':>15}" for p in columns]
+            print(f"{name:<14} {' '.join(cells)}", flush=True)
+            print(f"{'  peak KiB':<14} " + " ".join(
+                f"{peak[p]:>15}" if peak.get(p) else f"{'-':>15}" for p in columns))
+            lines, met = verdicts(median, cpu, peak, [p for p in peers if p in median])
+            all_met &= met
+            for line in lines:
+                print(f"    mavusfx {line}", flush=True)
     finally:
         shutil.rmtree(work)
+    return 0 if all_met else 1
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -331,11 +331,42 @@ uint16_t read_lh1_position() {
 }
 
 #ifndef MAVUSFX_NO_LH1_FAST_RUN
+/* count_symbol_fast: count_symbol, specialised for its commonest step (four nodes
+ * in five on ordinary data): a node that is alone in its run and stays alone once
+ * incremented only gains its weight, and the walk goes on to its parent.  The
+ * weights alone tell that case, without the run tables: runs are the maximal
+ * groups of consecutive nodes of equal weight, after every step of the walk as
+ * before it, and weights never increase with the index.  So a node whose front
+ * neighbour weighs more than its weight + 1 heads its run and stays apart from
+ * that neighbour when incremented (node 1's front neighbour is the root, counted
+ * first, which outweighs it by its other child), and a back neighbour of
+ * another weight is not in its run.  The last node of the tree has a back
+ * neighbour outside it, in no run (run 0, never handed out), which the simple
+ * step finds apart whatever it weighs: when its weight happens to be equal the
+ * step just goes through bump_node, as every other step does. */
+static inline void count_symbol_fast(unsigned symbol) {
+    if (model.node_weight[CHAR_ROOT] == WEIGHT_LIMIT) {
+        count_symbol(symbol);  // rebuilds, then counts the simple way
+        return;
+    }
+    model.node_weight[CHAR_ROOT]++;
+    int q = model.leaf_of_symbol[symbol];
+    do {
+        const unsigned w = model.node_weight[q];
+        if (model.node_weight[q - 1] > w + 1 && model.node_weight[q + 1] != w) {
+            model.node_weight[q] = (uint16_t)(w + 1);
+            q = model.up_link[q];
+        } else {
+            q = bump_node(q);
+        }
+    } while (q != CHAR_ROOT && !decoder.member_damaged);
+}
+
 /* run_lh1_symbols: the fast run of "-lh1-" (FastRunFn).  Symbol by symbol it does
  * what read_adaptive_symbol, read_lh1_position and the driver's simple loop do,
  * specialised where that is safe:
  * - the character tree is walked on the bits of a local word instead of 16-bit
- *   look-aheads, and counted with count_symbol as before.  A walk is allowed 34
+ *   look-aheads, and counted with count_symbol_fast.  A walk is allowed 34
  *   steps, far more than any tree the model keeps is deep (a leaf's weight halves
  *   at most every two levels and the root stays below 0x8001); a longer one is
  *   left unconsumed to the simple loop.  "-lh1-" has no escape;
@@ -373,7 +404,7 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
         in.word = word;
         in.count -= steps;
         const unsigned symbol = (unsigned)(-1 - c);
-        count_symbol(symbol);
+        count_symbol_fast(symbol);
         bool sound = !decoder.member_damaged;
         if (symbol <= 255) {
             sound &= put_literal(bytes, mask, position, symbol, out);

@@ -15,6 +15,7 @@ packages=(
   fonts-ipafont-gothic locales        # Japanese text under Wine
   libarchive-tools p7zip-full         # black-box LHA readers for the tests and benchmarks
   hyperfine python3                   # benchmark timing
+  lhasa zstd time                     # the extraction benchmark: another reader, a scale, peak memory
   osslsigncode openssl                # signing installers, and its test
   dpkg-dev man-db                     # cpack's dependency lookup; the manual page's check
   libutf8proc-dev                     # the packer's NFC names

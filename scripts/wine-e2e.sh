@@ -271,6 +271,31 @@ check "nothing extracted" bash -c "[ -z \"\$(ls -A '$(unix_path "$dest")' 2>/dev
 links tool
 check "no shortcut" seen "programs absent"
 
+echo "== a header of a layout no reader knows: its box, then the damage report"
+# A level-0 member without CRC-16 whose name byte is then made one shorter: its
+# header holds one byte more than the name and the fixed fields.
+python3 - "$work/odd.lzh" <<'PY'
+import struct, sys
+body = b"-lh0-" + struct.pack("<III", 0, 0, 0x5A210000) + bytes([0x20, 0, 2]) + b"xy"
+open(sys.argv[1], "wb").write(bytes([len(body), sum(body) & 0xFF]) + body + b"\0")
+PY
+dest='C:\e2e\odd'
+pack odd "$work/odd.lzh" --title "見出しの試験" --dest "$dest"
+python3 - "$c_drive/e2e/bin/odd.exe" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.rfind(b"-lh0-")
+assert data[at + 19:at + 22] == b"\x02xy"
+data[at + 19] = 1
+open(sys.argv[1], "wb").write(data)
+PY
+drive odd
+check "the unknown header is shown once" test "$(grep -cFx "box caption=Mavu SFX text=Unknown header" "$work/out")" = 1
+check "then the archive is reported damaged" \
+  seen "box caption=見出しの試験 text=ファイルが壊れているか、途中までしかありません。もう一度入手してください"
+check "exit code 1" seen "exit 1"
+check "nothing extracted" bash -c "[ -z \"\$(ls -A '$(unix_path "$dest")' 2>/dev/null)\" ]"
+
 echo "== members that need more room than the disk has"
 # 4096 members of 4 GiB each, one packed byte apiece: 16 TiB declared, more than
 # the prefix's disk holds; every member's data lies inside the file.

@@ -125,8 +125,10 @@ bool start_up(SfxApp* app) {
     if (progress_bar == nullptr) return false;
     platform_set_report_window(app->main_window, progress_bar);
 
+    // The first ShowWindow of the process may take the show command its starter
+    // gave; it is spent here, on the hidden window, so that SW_SHOW later shows it.
+    // A hidden window has nothing to paint yet.
     ShowWindow((HWND)app->main_window, SW_HIDE);
-    UpdateWindow((HWND)app->main_window);
     SendMessageA((HWND)app->main_window, WM_SFX_START, 0, 0);
     return true;
 }
@@ -242,6 +244,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_start(window);
     case WM_SFX_MEMBER:
         set_text(window_app->status_text, (const char*)lparam);
+        return 0;
+    case WM_SFX_UNKNOWN_HEADER:
+        MessageBoxW(window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
         return 0;
     case WM_SFX_DONE:
         return on_worker_end(window, false);

@@ -1,7 +1,7 @@
-// Reports of the worker to the stub's progress window.  The member name and the
-// progress are sent, so the worker waits until the window thread has handled them
-// (the name points into the worker's own header record); the end is posted as the
-// worker's last act.
+// Reports of the worker to the stub's progress window.  The member name, the
+// progress and an unknown header are sent, so the worker waits until the window
+// thread has handled them (the name points into the worker's own header record);
+// the end is posted as the worker's last act.  The window shows what is shown.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -30,8 +30,9 @@ void platform_report_failure(const char*, FailureKind) {}
 
 void platform_report_older_reading(const char*) {}
 
+// The window shows the box; the worker waits until it is dismissed.
 void platform_report_unknown_header() {
-    MessageBoxW(report_window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
+    SendMessageA(report_window, WM_SFX_UNKNOWN_HEADER, 0, 0);
 }
 
 void platform_report_end(bool cancelled) {
