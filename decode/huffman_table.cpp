@@ -156,13 +156,8 @@ static unsigned walk_code(const uint16_t* table, const uint8_t* lengths, int sym
     return s;
 }
 
-/* Each code with its own arrays and table bits as constants, so that the shifts of
- * the walk are fixed. */
 unsigned lookup_code(HuffmanCode code, int symbol_count, unsigned look_ahead, unsigned* length) {
-    if (code == CHAR_CODE)
-        return walk_code(store.char_table, store.char_lengths, symbol_count, CHAR_TABLE_BITS,
-                         look_ahead, length);
-    return walk_code(store.small_table, store.small_lengths, symbol_count, SMALL_TABLE_BITS,
+    return walk_code(code_table(code), code_lengths(code), symbol_count, table_bits_of(code),
                      look_ahead, length);
 }
 
