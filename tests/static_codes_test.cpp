@@ -56,6 +56,26 @@ void put_single_symbol_header(BitWriter& w, uint16_t count, uint16_t only) {
     w.put(only, 9);
 }
 
+// 300 literals, then a block whose position code is the escape alone, written in
+// `escape_bits` bits (10 by the format, 7 by older encoders), and two matches of
+// positions 3*64+5 and 3*64.  `expected` gets what the stream stands for.
+Bytes lh3_single_position_stream(unsigned escape_bits, Bytes* expected) {
+    BitWriter p;
+    Lh3Block literals;
+    for (int s = 0; s < 256; s++) literals.char_lengths[s] = 8;
+    for (int i = 0; i < 300; i++) literals.items.push_back({(uint16_t)(i * 7 % 256), 0});
+    put_lh3_block(p, literals);
+    put_single_symbol_header(p, 2, 256);
+    p.put_bits("1 0001 0001 0001");
+    p.put(3, escape_bits);
+    p.put_bits("000101 000000");
+    std::vector<LzItem> items = literals.items;
+    items.push_back({256, 3 * 64 + 5});
+    items.push_back({256, 3 * 64});
+    *expected = expand_items(items, 8192, 253);
+    return p.finish();
+}
+
 
 TEST(StaticCodes, Lh1PositionsTakeTheFixedCode) {
     BitWriter w;
@@ -139,20 +159,9 @@ TEST(StaticCodes, Lh3SingleSymbolEscapes) {
     EXPECT_EQ(text_of(m.output), std::string(65536, 'z') + "y");
 
     // The position escape: code 3 for every position, no bits, then the 6 low bits.
-    BitWriter p;
-    Lh3Block literals;
-    for (int s = 0; s < 256; s++) literals.char_lengths[s] = 8;
-    for (int i = 0; i < 300; i++) literals.items.push_back({(uint16_t)(i * 7 % 256), 0});
-    put_lh3_block(p, literals);
-    put_single_symbol_header(p, 2, 256);
-    p.put_bits("1 0001 0001 0001");
-    p.put(3, 10);
-    p.put_bits("000101 000000");
-    std::vector<LzItem> items = literals.items;
-    items.push_back({256, 3 * 64 + 5});
-    items.push_back({256, 3 * 64});
-    Bytes expected = expand_items(items, 8192, 253);
-    m = decode_packed(p.finish(), (uint32_t)expected.size(), METHOD_LH3);
+    Bytes expected;
+    Bytes packed = lh3_single_position_stream(10, &expected);
+    m = decode_packed(packed, (uint32_t)expected.size(), METHOD_LH3);
     EXPECT_EQ(m.result, DECODE_COMPLETE);
     EXPECT_TRUE(m.output == expected);
 }
@@ -162,20 +171,8 @@ TEST(StaticCodes, Lh3SingleSymbolEscapes) {
 // engine the format's reading comes first, and the member is kept by the older
 // rule's reading, written whole, in extraction and in test mode alike.
 TEST(StaticCodes, Lh3SinglePositionCodeOfTheOlderEncoders) {
-    BitWriter p;
-    Lh3Block literals;
-    for (int s = 0; s < 256; s++) literals.char_lengths[s] = 8;
-    for (int i = 0; i < 300; i++) literals.items.push_back({(uint16_t)(i * 7 % 256), 0});
-    put_lh3_block(p, literals);
-    put_single_symbol_header(p, 2, 256);
-    p.put_bits("1 0001 0001 0001");
-    p.put(3, 7);
-    p.put_bits("000101 000000");
-    Bytes packed = p.finish();
-    std::vector<LzItem> items = literals.items;
-    items.push_back({256, 3 * 64 + 5});
-    items.push_back({256, 3 * 64});
-    Bytes expected = expand_items(items, 8192, 253);
+    Bytes expected;
+    Bytes packed = lh3_single_position_stream(7, &expected);
     const uint32_t size = (uint32_t)expected.size();
 
     DecodedMember older = decode_packed(packed, size, METHOD_LH3, UINT32_MAX, false, nullptr, 1);
