@@ -87,12 +87,7 @@ static unsigned read_short_length() {
 static void read_short_lengths(int symbol_count, int count_bits, int zero_run_after) {
     int n = read_bits(count_bits);
     if (n == 0) {
-        unsigned value = read_bits(count_bits);
-        if (value >= (unsigned)symbol_count) {
-            decoder.member_damaged = true;
-            return;
-        }
-        set_single_code(SMALL_CODE, symbol_count, (uint16_t)value);
+        set_single_code(SMALL_CODE, symbol_count, read_bits(count_bits));
         return;
     }
     // A count beyond the alphabet (up to 31) stores its extra lengths above it, where
@@ -119,12 +114,7 @@ static void read_short_lengths(int symbol_count, int count_bits, int zero_run_af
 static void read_char_lengths() {
     int n = read_bits(CHAR_COUNT_BITS);
     if (n == 0) {
-        unsigned value = read_bits(CHAR_COUNT_BITS);
-        if (value >= CHAR_CODES) {
-            decoder.member_damaged = true;
-            return;
-        }
-        set_single_code(CHAR_CODE, CHAR_CODES, (uint16_t)value);
+        set_single_code(CHAR_CODE, CHAR_CODES, read_bits(CHAR_COUNT_BITS));
         return;
     }
     if (n > CHAR_CODES) {

@@ -35,7 +35,8 @@ enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
  * speed: every page of a fresh block costs a fault when the read first touches it,
  * and a block that is refilled in place pays that only once (reading a 4 MiB member
  * whole took about a third of its decoding time in faults).  A failed allocation
- * falls back to 16 KiB.  Bytes the file could not deliver are zero. */
+ * falls back to 16 KiB.  The block is read by fetch_input_byte when the first byte is
+ * taken, as every later time it runs empty. */
 bool buffer_member_input(uint32_t packed_size) {
     uint32_t size = packed_size < INPUT_BLOCK_SIZE ? packed_size : (uint32_t)INPUT_BLOCK_SIZE;
     uint32_t available = platform_available_memory();
@@ -47,10 +48,9 @@ bool buffer_member_input(uint32_t packed_size) {
         decoder.input.data = (uint8_t*)malloc(size);
         if (decoder.input.data == nullptr) return false;
     }
+    // The block starts used up: the first byte taken fills it.
     decoder.input.size = size;
-    decoder.input.read_index = 0;
-    size_t got = fread(decoder.input.data, 1, size, decoder.input_file);
-    if (got < size) memset(decoder.input.data + got, 0, size - got);
+    decoder.input.read_index = size;
     return true;
 }
 

@@ -29,11 +29,15 @@ static int table_bits_of(HuffmanCode code) {
     return code == CHAR_CODE ? CHAR_TABLE_BITS : SMALL_TABLE_BITS;
 }
 
-void set_single_code(HuffmanCode code, int symbol_count, uint16_t value) {
+void set_single_code(HuffmanCode code, int symbol_count, unsigned value) {
+    if (value >= (unsigned)symbol_count) {
+        decoder.member_damaged = true;
+        return;
+    }
     uint8_t* lengths = code_lengths(code);
     uint16_t* table = code_table(code);
     for (int i = 0; i < symbol_count; i++) lengths[i] = 0;
-    for (int i = 0; i < (1 << table_bits_of(code)); i++) table[i] = value;
+    for (int i = 0; i < (1 << table_bits_of(code)); i++) table[i] = (uint16_t)value;
 }
 
 void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned steps, int count) {
@@ -62,36 +66,33 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
     const uint8_t* lengths = code_lengths(code);
     uint16_t* table = code_table(code);
     const int table_bits = table_bits_of(code);
-    uint32_t count[MAX_CODE_LENGTH + 1] = {0};
+    // Codes are kept left-aligned in 16 bits: a code of length l covers 2^(16 - l)
+    // of the 2^16 values.  start[l] first gathers the space the codes of length l
+    // cover (a length of 0 counts into start[0], which is not used), then becomes
+    // their first code.
+    uint32_t start[MAX_CODE_LENGTH + 1] = {0};
     for (int s = 0; s < symbol_count; s++) {
         if (lengths[s] > MAX_CODE_LENGTH) {
             decoder.member_damaged = true;
             return;
         }
-        count[lengths[s]]++;
+        start[lengths[s]] += 0x10000u >> lengths[s];
     }
     uint32_t total = 0;
-    for (int l = 1; l <= MAX_CODE_LENGTH; l++) total += count[l] << (16 - l);
+    for (int l = 1; l <= MAX_CODE_LENGTH; l++) {
+        const uint32_t space = start[l];
+        start[l] = total;
+        total += space;
+    }
     if (total == 0) return;
     if (total > 0x10000) {
         decoder.member_damaged = true;
         return;
     }
-
-    uint32_t start[MAX_CODE_LENGTH + 2], weight[MAX_CODE_LENGTH + 1];
-    start[1] = 0;
-    for (int l = 1; l <= MAX_CODE_LENGTH; l++) {
-        weight[l] = 1u << (16 - l);
-        start[l + 1] = start[l] + count[l] * weight[l];
-    }
-    const int shift = 16 - table_bits;
-    for (int l = 1; l <= table_bits; l++) {
-        start[l] >>= shift;
-        weight[l] >>= shift;
-    }
     // Long codes hang from the entries after the last short code.  Without any short
     // code (only an incomplete code can be so) that is the whole table, so no entry
     // of an earlier build is left where a tree root belongs.
+    const int shift = 16 - table_bits;
     const uint32_t table_size = 1u << table_bits;
     uint32_t first_free = start[table_bits + 1] >> shift;
     for (uint32_t i = first_free; i < table_size; i++) table[i] = 0;
@@ -101,9 +102,11 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
     for (int s = 0; s < symbol_count; s++) {
         int l = lengths[s];
         if (l == 0) continue;
-        uint32_t first = start[l], next = first + weight[l];
+        const uint32_t first = start[l];
+        start[l] = first + (0x10000u >> l);
         if (l <= table_bits) {
-            for (uint32_t i = first; i < next; i++) table[i] = (uint16_t)s;
+            uint16_t* entry = &table[first >> shift];
+            for (uint32_t i = 0; i < (1u << (table_bits - l)); i++) entry[i] = (uint16_t)s;
         } else {
             uint16_t* slot = &table[first >> shift];
             for (int k = 0; k < l - table_bits; k++) {
@@ -126,7 +129,6 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
             }
             *slot = (uint16_t)s;
         }
-        start[l] = next;
     }
 }
 
