@@ -45,16 +45,13 @@ static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 #endif
 
 /* begin_block_method: the position code follows from the window size, 14 codes and a
- * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
- * 64 KiB window.  The first symbol starts a block. */
+ * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with one code more than
+ * the window's bits: 16 codes, or 17 for the 64 KiB window.  The first symbol starts
+ * a block. */
 void begin_block_method() {
-    if (decoder.dictionary_bits <= 14) {
-        position_codes = 14;
-        position_count_bits = 4;
-    } else {
-        position_codes = decoder.dictionary_bits == 16 ? 17 : 16;
-        position_count_bits = 5;
-    }
+    const bool wide = decoder.dictionary_bits > 14;
+    position_codes = wide ? decoder.dictionary_bits + 1 : 14;
+    position_count_bits = wide ? 5 : 4;
     init_bit_reader();
     block_codes_left = 0;
 }

@@ -179,7 +179,11 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     // progress and checks for a cancel.  Fast path: update_progress is called only
     // once the count reaches the point where it may send something; below it the
     // call would change nothing.
+#ifdef MAVUSFX_NO_FAST_RUNS
+    const FastRunFn fast_run = nullptr;
+#else
     const FastRunFn fast_run = fast_runs_enabled ? row.fast_run : nullptr;
+#endif
     const unsigned match_base = row.match_base;
     uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;

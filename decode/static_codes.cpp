@@ -38,7 +38,7 @@ static bool read_lh3_lengths(HuffmanCode code, int count, bool flagged, unsigned
     uint8_t* const lengths = code_lengths(code);
     bool any = false;
     for (int i = 0; i < count; i++) {
-        unsigned length = flagged ? (read_bits(1) ? read_bits(4) + 1u : 0u) : read_bits(4);
+        unsigned length = !flagged || read_bits(1) ? read_bits(4) + flagged : 0u;
         lengths[i] = (uint8_t)length;
         any |= length != 0;
         if (i == 2 && lengths[0] == 1 && lengths[1] == 1 && length == 1) {
