@@ -52,8 +52,6 @@ static void link_below(int y) {
  * weights are equal, else it takes the next run number. */
 void init_symbol_tree() {
     const int n = (int)model.adaptive_symbol_count;
-    model.escape_symbol =
-        model.adaptive_symbol_count >= (uint32_t)model.longest_match + 254 ? 512 : n - 1;
     for (int i = 0; i < NODE_COUNT; i++) model.node_run[i] = 0;
     for (int i = 0; i < RUN_NUMBERS; i++) model.free_runs[i] = (int16_t)i;
     model.free_runs_top = 2;
@@ -80,15 +78,21 @@ void init_symbol_tree() {
     }
 }
 
+/* The bit input and a fresh character tree of `symbol_count` symbols, of which
+ * `escape` is followed by 8 plain bits (512: none). */
+static void begin_adaptive(uint32_t symbol_count, uint32_t escape) {
+    model.adaptive_symbol_count = symbol_count;
+    model.escape_symbol = escape;
+    init_bit_reader();
+    init_symbol_tree();
+}
+
 /* begin_lh2: 286 symbols (256 bytes, lengths 3 to 32 with 285 as the escape to
  * lengths 32 to 287).  The position tree starts as the single leaf of position
  * symbol 0 at its root, which gives that symbol a code of no bits; it grows by one
  * symbol per 64 bytes of output. */
 void begin_lh2() {
-    model.adaptive_symbol_count = 286;
-    model.longest_match = 256;
-    init_bit_reader();
-    init_symbol_tree();
+    begin_adaptive(286, 285);
 
     int run = take_run();
     model.node_run[POSITION_ROOT] = (int16_t)run;
@@ -309,12 +313,10 @@ static uint16_t lh1_position_fast[1 << SMALL_TABLE_BITS];
 #endif
 
 /* begin_lh1: characters and lengths 3 to 60 through the adaptive tree of 314
- * symbols, positions through the fixed 64-code table, built once per member. */
+ * symbols, without an escape, positions through the fixed 64-code table, built once
+ * per member. */
 void begin_lh1() {
-    model.adaptive_symbol_count = 314;
-    model.longest_match = 60;
-    init_bit_reader();
-    init_symbol_tree();
+    begin_adaptive(314, 512);
     set_growing_lengths(3, LH1_POSITION_GROWTH, sizeof LH1_POSITION_GROWTH, LH1_POSITION_CODES);
     build_huffman_table(SMALL_CODE, LH1_POSITION_CODES);
 #ifndef MAVUSFX_NO_LH1_FAST_RUN

@@ -32,7 +32,6 @@ struct AdaptiveModel {
     int16_t leaf_of_symbol[SYMBOL_NUMBERS];
 
     uint32_t adaptive_symbol_count;  // 314 for "-lh1-", 286 for "-lh2-"
-    uint16_t longest_match;          // 60 for "-lh1-", 256 for "-lh2-"
     uint32_t escape_symbol;          // followed by 8 plain bits; 512: none
     uint32_t last_position_node;
     uint16_t position_updates;       // stands in for the position root's weight

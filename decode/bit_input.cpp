@@ -61,9 +61,9 @@ void init_bit_reader() {
 }
 
 /* Bits moved in = 8 * (data bytes + padding bytes); of those, 16 + pending_bits are
- * still unconsumed.  The decoder went past the data when the padding exceeds what
- * is still held. */
+ * still unconsumed.  The decoder went past the data when the padding bits exceed
+ * what is still held, that is when the padding bytes exceed the whole bytes held. */
 bool input_overrun() {
     uint32_t held = decoder.bits.looks_ahead ? 16u + decoder.bits.pending_bits : 0u;
-    return (uint64_t)decoder.bits.padding_bytes * 8 > held;
+    return decoder.bits.padding_bytes > held / 8;
 }
