@@ -170,21 +170,15 @@ int bump_node(int p) {
         link_below(h);
         p = h;
     }
-    if (model.node_run[p + 1] == b) {
-        model.run_head[b] = p + 1;
-        model.node_weight[p]++;
-        if (model.node_weight[p] == model.node_weight[p - 1]) {
-            model.node_run[p] = model.node_run[p - 1];
-        } else {
-            model.node_run[p] = take_run();
-            model.run_head[model.node_run[p]] = p;
-        }
-    } else {
-        model.node_weight[p]++;
-        if (model.node_weight[p] == model.node_weight[p - 1]) {
-            give_back_run(b);
-            model.node_run[p] = model.node_run[p - 1];
-        }
+    const bool run_goes_on = model.node_run[p + 1] == b;
+    if (run_goes_on) model.run_head[b] = p + 1;
+    model.node_weight[p]++;
+    if (model.node_weight[p] == model.node_weight[p - 1]) {
+        if (!run_goes_on) give_back_run(b);
+        model.node_run[p] = model.node_run[p - 1];
+    } else if (run_goes_on) {
+        model.node_run[p] = take_run();
+        model.run_head[model.node_run[p]] = p;
     }
     return model.up_link[p];
 }

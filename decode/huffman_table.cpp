@@ -5,29 +5,29 @@
 
 #include <string.h>
 
-// The two codes and the tree nodes they share; an unused tree child holds 0.
+// The two codes and the tree nodes they share; an unused tree child holds 0.  The
+// lengths and the tables each lie in one array, the character code's part first
+// and the small code's after it, so that a code's part follows from its number.
+enum {
+    SMALL_LENGTHS_AT = CHAR_CODES,           // the small code's lengths, 128 of them
+    SMALL_TABLE_AT = 1 << CHAR_TABLE_BITS    // the small code's table
+};
 static struct HuffmanStore {
-    uint8_t char_lengths[CHAR_CODES];
-    uint8_t small_lengths[128];
-    uint16_t char_table[1 << CHAR_TABLE_BITS];
-    uint16_t small_table[1 << SMALL_TABLE_BITS];
+    uint8_t lengths[SMALL_LENGTHS_AT + 128];
+    uint16_t tables[SMALL_TABLE_AT + (1 << SMALL_TABLE_BITS)];
     uint16_t left_child[NODE_ARRAY_SIZE];
     uint16_t right_child[NODE_ARRAY_SIZE];
 } store;
+static_assert(SMALL_CODE == 1 && CHAR_TABLE_BITS - SMALL_TABLE_BITS == 4,
+              "a code's part of the store follows from its number");
 
 void clear_huffman_codes() { memset(&store, 0, sizeof store); }
 
-uint8_t* code_lengths(HuffmanCode code) {
-    return code == CHAR_CODE ? store.char_lengths : store.small_lengths;
-}
+uint8_t* code_lengths(HuffmanCode code) { return store.lengths + code * SMALL_LENGTHS_AT; }
 
-uint16_t* code_table(HuffmanCode code) {
-    return code == CHAR_CODE ? store.char_table : store.small_table;
-}
+uint16_t* code_table(HuffmanCode code) { return store.tables + code * SMALL_TABLE_AT; }
 
-static int table_bits_of(HuffmanCode code) {
-    return code == CHAR_CODE ? CHAR_TABLE_BITS : SMALL_TABLE_BITS;
-}
+static int table_bits_of(HuffmanCode code) { return CHAR_TABLE_BITS - 4 * code; }
 
 void set_single_code(HuffmanCode code, int symbol_count, unsigned value) {
     if (value >= (unsigned)symbol_count) {
@@ -44,7 +44,7 @@ void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned ste
     unsigned k = 0;
     for (int i = 0; i < count && i < 128; i++) {
         for (; k < steps && grows_at[k] == i; k++) first_length++;
-        store.small_lengths[i] = (uint8_t)first_length;
+        store.lengths[SMALL_LENGTHS_AT + i] = (uint8_t)first_length;
     }
 }
 
@@ -184,7 +184,7 @@ static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
 
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
     if (code == CHAR_CODE)
-        derive_entries(store.char_table, store.char_lengths, symbol_count, CHAR_TABLE_BITS, fast);
+        derive_entries(code_table(CHAR_CODE), code_lengths(CHAR_CODE), symbol_count, CHAR_TABLE_BITS, fast);
     else
-        derive_entries(store.small_table, store.small_lengths, symbol_count, SMALL_TABLE_BITS, fast);
+        derive_entries(code_table(SMALL_CODE), code_lengths(SMALL_CODE), symbol_count, SMALL_TABLE_BITS, fast);
 }
