@@ -31,6 +31,11 @@ enum {
     NO_ZERO_RUN = -1
 };
 
+// The zero runs of code-length symbols 0, 1 and 2: the shortest run and the bits
+// that add to it.
+static const uint8_t ZERO_RUN_BASE[3] = {1, 3, 20};
+static const uint8_t ZERO_RUN_BITS[3] = {0, 4, 9};
+
 static uint16_t block_codes_left;  // symbols still to come in this block; 0: new block
 static int position_codes;         // 14, 16 or 17
 static int position_count_bits;    // 4 or 5
@@ -105,7 +110,7 @@ static void read_code_lengths(HuffmanCode code, int symbol_count, int count_bits
         if (code == CHAR_CODE) {
             unsigned c = decode_with_table(SMALL_CODE, LENGTH_CODES);
             if (c >= 3) lengths[i++] = (uint8_t)(c - 2);
-            else zeros = c == 0 ? 1 : c == 1 ? read_bits(4) + 3u : read_bits(9) + 20u;
+            else zeros = ZERO_RUN_BASE[c] + read_bits(ZERO_RUN_BITS[c]);
         } else {
             lengths[i++] = (uint8_t)read_short_length();
             // At most 3 zeros after index 2: the index stays below 6.
