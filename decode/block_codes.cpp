@@ -3,9 +3,9 @@
 //
 // A block is, most significant bit first:
 //   block size      16 bits, the number of character/length symbols (0 means 65,536)
-//   code-length code   lengths of the 19 code-length symbols (read_short_lengths)
-//   character code     lengths of the 510 character/length symbols (read_char_lengths)
-//   position code      lengths of the position symbols (read_short_lengths)
+//   code-length code   lengths of the 19 code-length symbols (read_code_lengths)
+//   character code     lengths of the 510 character/length symbols (read_code_lengths)
+//   position code      lengths of the position symbols (read_code_lengths)
 //   symbols            block size character/length codes, each match followed at once
 //                      by a position code and its extra bits
 // There is no end marker: the driver stops at the member's original size.
@@ -31,6 +31,11 @@ enum {
     NO_ZERO_RUN = -1
 };
 
+// The zero runs of code-length symbols 0, 1 and 2: the shortest run and the bits
+// that add to it.
+static const uint8_t ZERO_RUN_BASE[3] = {1, 3, 20};
+static const uint8_t ZERO_RUN_BITS[3] = {0, 4, 9};
+
 static uint16_t block_codes_left;  // symbols still to come in this block; 0: new block
 static int position_codes;         // 14, 16 or 17
 static int position_count_bits;    // 4 or 5
@@ -45,16 +50,13 @@ static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 #endif
 
 /* begin_block_method: the position code follows from the window size, 14 codes and a
- * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
- * 64 KiB window.  The first symbol starts a block. */
+ * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with one code more than
+ * the window's bits: 16 codes, or 17 for the 64 KiB window.  The first symbol starts
+ * a block. */
 void begin_block_method() {
-    if (decoder.dictionary_bits <= 14) {
-        position_codes = 14;
-        position_count_bits = 4;
-    } else {
-        position_codes = decoder.dictionary_bits == 16 ? 17 : 16;
-        position_count_bits = 5;
-    }
+    const bool wide = decoder.dictionary_bits > 14;
+    position_codes = wide ? decoder.dictionary_bits + 1 : 14;
+    position_count_bits = wide ? 5 : 4;
     init_bit_reader();
     block_codes_left = 0;
 }
@@ -78,88 +80,62 @@ static unsigned read_short_length() {
     return length;
 }
 
-/* read_short_lengths: a count n of count_bits bits.  n = 0: a single value of the same
- * width follows, and every code of this kind is that value in no bits (all 256 entries
- * of the small code's table hold it).  Otherwise n lengths in the short form; the code-length
+/* read_code_lengths: the lengths of one of the block's codes.  A count n of
+ * count_bits bits.  n = 0: a single value of the same width follows, and every code
+ * of this kind is that value in no bits.  Otherwise lengths follow until n are
+ * stored.  For the small codes each is a length in the short form; the code-length
  * code has a 2-bit count k of zero lengths right after its entry with index
- * zero_run_after (2), and those k count toward n.  The lengths up to the alphabet
- * size are zero beyond the last index reached. */
-static void read_short_lengths(int symbol_count, int count_bits, int zero_run_after) {
+ * zero_run_after (2), and those k count toward n.  A count beyond a small alphabet
+ * (up to 31) stores its extra lengths above it, where the small code's lengths have
+ * room, and the table build never looks at them.  For the character code (a 9-bit
+ * count, at most 510) each is a code-length symbol: 0 is one zero length, 1 a run of
+ * 3 to 18 zeros (4 more bits), 2 a run of 20 to 531 zeros (9 more bits), 3 to 18 a
+ * length of 1 to 16; a run may carry the index past n, never past 510.  The lengths
+ * up to the alphabet size are zero beyond the last index reached. */
+static void read_code_lengths(HuffmanCode code, int symbol_count, int count_bits,
+                              int zero_run_after) {
     int n = read_bits(count_bits);
     if (n == 0) {
-        unsigned value = read_bits(count_bits);
-        if (value >= (unsigned)symbol_count) {
-            decoder.member_damaged = true;
-            return;
-        }
-        set_single_code(SMALL_CODE, symbol_count, (uint16_t)value);
+        set_single_code(code, symbol_count, read_bits(count_bits));
         return;
     }
-    // A count beyond the alphabet (up to 31) stores its extra lengths above it, where
-    // the small code's lengths have room, and the table build never looks at them.
-    uint8_t* const lengths = code_lengths(SMALL_CODE);
-    int i = 0;
-    while (i < n) {
-        lengths[i++] = (uint8_t)read_short_length();
-        if (decoder.member_damaged) return;
-        if (i == zero_run_after + 1) {
-            // At most 3 zeros after index 2: the index stays below 6.
-            for (unsigned k = read_bits(2); k > 0; k--) lengths[i++] = 0;
-        }
-    }
-    for (; i < symbol_count; i++) lengths[i] = 0;
-    build_huffman_table(SMALL_CODE, symbol_count);
-}
-
-/* read_char_lengths: a 9-bit count n.  n = 0: a 9-bit value follows and every
- * character/length code is that value in no bits.  Otherwise lengths are decoded
- * with the code-length code until n are stored: 0 is one zero length, 1 a run of
- * 3 to 18 zeros (4 more bits), 2 a run of 20 to 531 zeros (9 more bits), 3 to 18 a
- * length of 1 to 16.  A run may carry the index past n, never past 510. */
-static void read_char_lengths() {
-    int n = read_bits(CHAR_COUNT_BITS);
-    if (n == 0) {
-        unsigned value = read_bits(CHAR_COUNT_BITS);
-        if (value >= CHAR_CODES) {
-            decoder.member_damaged = true;
-            return;
-        }
-        set_single_code(CHAR_CODE, CHAR_CODES, (uint16_t)value);
-        return;
-    }
-    if (n > CHAR_CODES) {
+    if (code == CHAR_CODE && n > CHAR_CODES) {
         decoder.member_damaged = true;
         return;
     }
-    uint8_t* const lengths = code_lengths(CHAR_CODE);
+    uint8_t* const lengths = code_lengths(code);
     int i = 0;
     while (i < n) {
-        unsigned c = decode_with_table(SMALL_CODE, LENGTH_CODES);
-        if (decoder.member_damaged) return;
-        if (c >= 3) {
-            lengths[i++] = (uint8_t)(c - 2);
-            continue;
+        unsigned zeros = 0;
+        if (code == CHAR_CODE) {
+            unsigned c = decode_with_table(SMALL_CODE, LENGTH_CODES);
+            if (c >= 3) lengths[i++] = (uint8_t)(c - 2);
+            else zeros = ZERO_RUN_BASE[c] + read_bits(ZERO_RUN_BITS[c]);
+        } else {
+            lengths[i++] = (uint8_t)read_short_length();
+            // At most 3 zeros after index 2: the index stays below 6.
+            if (i == zero_run_after + 1) zeros = read_bits(2);
         }
-        int zeros = c == 0 ? 1 : c == 1 ? read_bits(4) + 3 : read_bits(9) + 20;
-        if (zeros > CHAR_CODES - i) {
+        if (decoder.member_damaged) return;
+        if (zeros > (unsigned)(symbol_count - i)) {
             decoder.member_damaged = true;
             return;
         }
         while (zeros-- > 0) lengths[i++] = 0;
     }
-    for (; i < CHAR_CODES; i++) lengths[i] = 0;
-    build_huffman_table(CHAR_CODE, CHAR_CODES);
+    for (; i < symbol_count; i++) lengths[i] = 0;
+    build_huffman_table(code, symbol_count);
 }
 
 /* The tables of one block, in stream order.  The position code overwrites the
  * code-length code in the small code once the character lengths are read. */
 static void read_block_tables() {
     block_codes_left = read_bits(16);
-    read_short_lengths(LENGTH_CODES, LENGTH_COUNT_BITS, 2);
+    read_code_lengths(SMALL_CODE, LENGTH_CODES, LENGTH_COUNT_BITS, 2);
     if (decoder.member_damaged) return;
-    read_char_lengths();
+    read_code_lengths(CHAR_CODE, CHAR_CODES, CHAR_COUNT_BITS, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
-    read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
+    read_code_lengths(SMALL_CODE, position_codes, position_count_bits, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
     derive_fast_table(CHAR_CODE, CHAR_CODES, char_fast);

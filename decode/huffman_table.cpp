@@ -5,42 +5,46 @@
 
 #include <string.h>
 
-// The two codes and the tree nodes they share; an unused tree child holds 0.
+// The two codes and the tree nodes they share; an unused tree child holds 0.  The
+// lengths and the tables each lie in one array, the character code's part first
+// and the small code's after it, so that a code's part follows from its number.
+enum {
+    SMALL_LENGTHS_AT = CHAR_CODES,           // the small code's lengths, 128 of them
+    SMALL_TABLE_AT = 1 << CHAR_TABLE_BITS    // the small code's table
+};
 static struct HuffmanStore {
-    uint8_t char_lengths[CHAR_CODES];
-    uint8_t small_lengths[128];
-    uint16_t char_table[1 << CHAR_TABLE_BITS];
-    uint16_t small_table[1 << SMALL_TABLE_BITS];
+    uint8_t lengths[SMALL_LENGTHS_AT + 128];
+    uint16_t tables[SMALL_TABLE_AT + (1 << SMALL_TABLE_BITS)];
     uint16_t left_child[NODE_ARRAY_SIZE];
     uint16_t right_child[NODE_ARRAY_SIZE];
 } store;
+static_assert(SMALL_CODE == 1 && CHAR_TABLE_BITS - SMALL_TABLE_BITS == 4,
+              "a code's part of the store follows from its number");
 
 void clear_huffman_codes() { memset(&store, 0, sizeof store); }
 
-uint8_t* code_lengths(HuffmanCode code) {
-    return code == CHAR_CODE ? store.char_lengths : store.small_lengths;
-}
+uint8_t* code_lengths(HuffmanCode code) { return store.lengths + code * SMALL_LENGTHS_AT; }
 
-uint16_t* code_table(HuffmanCode code) {
-    return code == CHAR_CODE ? store.char_table : store.small_table;
-}
+uint16_t* code_table(HuffmanCode code) { return store.tables + code * SMALL_TABLE_AT; }
 
-static int table_bits_of(HuffmanCode code) {
-    return code == CHAR_CODE ? CHAR_TABLE_BITS : SMALL_TABLE_BITS;
-}
+static int table_bits_of(HuffmanCode code) { return CHAR_TABLE_BITS - 4 * code; }
 
-void set_single_code(HuffmanCode code, int symbol_count, uint16_t value) {
+void set_single_code(HuffmanCode code, int symbol_count, unsigned value) {
+    if (value >= (unsigned)symbol_count) {
+        decoder.member_damaged = true;
+        return;
+    }
     uint8_t* lengths = code_lengths(code);
     uint16_t* table = code_table(code);
     for (int i = 0; i < symbol_count; i++) lengths[i] = 0;
-    for (int i = 0; i < (1 << table_bits_of(code)); i++) table[i] = value;
+    for (int i = 0; i < (1 << table_bits_of(code)); i++) table[i] = (uint16_t)value;
 }
 
 void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned steps, int count) {
     unsigned k = 0;
     for (int i = 0; i < count && i < 128; i++) {
         for (; k < steps && grows_at[k] == i; k++) first_length++;
-        store.small_lengths[i] = (uint8_t)first_length;
+        store.lengths[SMALL_LENGTHS_AT + i] = (uint8_t)first_length;
     }
 }
 
@@ -62,36 +66,33 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
     const uint8_t* lengths = code_lengths(code);
     uint16_t* table = code_table(code);
     const int table_bits = table_bits_of(code);
-    uint32_t count[MAX_CODE_LENGTH + 1] = {0};
+    // Codes are kept left-aligned in 16 bits: a code of length l covers 2^(16 - l)
+    // of the 2^16 values.  start[l] first gathers the space the codes of length l
+    // cover (a length of 0 counts into start[0], which is not used), then becomes
+    // their first code.
+    uint32_t start[MAX_CODE_LENGTH + 1] = {0};
     for (int s = 0; s < symbol_count; s++) {
         if (lengths[s] > MAX_CODE_LENGTH) {
             decoder.member_damaged = true;
             return;
         }
-        count[lengths[s]]++;
+        start[lengths[s]] += 0x10000u >> lengths[s];
     }
     uint32_t total = 0;
-    for (int l = 1; l <= MAX_CODE_LENGTH; l++) total += count[l] << (16 - l);
+    for (int l = 1; l <= MAX_CODE_LENGTH; l++) {
+        const uint32_t space = start[l];
+        start[l] = total;
+        total += space;
+    }
     if (total == 0) return;
     if (total > 0x10000) {
         decoder.member_damaged = true;
         return;
     }
-
-    uint32_t start[MAX_CODE_LENGTH + 2], weight[MAX_CODE_LENGTH + 1];
-    start[1] = 0;
-    for (int l = 1; l <= MAX_CODE_LENGTH; l++) {
-        weight[l] = 1u << (16 - l);
-        start[l + 1] = start[l] + count[l] * weight[l];
-    }
-    const int shift = 16 - table_bits;
-    for (int l = 1; l <= table_bits; l++) {
-        start[l] >>= shift;
-        weight[l] >>= shift;
-    }
     // Long codes hang from the entries after the last short code.  Without any short
     // code (only an incomplete code can be so) that is the whole table, so no entry
     // of an earlier build is left where a tree root belongs.
+    const int shift = 16 - table_bits;
     const uint32_t table_size = 1u << table_bits;
     uint32_t first_free = start[table_bits + 1] >> shift;
     for (uint32_t i = first_free; i < table_size; i++) table[i] = 0;
@@ -101,9 +102,11 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
     for (int s = 0; s < symbol_count; s++) {
         int l = lengths[s];
         if (l == 0) continue;
-        uint32_t first = start[l], next = first + weight[l];
+        const uint32_t first = start[l];
+        start[l] = first + (0x10000u >> l);
         if (l <= table_bits) {
-            for (uint32_t i = first; i < next; i++) table[i] = (uint16_t)s;
+            uint16_t* entry = &table[first >> shift];
+            for (uint32_t i = 0; i < (1u << (table_bits - l)); i++) entry[i] = (uint16_t)s;
         } else {
             uint16_t* slot = &table[first >> shift];
             for (int k = 0; k < l - table_bits; k++) {
@@ -126,7 +129,6 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
             }
             *slot = (uint16_t)s;
         }
-        start[l] = next;
     }
 }
 
@@ -182,7 +184,7 @@ static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
 
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
     if (code == CHAR_CODE)
-        derive_entries(store.char_table, store.char_lengths, symbol_count, CHAR_TABLE_BITS, fast);
+        derive_entries(code_table(CHAR_CODE), code_lengths(CHAR_CODE), symbol_count, CHAR_TABLE_BITS, fast);
     else
-        derive_entries(store.small_table, store.small_lengths, symbol_count, SMALL_TABLE_BITS, fast);
+        derive_entries(code_table(SMALL_CODE), code_lengths(SMALL_CODE), symbol_count, SMALL_TABLE_BITS, fast);
 }

@@ -29,7 +29,7 @@ uint16_t read_lzs_position() {
 
 /* begin_lz5: the 4 KiB window starts with 18 spaces, 13 bytes of each byte value in
  * turn, the values rising, the values falling, 128 zeros and 110 spaces; matches
- * may copy from it before anything was written. */
+ * may copy from it before anything was written.  The spaces are the driver's. */
 void begin_lz5() {
     flags_left = 0;
     if (decoder.dictionary_bits != 12) {  // the dictionary is laid out for 4 KiB only
@@ -37,11 +37,12 @@ void begin_lz5() {
         return;
     }
     uint8_t* w = decoder.window.bytes;
-    for (int i = 0; i < 256; i++) memset(w + 18 + 13 * i, i, 13);
-    for (int i = 0; i < 256; i++) w[3346 + i] = (uint8_t)i;
-    for (int i = 0; i < 256; i++) w[3602 + i] = (uint8_t)(255 - i);
+    for (int i = 0; i < 256; i++) {
+        memset(w + 18 + 13 * i, i, 13);
+        w[3346 + i] = (uint8_t)i;  // rising from 3346
+        w[3857 - i] = (uint8_t)i;  // falling from 3602
+    }
     memset(w + 3858, 0x00, 128);
-    memset(w + 3986, 0x20, 110);
 }
 
 /* read_lz5_symbol: whole bytes.  A flag byte, read when an item is due, governs
