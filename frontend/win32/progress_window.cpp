@@ -142,9 +142,9 @@ int run_message_loop() {
     return (int)message.wParam;
 }
 
-/* A Shift-JIS text as a window's text, through the wide function: a window keeps
- * its text in UTF-16, so any code page shows it alike. */
-static void set_text(void* window, const char* text) {
+/* Through the wide function: a window keeps its text in UTF-16, so any code page
+ * shows it alike. */
+void set_text(void* window, const char* text) {
     WCHAR wide[PATH_BUFFER_SIZE];
     SetWindowTextW((HWND)window, to_wide(text, wide, PATH_BUFFER_SIZE));
 }
