@@ -56,9 +56,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return result;
 }
 
+// The image's own headers, where the linker places the module: its instance handle.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 extern "C" void stub_entry() {
     keep_going = 1;
     restrict_dll_search();
     load_common_controls();
-    ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL));
+    ExitProcess((UINT)WinMain((HINSTANCE)&__ImageBase, nullptr, nullptr, SW_SHOWNORMAL));
 }
