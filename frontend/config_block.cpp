@@ -77,12 +77,11 @@ static bool set_current_folder_as_destination(SfxApp* app) {
     return replace_owned_text(&app->run.dest_folder, folder);
 }
 
+/* Without a block, the fields read as a block of zeros would: the default title,
+ * the current folder; the targets stay null and has_config 0. */
 bool read_config(SfxApp* app) {
     SfxConfig c;
     if (!read_config_block(app->run.archive_file, &c)) return false;
-    if (c.present == 0)
-        return replace_owned_text(&app->title, DEFAULT_TITLE) && set_current_folder_as_destination(app);
-
     if (!replace_owned_text(&app->title, c.title_length == 0 ? DEFAULT_TITLE : c.title)) return false;
     if (c.dest_length == 0) {
         if (!set_current_folder_as_destination(app)) return false;
@@ -97,6 +96,7 @@ bool read_config(SfxApp* app) {
             return false;
         if (!replace_owned_text(&app->run.dest_folder, composed)) return false;
     }
+    if (c.present == 0) return true;
     if (!replace_owned_text(&app->shortcut_target, c.shortcut_target) ||
         !replace_owned_text(&app->launch_target, c.launch_target))
         return false;
