@@ -41,7 +41,7 @@ static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
     for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
         unsigned option = *option_of(app, box);
         HWND control = GetDlgItem(dialog, box);
-        SendMessageA(control, BM_SETCHECK, (option & OPTION_CHECKED) / OPTION_CHECKED, 0);
+        SendMessageW(control, BM_SETCHECK, (option & OPTION_CHECKED) / OPTION_CHECKED, 0);
         EnableWindow(control, option & OPTION_ENABLED);
     }
     return TRUE;
@@ -72,13 +72,14 @@ static INT_PTR enter_destination(SfxApp* app) {
 
 static INT_PTR on_destination_ok(HWND dialog) {
     SfxApp* app = dialog_app;
-    GetDlgItemTextW(dialog, IDC_DEST_FOLDER, dialog_text, PATH_BUFFER_SIZE);
+    // WM_GETTEXT is what GetDlgItemTextW sends.
+    SendMessageW(GetDlgItem(dialog, IDC_DEST_FOLDER), WM_GETTEXT, PATH_BUFFER_SIZE, (LPARAM)dialog_text);
     INT_PTR result = enter_destination(app);
     if (result == 0) {
         // BM_GETCHECK is what IsDlgButtonChecked asks.
         for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
             uint8_t* option = option_of(app, box);
-            bool checked = SendMessageA(GetDlgItem(dialog, box), BM_GETCHECK, 0, 0) == BST_CHECKED;
+            bool checked = SendMessageW(GetDlgItem(dialog, box), BM_GETCHECK, 0, 0) == BST_CHECKED;
             *option = (uint8_t)((*option & ~OPTION_CHECKED) | (checked ? OPTION_CHECKED : 0));
         }
     }
@@ -99,7 +100,7 @@ static INT_PTR on_browse(HWND dialog) {
     LPITEMIDLIST chosen = SHBrowseForFolderW(&browse);
     if (chosen != nullptr) {
         if (SHGetPathFromIDListW(chosen, display_name))
-            SetWindowTextW(GetDlgItem(dialog, IDC_DEST_FOLDER), display_name);
+            set_wide_text(GetDlgItem(dialog, IDC_DEST_FOLDER), display_name);
         CoTaskMemFree(chosen);
     }
     if (SUCCEEDED(com)) CoUninitialize();

@@ -132,7 +132,7 @@ bool start_up(SfxApp* app) {
     // gave; it is spent here, on the hidden window, so that SW_SHOW later shows it.
     // A hidden window has nothing to paint yet.
     ShowWindow((HWND)app->main_window, SW_HIDE);
-    SendMessageA((HWND)app->main_window, WM_SFX_START, 0, 0);
+    SendMessageW((HWND)app->main_window, WM_SFX_START, 0, 0);
     return true;
 }
 
@@ -145,11 +145,16 @@ int run_message_loop() {
     return (int)message.wParam;
 }
 
-/* Through the wide function: a window keeps its text in UTF-16, so any code page
- * shows it alike. */
+/* WM_SETTEXT is what SetWindowTextW sends to a window of this process. */
+void set_wide_text(void* window, const WCHAR* text) {
+    SendMessageW((HWND)window, WM_SETTEXT, 0, (LPARAM)text);
+}
+
+/* Through the wide text: a window keeps its text in UTF-16, so any code page shows
+ * it alike. */
 void set_text(void* window, const char* text) {
     WCHAR wide[PATH_BUFFER_SIZE];
-    SetWindowTextW((HWND)window, to_wide(text, wide, PATH_BUFFER_SIZE));
+    set_wide_text(window, to_wide(text, wide, PATH_BUFFER_SIZE));
 }
 
 /* The destination dialog runs inside this handler, before the message loop; after
@@ -201,7 +206,7 @@ static void __cdecl finish_run(void* context) {
     SfxApp* app = (SfxApp*)context;
     if (app->has_config == 1) create_shortcuts(app);
     if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
-    PostMessageA((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
+    PostMessageW((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
 }
 
 /* The worker's last message.  The worker itself took away an unfinished file; a
