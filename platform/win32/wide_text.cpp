@@ -8,7 +8,8 @@ bool append_wide(WCHAR* out, unsigned size, const char* text) {
     return false;
 }
 
-WCHAR* to_wide(const char* text, WCHAR* out, unsigned size) {
+// Kept out of line: each of its callers would otherwise clear the buffer itself.
+__attribute__((noinline)) WCHAR* to_wide(const char* text, WCHAR* out, unsigned size) {
     out[0] = 0;
     append_wide(out, size, text);
     return out;
