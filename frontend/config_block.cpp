@@ -17,10 +17,11 @@ bool read_config_bytes(FILE* file, int count, char* out) {
     return true;
 }
 
-/* The fields after `present`, in the block's order and in SfxConfig's: 't' a text,
+/* The fields in the block's order and in SfxConfig's, `present` first: 't' a text,
  * whose length byte is followed in the record by its 256-byte buffer, 'b' a byte. */
-static const char BLOCK_FIELDS[] = "tbttbbbt";
-static_assert(offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 1 &&
+static const char BLOCK_FIELDS[] = "btbttbbbt";
+static_assert(offsetof(SfxConfig, title_length) == offsetof(SfxConfig, present) + 1 &&
+                  offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 1 &&
                   offsetof(SfxConfig, under_program_files) == offsetof(SfxConfig, title) + 256 &&
                   offsetof(SfxConfig, dest_name) == offsetof(SfxConfig, dest_length) + 1 &&
                   offsetof(SfxConfig, target_length) == offsetof(SfxConfig, dest_name) + 256 &&
@@ -29,13 +30,14 @@ static_assert(offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 
                   offsetof(SfxConfig, launch_target) == offsetof(SfxConfig, launch_length) + 1,
               "each field of the block where the one before it ends");
 
+/* A `present` of 0 is the whole block; past it `present` is not 0, so the one test
+ * in the loop ends the walk only there. */
 bool read_config_block(FILE* file, SfxConfig* c) {
     memset(c, 0, sizeof *c);
-    if (!read_config_bytes(file, 1, (char*)&c->present)) return false;
-    if (c->present == 0) return true;
-    uint8_t* field = &c->title_length;
+    uint8_t* field = &c->present;
     for (const char* kind = BLOCK_FIELDS; *kind != 0; kind++) {
         if (!read_config_bytes(file, 1, (char*)field)) return false;
+        if (c->present == 0) return true;
         if (*kind == 'b') {
             field++;
             continue;
