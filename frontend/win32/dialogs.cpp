@@ -13,7 +13,7 @@
 #include "resources/resource_ids.h"
 
 static SfxApp* dialog_app;
-static char dialog_path[PATH_BUFFER_SIZE];
+static char dialog_path[PATH_BUFFER_SIZE + 1];  // room for an added separator
 static WCHAR dialog_text[PATH_BUFFER_SIZE];  // the edit box's text, as the system keeps it
 
 // "フォルダを作成できません"
@@ -53,21 +53,19 @@ static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
  * engine could not write into, and gets the same message.  Returns the dialog's
  * result. */
 static INT_PTR enter_destination(SfxApp* app) {
-    char work[PATH_BUFFER_SIZE + 1];  // room for the added separator
-    bool held = to_sjis(dialog_text, dialog_path, PATH_BUFFER_SIZE);
-    if (held) {
+    if (to_sjis(dialog_text, dialog_path, PATH_BUFFER_SIZE)) {
         if (!replace_owned_text(&app->run.dest_folder, dialog_path)) return 1;
-        if (platform_change_folder(app->run.dest_folder)) return 0;
-        copy_text(work, app->run.dest_folder, PATH_BUFFER_SIZE);
-        append_backslash(work);
-        convert_separators(work, '/');
+        if (platform_change_folder(dialog_path)) return 0;
+        // The record holds its own copy: the path is made the parent part here.
+        append_backslash(dialog_path);
+        convert_separators(dialog_path, '/');
+        if (make_parent_folders(&app->run, dialog_path)) {
+            platform_change_folder(app->run.dest_folder);
+            return 0;
+        }
     }
-    if (!held || !make_parent_folders(&app->run, work)) {
-        MessageBoxW((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
-        return 1;
-    }
-    platform_change_folder(app->run.dest_folder);
-    return 0;
+    MessageBoxW((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
+    return 1;
 }
 
 static INT_PTR on_destination_ok(HWND dialog) {
