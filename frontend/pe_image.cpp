@@ -1,7 +1,9 @@
 #include "frontend/pe_image.h"
 
-static uint32_t u16_at(const uint8_t* p) { return (uint32_t)(p[0] | p[1] << 8); }
-static uint32_t u32_at(const uint8_t* p) {
+// Always inline: on x86 each is one load, shorter than a call.
+#define PE_FIELD_READER __attribute__((always_inline)) static inline
+PE_FIELD_READER uint32_t u16_at(const uint8_t* p) { return (uint32_t)(p[0] | p[1] << 8); }
+PE_FIELD_READER uint32_t u32_at(const uint8_t* p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
