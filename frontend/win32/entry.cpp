@@ -18,7 +18,9 @@
  * by its full path. */
 static void restrict_dll_search() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");  // loaded with every process
+    // Loaded with every process and a KnownDLL: the loader hands back the module it
+    // has, searching nothing.
+    HMODULE kernel = LoadLibraryW(L"kernel32.dll");
     SetDefaultDllDirectoriesFn set_directories =
         (SetDefaultDllDirectoriesFn)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
 #ifdef MAVUSFX_AS_WITHOUT_DEFAULT_DLL_DIRECTORIES
