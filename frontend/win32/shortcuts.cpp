@@ -52,10 +52,11 @@ static void save_link(SfxApp* app, IShellLinkW* link, IPersistFile* persist, int
 
 void create_shortcut(SfxApp* app, int folder_id) {
     if (FAILED(CoInitialize(nullptr))) return;
-    IShellLinkW* link = nullptr;
+    // Each interface is used only after the call that gave it succeeded.
+    IShellLinkW* link;
     if (SUCCEEDED(CoCreateInstance(SHELL_LINK_CLASS, nullptr, CLSCTX_INPROC_SERVER,
                                    SHELL_LINK_W_INTERFACE, (void**)&link))) {
-        IPersistFile* persist = nullptr;
+        IPersistFile* persist;
         if (SUCCEEDED(link->QueryInterface(PERSIST_FILE_INTERFACE, (void**)&persist))) {
             save_link(app, link, persist, folder_id);
             persist->Release();
