@@ -67,7 +67,9 @@ TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
     ASSERT_TRUE(b.ok);
     EXPECT_EQ(b.position, 1);
     EXPECT_STREQ(b.app.title, "Mavu SFX");
-    EXPECT_NE(b.app.run.dest_folder, nullptr);
+    char here[PATH_BUFFER_SIZE];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    EXPECT_STREQ(b.app.run.dest_folder, here);
     EXPECT_EQ(b.app.shortcut_target, nullptr);
     EXPECT_EQ(b.app.launch_target, nullptr);
     EXPECT_EQ(b.app.has_config, 0);
@@ -82,6 +84,7 @@ TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
 
     Block empty_title = read_block({1, 0, 0, 0, 0, 3, 3, 3, 0});  // a block, its title empty
     ASSERT_TRUE(empty_title.ok);
+    EXPECT_EQ(empty_title.position, 9);  // its zero fields do not end it early
     EXPECT_STREQ(empty_title.app.title, "Mavu SFX");
     EXPECT_EQ(empty_title.app.desktop_option, 3);
     release_app(&empty_title.app);

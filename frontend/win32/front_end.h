@@ -13,6 +13,9 @@ extern const WCHAR WINDOW_CLASS_NAME[];  // "MAVUSFXCLASS"
 bool start_up(SfxApp* app);
 // Runs until WM_QUIT; returns its wParam, the process exit code.
 int run_message_loop();
+// A Shift-JIS text (a path, at most 259 bytes) as the window's text.
+void set_text(void* window, const char* text);
+void set_wide_text(void* window, const WCHAR* text);
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // IDD_DESTINATION: result 0 to extract, 1 to end the run.

@@ -27,6 +27,8 @@ static bool finishing;        // shortcuts and launch under way on their own thr
 static int exit_code;         // 1 when the end-of-run report was shown
 
 enum { FINISH_TIMER = 1, FINISH_LIMIT_MS = 60000 };
+// The handle GetCurrentProcess returns, a constant that names the calling process.
+static HANDLE const CURRENT_PROCESS = (HANDLE)-1;
 
 enum {
     MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
@@ -69,8 +71,7 @@ static bool seek_to_block(SfxApp* app) {
 }
 
 static bool register_window_class(SfxApp* app) {
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof window_class;
+    WNDCLASSW window_class = {};
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = main_window_proc;
     window_class.hInstance = (HINSTANCE)app->instance;
@@ -78,7 +79,7 @@ static bool register_window_class(SfxApp* app) {
     window_class.hCursor = LoadCursorW(nullptr, (LPCWSTR)IDC_ARROW);
     window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     window_class.lpszClassName = WINDOW_CLASS_NAME;
-    return RegisterClassExW(&window_class) != 0;
+    return RegisterClassW(&window_class) != 0;
 }
 
 static HWND create_child(SfxApp* app, const WCHAR* window_class, DWORD style, int y) {
@@ -107,13 +108,15 @@ bool start_up(SfxApp* app) {
     screen_dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
 
-    // Centred on the pointer, its top edge 32 pixels below it.
+    // Centred on the pointer, its top edge 32 pixels below it.  The window procedure
+    // has the record from its first message on.
+    window_app = app;
     POINT pointer;
     GetCursorPos(&pointer);
     app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE,
                                        pointer.x - scaled(MAIN_WIDTH / 2), pointer.y + scaled(32),
                                        scaled(MAIN_WIDTH), scaled(MAIN_HEIGHT), nullptr, nullptr,
-                                       (HINSTANCE)app->instance, app);
+                                       (HINSTANCE)app->instance, nullptr);
     if (app->main_window == nullptr) return false;
     app->status_text = create_child(app, L"STATIC", CHILD_STYLE, 3);
     if (app->status_text == nullptr) return false;
@@ -129,7 +132,7 @@ bool start_up(SfxApp* app) {
     // gave; it is spent here, on the hidden window, so that SW_SHOW later shows it.
     // A hidden window has nothing to paint yet.
     ShowWindow((HWND)app->main_window, SW_HIDE);
-    SendMessageA((HWND)app->main_window, WM_SFX_START, 0, 0);
+    SendMessageW((HWND)app->main_window, WM_SFX_START, 0, 0);
     return true;
 }
 
@@ -142,11 +145,16 @@ int run_message_loop() {
     return (int)message.wParam;
 }
 
-/* A Shift-JIS text as a window's text, through the wide function: a window keeps
- * its text in UTF-16, so any code page shows it alike. */
-static void set_text(void* window, const char* text) {
+/* WM_SETTEXT is what SetWindowTextW sends to a window of this process. */
+void set_wide_text(void* window, const WCHAR* text) {
+    SendMessageW((HWND)window, WM_SETTEXT, 0, (LPARAM)text);
+}
+
+/* Through the wide text: a window keeps its text in UTF-16, so any code page shows
+ * it alike. */
+void set_text(void* window, const char* text) {
     WCHAR wide[PATH_BUFFER_SIZE];
-    SetWindowTextW((HWND)window, to_wide(text, wide, PATH_BUFFER_SIZE));
+    set_wide_text(window, to_wide(text, wide, PATH_BUFFER_SIZE));
 }
 
 /* The destination dialog runs inside this handler, before the message loop; after
@@ -198,7 +206,7 @@ static void __cdecl finish_run(void* context) {
     SfxApp* app = (SfxApp*)context;
     if (app->has_config == 1) create_shortcuts(app);
     if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
-    PostMessageA((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
+    PostMessageW((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
 }
 
 /* The worker's last message.  The worker itself took away an unfinished file; a
@@ -226,15 +234,12 @@ static LRESULT on_worker_end(HWND window, bool cancelled) {
  * at once rather than through the libraries' detach code, which the hung thread
  * may hold locked. */
 static LRESULT on_finish_timeout() {
-    TerminateProcess(GetCurrentProcess(), 1);
+    TerminateProcess(CURRENT_PROCESS, 1);
     return 0;
 }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-    case WM_CREATE:
-        window_app = (SfxApp*)((CREATESTRUCTW*)lparam)->lpCreateParams;
-        return 0;
     case WM_DESTROY:
         PostQuitMessage(exit_code);
         return 0;
