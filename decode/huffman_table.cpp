@@ -135,14 +135,16 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
  * The code takes the symbol's own length, so a tree child that no code reaches (an
  * incomplete code) decodes as symbol 0 with symbol 0's length, just as an unused
  * table entry does.  A walk that does not end in time is damage: symbol 0 taking
- * table_bits bits. */
+ * table_bits bits.  Every entry and child holds a symbol or a node below
+ * NODE_ARRAY_SIZE (the build and set_single_code write nothing else), so the walk
+ * stays inside the node arrays. */
 static unsigned walk_code(const uint16_t* table, const uint8_t* lengths, int symbol_count,
                           int table_bits, unsigned look_ahead, unsigned* length) {
     unsigned s = table[look_ahead >> (16 - table_bits)];
     unsigned mask = 1u << (15 - table_bits);
     unsigned steps = 0;
     while (s >= (unsigned)symbol_count) {
-        if (steps == (unsigned)(MAX_CODE_LENGTH - table_bits) || s >= NODE_ARRAY_SIZE) {
+        if (steps == (unsigned)(MAX_CODE_LENGTH - table_bits)) {
             decoder.member_damaged = true;
             *length = (unsigned)table_bits;
             return 0;
