@@ -81,27 +81,26 @@ static inline void advance(uint32_t window_size, FILE* out) {
 /* One symbol, the simple way and the reference for every fast run: a literal goes
  * into the window; a match reads its position and is copied a byte at a time, each
  * source index modulo the window size, so that a source overlapping the bytes being
- * written repeats them.  A literal takes the same way out, as one byte copied onto
- * itself. */
+ * written repeats them. */
 static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     const uint32_t window_size = job->window_size;
     const uint32_t mask = window_size - 1;
     unsigned symbol = job->read_symbol();
-    uint32_t length = 1;
-    uint32_t source = decoder.window.window_position;
     if (symbol <= 255) {
-        decoder.window.bytes[source] = (uint8_t)symbol;
-    } else {
-        length = symbol - match_code_base;
-        uint32_t p = job->read_position();
-        source = (decoder.window.window_position - p - 1) & mask;
+        decoder.window.bytes[decoder.window.window_position] = (uint8_t)symbol;
+        advance(window_size, job->output_file);
+        decoder.decoded_count++;
+        return;
     }
+    uint32_t length = symbol - match_code_base;
+    uint32_t p = job->read_position();
     // A last match that would carry the output past the member's size is cut
     // there: the output is exactly the member, and its CRC-16 tells whether the
-    // stream was sound.  A literal always fits.
+    // stream was sound.
     const uint32_t left = job->original_size - decoder.decoded_count;
     if (length > left) length = left;
     decoder.decoded_count += length;
+    uint32_t source = (decoder.window.window_position - p - 1) & mask;
     for (uint32_t i = 0; i < length; i++) {
         uint8_t* const bytes = decoder.window.bytes;
         bytes[decoder.window.window_position] = bytes[(source + i) & mask];

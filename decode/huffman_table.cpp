@@ -55,6 +55,8 @@ void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned ste
  * the first one not covered by such codes to the end are cleared, and each longer
  * code hangs from its entry as a path of tree nodes (numbered from symbol_count up)
  * whose children start empty, so an empty slot is one that still needs a node.
+ * Lengths that do not over-subscribe the code space give a prefix-free code: the
+ * codes of each length lie in a range of their own, so a path never meets a leaf.
  *
  * Lengths above 16, codes whose lengths over-subscribe the code space, and codes that
  * would need more tree nodes than the arrays hold for them (the small tables' nodes
@@ -67,20 +69,19 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
     uint16_t* table = code_table(code);
     const int table_bits = table_bits_of(code);
     // Codes are kept left-aligned in 16 bits: a code of length l covers 2^(16 - l)
-    // of the 2^16 values.  start[l] first gathers the space the codes of length l
-    // cover (a length of 0 counts into start[0], which is not used), then becomes
-    // their first code.
+    // of the 2^16 values.  start[l] first counts the codes of length l (a length of
+    // 0 counts into start[0], which is not used), then becomes their first code.
     uint32_t start[MAX_CODE_LENGTH + 1] = {0};
     for (int s = 0; s < symbol_count; s++) {
         if (lengths[s] > MAX_CODE_LENGTH) {
             decoder.member_damaged = true;
             return;
         }
-        start[lengths[s]] += 0x10000u >> lengths[s];
+        start[lengths[s]]++;
     }
     uint32_t total = 0;
     for (int l = 1; l <= MAX_CODE_LENGTH; l++) {
-        const uint32_t space = start[l];
+        const uint32_t space = start[l] << (16 - l);
         start[l] = total;
         total += space;
     }
@@ -120,10 +121,6 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
                     next_node++;
                 }
                 uint32_t node = *slot;
-                if (node < (uint32_t)symbol_count) {  // a leaf in the way: not prefix-free
-                    decoder.member_damaged = true;
-                    return;
-                }
                 bool one = (first >> (15 - table_bits - k)) & 1;
                 slot = one ? &store.right_child[node] : &store.left_child[node];
             }
@@ -138,14 +135,16 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
  * The code takes the symbol's own length, so a tree child that no code reaches (an
  * incomplete code) decodes as symbol 0 with symbol 0's length, just as an unused
  * table entry does.  A walk that does not end in time is damage: symbol 0 taking
- * table_bits bits. */
+ * table_bits bits.  Every entry and child holds a symbol or a node below
+ * NODE_ARRAY_SIZE (the build and set_single_code write nothing else), so the walk
+ * stays inside the node arrays. */
 static unsigned walk_code(const uint16_t* table, const uint8_t* lengths, int symbol_count,
                           int table_bits, unsigned look_ahead, unsigned* length) {
     unsigned s = table[look_ahead >> (16 - table_bits)];
     unsigned mask = 1u << (15 - table_bits);
     unsigned steps = 0;
     while (s >= (unsigned)symbol_count) {
-        if (steps == (unsigned)(MAX_CODE_LENGTH - table_bits) || s >= NODE_ARRAY_SIZE) {
+        if (steps == (unsigned)(MAX_CODE_LENGTH - table_bits)) {
             decoder.member_damaged = true;
             *length = (unsigned)table_bits;
             return 0;

@@ -120,6 +120,24 @@ TEST(HuffmanTable, AllZeroLengthsLeaveTheTableAsItWas) {
     for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], i * 7) << "entry " << i;
 }
 
+// The walk through the tree relies on every entry being a symbol or a node of the
+// arrays: a single code's value outside its alphabet would stand in the table as a
+// tree node, so it is refused and the code stays as it was.
+TEST(HuffmanTable, ASingleCodeFillsTheTableOnlyWithASymbolOfItsAlphabet) {
+    Built b;
+    b.lengths[3] = 5;
+    decoder.member_damaged = false;
+    set_single_code(SMALL_CODE, 14, 13);
+    EXPECT_FALSE(decoder.member_damaged);
+    EXPECT_EQ(b.lengths[3], 0);
+    for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], 13) << "entry " << i;
+
+    set_single_code(SMALL_CODE, 14, 14);
+    EXPECT_TRUE(decoder.member_damaged);
+    for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], 13) << "entry " << i;
+    decoder.member_damaged = false;
+}
+
 TEST(HuffmanTable, LengthsThatFormNoCodeAreRefusedInBounds) {
     {
         SCOPED_TRACE("a length above 16");
