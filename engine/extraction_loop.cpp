@@ -39,9 +39,9 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total) {
         if (read != HEADER_READ) break;
         shape = SHAPE_CUT_SHORT;  // unless the end byte follows
         *total += header.original_size;
-        int64_t next = (int64_t)at + header.packed_size;
-        if (next > run->archive_size) break;
-        at = (long)next;
+        // The header was read, so it ended inside the file: at <= archive_size.
+        if (header.packed_size > (unsigned long)(run->archive_size - at)) break;
+        at += (long)header.packed_size;
         fseek(file, at, SEEK_SET);
     }
     fseek(file, start, SEEK_SET);
