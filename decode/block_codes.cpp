@@ -194,7 +194,7 @@ uint16_t read_block_position() {
  * do, specialised where that is safe:
  * - the block's tables stay in force: it stops once the block's count has run out,
  *   and the simple loop reads the next tables;
- * - the bit input is a local word holding at least 47 bits before each symbol,
+ * - the bit input is a local word holding at least 56 bits before each symbol,
  *   which takes at most 16 + 16 + 15 (character code, position code, extra bits);
  *   FastBits keeps it away from the input's end;
  * - codes of up to the table's bits take one lookup in the fast tables; longer
@@ -237,14 +237,18 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             batch = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6;
         if (batch == 0) batch = 1;
         uint32_t left = batch;
+        // The word is topped up after every symbol, not only below 47 bits: a branch
+        // on the count goes either way about as often and is mispredicted.  The
+        // next character entry is looked up before that refill where the symbol was
+        // a literal (at most 16 of the 56 or more bits gone): the refill only adds
+        // bits below those left, so the entry's 12 bits are already there, and the
+        // lookup need not wait for the refill's load.  After a match (up to 47 bits
+        // gone) it waits.
+        refill_fast_bits(in);
+        unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
         // Damage, rare as it is, ends the batch and the run after its symbol.
         do {
-            // Topped up before every symbol, not only below 47 bits: a branch on the
-            // count goes either way about as often and is mispredicted, the refill
-            // costs a few instructions off the lookups' chain.
-            refill_fast_bits(in);
             unsigned length;
-            unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             unsigned symbol = entry >> 5;
             if (symbol < CHAR_CODES) {
                 length = entry & 31;
@@ -260,6 +264,8 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             if (symbol <= 255) {
                 if (!put_literal(bytes, mask, position, symbol, out)) stop_at = 0, left = 1;
                 count++;
+                entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+                refill_fast_bits(in);
                 continue;
             }
             entry = position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
@@ -282,6 +288,8 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                     consume_fast_bits(in, j - 1);
                 }
             }
+            refill_fast_bits(in);
+            entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             uint32_t match = symbol - 253;
             count += match;
             if (!put_match(bytes, mask, position, p, match, out)) stop_at = 0, left = 1;
