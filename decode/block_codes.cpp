@@ -151,13 +151,72 @@ static void read_char_lengths() {
     build_huffman_table(CHAR_CODE, CHAR_CODES);
 }
 
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+/* read_char_lengths_fast: read_char_lengths with the bit input in a FastBits word and
+ * the code-length code through a fast table, for the usual form (a count of 1 to 510);
+ * the others, and a block whose lengths might reach the end of the input block, are
+ * left to read_char_lengths (false: nothing was taken).  Each item is a code-length
+ * code of at most 16 bits and at most 9 more, so 510 of them stay within
+ * CHAR_LENGTHS_MOST_BYTES.  Damage is found where read_char_lengths finds it, after
+ * the same bits, and likewise builds no table. */
+enum { CHAR_LENGTHS_MOST_BYTES = (CHAR_COUNT_BITS + CHAR_CODES * 25) / 8 + 16 + FAST_INPUT_MARGIN };
+
+static uint16_t length_fast[1 << SMALL_TABLE_BITS];
+
+static bool read_char_lengths_fast() {
+    FastBits in;
+    if (!take_fast_bits(in) || in.end - in.next < CHAR_LENGTHS_MOST_BYTES) return false;
+    refill_fast_bits(in);
+    const int n = (int)(in.word >> (64 - CHAR_COUNT_BITS));
+    if (n == 0 || n > CHAR_CODES) return false;
+    consume_fast_bits(in, CHAR_COUNT_BITS);
+    derive_fast_table(SMALL_CODE, LENGTH_CODES, length_fast);
+    uint8_t* const lengths = code_lengths(CHAR_CODE);
+    int i = 0;
+    while (i < n) {
+        refill_fast_bits(in);
+        const unsigned entry = length_fast[in.word >> (64 - SMALL_TABLE_BITS)];
+        unsigned c = entry >> 5, length = entry & 31;
+        if (c >= LENGTH_CODES)
+            c = lookup_code(SMALL_CODE, LENGTH_CODES, (unsigned)(in.word >> 48), &length);
+        consume_fast_bits(in, length);
+        if (decoder.member_damaged) break;
+        if (c >= 3) {
+            lengths[i++] = (uint8_t)(c - 2);
+            continue;
+        }
+        int zeros = 1;
+        if (c == 1) {
+            zeros = (int)(in.word >> 60) + 3;
+            consume_fast_bits(in, 4);
+        } else if (c == 2) {
+            zeros = (int)(in.word >> 55) + 20;
+            consume_fast_bits(in, 9);
+        }
+        if (zeros > CHAR_CODES - i) {
+            decoder.member_damaged = true;
+            break;
+        }
+        while (zeros-- > 0) lengths[i++] = 0;
+    }
+    give_back_fast_bits(in);
+    if (decoder.member_damaged) return true;
+    for (; i < CHAR_CODES; i++) lengths[i] = 0;
+    build_huffman_table(CHAR_CODE, CHAR_CODES);
+    return true;
+}
+#endif
+
 /* The tables of one block, in stream order.  The position code overwrites the
  * code-length code in the small code once the character lengths are read. */
 static void read_block_tables() {
     block_codes_left = read_bits(16);
     read_short_lengths(LENGTH_CODES, LENGTH_COUNT_BITS, 2);
     if (decoder.member_damaged) return;
-    read_char_lengths();
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    if (!fast_runs_enabled || !read_char_lengths_fast())
+#endif
+        read_char_lengths();
     if (decoder.member_damaged) return;
     read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
