@@ -42,6 +42,27 @@ static int position_count_bits;    // 4 or 5
  * way. */
 static uint16_t char_fast[1 << CHAR_TABLE_BITS];
 static uint16_t position_fast[1 << SMALL_TABLE_BITS];
+
+/* position_steps: position_fast with what each position code j stands for worked
+ * out: the distance's base (0 for j = 0, else 2^(j-1)) in bits 10-26, its extra bits
+ * (j - 1, none for j < 2) in bits 5-9 and the code's length in bits 0-4, so that a
+ * match's distance takes one lookup and no branch on j.  POSITION_SLOW where
+ * position_fast has SLOW_ENTRY. */
+enum : uint32_t { POSITION_SLOW = 0xFFFFFFFFu };
+static uint32_t position_steps[1 << SMALL_TABLE_BITS];
+
+static void derive_position_steps() {
+    for (unsigned i = 0; i < (1u << SMALL_TABLE_BITS); i++) {
+        const unsigned entry = position_fast[i], j = entry >> 5;
+        if (j >= (unsigned)position_codes) {
+            position_steps[i] = POSITION_SLOW;
+            continue;
+        }
+        const uint32_t base = j != 0 ? 1u << (j - 1) : 0;
+        const uint32_t extra = j > 1 ? j - 1 : 0;
+        position_steps[i] = base << 10 | extra << 5 | (entry & 31);
+    }
+}
 #endif
 
 /* begin_block_method: the position code follows from the window size, 14 codes and a
@@ -223,6 +244,7 @@ static void read_block_tables() {
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
     derive_fast_table(CHAR_CODE, CHAR_CODES, char_fast);
     derive_fast_table(SMALL_CODE, (unsigned)position_codes, position_fast);
+    derive_position_steps();
 #endif
 }
 
@@ -327,24 +349,27 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                 refill_fast_bits(in);
                 continue;
             }
-            entry = position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
-            unsigned j = entry >> 5;
-            if (j < position_code_count) {
-                length = entry & 31;
+            const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
+            uint32_t p;
+            if (step != POSITION_SLOW) {
+                // The extra bits shifted in two steps, so that none gives 0.
+                consume_fast_bits(in, step & 31);
+                const unsigned extra = (step >> 5) & 31;
+                p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
+                consume_fast_bits(in, extra);
             } else {
                 unsigned long_length;
-                j = lookup_code(SMALL_CODE, (int)position_code_count, (unsigned)(in.word >> 48),
-                                &long_length);
-                length = long_length;
+                const unsigned j = lookup_code(SMALL_CODE, (int)position_code_count,
+                                               (unsigned)(in.word >> 48), &long_length);
                 if (decoder.member_damaged) stop_at = 0, left = 1;
-            }
-            consume_fast_bits(in, length);
-            uint32_t p = 0;
-            if (j != 0) {
-                p = 1u << (j - 1);
-                if (j > 1) {
-                    p += (uint32_t)(in.word >> (65 - j));
-                    consume_fast_bits(in, j - 1);
+                consume_fast_bits(in, long_length);
+                p = 0;
+                if (j != 0) {
+                    p = 1u << (j - 1);
+                    if (j > 1) {
+                        p += (uint32_t)(in.word >> (65 - j));
+                        consume_fast_bits(in, j - 1);
+                    }
                 }
             }
             refill_fast_bits(in);

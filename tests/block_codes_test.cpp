@@ -344,17 +344,19 @@ TEST(BlockCodes, AMemberFindsNoCodeOfTheMemberBefore) {
 // code whose long codes leave its table for the tree, incomplete character codes,
 // and the damage both must find at the same place.  The stream is padded so that the
 // word may be used; each is decoded both ways.
+// Decodes `packed` with the fast paths and without; both must agree.
+DecodedMember both_ways(const Bytes& packed, uint32_t size, int method, const std::string& what) {
+    fast_runs_enabled = false;
+    DecodedMember simple = decode_packed(packed, size, method);
+    fast_runs_enabled = true;
+    DecodedMember fast = decode_packed(packed, size, method);
+    EXPECT_EQ(fast.result, simple.result) << what;
+    EXPECT_TRUE(fast.output == simple.output) << what;
+    EXPECT_EQ(fast.crc, simple.crc) << what;
+    return simple;
+}
+
 TEST(BlockCodes, CharacterLengthsReadAlikeFromAWordAndBitByBit) {
-    auto both_ways = [](const Bytes& packed, uint32_t size, int method, const std::string& what) {
-        fast_runs_enabled = false;
-        DecodedMember simple = decode_packed(packed, size, method);
-        fast_runs_enabled = true;
-        DecodedMember fast = decode_packed(packed, size, method);
-        EXPECT_EQ(fast.result, simple.result) << what;
-        EXPECT_TRUE(fast.output == simple.output) << what;
-        EXPECT_EQ(fast.crc, simple.crc) << what;
-        return simple;
-    };
     // Code-length codes: the fixed one, and one of lengths 1 to 16 (complete), whose
     // codes of 9 bits and more are walked in the tree; the zero-run symbols 0-2 get
     // long codes in one, short in the other.
@@ -402,6 +404,44 @@ TEST(BlockCodes, CharacterLengthsReadAlikeFromAWordAndBitByBit) {
         Bytes packed = pack(r.bits + std::string(64, '0'));
         packed.resize(packed.size() + 2000, 0);
         both_ways(packed, 2, r.method, r.what);
+    }
+}
+
+// The fast run's distances against the simple loop's: every position code of each
+// method with extra bits at both ends of their range, under a position code whose
+// longest codes (up to 16 bits) are walked in the tree, in a member long enough for
+// the fast run to take most of it.
+TEST(BlockCodes, EveryPositionCodeDecodesAlikeInTheFastRun) {
+    std::mt19937 rng(11);
+    for (int method : BLOCK_METHODS) {
+        SCOPED_TRACE(method_id(method));
+        const int codes = position_code_count(method);
+        Lengths positions(codes, 0);
+        for (int j = 0; j < codes; j++) positions[j] = (uint8_t)std::min(j + 1, 16);
+        positions[codes - 1] = positions[codes - 2];  // complete
+        BlockWriter b(method);
+        const int symbols = 3000;
+        b.block(symbols, char_code_of({'a', 'b', 'c', 'd', 256, 260, 300, 509}, 3), positions);
+        uint32_t size = 0;
+        for (int k = 0; k < symbols; k++) {
+            if (k % 3 != 2) {
+                b.literal((uint8_t)("abcd"[rng() % 4]));
+                size++;
+                continue;
+            }
+            const int j = (k / 3) % codes;
+            uint32_t p = 0;
+            if (j > 0) p = 1u << (j - 1);
+            if (j > 1) p += (k / 3 / codes) % 2 == 0 ? 0 : (1u << (j - 1)) - 1 - rng() % 2;
+            const unsigned lengths[] = {3, 7, 47, 256};
+            const unsigned length = lengths[rng() % 4];
+            b.match(length, p + 1);
+            size += length;
+        }
+        Bytes packed = b.w.finish();
+        DecodedMember out = both_ways(packed, size, method, method_id(method));
+        EXPECT_EQ(out.result, DECODE_COMPLETE);
+        EXPECT_EQ(out.output.size(), size);
     }
 }
 
