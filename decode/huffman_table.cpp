@@ -169,16 +169,58 @@ uint16_t decode_with_table(HuffmanCode code, int symbol_count) {
     return (uint16_t)s;
 }
 
-/* Without a branch: a node number looks up symbol 0's length, which is in bounds,
- * and the entry is then SLOW_ENTRY all the same. */
-static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
-                                  unsigned symbol_count, int table_bits, uint16_t* fast) {
-    for (int i = 0; i < (1 << table_bits); i++) {
+/* Entry by entry without a branch: a node number looks up symbol 0's length, which is
+ * in bounds, and the entry is then SLOW_ENTRY all the same. */
+static inline void derive_each_entry(const uint16_t* table, const uint8_t* lengths,
+                                     unsigned symbol_count, uint32_t first, uint32_t end,
+                                     uint16_t* fast) {
+    for (uint32_t i = first; i < end; i++) {
         const unsigned s = table[i];
         const bool symbol = s < symbol_count;
         const unsigned entry = s << 5 | lengths[symbol ? s : 0];
         fast[i] = symbol ? (uint16_t)entry : (uint16_t)SLOW_ENTRY;
     }
+}
+
+/* derive_entries: a table that build_huffman_table made from these lengths holds each
+ * code of l <= table_bits bits as a run of 2^(table_bits - l) entries, the runs in
+ * canonical order from entry 0 on.  The fast table gets the same runs straight from
+ * the lengths, each one entry value filled over, and only the entries after the last
+ * run (tree roots and, in an incomplete code, unused entries) are looked up in the
+ * table.  Lengths that built no table (all zero: the table stayed as it was) or were
+ * refused go entry by entry through whatever the table holds. */
+static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
+                                  unsigned symbol_count, int table_bits, uint16_t* fast) {
+    const uint32_t table_size = 1u << table_bits;
+    uint32_t count[MAX_CODE_LENGTH + 1] = {0};
+    bool sound = true;
+    for (unsigned s = 0; s < symbol_count; s++) {
+        const bool in_range = lengths[s] <= MAX_CODE_LENGTH;
+        sound &= in_range;
+        count[in_range ? lengths[s] : 0]++;
+    }
+    uint32_t total = 0;
+    for (int l = 1; l <= MAX_CODE_LENGTH; l++) total += count[l] << (16 - l);
+    if (!sound || total == 0 || total > 0x10000) {
+        derive_each_entry(table, lengths, symbol_count, 0, table_size, fast);
+        return;
+    }
+    uint32_t start[MAX_CODE_LENGTH + 1];
+    uint32_t first_free = 0;
+    for (int l = 1; l <= table_bits; l++) {
+        start[l] = first_free;
+        first_free += count[l] << (table_bits - l);
+    }
+    for (unsigned s = 0; s < symbol_count; s++) {
+        const int l = lengths[s];
+        if (l == 0 || l > table_bits) continue;
+        const uint16_t entry = (uint16_t)(s << 5 | l);
+        uint16_t* const run = fast + start[l];
+        const uint32_t run_length = 1u << (table_bits - l);
+        for (uint32_t k = 0; k < run_length; k++) run[k] = entry;
+        start[l] += run_length;
+    }
+    derive_each_entry(table, lengths, symbol_count, first_free, table_size, fast);
 }
 
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
