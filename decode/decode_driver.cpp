@@ -200,13 +200,15 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 #endif
         // A stop after the last symbol leaves the member complete.
         if (keep_going == 0 && decoder.decoded_count < original_size) {
-            release_member_buffers();
-            return DECODE_CANCELLED;
+            result = DECODE_CANCELLED;
+            break;
         }
     }
-    if (decoder.member_damaged || input_overrun()) result = DECODE_DAMAGED;
-    if (decoder.window.window_position != 0)
-        write_output(decoder.window.bytes, decoder.window.window_position, out);
+    if (result != DECODE_CANCELLED) {
+        if (decoder.member_damaged || input_overrun()) result = DECODE_DAMAGED;
+        if (decoder.window.window_position != 0)
+            write_output(decoder.window.bytes, decoder.window.window_position, out);
+    }
     release_member_buffers();
     return result;
 }
