@@ -254,9 +254,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         MessageBoxW(window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
         return 0;
     case WM_SFX_DONE:
-        return on_worker_end(window, false);
     case WM_SFX_CANCELLED:
-        return on_worker_end(window, true);
+        return on_worker_end(window, message == WM_SFX_CANCELLED);
     case WM_SFX_FINISHED:
         finishing = false;
         DestroyWindow(window);
