@@ -53,8 +53,8 @@ static void load_common_controls() {
 /* The record is released with the process, which ends as soon as this returns:
  * the own file is only read, and the system closes it and frees the texts. */
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    SfxApp app;
-    init_app(&app, instance);
+    static SfxApp app;  // zero from the image's load on
+    app.instance = instance;
     return start_up(&app) ? run_message_loop() : 0;
 }
 
