@@ -19,7 +19,6 @@
 
 const WCHAR WINDOW_CLASS_NAME[] = L"MAVUSFXCLASS";
 
-static SfxApp* window_app;
 static int screen_dpi;        // the system's pixels per inch, 96 at 100 %
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
@@ -108,9 +107,7 @@ bool start_up(SfxApp* app) {
     screen_dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
 
-    // Centred on the pointer, its top edge 32 pixels below it.  The window procedure
-    // has the record from its first message on.
-    window_app = app;
+    // Centred on the pointer, its top edge 32 pixels below it.
     POINT pointer;
     GetCursorPos(&pointer);
     app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE,
@@ -160,7 +157,7 @@ void set_text(void* window, const char* text) {
 /* The destination dialog runs inside this handler, before the message loop; after
  * it the worker starts and the window appears. */
 static LRESULT on_start(HWND window) {
-    SfxApp* app = window_app;
+    SfxApp* app = &sfx_app;
     if (app->has_config == 1 &&
         DialogBoxParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_DESTINATION), window,
                         destination_dialog_proc, (LPARAM)app) != 0) {
@@ -214,7 +211,7 @@ static void __cdecl finish_run(void* context) {
  * shortcuts or launch; only a clean, complete run that the user did not close goes
  * on to them, on the finisher's thread; the window goes when it is done. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
-    SfxApp* app = window_app;
+    SfxApp* app = &sfx_app;
     worker_running = false;
     if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
@@ -248,7 +245,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_SFX_START:
         return on_start(window);
     case WM_SFX_MEMBER:
-        set_text(window_app->status_text, (const char*)lparam);
+        set_text(sfx_app.status_text, (const char*)lparam);
         return 0;
     case WM_SFX_UNKNOWN_HEADER:
         MessageBoxW(window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
