@@ -199,8 +199,8 @@ static void show_end_report(SfxApp* app) {
  * a target).  They run on a thread of their own so that the window thread can give
  * up on them: a shell that hangs ends the run with exit code 1 after a minute
  * instead of never.  Each shortcut initialises COM on this thread for itself. */
-static void __cdecl finish_run(void* context) {
-    SfxApp* app = (SfxApp*)context;
+static void __cdecl finish_run(void*) {
+    SfxApp* app = &sfx_app;
     if (app->has_config == 1) create_shortcuts(app);
     if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
     PostMessageW((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
@@ -217,7 +217,7 @@ static LRESULT on_worker_end(HWND window, bool cancelled) {
         show_end_report(app);
         exit_code = 1;
     } else if (!cancelled && !close_requested) {
-        if (_beginthread(finish_run, 0, app) == (uintptr_t)-1) finish_run(app);
+        if (_beginthread(finish_run, 0, nullptr) == (uintptr_t)-1) finish_run(nullptr);
         finishing = true;
         SetTimer(window, FINISH_TIMER, FINISH_LIMIT_MS, nullptr);
         return 0;
