@@ -103,10 +103,10 @@ static INT_PTR on_browse(HWND dialog) {
     return TRUE;
 }
 
-INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        return on_init_destination(dialog, (SfxApp*)lparam);
+        return on_init_destination(dialog, &sfx_app);
     case WM_COMMAND:
         switch (wparam) {
         case IDOK: return on_destination_ok(dialog);

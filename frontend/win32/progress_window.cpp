@@ -118,7 +118,7 @@ bool start_up(SfxApp* app) {
     app->status_text = create_child(app, L"STATIC", CHILD_STYLE, 3);
     if (app->status_text == nullptr) return false;
     app->cancel_dialog = CreateDialogParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_CANCEL),
-                                            (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
+                                            (HWND)app->main_window, cancel_dialog_proc, 0);
     if (app->cancel_dialog == nullptr) return false;
     fit_stop_button(app);
     void* progress_bar = create_child(app, PROGRESS_CLASSW, CHILD_STYLE | PBS_SMOOTH, 23);
@@ -160,7 +160,7 @@ static LRESULT on_start(HWND window) {
     SfxApp* app = &sfx_app;
     if (app->has_config == 1 &&
         DialogBoxParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_DESTINATION), window,
-                        destination_dialog_proc, (LPARAM)app) != 0) {
+                        destination_dialog_proc, 0) != 0) {
         DestroyWindow(window);
         return 0;
     }
