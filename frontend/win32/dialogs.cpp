@@ -12,7 +12,6 @@
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
-static SfxApp* dialog_app;
 static char dialog_path[PATH_BUFFER_SIZE + 1];  // room for an added separator
 static WCHAR dialog_text[PATH_BUFFER_SIZE];  // the edit box's text, as the system keeps it
 
@@ -35,7 +34,6 @@ static uint8_t* option_of(SfxApp* app, int box) {
  * unchecked and enabled, so setting it so again changes nothing.  BM_SETCHECK is
  * what CheckDlgButton sends, with BST_CHECKED (1) for OPTION_CHECKED (2). */
 static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
-    dialog_app = app;
     set_text(dialog, app->title);
     set_text(GetDlgItem(dialog, IDC_DEST_FOLDER), app->run.dest_folder);
     for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
@@ -69,7 +67,7 @@ static INT_PTR enter_destination(SfxApp* app) {
 }
 
 static INT_PTR on_destination_ok(HWND dialog) {
-    SfxApp* app = dialog_app;
+    SfxApp* app = &sfx_app;
     // WM_GETTEXT is what GetDlgItemTextW sends.
     SendMessageW(GetDlgItem(dialog, IDC_DEST_FOLDER), WM_GETTEXT, PATH_BUFFER_SIZE, (LPARAM)dialog_text);
     INT_PTR result = enter_destination(app);
@@ -105,10 +103,10 @@ static INT_PTR on_browse(HWND dialog) {
     return TRUE;
 }
 
-INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        return on_init_destination(dialog, (SfxApp*)lparam);
+        return on_init_destination(dialog, &sfx_app);
     case WM_COMMAND:
         switch (wparam) {
         case IDOK: return on_destination_ok(dialog);

@@ -50,12 +50,13 @@ static void load_common_controls() {
     }
 }
 
+SfxApp sfx_app;
+
+/* The record is released with the process, which ends as soon as this returns:
+ * the own file is only read, and the system closes it and frees the texts. */
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    SfxApp app;
-    init_app(&app, instance);
-    int result = start_up(&app) ? run_message_loop() : 0;
-    release_app(&app);
-    return result;
+    sfx_app.instance = instance;
+    return start_up(&sfx_app) ? run_message_loop() : 0;
 }
 
 // The image's own headers, where the linker places the module: its instance handle.

@@ -8,6 +8,10 @@
 
 extern const WCHAR WINDOW_CLASS_NAME[];  // "MAVUSFXCLASS"
 
+// The stub's one record, zero from the image's load on; the window and dialog
+// procedures reach it here.
+extern SfxApp sfx_app;
+
 // Opens the own file, reads the configuration block behind the image, creates the
 // hidden progress window and sends it WM_SFX_START.  False on any failure.
 bool start_up(SfxApp* app);

@@ -19,7 +19,6 @@
 
 const WCHAR WINDOW_CLASS_NAME[] = L"MAVUSFXCLASS";
 
-static SfxApp* window_app;
 static int screen_dpi;        // the system's pixels per inch, 96 at 100 %
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
@@ -108,9 +107,7 @@ bool start_up(SfxApp* app) {
     screen_dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
 
-    // Centred on the pointer, its top edge 32 pixels below it.  The window procedure
-    // has the record from its first message on.
-    window_app = app;
+    // Centred on the pointer, its top edge 32 pixels below it.
     POINT pointer;
     GetCursorPos(&pointer);
     app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE,
@@ -121,7 +118,7 @@ bool start_up(SfxApp* app) {
     app->status_text = create_child(app, L"STATIC", CHILD_STYLE, 3);
     if (app->status_text == nullptr) return false;
     app->cancel_dialog = CreateDialogParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_CANCEL),
-                                            (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
+                                            (HWND)app->main_window, cancel_dialog_proc, 0);
     if (app->cancel_dialog == nullptr) return false;
     fit_stop_button(app);
     void* progress_bar = create_child(app, PROGRESS_CLASSW, CHILD_STYLE | PBS_SMOOTH, 23);
@@ -160,10 +157,10 @@ void set_text(void* window, const char* text) {
 /* The destination dialog runs inside this handler, before the message loop; after
  * it the worker starts and the window appears. */
 static LRESULT on_start(HWND window) {
-    SfxApp* app = window_app;
+    SfxApp* app = &sfx_app;
     if (app->has_config == 1 &&
         DialogBoxParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_DESTINATION), window,
-                        destination_dialog_proc, (LPARAM)app) != 0) {
+                        destination_dialog_proc, 0) != 0) {
         DestroyWindow(window);
         return 0;
     }
@@ -202,8 +199,8 @@ static void show_end_report(SfxApp* app) {
  * a target).  They run on a thread of their own so that the window thread can give
  * up on them: a shell that hangs ends the run with exit code 1 after a minute
  * instead of never.  Each shortcut initialises COM on this thread for itself. */
-static void __cdecl finish_run(void* context) {
-    SfxApp* app = (SfxApp*)context;
+static void __cdecl finish_run(void*) {
+    SfxApp* app = &sfx_app;
     if (app->has_config == 1) create_shortcuts(app);
     if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
     PostMessageW((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
@@ -214,13 +211,13 @@ static void __cdecl finish_run(void* context) {
  * shortcuts or launch; only a clean, complete run that the user did not close goes
  * on to them, on the finisher's thread; the window goes when it is done. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
-    SfxApp* app = window_app;
+    SfxApp* app = &sfx_app;
     worker_running = false;
     if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
         exit_code = 1;
     } else if (!cancelled && !close_requested) {
-        if (_beginthread(finish_run, 0, app) == (uintptr_t)-1) finish_run(app);
+        if (_beginthread(finish_run, 0, nullptr) == (uintptr_t)-1) finish_run(nullptr);
         finishing = true;
         SetTimer(window, FINISH_TIMER, FINISH_LIMIT_MS, nullptr);
         return 0;
@@ -248,15 +245,14 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_SFX_START:
         return on_start(window);
     case WM_SFX_MEMBER:
-        set_text(window_app->status_text, (const char*)lparam);
+        set_text(sfx_app.status_text, (const char*)lparam);
         return 0;
     case WM_SFX_UNKNOWN_HEADER:
         MessageBoxW(window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
         return 0;
     case WM_SFX_DONE:
-        return on_worker_end(window, false);
     case WM_SFX_CANCELLED:
-        return on_worker_end(window, true);
+        return on_worker_end(window, message == WM_SFX_CANCELLED);
     case WM_SFX_FINISHED:
         finishing = false;
         DestroyWindow(window);
