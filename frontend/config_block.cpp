@@ -80,12 +80,12 @@ bool read_config(SfxApp* app) {
     if (!read_config_block(app->run.archive_file, &c)) return false;
     if (!replace_owned_text(&app->title, c.title_length == 0 ? DEFAULT_TITLE : c.title)) return false;
     char current_folder[PATH_BUFFER_SIZE], composed[PATH_BUFFER_SIZE];
-    if (!platform_current_folder(current_folder, sizeof current_folder)) current_folder[0] = 0;
+    platform_current_folder(current_folder, sizeof current_folder);
     const char* destination = current_folder;
     if (c.dest_length != 0) {
         // A Windows folder the system cannot give is taken as empty as well.
         char windows_folder[PATH_BUFFER_SIZE];
-        if (!platform_windows_folder(windows_folder, sizeof windows_folder)) windows_folder[0] = 0;
+        platform_windows_folder(windows_folder, sizeof windows_folder);
         if (!compose_destination(c.dest_name, c.under_program_files != 0, windows_folder,
                                  current_folder, composed, sizeof composed))
             return false;

@@ -82,7 +82,7 @@ static bool register_window_class(SfxApp* app) {
 }
 
 static HWND create_child(SfxApp* app, const WCHAR* window_class, DWORD style, int y) {
-    return CreateWindowExW(0, window_class, L"", style, scaled(7), scaled(y), scaled(200), scaled(20),
+    return CreateWindowExW(0, window_class, nullptr, style, scaled(7), scaled(y), scaled(200), scaled(20),
                            (HWND)app->main_window, nullptr, (HINSTANCE)app->instance, nullptr);
 }
 

@@ -23,6 +23,7 @@ static const WCHAR* wide(const char* path) { return to_wide(path, wide_buffer, M
  * cannot hold (a Korean name on any system) or that is too long counts as not given.
  * `length` is what the system said it wrote, without the terminator. */
 static bool folder_in_sjis(DWORD length, const WCHAR* folder, char* out, unsigned size) {
+    out[0] = 0;
     return length != 0 && length < MAX_PATH && to_sjis(folder, out, size);
 }
 
