@@ -12,16 +12,20 @@ add_link_options(-Wl,--no-insert-timestamp)
 # and no further (GCC pads arrays of 32 bytes and more to 32 otherwise).  Arguments
 # are pushed rather than stored into a frame laid out beforehand, which needs stack
 # probes off: no frame may then reach the next page below the guard page, so every
-# frame is held under 4,000 bytes, checked at compile and link time.
+# frame is held under 4,000 bytes, checked at compile and link time.  Small functions
+# are inlined only where GCC would inline any, and the register allocator does not
+# weigh register pressure when it hoists: each measured shorter here (48 bytes).
 set(STUB_CODE_FLAGS -Oz -fomit-frame-pointer -fno-tree-loop-optimize -mpreferred-stack-boundary=2
-  -mno-accumulate-outgoing-args -mno-stack-arg-probe -Werror=frame-larger-than=4000 -flto -malign-data=abi ${STUB_EXTRA})
+  -mno-accumulate-outgoing-args -mno-stack-arg-probe -Werror=frame-larger-than=4000 -flto -malign-data=abi
+  -fno-inline-small-functions -fno-ira-hoist-pressure ${STUB_EXTRA})
 # The stub build: no initialised data, and without the decoder's fast paths (each
 # costs more of the stub's file than it is worth there; README.md has the figures).
 # The simple loop they stand for decodes exactly alike.
 set(STUB_DEFINES -DMAVUSFX_STUB_BUILD -DMAVUSFX_NO_BLOCK_FAST_RUN -DMAVUSFX_NO_LH1_FAST_RUN
   -DMAVUSFX_NO_CRC_SLICES -DMAVUSFX_NO_QUIET_PROGRESS -DMAVUSFX_NO_OUTPUT_BUFFER)
 set(STUB_FLAGS ${CORE_FLAGS} ${STUB_DEFINES} ${STUB_CODE_FLAGS} -ffunction-sections
-  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident)
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident
+  -include ${PROJECT_SOURCE_DIR}/platform/win32/runtime_imports.h)
 
 add_library(stub_engine STATIC ${CORE_SOURCES}
   platform/win32/system_win32.cpp

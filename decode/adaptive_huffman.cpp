@@ -32,7 +32,7 @@ static void give_back_run(int run) {
         decoder.member_damaged = true;
         return;
     }
-    model.free_runs[--model.free_runs_top] = (int16_t)run;
+    model.free_runs[--model.free_runs_top] = run;
 }
 
 /* Node y has just received the down_link value it holds: point its children's
@@ -40,9 +40,9 @@ static void give_back_run(int run) {
 static void link_below(int y) {
     int x = model.down_link[y];
     if (x >= 0) {
-        model.up_link[x] = model.up_link[x - 1] = (int16_t)y;
+        model.up_link[x] = model.up_link[x - 1] = y;
     } else {
-        model.leaf_of_symbol[-1 - x] = (int16_t)y;
+        model.leaf_of_symbol[-1 - x] = y;
     }
 }
 
@@ -52,32 +52,39 @@ static void link_below(int y) {
  * weights are equal, else it takes the next run number. */
 void init_symbol_tree() {
     const int n = (int)model.adaptive_symbol_count;
-    model.escape_symbol =
-        model.adaptive_symbol_count >= (uint32_t)model.longest_match + 254 ? 512 : n - 1;
     for (int i = 0; i < NODE_COUNT; i++) model.node_run[i] = 0;
-    for (int i = 0; i < RUN_NUMBERS; i++) model.free_runs[i] = (int16_t)i;
+    for (int i = 0; i < RUN_NUMBERS; i++) model.free_runs[i] = i;
     model.free_runs_top = 2;
 
     for (int i = 0; i < n; i++) {
         int j = 2 * n - 2 - i;
-        model.leaf_of_symbol[i] = (int16_t)j;
+        model.leaf_of_symbol[i] = j;
         model.node_weight[j] = 1;
-        model.down_link[j] = (int16_t)(-1 - i);
+        model.down_link[j] = -1 - i;
         model.node_run[j] = 1;
     }
-    model.run_head[1] = (int16_t)(n - 1);
+    model.run_head[1] = n - 1;
     for (int j = n - 2; j >= 0; j--) {
         int i = 2 * j + 2;
-        model.node_weight[j] = (uint16_t)(model.node_weight[i] + model.node_weight[i - 1]);
-        model.down_link[j] = (int16_t)i;
-        model.up_link[i] = model.up_link[i - 1] = (int16_t)j;
+        model.node_weight[j] = model.node_weight[i] + model.node_weight[i - 1];
+        model.down_link[j] = i;
+        model.up_link[i] = model.up_link[i - 1] = j;
         if (model.node_weight[j] == model.node_weight[j + 1]) {
             model.node_run[j] = model.node_run[j + 1];
         } else {
-            model.node_run[j] = (int16_t)take_run();
+            model.node_run[j] = take_run();
         }
-        model.run_head[model.node_run[j]] = (int16_t)j;
+        model.run_head[model.node_run[j]] = j;
     }
+}
+
+/* The bit input and a fresh character tree of `symbol_count` symbols, of which
+ * `escape` is followed by 8 plain bits (512: none). */
+static void begin_adaptive(uint32_t symbol_count, uint32_t escape) {
+    model.adaptive_symbol_count = symbol_count;
+    model.escape_symbol = escape;
+    init_bit_reader();
+    init_symbol_tree();
 }
 
 /* begin_lh2: 286 symbols (256 bytes, lengths 3 to 32 with 285 as the escape to
@@ -85,13 +92,10 @@ void init_symbol_tree() {
  * symbol 0 at its root, which gives that symbol a code of no bits; it grows by one
  * symbol per 64 bytes of output. */
 void begin_lh2() {
-    model.adaptive_symbol_count = 286;
-    model.longest_match = 256;
-    init_bit_reader();
-    init_symbol_tree();
+    begin_adaptive(286, 285);
 
     int run = take_run();
-    model.node_run[POSITION_ROOT] = (int16_t)run;
+    model.node_run[POSITION_ROOT] = run;
     model.run_head[run] = POSITION_ROOT;
     model.position_updates = 0;
     model.node_weight[POSITION_ROOT] = 1;
@@ -109,14 +113,14 @@ void begin_lh2() {
  * refreshed every 16 steps; the bits are consumed at the end.  Returns the leaf's
  * down_link value. */
 static int walk_to_leaf(int c) {
-    uint16_t look = decoder.bits.bit_buffer;
+    uint32_t look = (uint32_t)decoder.bits.bit_buffer << 16;
     unsigned steps = 0;
     while (c > 0) {
-        c = model.down_link[c - (look >> 15)];
-        look = (uint16_t)(look << 1);
+        c = model.down_link[c - (int)(look >> 31)];
+        look <<= 1;
         if (++steps == 16) {
             skip_bits(16);
-            look = decoder.bits.bit_buffer;
+            look = (uint32_t)decoder.bits.bit_buffer << 16;
             steps = 0;
         }
     }
@@ -159,28 +163,22 @@ int bump_node(int p) {
     const int b = model.node_run[p];
     const int h = model.run_head[b];
     if (h != p) {
-        int16_t moved = model.down_link[p];
+        int32_t moved = model.down_link[p];
         model.down_link[p] = model.down_link[h];
         model.down_link[h] = moved;
         link_below(p);
         link_below(h);
         p = h;
     }
-    if (model.node_run[p + 1] == b) {
-        model.run_head[b] = (int16_t)(p + 1);
-        model.node_weight[p]++;
-        if (model.node_weight[p] == model.node_weight[p - 1]) {
-            model.node_run[p] = model.node_run[p - 1];
-        } else {
-            model.node_run[p] = (int16_t)take_run();
-            model.run_head[model.node_run[p]] = (int16_t)p;
-        }
-    } else {
-        model.node_weight[p]++;
-        if (model.node_weight[p] == model.node_weight[p - 1]) {
-            give_back_run(b);
-            model.node_run[p] = model.node_run[p - 1];
-        }
+    const bool run_goes_on = model.node_run[p + 1] == b;
+    if (run_goes_on) model.run_head[b] = p + 1;
+    model.node_weight[p]++;
+    if (model.node_weight[p] == model.node_weight[p - 1]) {
+        if (!run_goes_on) give_back_run(b);
+        model.node_run[p] = model.node_run[p - 1];
+    } else if (run_goes_on) {
+        model.node_run[p] = take_run();
+        model.run_head[model.node_run[p]] = p;
     }
     return model.up_link[p];
 }
@@ -201,7 +199,7 @@ void rebuild_tree(int first, int end) {
     for (int i = first; i < end; i++) {
         if (model.run_head[model.node_run[i]] == i) give_back_run(model.node_run[i]);
         if (model.down_link[i] < 0) {
-            model.node_weight[k] = (uint16_t)((model.node_weight[i] + 1) / 2);
+            model.node_weight[k] = (model.node_weight[i] + 1) / 2;
             model.down_link[k] = model.down_link[i];
             k++;
         }
@@ -214,8 +212,8 @@ void rebuild_tree(int first, int end) {
         int m = first;
         while (model.node_weight[m] > f) m++;  // stops at l at the latest
         while (j >= m) move_node(j--, i--);
-        model.node_weight[i] = (uint16_t)f;
-        model.down_link[i] = (int16_t)(l + 1);
+        model.node_weight[i] = f;
+        model.down_link[i] = l + 1;
         i--;
         l -= 2;
     }
@@ -226,10 +224,10 @@ void rebuild_tree(int first, int end) {
         link_below(n);
         if (model.node_weight[n] != prev) {
             run = take_run();
-            model.run_head[run] = (int16_t)n;
+            model.run_head[run] = n;
             prev = model.node_weight[n];
         }
-        model.node_run[n] = (int16_t)run;
+        model.node_run[n] = run;
     }
 }
 
@@ -276,21 +274,21 @@ void count_position(unsigned symbol) {
 void grow_position_tree(unsigned symbol) {
     const int m = (int)model.last_position_node, r = m + 1, q = m + 2;
     model.down_link[r] = model.down_link[m];
-    model.leaf_of_symbol[-1 - model.down_link[m]] = (int16_t)r;
+    model.leaf_of_symbol[-1 - model.down_link[m]] = r;
     model.node_weight[r] = model.node_weight[m];
     model.node_run[r] = model.node_run[m];
 
-    model.down_link[q] = (int16_t)(-1 - (int)(symbol + POSITION_SYMBOL_BASE));
+    model.down_link[q] = -1 - (int)(symbol + POSITION_SYMBOL_BASE);
     model.node_weight[q] = 0;
-    model.down_link[m] = (int16_t)q;
-    model.up_link[q] = model.up_link[r] = (int16_t)m;
+    model.down_link[m] = q;
+    model.up_link[q] = model.up_link[r] = m;
     if (m == POSITION_ROOT) {
         model.node_weight[POSITION_ROOT] = ROOT_WEIGHT_MARK;
         model.run_head[model.node_run[POSITION_ROOT]]++;
     }
-    model.node_run[q] = (int16_t)take_run();
-    model.run_head[model.node_run[q]] = (int16_t)q;
-    model.leaf_of_symbol[symbol + POSITION_SYMBOL_BASE] = (int16_t)q;
+    model.node_run[q] = take_run();
+    model.run_head[model.node_run[q]] = q;
+    model.leaf_of_symbol[symbol + POSITION_SYMBOL_BASE] = q;
     model.last_position_node = q;
     count_position(symbol);
 }
@@ -309,12 +307,10 @@ static uint16_t lh1_position_fast[1 << SMALL_TABLE_BITS];
 #endif
 
 /* begin_lh1: characters and lengths 3 to 60 through the adaptive tree of 314
- * symbols, positions through the fixed 64-code table, built once per member. */
+ * symbols, without an escape, positions through the fixed 64-code table, built once
+ * per member. */
 void begin_lh1() {
-    model.adaptive_symbol_count = 314;
-    model.longest_match = 60;
-    init_bit_reader();
-    init_symbol_tree();
+    begin_adaptive(314, 512);
     set_growing_lengths(3, LH1_POSITION_GROWTH, sizeof LH1_POSITION_GROWTH, LH1_POSITION_CODES);
     build_huffman_table(SMALL_CODE, LH1_POSITION_CODES);
 #ifndef MAVUSFX_NO_LH1_FAST_RUN

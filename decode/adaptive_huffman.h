@@ -20,22 +20,22 @@ enum {
 // An internal node n has the children down_link[n] (0 bit) and down_link[n] - 1
 // (1 bit); a leaf holds the one's complement of its symbol number.  A run is a
 // maximal group of consecutive nodes of equal weight; run_head names its lowest node.
-// One instance in adaptive_huffman.cpp, set up by the method's begin_member.
+// One instance in adaptive_huffman.cpp, set up by the method's begin_member.  The
+// entries are whole words: the code that moves them is shorter than with halfwords.
 struct AdaptiveModel {
-    uint16_t node_weight[NODE_COUNT];
-    int16_t down_link[NODE_COUNT];
-    int16_t up_link[NODE_COUNT];
-    int16_t node_run[NODE_COUNT];
-    int16_t run_head[NODE_COUNT];
-    int16_t free_runs[RUN_NUMBERS];
+    uint32_t node_weight[NODE_COUNT];
+    int32_t down_link[NODE_COUNT];
+    int32_t up_link[NODE_COUNT];
+    int32_t node_run[NODE_COUNT];
+    int32_t run_head[NODE_COUNT];
+    int32_t free_runs[RUN_NUMBERS];
     uint32_t free_runs_top;
-    int16_t leaf_of_symbol[SYMBOL_NUMBERS];
+    int32_t leaf_of_symbol[SYMBOL_NUMBERS];
 
     uint32_t adaptive_symbol_count;  // 314 for "-lh1-", 286 for "-lh2-"
-    uint16_t longest_match;          // 60 for "-lh1-", 256 for "-lh2-"
     uint32_t escape_symbol;          // followed by 8 plain bits; 512: none
     uint32_t last_position_node;
-    uint16_t position_updates;       // stands in for the position root's weight
+    uint32_t position_updates;       // stands in for the position root's weight
     uint32_t next_growth_count;      // decoded_count to exceed before the next growth
     uint32_t position_limit;
 };

@@ -25,20 +25,24 @@ uint8_t take_member_byte() {
 }
 
 /* skip_bits: drops the top n bits of bit_buffer and moves the next n bits of the
- * stream in at its low end, a byte at a time through pending_byte.  All shift
- * counts stay within 0..8; an 8-bit value shifted by 8 is 0. */
+ * stream in at its low end, a byte at a time through pending_byte.  The two are
+ * worked on as one 24-bit value, bit_buffer over pending_byte, whose bits below the
+ * valid pending ones are 0: shifted by the valid bits, it takes the next byte into
+ * its low 8 bits. */
 void skip_bits(unsigned n) {
     BitReader& b = decoder.bits;
-    while (n > b.pending_bits) {
-        n -= b.pending_bits;
-        b.bit_buffer =
-            (uint16_t)((b.bit_buffer << b.pending_bits) + (b.pending_byte >> (8 - b.pending_bits)));
-        b.pending_byte = take_member_byte();
-        b.pending_bits = 8;
+    uint32_t bits = (uint32_t)b.bit_buffer << 8 | b.pending_byte;
+    unsigned valid = b.pending_bits;
+    while (n > valid) {
+        bits <<= valid;
+        n -= valid;
+        bits |= take_member_byte();
+        valid = 8;
     }
-    b.pending_bits = (uint8_t)(b.pending_bits - n);
-    b.bit_buffer = (uint16_t)((b.bit_buffer << n) + (b.pending_byte >> (8 - n)));
-    b.pending_byte = (uint8_t)(b.pending_byte << n);
+    bits <<= n;
+    b.pending_bits = (uint8_t)(valid - n);
+    b.bit_buffer = (uint16_t)(bits >> 8);
+    b.pending_byte = (uint8_t)bits;
 }
 
 uint16_t read_bits(unsigned n) {
@@ -57,9 +61,9 @@ void init_bit_reader() {
 }
 
 /* Bits moved in = 8 * (data bytes + padding bytes); of those, 16 + pending_bits are
- * still unconsumed.  The decoder went past the data when the padding exceeds what
- * is still held. */
+ * still unconsumed.  The decoder went past the data when the padding bits exceed
+ * what is still held, that is when the padding bytes exceed the whole bytes held. */
 bool input_overrun() {
     uint32_t held = decoder.bits.looks_ahead ? 16u + decoder.bits.pending_bits : 0u;
-    return (uint64_t)decoder.bits.padding_bytes * 8 > held;
+    return decoder.bits.padding_bytes > held / 8;
 }

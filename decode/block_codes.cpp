@@ -3,9 +3,9 @@
 //
 // A block is, most significant bit first:
 //   block size      16 bits, the number of character/length symbols (0 means 65,536)
-//   code-length code   lengths of the 19 code-length symbols (read_short_lengths)
-//   character code     lengths of the 510 character/length symbols (read_char_lengths)
-//   position code      lengths of the position symbols (read_short_lengths)
+//   code-length code   lengths of the 19 code-length symbols (read_code_lengths)
+//   character code     lengths of the 510 character/length symbols (read_code_lengths)
+//   position code      lengths of the position symbols (read_code_lengths)
 //   symbols            block size character/length codes, each match followed at once
 //                      by a position code and its extra bits
 // There is no end marker: the driver stops at the member's original size.
@@ -31,6 +31,11 @@ enum {
     NO_ZERO_RUN = -1
 };
 
+// The zero runs of code-length symbols 0, 1 and 2: the shortest run and the bits
+// that add to it.
+static const uint8_t ZERO_RUN_BASE[3] = {1, 3, 20};
+static const uint8_t ZERO_RUN_BITS[3] = {0, 4, 9};
+
 static uint16_t block_codes_left;  // symbols still to come in this block; 0: new block
 static int position_codes;         // 14, 16 or 17
 static int position_count_bits;    // 4 or 5
@@ -42,19 +47,37 @@ static int position_count_bits;    // 4 or 5
  * way. */
 static uint16_t char_fast[1 << CHAR_TABLE_BITS];
 static uint16_t position_fast[1 << SMALL_TABLE_BITS];
+
+/* position_steps: position_fast with what each position code j stands for worked
+ * out: the distance's base (0 for j = 0, else 2^(j-1)) in bits 10-26, its extra bits
+ * (j - 1, none for j < 2) in bits 5-9 and the code's length in bits 0-4, so that a
+ * match's distance takes one lookup and no branch on j.  POSITION_SLOW where
+ * position_fast has SLOW_ENTRY. */
+enum : uint32_t { POSITION_SLOW = 0xFFFFFFFFu };
+static uint32_t position_steps[1 << SMALL_TABLE_BITS];
+
+static void derive_position_steps() {
+    for (unsigned i = 0; i < (1u << SMALL_TABLE_BITS); i++) {
+        const unsigned entry = position_fast[i], j = entry >> 5;
+        if (j >= (unsigned)position_codes) {
+            position_steps[i] = POSITION_SLOW;
+            continue;
+        }
+        const uint32_t base = j != 0 ? 1u << (j - 1) : 0;
+        const uint32_t extra = j > 1 ? j - 1 : 0;
+        position_steps[i] = base << 10 | extra << 5 | (entry & 31);
+    }
+}
 #endif
 
 /* begin_block_method: the position code follows from the window size, 14 codes and a
- * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with 16 codes, or 17 for the
- * 64 KiB window.  The first symbol starts a block. */
+ * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with one code more than
+ * the window's bits: 16 codes, or 17 for the 64 KiB window.  The first symbol starts
+ * a block. */
 void begin_block_method() {
-    if (decoder.dictionary_bits <= 14) {
-        position_codes = 14;
-        position_count_bits = 4;
-    } else {
-        position_codes = decoder.dictionary_bits == 16 ? 17 : 16;
-        position_count_bits = 5;
-    }
+    const bool wide = decoder.dictionary_bits > 14;
+    position_codes = wide ? decoder.dictionary_bits + 1 : 14;
+    position_count_bits = wide ? 5 : 4;
     init_bit_reader();
     block_codes_left = 0;
 }
@@ -78,92 +101,126 @@ static unsigned read_short_length() {
     return length;
 }
 
-/* read_short_lengths: a count n of count_bits bits.  n = 0: a single value of the same
- * width follows, and every code of this kind is that value in no bits (all 256 entries
- * of the small code's table hold it).  Otherwise n lengths in the short form; the code-length
+/* read_code_lengths: the lengths of one of the block's codes.  A count n of
+ * count_bits bits.  n = 0: a single value of the same width follows, and every code
+ * of this kind is that value in no bits.  Otherwise lengths follow until n are
+ * stored.  For the small codes each is a length in the short form; the code-length
  * code has a 2-bit count k of zero lengths right after its entry with index
- * zero_run_after (2), and those k count toward n.  The lengths up to the alphabet
- * size are zero beyond the last index reached. */
-static void read_short_lengths(int symbol_count, int count_bits, int zero_run_after) {
+ * zero_run_after (2), and those k count toward n.  A count beyond a small alphabet
+ * (up to 31) stores its extra lengths above it, where the small code's lengths have
+ * room, and the table build never looks at them.  For the character code (a 9-bit
+ * count, at most 510) each is a code-length symbol: 0 is one zero length, 1 a run of
+ * 3 to 18 zeros (4 more bits), 2 a run of 20 to 531 zeros (9 more bits), 3 to 18 a
+ * length of 1 to 16; a run may carry the index past n, never past 510.  The lengths
+ * up to the alphabet size are zero beyond the last index reached. */
+static void read_code_lengths(HuffmanCode code, int symbol_count, int count_bits,
+                              int zero_run_after) {
     int n = read_bits(count_bits);
     if (n == 0) {
-        unsigned value = read_bits(count_bits);
-        if (value >= (unsigned)symbol_count) {
-            decoder.member_damaged = true;
-            return;
-        }
-        set_single_code(SMALL_CODE, symbol_count, (uint16_t)value);
+        set_single_code(code, symbol_count, read_bits(count_bits));
         return;
     }
-    // A count beyond the alphabet (up to 31) stores its extra lengths above it, where
-    // the small code's lengths have room, and the table build never looks at them.
-    uint8_t* const lengths = code_lengths(SMALL_CODE);
-    int i = 0;
-    while (i < n) {
-        lengths[i++] = (uint8_t)read_short_length();
-        if (decoder.member_damaged) return;
-        if (i == zero_run_after + 1) {
-            // At most 3 zeros after index 2: the index stays below 6.
-            for (unsigned k = read_bits(2); k > 0; k--) lengths[i++] = 0;
-        }
-    }
-    for (; i < symbol_count; i++) lengths[i] = 0;
-    build_huffman_table(SMALL_CODE, symbol_count);
-}
-
-/* read_char_lengths: a 9-bit count n.  n = 0: a 9-bit value follows and every
- * character/length code is that value in no bits.  Otherwise lengths are decoded
- * with the code-length code until n are stored: 0 is one zero length, 1 a run of
- * 3 to 18 zeros (4 more bits), 2 a run of 20 to 531 zeros (9 more bits), 3 to 18 a
- * length of 1 to 16.  A run may carry the index past n, never past 510. */
-static void read_char_lengths() {
-    int n = read_bits(CHAR_COUNT_BITS);
-    if (n == 0) {
-        unsigned value = read_bits(CHAR_COUNT_BITS);
-        if (value >= CHAR_CODES) {
-            decoder.member_damaged = true;
-            return;
-        }
-        set_single_code(CHAR_CODE, CHAR_CODES, (uint16_t)value);
-        return;
-    }
-    if (n > CHAR_CODES) {
+    if (code == CHAR_CODE && n > CHAR_CODES) {
         decoder.member_damaged = true;
         return;
     }
-    uint8_t* const lengths = code_lengths(CHAR_CODE);
+    uint8_t* const lengths = code_lengths(code);
     int i = 0;
     while (i < n) {
-        unsigned c = decode_with_table(SMALL_CODE, LENGTH_CODES);
-        if (decoder.member_damaged) return;
-        if (c >= 3) {
-            lengths[i++] = (uint8_t)(c - 2);
-            continue;
+        unsigned zeros = 0;
+        if (code == CHAR_CODE) {
+            unsigned c = decode_with_table(SMALL_CODE, LENGTH_CODES);
+            if (c >= 3) lengths[i++] = (uint8_t)(c - 2);
+            else zeros = ZERO_RUN_BASE[c] + read_bits(ZERO_RUN_BITS[c]);
+        } else {
+            lengths[i++] = (uint8_t)read_short_length();
+            // At most 3 zeros after index 2: the index stays below 6.
+            if (i == zero_run_after + 1) zeros = read_bits(2);
         }
-        int zeros = c == 0 ? 1 : c == 1 ? read_bits(4) + 3 : read_bits(9) + 20;
-        if (zeros > CHAR_CODES - i) {
+        if (decoder.member_damaged) return;
+        if (zeros > (unsigned)(symbol_count - i)) {
             decoder.member_damaged = true;
             return;
         }
         while (zeros-- > 0) lengths[i++] = 0;
     }
+    for (; i < symbol_count; i++) lengths[i] = 0;
+    build_huffman_table(code, symbol_count);
+}
+
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+/* read_char_lengths_fast: read_code_lengths of the character code with the bit input
+ * in a FastBits word and the code-length code through a fast table, for the usual
+ * form (a count of 1 to 510); the others, and a block whose lengths might reach the end of the input block, are
+ * left to read_code_lengths (false: nothing was taken).  Each item is a code-length
+ * code of at most 16 bits and at most 9 more, so 510 of them stay within
+ * CHAR_LENGTHS_MOST_BYTES.  Damage is found where read_code_lengths finds it, after
+ * the same bits, and likewise builds no table. */
+enum { CHAR_LENGTHS_MOST_BYTES = (CHAR_COUNT_BITS + CHAR_CODES * 25) / 8 + 16 + FAST_INPUT_MARGIN };
+
+static uint16_t length_fast[1 << SMALL_TABLE_BITS];
+
+static bool read_char_lengths_fast() {
+    FastBits in;
+    if (!take_fast_bits(in) || in.end - in.next < CHAR_LENGTHS_MOST_BYTES) return false;
+    refill_fast_bits(in);
+    const int n = (int)(in.word >> (64 - CHAR_COUNT_BITS));
+    if (n == 0 || n > CHAR_CODES) return false;
+    consume_fast_bits(in, CHAR_COUNT_BITS);
+    derive_fast_table(SMALL_CODE, LENGTH_CODES, length_fast);
+    uint8_t* const lengths = code_lengths(CHAR_CODE);
+    int i = 0;
+    while (i < n) {
+        refill_fast_bits(in);
+        const unsigned entry = length_fast[in.word >> (64 - SMALL_TABLE_BITS)];
+        unsigned c = entry >> 5, length = entry & 31;
+        if (c >= LENGTH_CODES)
+            c = lookup_code(SMALL_CODE, LENGTH_CODES, (unsigned)(in.word >> 48), &length);
+        consume_fast_bits(in, length);
+        if (decoder.member_damaged) break;
+        if (c >= 3) {
+            lengths[i++] = (uint8_t)(c - 2);
+            continue;
+        }
+        int zeros = 1;
+        if (c == 1) {
+            zeros = (int)(in.word >> 60) + 3;
+            consume_fast_bits(in, 4);
+        } else if (c == 2) {
+            zeros = (int)(in.word >> 55) + 20;
+            consume_fast_bits(in, 9);
+        }
+        if (zeros > CHAR_CODES - i) {
+            decoder.member_damaged = true;
+            break;
+        }
+        while (zeros-- > 0) lengths[i++] = 0;
+    }
+    give_back_fast_bits(in);
+    if (decoder.member_damaged) return true;
     for (; i < CHAR_CODES; i++) lengths[i] = 0;
     build_huffman_table(CHAR_CODE, CHAR_CODES);
+    return true;
 }
+#endif
 
 /* The tables of one block, in stream order.  The position code overwrites the
  * code-length code in the small code once the character lengths are read. */
 static void read_block_tables() {
     block_codes_left = read_bits(16);
-    read_short_lengths(LENGTH_CODES, LENGTH_COUNT_BITS, 2);
+    read_code_lengths(SMALL_CODE, LENGTH_CODES, LENGTH_COUNT_BITS, 2);
     if (decoder.member_damaged) return;
-    read_char_lengths();
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    if (!fast_runs_enabled || !read_char_lengths_fast())
+#endif
+        read_code_lengths(CHAR_CODE, CHAR_CODES, CHAR_COUNT_BITS, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
-    read_short_lengths(position_codes, position_count_bits, NO_ZERO_RUN);
+    read_code_lengths(SMALL_CODE, position_codes, position_count_bits, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
     derive_fast_table(CHAR_CODE, CHAR_CODES, char_fast);
     derive_fast_table(SMALL_CODE, (unsigned)position_codes, position_fast);
+    derive_position_steps();
 #endif
 }
 
@@ -194,7 +251,7 @@ uint16_t read_block_position() {
  * do, specialised where that is safe:
  * - the block's tables stay in force: it stops once the block's count has run out,
  *   and the simple loop reads the next tables;
- * - the bit input is a local word holding at least 47 bits before each symbol,
+ * - the bit input is a local word holding at least 56 bits before each symbol,
  *   which takes at most 16 + 16 + 15 (character code, position code, extra bits);
  *   FastBits keeps it away from the input's end;
  * - codes of up to the table's bits take one lookup in the fast tables; longer
@@ -237,11 +294,18 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             batch = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6;
         if (batch == 0) batch = 1;
         uint32_t left = batch;
+        // The word is topped up after every symbol, not only below 47 bits: a branch
+        // on the count goes either way about as often and is mispredicted.  The
+        // next character entry is looked up before that refill where the symbol was
+        // a literal (at most 16 of the 56 or more bits gone): the refill only adds
+        // bits below those left, so the entry's 12 bits are already there, and the
+        // lookup need not wait for the refill's load.  After a match (up to 47 bits
+        // gone) it waits.
+        refill_fast_bits(in);
+        unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
         // Damage, rare as it is, ends the batch and the run after its symbol.
         do {
-            if (in.count < 47) refill_fast_bits(in);
             unsigned length;
-            unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             unsigned symbol = entry >> 5;
             if (symbol < CHAR_CODES) {
                 length = entry & 31;
@@ -257,28 +321,35 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             if (symbol <= 255) {
                 if (!put_literal(bytes, mask, position, symbol, out)) stop_at = 0, left = 1;
                 count++;
+                entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+                refill_fast_bits(in);
                 continue;
             }
-            entry = position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
-            unsigned j = entry >> 5;
-            if (j < position_code_count) {
-                length = entry & 31;
+            const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
+            uint32_t p;
+            if (step != POSITION_SLOW) {
+                // The extra bits shifted in two steps, so that none gives 0.
+                consume_fast_bits(in, step & 31);
+                const unsigned extra = (step >> 5) & 31;
+                p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
+                consume_fast_bits(in, extra);
             } else {
                 unsigned long_length;
-                j = lookup_code(SMALL_CODE, (int)position_code_count, (unsigned)(in.word >> 48),
-                                &long_length);
-                length = long_length;
+                const unsigned j = lookup_code(SMALL_CODE, (int)position_code_count,
+                                               (unsigned)(in.word >> 48), &long_length);
                 if (decoder.member_damaged) stop_at = 0, left = 1;
-            }
-            consume_fast_bits(in, length);
-            uint32_t p = 0;
-            if (j != 0) {
-                p = 1u << (j - 1);
-                if (j > 1) {
-                    p += (uint32_t)(in.word >> (65 - j));
-                    consume_fast_bits(in, j - 1);
+                consume_fast_bits(in, long_length);
+                p = 0;
+                if (j != 0) {
+                    p = 1u << (j - 1);
+                    if (j > 1) {
+                        p += (uint32_t)(in.word >> (65 - j));
+                        consume_fast_bits(in, j - 1);
+                    }
                 }
             }
+            refill_fast_bits(in);
+            entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             uint32_t match = symbol - 253;
             count += match;
             if (!put_match(bytes, mask, position, p, match, out)) stop_at = 0, left = 1;

@@ -35,7 +35,8 @@ enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
  * speed: every page of a fresh block costs a fault when the read first touches it,
  * and a block that is refilled in place pays that only once (reading a 4 MiB member
  * whole took about a third of its decoding time in faults).  A failed allocation
- * falls back to 16 KiB.  Bytes the file could not deliver are zero. */
+ * falls back to 16 KiB.  The block is read by fetch_input_byte when the first byte is
+ * taken, as every later time it runs empty. */
 bool buffer_member_input(uint32_t packed_size) {
     uint32_t size = packed_size < INPUT_BLOCK_SIZE ? packed_size : (uint32_t)INPUT_BLOCK_SIZE;
     uint32_t available = platform_available_memory();
@@ -47,10 +48,9 @@ bool buffer_member_input(uint32_t packed_size) {
         decoder.input.data = (uint8_t*)malloc(size);
         if (decoder.input.data == nullptr) return false;
     }
+    // The block starts used up: the first byte taken fills it.
     decoder.input.size = size;
-    decoder.input.read_index = 0;
-    size_t got = fread(decoder.input.data, 1, size, decoder.input_file);
-    if (got < size) memset(decoder.input.data + got, 0, size - got);
+    decoder.input.read_index = size;
     return true;
 }
 
@@ -120,12 +120,11 @@ static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
     while (count > 0) {
         uint32_t n = count < (uint32_t)COPY_BLOCK_SIZE ? count : (uint32_t)COPY_BLOCK_SIZE;
         uint32_t got = (uint32_t)fread(buffer, 1, n, archive);
+        write_output(buffer, got, out);
         if (got < n) {
-            write_output(buffer, got, out);
             result = DECODE_TRUNCATED;
             break;
         }
-        write_output(buffer, n, out);
         copied += n;
         count -= n;
         update_progress(copied);
@@ -179,7 +178,11 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     // progress and checks for a cancel.  Fast path: update_progress is called only
     // once the count reaches the point where it may send something; below it the
     // call would change nothing.
+#ifdef MAVUSFX_NO_FAST_RUNS
+    const FastRunFn fast_run = nullptr;
+#else
     const FastRunFn fast_run = fast_runs_enabled ? row.fast_run : nullptr;
+#endif
     const unsigned match_base = row.match_base;
     uint32_t quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
@@ -197,13 +200,15 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 #endif
         // A stop after the last symbol leaves the member complete.
         if (keep_going == 0 && decoder.decoded_count < original_size) {
-            release_member_buffers();
-            return DECODE_CANCELLED;
+            result = DECODE_CANCELLED;
+            break;
         }
     }
-    if (decoder.member_damaged || input_overrun()) result = DECODE_DAMAGED;
-    if (decoder.window.window_position != 0)
-        write_output(decoder.window.bytes, decoder.window.window_position, out);
+    if (result != DECODE_CANCELLED) {
+        if (decoder.member_damaged || input_overrun()) result = DECODE_DAMAGED;
+        if (decoder.window.window_position != 0)
+            write_output(decoder.window.bytes, decoder.window.window_position, out);
+    }
     release_member_buffers();
     return result;
 }

@@ -126,6 +126,7 @@ inline bool put_match(uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_
     return sound;
 }
 
-// Loads the InputBuffer with the member's compressed bytes: all of them when memory
-// allows, else a block that the bit input refills.  False when no block was given.
+// Gives the InputBuffer a block for the member's compressed bytes: all of them when
+// memory allows, else a block that the bit input refills.  The block starts used up,
+// so the first byte taken reads it.  False when no block was given.
 bool buffer_member_input(uint32_t packed_size);

@@ -41,8 +41,9 @@ void build_huffman_table(HuffmanCode code, int symbol_count);
 void set_growing_lengths(int first_length, const uint8_t* grows_at, unsigned steps, int count);
 
 // A code of one symbol, `value`, that takes no bits: every length 0 and every table
-// entry `value`.
-void set_single_code(HuffmanCode code, int symbol_count, uint16_t value);
+// entry `value`.  A value outside the alphabet is no code: the member is damaged and
+// the code is left as it was.
+void set_single_code(HuffmanCode code, int symbol_count, unsigned value);
 
 // The symbol whose code starts `look_ahead` (the next 16 bits of the stream, the
 // first in bit 15) and, in *length, the bits that code takes.  Damage (a tree walk

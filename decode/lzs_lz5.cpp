@@ -7,8 +7,9 @@
 #include "decode/methods.h"
 
 static uint32_t match_position;  // window position named by the last match item
-static uint8_t flag_byte;        // "-lz5-": lowest bit belongs to the next item
-static unsigned flags_left;      // "-lz5-": items still governed by flag_byte
+// "-lz5-": the flag byte's bits still to use, lowest first, above them a 1 that
+// marks their end; 1 or 0 when the next item starts with a new flag byte.
+static unsigned flag_bits;
 
 /* "-lzs-" items, through the bit input: 1 and 8 bits for a literal byte; 0, an
  * 11-bit window position and 4 bits of length - 2 for a match.  The window of 2 KiB
@@ -29,19 +30,20 @@ uint16_t read_lzs_position() {
 
 /* begin_lz5: the 4 KiB window starts with 18 spaces, 13 bytes of each byte value in
  * turn, the values rising, the values falling, 128 zeros and 110 spaces; matches
- * may copy from it before anything was written. */
+ * may copy from it before anything was written.  The spaces are the driver's. */
 void begin_lz5() {
-    flags_left = 0;
+    flag_bits = 0;
     if (decoder.dictionary_bits != 12) {  // the dictionary is laid out for 4 KiB only
         decoder.member_damaged = true;
         return;
     }
     uint8_t* w = decoder.window.bytes;
-    for (int i = 0; i < 256; i++) memset(w + 18 + 13 * i, i, 13);
-    for (int i = 0; i < 256; i++) w[3346 + i] = (uint8_t)i;
-    for (int i = 0; i < 256; i++) w[3602 + i] = (uint8_t)(255 - i);
+    for (int i = 0; i < 256; i++) {
+        memset(w + 18 + 13 * i, i, 13);
+        w[3346 + i] = (uint8_t)i;  // rising from 3346
+        w[3857 - i] = (uint8_t)i;  // falling from 3602
+    }
     memset(w + 3858, 0x00, 128);
-    memset(w + 3986, 0x20, 110);
 }
 
 /* read_lz5_symbol: whole bytes.  A flag byte, read when an item is due, governs
@@ -49,19 +51,15 @@ void begin_lz5() {
  * b1, b2 with the window position b1 + 256 * (b2 >> 4) and the length
  * (b2 & 15) + 3. */
 uint16_t read_lz5_symbol() {
-    if (flags_left == 0) {
-        flags_left = 8;
-        flag_byte = take_member_byte();
-    }
-    flags_left--;
+    if (flag_bits <= 1) flag_bits = 0x100u | take_member_byte();
     uint16_t c = take_member_byte();
-    if ((flag_byte & 1) == 0) {
+    if ((flag_bits & 1) == 0) {
         match_position = c;
         uint8_t d = take_member_byte();
         match_position += (uint32_t)(d & 0xF0) * 16;
         c = (uint16_t)((d & 0x0F) + 256);
     }
-    flag_byte = (uint8_t)(flag_byte >> 1);
+    flag_bits >>= 1;
     return c;
 }
 

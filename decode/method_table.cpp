@@ -2,7 +2,8 @@
 
 #include "decode/methods.h"
 
-/* The stub is built without the fast runs: the simple loop decodes alike. */
+/* The stub is built without the fast runs: the simple loop decodes alike.  A build
+ * without any has no place for one in its rows. */
 #ifdef MAVUSFX_NO_BLOCK_FAST_RUN
 #define BLOCK_FAST_RUN nullptr
 #else
@@ -13,27 +14,36 @@
 #else
 #define LH1_FAST_RUN run_lh1_symbols
 #endif
+#ifdef MAVUSFX_NO_FAST_RUNS
+#define FAST_RUN(run)
+#else
+#define FAST_RUN(run) , run
+#endif
 
 /* Matches are at least 3 bytes long, except in -lzs-, whose shortest is 2. */
-#define BLOCK_ROW(name, bits) \
-    {name, METHOD_CODED, bits, 253, 0, begin_block_method, read_block_symbol, read_block_position, BLOCK_FAST_RUN}
+#define BLOCK_ROW(name, bits)                                                             \
+    {name, METHOD_CODED, bits, 253, 0, begin_block_method, read_block_symbol,             \
+     read_block_position FAST_RUN(BLOCK_FAST_RUN)}
+#define UNCODED_ROW(name, kind) {name, kind, 0, 0, 0, nullptr, nullptr, nullptr FAST_RUN(nullptr)}
 
 const MethodRow METHOD_TABLE[METHOD_COUNT] = {
-    {"lh0", METHOD_STORED, 0, 0, 0, nullptr, nullptr, nullptr, nullptr},
-    {"lh1", METHOD_CODED, 12, 253, 0, begin_lh1, read_adaptive_symbol, read_lh1_position,
-     LH1_FAST_RUN},
-    {"lh2", METHOD_CODED, 13, 253, 1, begin_lh2, read_adaptive_symbol,
-     read_adaptive_position, nullptr},
-    {"lh3", METHOD_CODED, 13, 253, 1, begin_lh3, read_lh3_symbol, read_lh3_position,
-     nullptr},
+    UNCODED_ROW("lh0", METHOD_STORED),
+    {"lh1", METHOD_CODED, 12, 253, 0, begin_lh1, read_adaptive_symbol, read_lh1_position
+     FAST_RUN(LH1_FAST_RUN)},
+    {"lh2", METHOD_CODED, 13, 253, 1, begin_lh2, read_adaptive_symbol, read_adaptive_position
+     FAST_RUN(nullptr)},
+    {"lh3", METHOD_CODED, 13, 253, 1, begin_lh3, read_lh3_symbol, read_lh3_position
+     FAST_RUN(nullptr)},
     BLOCK_ROW("lh4", 12),
     BLOCK_ROW("lh5", 13),
     BLOCK_ROW("lh6", 15),
     BLOCK_ROW("lh7", 16),
-    {"lzs", METHOD_CODED, 11, 254, 0, begin_lzs, read_lzs_symbol, read_lzs_position, nullptr},
-    {"lz5", METHOD_CODED, 12, 253, 0, begin_lz5, read_lz5_symbol, read_lz5_position, nullptr},
-    {"lz4", METHOD_STORED, 0, 0, 0, nullptr, nullptr, nullptr, nullptr},
-    {"lhd", METHOD_FOLDER, 0, 0, 0, nullptr, nullptr, nullptr, nullptr},
+    {"lzs", METHOD_CODED, 11, 254, 0, begin_lzs, read_lzs_symbol, read_lzs_position
+     FAST_RUN(nullptr)},
+    {"lz5", METHOD_CODED, 12, 253, 0, begin_lz5, read_lz5_symbol, read_lz5_position
+     FAST_RUN(nullptr)},
+    UNCODED_ROW("lz4", METHOD_STORED),
+    UNCODED_ROW("lhd", METHOD_FOLDER),
 };
 
 int method_index(const char* method) {

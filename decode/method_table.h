@@ -22,6 +22,11 @@ typedef void (*BeginMemberFn)();
 // got 0.
 typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
 
+// A build without any fast run (the stub) has no place for one in its rows.
+#if defined(MAVUSFX_NO_BLOCK_FAST_RUN) && defined(MAVUSFX_NO_LH1_FAST_RUN)
+#define MAVUSFX_NO_FAST_RUNS 1
+#endif
+
 enum MethodKind : uint8_t {
     METHOD_STORED,  // the data is the member's bytes
     METHOD_FOLDER,  // no data: the member makes a folder
@@ -48,7 +53,9 @@ struct MethodRow {
     BeginMemberFn begin_member;
     ReadSymbolFn read_symbol;
     ReadPositionFn read_position;
+#ifndef MAVUSFX_NO_FAST_RUNS
     FastRunFn fast_run;  // null: the simple loop only
+#endif
 };
 
 enum { METHOD_COUNT = 12 };

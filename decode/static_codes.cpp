@@ -28,62 +28,43 @@ void begin_lh3() {
     position_code_missing = false;
 }
 
-/* read_lh3_char_lengths: 286 entries, each a flag bit with 4 more bits (length
- * value + 1) after a 1.  Three lengths of 1 in front cannot start a prefix code:
- * they announce a 9-bit symbol that is the block's only one, taking no bits.  A
- * value outside the 286 symbols, or a list without any length, is no code. */
-static void read_lh3_char_lengths() {
-    uint8_t* const lengths = code_lengths(CHAR_CODE);
+/* read_lh3_lengths: `count` lengths of `code`, each 4 bits, or, for the character
+ * code (`flagged`), a flag bit with 4 more bits (length value + 1) after a 1.  Three
+ * lengths of 1 in front cannot start a prefix code: they announce a code that is
+ * the block's only one, taking no bits, given in `single_bits` bits (the lengths are
+ * then all 0, so the build that follows leaves its table as it is).  Returns whether
+ * the list gives any code at all. */
+static bool read_lh3_lengths(HuffmanCode code, int count, bool flagged, unsigned single_bits) {
+    uint8_t* const lengths = code_lengths(code);
     bool any = false;
-    for (int i = 0; i < LH3_CHAR_CODES; i++) {
-        lengths[i] = read_bits(1) ? (uint8_t)(read_bits(4) + 1) : 0;
-        any |= lengths[i] != 0;
-        if (i == 2 && lengths[0] == 1 && lengths[1] == 1 && lengths[2] == 1) {
-            uint16_t only = read_bits(9);
-            if (only >= LH3_CHAR_CODES) decoder.member_damaged = true;
-            set_single_code(CHAR_CODE, LH3_CHAR_CODES, only);
-            return;
+    for (int i = 0; i < count; i++) {
+        unsigned length = !flagged || read_bits(1) ? read_bits(4) + flagged : 0u;
+        lengths[i] = (uint8_t)length;
+        any |= length != 0;
+        if (i == 2 && lengths[0] == 1 && lengths[1] == 1 && length == 1) {
+            set_single_code(code, count, read_bits(single_bits));
+            return true;
         }
     }
-    if (!any) {
-        decoder.member_damaged = true;
-        return;
-    }
-    build_huffman_table(CHAR_CODE, LH3_CHAR_CODES);
+    return any;
 }
 
-/* read_lh3_position_lengths: 128 lengths of 4 bits.  Three lengths of 1 in front
- * announce a 10-bit code that is the block's only one (7 bits by the older
- * encoders' rule); the zero lengths then leave the table filled with it untouched
- * by the build that follows. */
-static void read_lh3_position_lengths() {
-    uint8_t* const lengths = code_lengths(SMALL_CODE);
-    bool any = false;
-    for (int i = 0; i < 128; i++) {
-        lengths[i] = (uint8_t)read_bits(4);
-        any |= lengths[i] != 0;
-        if (i == 2 && lengths[0] == 1 && lengths[1] == 1 && lengths[2] == 1) {
-            uint16_t only = read_bits(decoder.older_encoders_rule ? 7 : 10);
-            if (only >= 128) decoder.member_damaged = true;
-            set_single_code(SMALL_CODE, 128, only);
-            return;
-        }
-    }
-    position_code_missing = !any;
-}
-
-/* read_lh3_tables: block size (16 bits, 0 meaning 65,536), character lengths, then
- * a flag for explicit position lengths (else the ready-made code). */
+/* read_lh3_tables: block size (16 bits, 0 meaning 65,536), the 286 character lengths
+ * (a 9-bit single symbol; a list without any length is no code), then a flag for
+ * 128 explicit position lengths (a 10-bit single code, 7 bits by the older encoders'
+ * rule), else the ready-made code. */
 static void read_lh3_tables() {
     lh3_codes_left = read_bits(16);
-    read_lh3_char_lengths();
+    if (!read_lh3_lengths(CHAR_CODE, LH3_CHAR_CODES, true, 9)) decoder.member_damaged = true;
+    build_huffman_table(CHAR_CODE, LH3_CHAR_CODES);
     position_code_missing = false;
     if (read_bits(1)) {
-        read_lh3_position_lengths();
+        position_code_missing = !read_lh3_lengths(SMALL_CODE, LH3_POSITION_CODES, false,
+                                                  decoder.older_encoders_rule ? 7 : 10);
     } else {
         set_ready_made_lengths();
     }
-    build_huffman_table(SMALL_CODE, 128);
+    build_huffman_table(SMALL_CODE, LH3_POSITION_CODES);
 }
 
 /* read_lh3_symbol: 0-255 bytes, 256-284 lengths 3 to 31, 285 followed by 8 plain

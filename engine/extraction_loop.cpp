@@ -28,20 +28,21 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total) {
     ArchiveShape shape = SHAPE_NO_ARCHIVE;  // until a first header was read
     *total = 0;
     MemberHeader header;
-    for (;;) {
-        if (ftell(file) >= run->archive_size) break;
+    for (long at = start; at < run->archive_size;) {
         HeaderResult read = read_member_header(file, &header);
+        at = ftell(file);
         if (read == HEADER_UNKNOWN_LAYOUT) platform_report_unknown_header();
         if (read == HEADER_END) shape = SHAPE_SOUND;
         else if (read == HEADER_UNKNOWN_LAYOUT ||
-                 (read == HEADER_DAMAGED && shape != SHAPE_NO_ARCHIVE && ftell(file) < run->archive_size))
+                 (read == HEADER_DAMAGED && shape != SHAPE_NO_ARCHIVE && at < run->archive_size))
             shape = SHAPE_DAMAGED;
         if (read != HEADER_READ) break;
         shape = SHAPE_CUT_SHORT;  // unless the end byte follows
         *total += header.original_size;
-        int64_t next = (int64_t)ftell(file) + header.packed_size;
-        if (next > run->archive_size) break;
-        fseek(file, (long)next, SEEK_SET);
+        // The header was read, so it ended inside the file: at <= archive_size.
+        if (header.packed_size > (unsigned long)(run->archive_size - at)) break;
+        at += (long)header.packed_size;
+        fseek(file, at, SEEK_SET);
     }
     fseek(file, start, SEEK_SET);
     return shape;
@@ -93,7 +94,7 @@ static bool refuse_member(ExtractionRun* run, const MemberHeader* header, char* 
  * path only when the data is complete, written and matches its CRC-16: a member
  * that fails, or a stop, leaves the old file as it was and takes the new one away.
  * A stop that comes once the data is complete keeps the member. */
-int extract_member(ExtractionRun* run, const MemberHeader* header) {
+static int extract_member(ExtractionRun* run, const MemberHeader* header, long data_position) {
     char path[PATH_BUFFER_SIZE];
     copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
     const MethodRow* method = find_method(header->method);
@@ -113,7 +114,6 @@ int extract_member(ExtractionRun* run, const MemberHeader* header) {
         }
     }
     output_sink.write_failed = false;
-    long data_position = ftell(run->archive_file);
     DecodeResult result = expand_member(run, out, header->original_size, header->packed_size, *method);
     // The format's reading comes first.  A member of a method whose older encoders
     // differ in one rule that fails it (damaged, or a CRC-16 that does not match) is
@@ -178,7 +178,7 @@ void run_extraction(void* argument) {
         if (read != HEADER_READ) break;
         long data_position = ftell(run->archive_file);
         platform_report_member(header.name);
-        if (extract_member(run, &header) != 0) break;
+        if (extract_member(run, &header, data_position) != 0) break;
         if (!run->test_only) notify_shell(run, false, header.name);
         // The next header follows the member's data, whatever the decoder consumed
         // (the shape walk saw it inside the file).

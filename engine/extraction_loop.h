@@ -28,9 +28,6 @@ enum ArchiveShape {
 // sizes.  The position is left as it was.
 ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total);
 
-// Extracts one member; 1 when the run was stopped, else 0.
-int extract_member(ExtractionRun* run, const MemberHeader* header);
-
 // Decodes the data of one member (of a stored or coded method) to `out` (null:
 // decode only); output_sink.crc holds its CRC-16 afterwards.  `older_rule` as
 // decode_member takes it.

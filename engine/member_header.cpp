@@ -46,14 +46,12 @@ void slashes_from_backslashes(char* text, unsigned count) {
 static const uint16_t DAYS_BEFORE_MONTH[13] = {0,   0,   31,  59,  90,  120, 151,
                                                181, 212, 243, 273, 304, 334};
 
-static bool is_leap_year(uint32_t year) {
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
 /* MS-DOS stamps: seconds/2 in bits 0-4, minute 5-10, hour 11-15, day 16-20, month
  * 21-24, year - 1980 in 25-31, all local standard time (no daylight saving).  The
  * result is taken modulo 2^32, so sums and products in 32 bits give it exactly (a
- * day 0 counts as the day before the 1st). */
+ * day 0 counts as the day before the 1st).  The years a stamp holds, 1980 to 2107,
+ * are leap years every fourth from 1980 on, 2100 alone excepted: 1970 to 1980 is
+ * 3,652 days, and (y + 3) / 4 leap days lie before year 1980 + y. */
 uint32_t dos_time_to_unix_in_zone(uint32_t v, int32_t timezone_offset) {
     if (v == 0) return 0;
     if (((v >> 21) & 0x0F) > 12) v = 1u << 21 | 1u << 16;  // no such month: 1980-01-01
@@ -62,10 +60,11 @@ uint32_t dos_time_to_unix_in_zone(uint32_t v, int32_t timezone_offset) {
     uint32_t hour = (v >> 11) & 0x1F;
     uint32_t day = (v >> 16) & 0x1F;
     uint32_t month = (v >> 21) & 0x0F;
-    uint32_t year = 1980 + (v >> 25);
-    uint32_t days = 365 * (year - 1970) + DAYS_BEFORE_MONTH[month] + day - 1;
-    for (uint32_t y = 1970; y < year; y++) days += is_leap_year(y);
-    if (month >= 3 && is_leap_year(year)) days++;
+    uint32_t y = v >> 25;
+    bool after_2100 = y > 120;
+    bool leap = (y & 3) == 0 && y != 120;
+    uint32_t days = 3652 + 365 * y + (y + 3) / 4 - after_2100 + DAYS_BEFORE_MONTH[month] + day - 1 +
+                    (month >= 3 && leap);
     return ((days * 24 + hour) * 60 + minute) * 60 + second + (uint32_t)timezone_offset;
 }
 

@@ -15,9 +15,9 @@
 #define REASON(text) text
 #endif
 
-// The device names, each of eight bytes with NULs after it; "\x01" stands for a
-// digit 1-9 (COM1-COM9, LPT1-LPT9; COM0 and LPT0 are names).
-static const char DEVICES[][8] = {"CON", "PRN", "AUX", "NUL", "COM\x01", "LPT\x01", "CONIN$", "CONOUT$"};
+// The device names in lower case, each of eight bytes with NULs after it; "\x01"
+// stands for a digit 1-9 (COM1-COM9, LPT1-LPT9; COM0 and LPT0 are names).
+static const char DEVICES[][8] = {"con", "prn", "aux", "nul", "com\x01", "lpt\x01", "conin$", "conout$"};
 
 /* A device name is matched on the part before the first dot, with the spaces before
  * that dot dropped ("nul .txt" opens the device too), in any case.  Control bytes
@@ -27,11 +27,13 @@ static bool is_device_name(const unsigned char* name, size_t length) {
     while (base < length && name[base] != '.') base++;
     while (base > 0 && name[base - 1] == ' ') base--;
     if (base < 3 || base > 7) return false;
-    char upper[8] = {};
-    for (size_t i = 0; i < base; i++) upper[i] = (char)(name[i] >= 'a' && name[i] <= 'z' ? name[i] - 32 : name[i]);
-    if (base == 4 && upper[3] >= '1' && upper[3] <= '9') upper[3] = 1;
+    char lower[8] = {};
+    // Setting bit 5 lowers the case of a letter and leaves digits, '$' and the space
+    // as they are; what else it changes matches no device name either way.
+    for (size_t i = 0; i < base; i++) lower[i] = (char)(name[i] | 0x20);
+    if (base == 4 && lower[3] >= '1' && lower[3] <= '9') lower[3] = 1;
     uint64_t word, device;
-    memcpy(&word, upper, 8);
+    memcpy(&word, lower, 8);
     for (const char* name_of_device : DEVICES) {
         memcpy(&device, name_of_device, 8);
         if (word == device) return true;

@@ -17,10 +17,11 @@ bool read_config_bytes(FILE* file, int count, char* out) {
     return true;
 }
 
-/* The fields after `present`, in the block's order and in SfxConfig's: 't' a text,
+/* The fields in the block's order and in SfxConfig's, `present` first: 't' a text,
  * whose length byte is followed in the record by its 256-byte buffer, 'b' a byte. */
-static const char BLOCK_FIELDS[] = "tbttbbbt";
-static_assert(offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 1 &&
+static const char BLOCK_FIELDS[] = "btbttbbbt";
+static_assert(offsetof(SfxConfig, title_length) == offsetof(SfxConfig, present) + 1 &&
+                  offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 1 &&
                   offsetof(SfxConfig, under_program_files) == offsetof(SfxConfig, title) + 256 &&
                   offsetof(SfxConfig, dest_name) == offsetof(SfxConfig, dest_length) + 1 &&
                   offsetof(SfxConfig, target_length) == offsetof(SfxConfig, dest_name) + 256 &&
@@ -29,13 +30,14 @@ static_assert(offsetof(SfxConfig, title) == offsetof(SfxConfig, title_length) + 
                   offsetof(SfxConfig, launch_target) == offsetof(SfxConfig, launch_length) + 1,
               "each field of the block where the one before it ends");
 
+/* A `present` of 0 is the whole block; past it `present` is not 0, so the one test
+ * in the loop ends the walk only there. */
 bool read_config_block(FILE* file, SfxConfig* c) {
     memset(c, 0, sizeof *c);
-    if (!read_config_bytes(file, 1, (char*)&c->present)) return false;
-    if (c->present == 0) return true;
-    uint8_t* field = &c->title_length;
+    uint8_t* field = &c->present;
     for (const char* kind = BLOCK_FIELDS; *kind != 0; kind++) {
         if (!read_config_bytes(file, 1, (char*)field)) return false;
+        if (c->present == 0) return true;
         if (*kind == 'b') {
             field++;
             continue;
@@ -67,36 +69,30 @@ bool compose_destination(const char* dest_name, bool under_program_files,
     return compose_in_folder(current_folder, dest_name, out, size);
 }
 
-/* A current folder that the system cannot give in 259 bytes of Shift-JIS (a Korean
- * name, a long path) leaves the destination empty rather than ending the run
- * without a word: the dialog then shows an empty box to fill, and without a dialog
- * the members go into the current folder all the same. */
-static bool set_current_folder_as_destination(SfxApp* app) {
-    char folder[PATH_BUFFER_SIZE];
-    if (!platform_current_folder(folder, sizeof folder)) folder[0] = 0;
-    return replace_owned_text(&app->run.dest_folder, folder);
-}
-
+/* Without a block, the fields read as a block of zeros would: the default title,
+ * the current folder; the targets stay null and has_config 0.  A current folder
+ * that the system cannot give in 259 bytes of Shift-JIS (a Korean name, a long
+ * path) is taken as empty, which leaves an empty destination rather than ending the
+ * run without a word: the dialog then shows an empty box to fill, and without a
+ * dialog the members go into the current folder all the same. */
 bool read_config(SfxApp* app) {
     SfxConfig c;
     if (!read_config_block(app->run.archive_file, &c)) return false;
-    if (c.present == 0)
-        return replace_owned_text(&app->title, DEFAULT_TITLE) && set_current_folder_as_destination(app);
-
     if (!replace_owned_text(&app->title, c.title_length == 0 ? DEFAULT_TITLE : c.title)) return false;
-    if (c.dest_length == 0) {
-        if (!set_current_folder_as_destination(app)) return false;
-    } else {
-        // A folder the system cannot give is taken as empty.
-        char windows_folder[PATH_BUFFER_SIZE], current_folder[PATH_BUFFER_SIZE];
-        char composed[PATH_BUFFER_SIZE];
-        if (!platform_windows_folder(windows_folder, sizeof windows_folder)) windows_folder[0] = 0;
-        if (!platform_current_folder(current_folder, sizeof current_folder)) current_folder[0] = 0;
+    char current_folder[PATH_BUFFER_SIZE], composed[PATH_BUFFER_SIZE];
+    platform_current_folder(current_folder, sizeof current_folder);
+    const char* destination = current_folder;
+    if (c.dest_length != 0) {
+        // A Windows folder the system cannot give is taken as empty as well.
+        char windows_folder[PATH_BUFFER_SIZE];
+        platform_windows_folder(windows_folder, sizeof windows_folder);
         if (!compose_destination(c.dest_name, c.under_program_files != 0, windows_folder,
                                  current_folder, composed, sizeof composed))
             return false;
-        if (!replace_owned_text(&app->run.dest_folder, composed)) return false;
+        destination = composed;
     }
+    if (!replace_owned_text(&app->run.dest_folder, destination)) return false;
+    if (c.present == 0) return true;
     if (!replace_owned_text(&app->shortcut_target, c.shortcut_target) ||
         !replace_owned_text(&app->launch_target, c.launch_target))
         return false;

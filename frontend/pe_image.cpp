@@ -1,7 +1,9 @@
 #include "frontend/pe_image.h"
 
-static uint32_t u16_at(const uint8_t* p) { return (uint32_t)(p[0] | p[1] << 8); }
-static uint32_t u32_at(const uint8_t* p) {
+// Always inline: on x86 each is one load, shorter than a call.
+#define PE_FIELD_READER __attribute__((always_inline)) static inline
+PE_FIELD_READER uint32_t u16_at(const uint8_t* p) { return (uint32_t)(p[0] | p[1] << 8); }
+PE_FIELD_READER uint32_t u32_at(const uint8_t* p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
@@ -13,14 +15,14 @@ uint32_t pe_image_end(const uint8_t* head, uint32_t length) {
     if (length < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
     uint32_t pe = u32_at(head + 0x3C);
     if (pe > length || length - pe < 24) return 0;
-    if (head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] != 0 || head[pe + 3] != 0) return 0;
+    if (u32_at(head + pe) != 0x00004550) return 0;  // "PE\0\0"
     uint32_t sections = u16_at(head + pe + 6);
     uint32_t optional_size = u16_at(head + pe + 20);
     uint32_t table = pe + 24 + optional_size;
-    if (optional_size < 64 || table > length || (length - table) / 40 < sections) return 0;
+    // At most 65,535 sections of 40 bytes: the product cannot overflow.
+    if (optional_size < 64 || table > length || length - table < 40 * sections) return 0;
     uint32_t end = u32_at(head + pe + 24 + 60);  // SizeOfHeaders
-    for (uint32_t i = 0; i < sections; i++) {
-        const uint8_t* section = head + table + 40 * i;
+    for (const uint8_t* section = head + table; sections != 0; sections--, section += 40) {
         uint32_t size = u32_at(section + 16), pointer = u32_at(section + 20);
         if (size != 0 && pointer + size > end) end = pointer + size;
     }

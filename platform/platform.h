@@ -36,10 +36,11 @@ enum FailureKind {
 // Paths are Shift-JIS bytes; on Windows they reach the system as UTF-16 through the
 // wide functions, whatever the system's code page.
 
-// The process's current folder (GetCurrentDirectoryW).  False when it does not fit
-// or Shift-JIS cannot hold it.
+// The process's current folder (GetCurrentDirectoryW).  False, with `out` empty,
+// when it does not fit or Shift-JIS cannot hold it.
 bool platform_current_folder(char* out, unsigned size);
-// The Windows folder (GetWindowsDirectoryW); on POSIX a fixed "C:\Windows".
+// The Windows folder (GetWindowsDirectoryW); on POSIX a fixed "C:\Windows".  False,
+// with `out` empty, as above.
 bool platform_windows_folder(char* out, unsigned size);
 // Makes the current folder `path` (SetCurrentDirectoryW).
 bool platform_change_folder(const char* path);

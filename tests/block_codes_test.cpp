@@ -2,6 +2,7 @@
 // real decode driver: block tables, single-value codes, position codes per method,
 // and the fields no valid stream holds, which end the member as damaged.
 #include <algorithm>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -37,11 +38,15 @@ class BlockWriter {
 public:
     explicit BlockWriter(int method) : method_(method) {}
 
+    // `length_code` replaces the fixed code-length code when given (19 lengths).
     void block(uint16_t size, const Lengths& chars, const Lengths& positions,
-               unsigned char_single = 0, unsigned position_single = 0) {
+               unsigned char_single = 0, unsigned position_single = 0,
+               const Lengths& length_code_given = Lengths()) {
         w.put(size, 16);
         Lengths length_code(19, 4);
         for (int s = 13; s < 19; s++) length_code[s] = 5;
+        if (!length_code_given.empty()) length_code = length_code_given;
+        length_code_lengths_ = length_code;
         length_codes_ = canonical_codes(length_code);
         w.put(19, 5);
         for (int s = 0; s < 19; s++) {
@@ -75,7 +80,7 @@ private:
         if (!char_lengths_.empty()) w.put(char_codes_[symbol], char_lengths_[symbol]);
     }
 
-    void put_length_symbol(unsigned c) { w.put(length_codes_[c], c < 13 ? 4 : 5); }
+    void put_length_symbol(unsigned c) { w.put(length_codes_[c], length_code_lengths_[c]); }
 
     void put_char_lengths(const Lengths& chars, unsigned single) {
         if (chars.empty()) {
@@ -123,6 +128,7 @@ private:
 
     int method_;
     std::vector<uint32_t> length_codes_;
+    Lengths length_code_lengths_;
     Lengths char_lengths_, position_lengths_;
     std::vector<uint32_t> char_codes_, position_codes_;
 };
@@ -330,6 +336,112 @@ TEST(BlockCodes, AMemberFindsNoCodeOfTheMemberBefore) {
         DecodedMember out = decode_packed(empty_codes, 2, METHOD_LH5);
         EXPECT_EQ(out.result, DECODE_COMPLETE);
         EXPECT_EQ(out.output, Bytes(2, 0));
+    }
+}
+
+// The character lengths read from a FastBits word (where the input block holds all
+// they could take) against the simple reader: zero runs of each form, a code-length
+// code whose long codes leave its table for the tree, incomplete character codes,
+// and the damage both must find at the same place.  The stream is padded so that the
+// word may be used; each is decoded both ways.
+// Decodes `packed` with the fast paths and without; both must agree.
+DecodedMember both_ways(const Bytes& packed, uint32_t size, int method, const std::string& what) {
+    fast_runs_enabled = false;
+    DecodedMember simple = decode_packed(packed, size, method);
+    fast_runs_enabled = true;
+    DecodedMember fast = decode_packed(packed, size, method);
+    EXPECT_EQ(fast.result, simple.result) << what;
+    EXPECT_TRUE(fast.output == simple.output) << what;
+    EXPECT_EQ(fast.crc, simple.crc) << what;
+    return simple;
+}
+
+TEST(BlockCodes, CharacterLengthsReadAlikeFromAWordAndBitByBit) {
+    // Code-length codes: the fixed one, and one of lengths 1 to 16 (complete), whose
+    // codes of 9 bits and more are walked in the tree; the zero-run symbols 0-2 get
+    // long codes in one, short in the other.
+    Lengths long_tail(19, 0);
+    const int order[] = {3, 12, 4, 11, 5, 10, 6, 9, 7, 8, 0, 13, 1, 14, 2, 15, 16};
+    for (int k = 0; k < 17; k++) long_tail[order[k]] = (uint8_t)std::min(k + 1, 16);
+    Lengths short_runs = long_tail;
+    std::swap(short_runs[0], short_runs[3]);
+    std::swap(short_runs[2], short_runs[12]);
+    const Lengths length_codes[] = {Lengths(), long_tail, short_runs};
+    std::mt19937 rng(5);
+    for (int round = 0; round < 24; round++) {
+        const int method = BLOCK_METHODS[round % 4];
+        const Lengths& length_code = length_codes[round % 3];
+        // Character lengths: runs of zeros of every size between a few codes, some
+        // of them made incomplete by leaving a code out.
+        Lengths chars(510, 0);
+        std::vector<unsigned> used;
+        for (unsigned s = 0; s < 510; s += 1 + rng() % (round % 2 ? 40 : 3)) used.push_back(s);
+        uint8_t bits = 1;
+        while ((1u << bits) < used.size()) bits++;
+        for (unsigned s : used) chars[s] = bits;
+        if (round % 5 == 4) chars[used.back()] = 0;
+        Lengths positions(position_code_count(method), 5);
+        BlockWriter b(method);
+        b.block(40, chars, positions, 0, 0, length_code);
+        std::vector<unsigned> literals;
+        for (unsigned s : used)
+            if (s < 256 && chars[s] != 0) literals.push_back(s);
+        for (int k = 0; k < 40; k++) b.literal((uint8_t)literals[rng() % literals.size()]);
+        Bytes packed = b.w.finish();
+        const std::string what = "round " + std::to_string(round);
+        packed.resize(packed.size() + 2000, 0);
+        DecodedMember out = both_ways(packed, 40, method, what);
+        EXPECT_EQ(out.result, DECODE_COMPLETE) << what;
+        // Damage on the way: bits flipped inside the lengths.
+        for (int k = 0; k < 6; k++) {
+            Bytes bad = packed;
+            bad[5 + rng() % 60] ^= (uint8_t)(1u << rng() % 8);
+            both_ways(bad, 40, method, what + " flipped " + std::to_string(k));
+        }
+    }
+    // The refused fields and their valid neighbours, with room for the word.
+    for (const Refused& r : refused_streams()) {
+        Bytes packed = pack(r.bits + std::string(64, '0'));
+        packed.resize(packed.size() + 2000, 0);
+        both_ways(packed, 2, r.method, r.what);
+    }
+}
+
+// The fast run's distances against the simple loop's: every position code of each
+// method with extra bits at both ends of their range, under a position code whose
+// longest codes (up to 16 bits) are walked in the tree, in a member long enough for
+// the fast run to take most of it.
+TEST(BlockCodes, EveryPositionCodeDecodesAlikeInTheFastRun) {
+    std::mt19937 rng(11);
+    for (int method : BLOCK_METHODS) {
+        SCOPED_TRACE(method_id(method));
+        const int codes = position_code_count(method);
+        Lengths positions(codes, 0);
+        for (int j = 0; j < codes; j++) positions[j] = (uint8_t)std::min(j + 1, 16);
+        positions[codes - 1] = positions[codes - 2];  // complete
+        BlockWriter b(method);
+        const int symbols = 3000;
+        b.block(symbols, char_code_of({'a', 'b', 'c', 'd', 256, 260, 300, 509}, 3), positions);
+        uint32_t size = 0;
+        for (int k = 0; k < symbols; k++) {
+            if (k % 3 != 2) {
+                b.literal((uint8_t)("abcd"[rng() % 4]));
+                size++;
+                continue;
+            }
+            const int j = (k / 3) % codes;
+            uint32_t p = 0;
+            if (j > 0) p = 1u << (j - 1);
+            if (j > 1) p += (k / 3 / codes) % 2 == 0 ? 0 : (1u << (j - 1)) - 1 - rng() % 2;
+            const unsigned lengths[] = {3, 7, 47, 256};
+            const unsigned length = lengths[rng() % 4];
+            b.match(length, p + 1);
+            size += length;
+        }
+        Bytes packed = b.w.finish();
+        DecodedMember out = both_ways(packed, size, method, method_id(method));
+        EXPECT_EQ(out.result, DECODE_COMPLETE);
+        EXPECT_EQ(out.output.size(), size);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "frontend/config_block.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -67,7 +68,9 @@ TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
     ASSERT_TRUE(b.ok);
     EXPECT_EQ(b.position, 1);
     EXPECT_STREQ(b.app.title, "Mavu SFX");
-    EXPECT_NE(b.app.run.dest_folder, nullptr);
+    char here[PATH_BUFFER_SIZE];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    EXPECT_STREQ(b.app.run.dest_folder, here);
     EXPECT_EQ(b.app.shortcut_target, nullptr);
     EXPECT_EQ(b.app.launch_target, nullptr);
     EXPECT_EQ(b.app.has_config, 0);
@@ -82,6 +85,7 @@ TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
 
     Block empty_title = read_block({1, 0, 0, 0, 0, 3, 3, 3, 0});  // a block, its title empty
     ASSERT_TRUE(empty_title.ok);
+    EXPECT_EQ(empty_title.position, 9);  // its zero fields do not end it early
     EXPECT_STREQ(empty_title.app.title, "Mavu SFX");
     EXPECT_EQ(empty_title.app.desktop_option, 3);
     release_app(&empty_title.app);
@@ -118,6 +122,23 @@ TEST(Destination, Composition) {
     EXPECT_STREQ(out, "C:\\Work\\\\Tool");  // a leading backslash is joined unchanged
     ASSERT_TRUE(compose_destination("\x95\x5C", false, "C:\\Windows", "C:\\\x95\x5C", out, sizeof out));
     EXPECT_STREQ(out, "C:\\\x95\x5C\\\x95\x5C");
+}
+
+// The reader composes in whatever a folder query leaves behind: a folder that does
+// not fit comes back empty, never as a cut or stale text.
+TEST(Destination, FolderNotGivenComesBackEmpty) {
+    char out[10];
+    memset(out, 'x', sizeof out);
+    EXPECT_FALSE(platform_windows_folder(out, sizeof out));  // "C:\Windows" needs 11
+    EXPECT_STREQ(out, "");
+    char one[1] = {'x'};
+    EXPECT_FALSE(platform_current_folder(one, sizeof one));
+    EXPECT_EQ(one[0], 0);
+    char full[PATH_BUFFER_SIZE];
+    EXPECT_TRUE(platform_windows_folder(full, sizeof full));
+    EXPECT_STREQ(full, "C:\\Windows");
+    EXPECT_TRUE(platform_current_folder(full, sizeof full));
+    EXPECT_EQ(full[0], '/');
 }
 
 TEST(Destination, TooLongIsRefusedNotOverrun) {

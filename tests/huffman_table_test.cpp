@@ -2,6 +2,10 @@
 // both, and lengths that form no usable code.
 #include <string.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "decode/bit_input.h"
@@ -120,6 +124,24 @@ TEST(HuffmanTable, AllZeroLengthsLeaveTheTableAsItWas) {
     for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], i * 7) << "entry " << i;
 }
 
+// The walk through the tree relies on every entry being a symbol or a node of the
+// arrays: a single code's value outside its alphabet would stand in the table as a
+// tree node, so it is refused and the code stays as it was.
+TEST(HuffmanTable, ASingleCodeFillsTheTableOnlyWithASymbolOfItsAlphabet) {
+    Built b;
+    b.lengths[3] = 5;
+    decoder.member_damaged = false;
+    set_single_code(SMALL_CODE, 14, 13);
+    EXPECT_FALSE(decoder.member_damaged);
+    EXPECT_EQ(b.lengths[3], 0);
+    for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], 13) << "entry " << i;
+
+    set_single_code(SMALL_CODE, 14, 14);
+    EXPECT_TRUE(decoder.member_damaged);
+    for (int i = 0; i < 256; i++) ASSERT_EQ(b.table[i], 13) << "entry " << i;
+    decoder.member_damaged = false;
+}
+
 TEST(HuffmanTable, LengthsThatFormNoCodeAreRefusedInBounds) {
     {
         SCOPED_TRACE("a length above 16");
@@ -155,6 +177,75 @@ TEST(HuffmanTable, LengthsThatFormNoCodeAreRefusedInBounds) {
         for (int s = 1; s < 128; s++) b.lengths[s] = 16;
         build_small(b, 128);
         EXPECT_TRUE(decoder.member_damaged);
+    }
+    decoder.member_damaged = false;
+}
+
+// Lengths of a complete code over `used` of `symbol_count` symbols, none longer than
+// 16 bits: leaves split at random from a single one, then shuffled over the symbols.
+std::vector<uint8_t> random_complete_lengths(std::mt19937& rng, int symbol_count, int used) {
+    std::vector<uint8_t> leaves = {0};
+    while ((int)leaves.size() < used) {
+        size_t k = rng() % leaves.size();
+        if (leaves[k] == MAX_CODE_LENGTH) continue;
+        leaves[k]++;
+        leaves.push_back(leaves[k]);
+    }
+    leaves.resize(symbol_count, 0);
+    std::shuffle(leaves.begin(), leaves.end(), rng);
+    return leaves;
+}
+
+// The fast table of a code holds, entry for entry, the symbol of the direct table
+// and its length, or SLOW_ENTRY for a tree node: for complete codes, incomplete ones
+// (symbols dropped, unused entries decoding as symbol 0), codes that are all tree,
+// single-value codes, and all-zero lengths that left an earlier table in place.
+TEST(HuffmanTable, FastTablesHoldEachEntrysSymbolAndLength) {
+    std::mt19937 rng(77);
+    struct Kind {
+        HuffmanCode code;
+        int symbol_count;
+        int table_bits;
+    };
+    const Kind kinds[] = {{CHAR_CODE, CHAR_CODES, CHAR_TABLE_BITS},
+                          {SMALL_CODE, 17, SMALL_TABLE_BITS},
+                          {SMALL_CODE, 14, SMALL_TABLE_BITS}};
+    for (const Kind& kind : kinds) {
+        for (int round = 0; round < 60; round++) {
+            SCOPED_TRACE(std::to_string(kind.symbol_count) + " symbols, round " + std::to_string(round));
+            start_member_state(nullptr, 0, 16, 0);
+            decoder.member_damaged = false;
+            const int form = round % 6;
+            uint8_t* lengths = code_lengths(kind.code);
+            if (form == 5) {
+                set_single_code(kind.code, kind.symbol_count, (uint16_t)(rng() % kind.symbol_count));
+            } else {
+                const int used = 2 + (int)(rng() % (kind.symbol_count - 1));
+                std::vector<uint8_t> l = random_complete_lengths(rng, kind.symbol_count, used);
+                if (form == 1 || form == 2)  // incomplete: some codes left out
+                    for (uint8_t& x : l)
+                        if (rng() % 3 == 0) x = 0;
+                if (form == 3)  // long codes only
+                    for (uint8_t& x : l) x = x != 0 ? (uint8_t)std::max<int>(x, kind.table_bits + 1) : 0;
+                if (form == 4) {  // a table of an earlier build stays under all-zero lengths
+                    std::copy(l.begin(), l.end(), lengths);
+                    build_huffman_table(kind.code, kind.symbol_count);
+                    std::fill(l.begin(), l.end(), 0);
+                }
+                std::copy(l.begin(), l.end(), lengths);
+                build_huffman_table(kind.code, kind.symbol_count);
+            }
+            if (decoder.member_damaged) continue;  // long codes only may want too many nodes
+            std::vector<uint16_t> fast(1u << kind.table_bits, 0x5555);
+            derive_fast_table(kind.code, (unsigned)kind.symbol_count, fast.data());
+            const uint16_t* table = code_table(kind.code);
+            for (uint32_t i = 0; i < fast.size(); i++) {
+                const unsigned s = table[i];
+                const uint16_t expected = s < (unsigned)kind.symbol_count ? (uint16_t)(s << 5 | lengths[s])
+                                                                          : (uint16_t)SLOW_ENTRY;
+                ASSERT_EQ(fast[i], expected) << "entry " << i;
+            }
+        }
     }
     decoder.member_damaged = false;
 }

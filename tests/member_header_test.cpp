@@ -215,4 +215,30 @@ TEST(MemberHeader, DosTimes) {
     EXPECT_EQ(dos_time_to_unix_in_zone(t, 0), 1262608496u);
 }
 
+// Every date a stamp can hold, month fields 0 and 13-15 and day 0 included, against
+// a count of days by the full Gregorian rule (2100 is no leap year, 2000 is).
+TEST(MemberHeader, DosDatesAgainstTheCalendar) {
+    auto leap = [](uint32_t y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); };
+    static const uint32_t before_month[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    uint32_t days_before_year = 3652;  // 1970-01-01 to 1980-01-01
+    for (uint32_t year = 1980; year <= 2107; year++) {
+        for (uint32_t month = 0; month < 16; month++) {
+            for (uint32_t day = 0; day < 32; day++) {
+                uint32_t stamp = (year - 1980) << 25 | month << 21 | day << 16 | 23u << 11 | 59u << 5 | 29u;
+                uint32_t expected;
+                if (month > 12) {
+                    expected = 315532800u;  // 1980-01-01 00:00:00
+                } else {
+                    uint32_t days = days_before_year + before_month[month] + day - 1 +
+                                    (month >= 3 && leap(year));
+                    expected = days * 86400u + 23 * 3600 + 59 * 60 + 58;
+                }
+                ASSERT_EQ(dos_time_to_unix_in_zone(stamp, -3600), expected - 3600)
+                    << year << "-" << month << "-" << day;
+            }
+        }
+        days_before_year += leap(year) ? 366 : 365;
+    }
+}
+
 }  // namespace

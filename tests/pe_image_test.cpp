@@ -25,6 +25,15 @@ TEST(PeImage, NotAnImage) {
     Bytes bad = pe;
     bad[0x81] = 'X';
     EXPECT_EQ(pe_image_end(bad.data(), (uint32_t)bad.size()), 0u);
+    Bytes crowded = pe;  // a section table that runs past the bytes read
+    crowded[0x80 + 6] = 0xFF;
+    crowded[0x80 + 7] = 0xFF;
+    EXPECT_EQ(pe_image_end(crowded.data(), (uint32_t)crowded.size()), 0u);
+    crowded[0x80 + 7] = 0;
+    crowded[0x80 + 6] = (0x400 - (0x80 + 24 + 0xE0)) / 40;  // as many as fit
+    EXPECT_EQ(pe_image_end(crowded.data(), (uint32_t)crowded.size()), 0x600u);
+    crowded[0x80 + 6]++;
+    EXPECT_EQ(pe_image_end(crowded.data(), (uint32_t)crowded.size()), 0u);
     Bytes far = pe;
     far[0x3C] = 0xFF;
     far[0x3D] = 0xFF;

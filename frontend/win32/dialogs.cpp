@@ -2,6 +2,7 @@
 // stop button inside the progress window).
 #include <windows.h>
 #include <shlobj.h>
+#include <stddef.h>
 
 #include "engine/extraction_loop.h"
 #include "engine/paths.h"
@@ -11,8 +12,7 @@
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
-static SfxApp* dialog_app;
-static char dialog_path[PATH_BUFFER_SIZE];
+static char dialog_path[PATH_BUFFER_SIZE + 1];  // room for an added separator
 static WCHAR dialog_text[PATH_BUFFER_SIZE];  // the edit box's text, as the system keeps it
 
 // "フォルダを作成できません"
@@ -21,23 +21,26 @@ static const WCHAR CANNOT_CREATE_FOLDER[] =
 // "解凍先フォルダの指定"
 static const WCHAR BROWSE_TITLE[] = L"\u89e3\u51cd\u5148\u30d5\u30a9\u30eb\u30c0\u306e\u6307\u5b9a";
 
-// The check boxes in the order of their option bytes.
+// The check boxes in the order of their option bytes, which lie side by side.
 static uint8_t* option_of(SfxApp* app, int box) {
-    switch (box) {
-    case IDC_START_MENU: return &app->start_menu_option;
-    case IDC_DESKTOP: return &app->desktop_option;
-    default: return &app->send_to_option;
-    }
+    static_assert(offsetof(SfxApp, desktop_option) == offsetof(SfxApp, start_menu_option) + 1 &&
+                      offsetof(SfxApp, send_to_option) == offsetof(SfxApp, start_menu_option) + 2 &&
+                      IDC_DESKTOP == IDC_START_MENU + 1 && IDC_SEND_TO == IDC_START_MENU + 2,
+                  "one option byte per check box, in the boxes' order");
+    return &app->start_menu_option + (box - IDC_START_MENU);
 }
 
+/* A box is set to its option's state whatever it was: the template leaves every box
+ * unchecked and enabled, so setting it so again changes nothing.  BM_SETCHECK is
+ * what CheckDlgButton sends, with BST_CHECKED (1) for OPTION_CHECKED (2). */
 static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
-    dialog_app = app;
-    SetWindowTextW(dialog, to_wide(app->title, dialog_text, PATH_BUFFER_SIZE));
-    SetDlgItemTextW(dialog, IDC_DEST_FOLDER, to_wide(app->run.dest_folder, dialog_text, PATH_BUFFER_SIZE));
+    set_text(dialog, app->title);
+    set_text(GetDlgItem(dialog, IDC_DEST_FOLDER), app->run.dest_folder);
     for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
-        uint8_t option = *option_of(app, box);
-        if (option & OPTION_CHECKED) CheckDlgButton(dialog, box, BST_CHECKED);
-        if (!(option & OPTION_ENABLED)) EnableWindow(GetDlgItem(dialog, box), FALSE);
+        unsigned option = *option_of(app, box);
+        HWND control = GetDlgItem(dialog, box);
+        SendMessageW(control, BM_SETCHECK, (option & OPTION_CHECKED) / OPTION_CHECKED, 0);
+        EnableWindow(control, option & OPTION_ENABLED);
     }
     return TRUE;
 }
@@ -48,32 +51,32 @@ static INT_PTR on_init_destination(HWND dialog, SfxApp* app) {
  * engine could not write into, and gets the same message.  Returns the dialog's
  * result. */
 static INT_PTR enter_destination(SfxApp* app) {
-    char work[PATH_BUFFER_SIZE + 1];  // room for the added separator
-    bool held = to_sjis(dialog_text, dialog_path, PATH_BUFFER_SIZE);
-    if (held) {
+    if (to_sjis(dialog_text, dialog_path, PATH_BUFFER_SIZE)) {
         if (!replace_owned_text(&app->run.dest_folder, dialog_path)) return 1;
-        if (platform_change_folder(app->run.dest_folder)) return 0;
-        copy_text(work, app->run.dest_folder, PATH_BUFFER_SIZE);
-        append_backslash(work);
-        convert_separators(work, '/');
+        if (platform_change_folder(dialog_path)) return 0;
+        // The record holds its own copy: the path is made the parent part here.
+        append_backslash(dialog_path);
+        convert_separators(dialog_path, '/');
+        if (make_parent_folders(&app->run, dialog_path)) {
+            platform_change_folder(app->run.dest_folder);
+            return 0;
+        }
     }
-    if (!held || !make_parent_folders(&app->run, work)) {
-        MessageBoxW((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
-        return 1;
-    }
-    platform_change_folder(app->run.dest_folder);
-    return 0;
+    MessageBoxW((HWND)app->main_window, CANNOT_CREATE_FOLDER, nullptr, MB_OK | MB_ICONWARNING);
+    return 1;
 }
 
 static INT_PTR on_destination_ok(HWND dialog) {
-    SfxApp* app = dialog_app;
-    GetDlgItemTextW(dialog, IDC_DEST_FOLDER, dialog_text, PATH_BUFFER_SIZE);
+    SfxApp* app = &sfx_app;
+    // WM_GETTEXT is what GetDlgItemTextW sends.
+    SendMessageW(GetDlgItem(dialog, IDC_DEST_FOLDER), WM_GETTEXT, PATH_BUFFER_SIZE, (LPARAM)dialog_text);
     INT_PTR result = enter_destination(app);
     if (result == 0) {
+        // BM_GETCHECK is what IsDlgButtonChecked asks.
         for (int box = IDC_START_MENU; box <= IDC_SEND_TO; box++) {
             uint8_t* option = option_of(app, box);
-            if (IsDlgButtonChecked(dialog, box) == BST_CHECKED) *option |= OPTION_CHECKED;
-            else *option &= (uint8_t)~OPTION_CHECKED;
+            bool checked = SendMessageW(GetDlgItem(dialog, box), BM_GETCHECK, 0, 0) == BST_CHECKED;
+            *option = (uint8_t)((*option & ~OPTION_CHECKED) | (checked ? OPTION_CHECKED : 0));
         }
     }
     EndDialog(dialog, result);
@@ -92,17 +95,18 @@ static INT_PTR on_browse(HWND dialog) {
     HRESULT com = CoInitialize(nullptr);
     LPITEMIDLIST chosen = SHBrowseForFolderW(&browse);
     if (chosen != nullptr) {
-        if (SHGetPathFromIDListW(chosen, display_name)) SetDlgItemTextW(dialog, IDC_DEST_FOLDER, display_name);
+        if (SHGetPathFromIDListW(chosen, display_name))
+            set_wide_text(GetDlgItem(dialog, IDC_DEST_FOLDER), display_name);
         CoTaskMemFree(chosen);
     }
     if (SUCCEEDED(com)) CoUninitialize();
     return TRUE;
 }
 
-INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        return on_init_destination(dialog, (SfxApp*)lparam);
+        return on_init_destination(dialog, &sfx_app);
     case WM_COMMAND:
         switch (wparam) {
         case IDOK: return on_destination_ok(dialog);

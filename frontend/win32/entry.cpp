@@ -18,7 +18,9 @@
  * by its full path. */
 static void restrict_dll_search() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");  // loaded with every process
+    // Loaded with every process and a KnownDLL: the loader hands back the module it
+    // has, searching nothing.
+    HMODULE kernel = LoadLibraryW(L"kernel32.dll");
     SetDefaultDllDirectoriesFn set_directories =
         (SetDefaultDllDirectoriesFn)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
 #ifdef MAVUSFX_AS_WITHOUT_DEFAULT_DLL_DIRECTORIES
@@ -48,17 +50,21 @@ static void load_common_controls() {
     }
 }
 
+SfxApp sfx_app;
+
+/* The record is released with the process, which ends as soon as this returns:
+ * the own file is only read, and the system closes it and frees the texts. */
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    SfxApp app;
-    init_app(&app, instance);
-    int result = start_up(&app) ? run_message_loop() : 0;
-    release_app(&app);
-    return result;
+    sfx_app.instance = instance;
+    return start_up(&sfx_app) ? run_message_loop() : 0;
 }
+
+// The image's own headers, where the linker places the module: its instance handle.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 extern "C" void stub_entry() {
     keep_going = 1;
     restrict_dll_search();
     load_common_controls();
-    ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL));
+    ExitProcess((UINT)WinMain((HINSTANCE)&__ImageBase, nullptr, nullptr, SW_SHOWNORMAL));
 }

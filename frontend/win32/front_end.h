@@ -8,11 +8,18 @@
 
 extern const WCHAR WINDOW_CLASS_NAME[];  // "MAVUSFXCLASS"
 
+// The stub's one record, zero from the image's load on; the window and dialog
+// procedures reach it here.
+extern SfxApp sfx_app;
+
 // Opens the own file, reads the configuration block behind the image, creates the
 // hidden progress window and sends it WM_SFX_START.  False on any failure.
 bool start_up(SfxApp* app);
 // Runs until WM_QUIT; returns its wParam, the process exit code.
 int run_message_loop();
+// A Shift-JIS text (a path, at most 259 bytes) as the window's text.
+void set_text(void* window, const char* text);
+void set_wide_text(void* window, const WCHAR* text);
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // IDD_DESTINATION: result 0 to extract, 1 to end the run.

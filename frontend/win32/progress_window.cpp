@@ -19,7 +19,6 @@
 
 const WCHAR WINDOW_CLASS_NAME[] = L"MAVUSFXCLASS";
 
-static SfxApp* window_app;
 static int screen_dpi;        // the system's pixels per inch, 96 at 100 %
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
@@ -27,6 +26,8 @@ static bool finishing;        // shortcuts and launch under way on their own thr
 static int exit_code;         // 1 when the end-of-run report was shown
 
 enum { FINISH_TIMER = 1, FINISH_LIMIT_MS = 60000 };
+// The handle GetCurrentProcess returns, a constant that names the calling process.
+static HANDLE const CURRENT_PROCESS = (HANDLE)-1;
 
 enum {
     MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
@@ -69,8 +70,7 @@ static bool seek_to_block(SfxApp* app) {
 }
 
 static bool register_window_class(SfxApp* app) {
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof window_class;
+    WNDCLASSW window_class = {};
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = main_window_proc;
     window_class.hInstance = (HINSTANCE)app->instance;
@@ -78,11 +78,11 @@ static bool register_window_class(SfxApp* app) {
     window_class.hCursor = LoadCursorW(nullptr, (LPCWSTR)IDC_ARROW);
     window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     window_class.lpszClassName = WINDOW_CLASS_NAME;
-    return RegisterClassExW(&window_class) != 0;
+    return RegisterClassW(&window_class) != 0;
 }
 
 static HWND create_child(SfxApp* app, const WCHAR* window_class, DWORD style, int y) {
-    return CreateWindowExW(0, window_class, L"", style, scaled(7), scaled(y), scaled(200), scaled(20),
+    return CreateWindowExW(0, window_class, nullptr, style, scaled(7), scaled(y), scaled(200), scaled(20),
                            (HWND)app->main_window, nullptr, (HINSTANCE)app->instance, nullptr);
 }
 
@@ -113,12 +113,12 @@ bool start_up(SfxApp* app) {
     app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE,
                                        pointer.x - scaled(MAIN_WIDTH / 2), pointer.y + scaled(32),
                                        scaled(MAIN_WIDTH), scaled(MAIN_HEIGHT), nullptr, nullptr,
-                                       (HINSTANCE)app->instance, app);
+                                       (HINSTANCE)app->instance, nullptr);
     if (app->main_window == nullptr) return false;
     app->status_text = create_child(app, L"STATIC", CHILD_STYLE, 3);
     if (app->status_text == nullptr) return false;
     app->cancel_dialog = CreateDialogParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_CANCEL),
-                                            (HWND)app->main_window, cancel_dialog_proc, (LPARAM)app);
+                                            (HWND)app->main_window, cancel_dialog_proc, 0);
     if (app->cancel_dialog == nullptr) return false;
     fit_stop_button(app);
     void* progress_bar = create_child(app, PROGRESS_CLASSW, CHILD_STYLE | PBS_SMOOTH, 23);
@@ -129,7 +129,7 @@ bool start_up(SfxApp* app) {
     // gave; it is spent here, on the hidden window, so that SW_SHOW later shows it.
     // A hidden window has nothing to paint yet.
     ShowWindow((HWND)app->main_window, SW_HIDE);
-    SendMessageA((HWND)app->main_window, WM_SFX_START, 0, 0);
+    SendMessageW((HWND)app->main_window, WM_SFX_START, 0, 0);
     return true;
 }
 
@@ -142,20 +142,25 @@ int run_message_loop() {
     return (int)message.wParam;
 }
 
-/* A Shift-JIS text as a window's text, through the wide function: a window keeps
- * its text in UTF-16, so any code page shows it alike. */
-static void set_text(void* window, const char* text) {
+/* WM_SETTEXT is what SetWindowTextW sends to a window of this process. */
+void set_wide_text(void* window, const WCHAR* text) {
+    SendMessageW((HWND)window, WM_SETTEXT, 0, (LPARAM)text);
+}
+
+/* Through the wide text: a window keeps its text in UTF-16, so any code page shows
+ * it alike. */
+void set_text(void* window, const char* text) {
     WCHAR wide[PATH_BUFFER_SIZE];
-    SetWindowTextW((HWND)window, to_wide(text, wide, PATH_BUFFER_SIZE));
+    set_wide_text(window, to_wide(text, wide, PATH_BUFFER_SIZE));
 }
 
 /* The destination dialog runs inside this handler, before the message loop; after
  * it the worker starts and the window appears. */
 static LRESULT on_start(HWND window) {
-    SfxApp* app = window_app;
+    SfxApp* app = &sfx_app;
     if (app->has_config == 1 &&
         DialogBoxParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_DESTINATION), window,
-                        destination_dialog_proc, (LPARAM)app) != 0) {
+                        destination_dialog_proc, 0) != 0) {
         DestroyWindow(window);
         return 0;
     }
@@ -194,11 +199,11 @@ static void show_end_report(SfxApp* app) {
  * a target).  They run on a thread of their own so that the window thread can give
  * up on them: a shell that hangs ends the run with exit code 1 after a minute
  * instead of never.  Each shortcut initialises COM on this thread for itself. */
-static void __cdecl finish_run(void* context) {
-    SfxApp* app = (SfxApp*)context;
+static void __cdecl finish_run(void*) {
+    SfxApp* app = &sfx_app;
     if (app->has_config == 1) create_shortcuts(app);
     if (app->launch_target != nullptr && app->launch_target[0] != 0) launch_program(app);
-    PostMessageA((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
+    PostMessageW((HWND)app->main_window, WM_SFX_FINISHED, 0, 0);
 }
 
 /* The worker's last message.  The worker itself took away an unfinished file; a
@@ -206,13 +211,13 @@ static void __cdecl finish_run(void* context) {
  * shortcuts or launch; only a clean, complete run that the user did not close goes
  * on to them, on the finisher's thread; the window goes when it is done. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
-    SfxApp* app = window_app;
+    SfxApp* app = &sfx_app;
     worker_running = false;
     if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
         exit_code = 1;
     } else if (!cancelled && !close_requested) {
-        if (_beginthread(finish_run, 0, app) == (uintptr_t)-1) finish_run(app);
+        if (_beginthread(finish_run, 0, nullptr) == (uintptr_t)-1) finish_run(nullptr);
         finishing = true;
         SetTimer(window, FINISH_TIMER, FINISH_LIMIT_MS, nullptr);
         return 0;
@@ -226,15 +231,12 @@ static LRESULT on_worker_end(HWND window, bool cancelled) {
  * at once rather than through the libraries' detach code, which the hung thread
  * may hold locked. */
 static LRESULT on_finish_timeout() {
-    TerminateProcess(GetCurrentProcess(), 1);
+    TerminateProcess(CURRENT_PROCESS, 1);
     return 0;
 }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-    case WM_CREATE:
-        window_app = (SfxApp*)((CREATESTRUCTW*)lparam)->lpCreateParams;
-        return 0;
     case WM_DESTROY:
         PostQuitMessage(exit_code);
         return 0;
@@ -243,15 +245,14 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_SFX_START:
         return on_start(window);
     case WM_SFX_MEMBER:
-        set_text(window_app->status_text, (const char*)lparam);
+        set_text(sfx_app.status_text, (const char*)lparam);
         return 0;
     case WM_SFX_UNKNOWN_HEADER:
         MessageBoxW(window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
         return 0;
     case WM_SFX_DONE:
-        return on_worker_end(window, false);
     case WM_SFX_CANCELLED:
-        return on_worker_end(window, true);
+        return on_worker_end(window, message == WM_SFX_CANCELLED);
     case WM_SFX_FINISHED:
         finishing = false;
         DestroyWindow(window);

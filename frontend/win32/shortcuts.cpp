@@ -17,20 +17,18 @@ static const GUID PERSIST_FILE_INTERFACE = {
     0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 void create_shortcuts(SfxApp* app) {
-    if (app->start_menu_option & OPTION_CHECKED) create_shortcut(app, CSIDL_PROGRAMS);
-    if (app->desktop_option & OPTION_CHECKED) create_shortcut(app, CSIDL_DESKTOPDIRECTORY);
-    if (app->send_to_option & OPTION_CHECKED) create_shortcut(app, CSIDL_SENDTO);
+    // The special folders in the order of the option bytes, which lie side by side.
+    static const uint8_t FOLDER_IDS[] = {CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, CSIDL_SENDTO};
+    for (int i = 0; i < 3; i++)
+        if ((&app->start_menu_option)[i] & OPTION_CHECKED) create_shortcut(app, FOLDER_IDS[i]);
 }
 
 /* The special folder's file-system path, wide (a user folder may hold characters of
  * no code page); false when the system cannot resolve it (the shortcut is then
- * skipped, never written to an undefined path). */
+ * skipped, never written to an undefined path).  Nothing is created for it. */
 static bool special_folder_path(SfxApp* app, int folder_id, WCHAR* out) {
-    LPITEMIDLIST folder = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation((HWND)app->main_window, folder_id, &folder))) return false;
-    bool resolved = SHGetPathFromIDListW(folder, out) != FALSE;
-    CoTaskMemFree(folder);
-    return resolved && out[0] != 0;
+    out[0] = 0;
+    return SHGetSpecialFolderPathW((HWND)app->main_window, out, folder_id, FALSE) && out[0] != 0;
 }
 
 /* Writes the link: target and icon the file under the destination, working folder
@@ -54,10 +52,11 @@ static void save_link(SfxApp* app, IShellLinkW* link, IPersistFile* persist, int
 
 void create_shortcut(SfxApp* app, int folder_id) {
     if (FAILED(CoInitialize(nullptr))) return;
-    IShellLinkW* link = nullptr;
+    // Each interface is used only after the call that gave it succeeded.
+    IShellLinkW* link;
     if (SUCCEEDED(CoCreateInstance(SHELL_LINK_CLASS, nullptr, CLSCTX_INPROC_SERVER,
                                    SHELL_LINK_W_INTERFACE, (void**)&link))) {
-        IPersistFile* persist = nullptr;
+        IPersistFile* persist;
         if (SUCCEEDED(link->QueryInterface(PERSIST_FILE_INTERFACE, (void**)&persist))) {
             save_link(app, link, persist, folder_id);
             persist->Release();

@@ -16,11 +16,19 @@
 
 #include "platform/platform.h"
 
-bool platform_current_folder(char* out, unsigned size) { return getcwd(out, size) != nullptr; }
+bool platform_current_folder(char* out, unsigned size) {
+    if (getcwd(out, size) != nullptr) return true;
+    if (size > 0) out[0] = 0;
+    return false;
+}
 
 bool platform_windows_folder(char* out, unsigned size) {
-    if (size > 0) snprintf(out, size, "%s", "C:\\Windows");
-    return size > 10;
+    if (size > 10) {
+        memcpy(out, "C:\\Windows", 11);
+        return true;
+    }
+    if (size > 0) out[0] = 0;
+    return false;
 }
 
 bool platform_change_folder(const char* path) { return chdir(path) == 0; }

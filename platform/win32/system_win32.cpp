@@ -20,17 +20,21 @@ static WCHAR wide_buffer[MAX_PATH];
 static const WCHAR* wide(const char* path) { return to_wide(path, wide_buffer, MAX_PATH); }
 
 /* The current and the Windows folder come back in Shift-JIS; one that Shift-JIS
- * cannot hold (a Korean name on any system) or that is too long counts as not given. */
+ * cannot hold (a Korean name on any system) or that is too long counts as not given.
+ * `length` is what the system said it wrote, without the terminator. */
+static bool folder_in_sjis(DWORD length, const WCHAR* folder, char* out, unsigned size) {
+    out[0] = 0;
+    return length != 0 && length < MAX_PATH && to_sjis(folder, out, size);
+}
+
 bool platform_current_folder(char* out, unsigned size) {
     WCHAR folder[MAX_PATH];
-    DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
-    return length != 0 && length < MAX_PATH && to_sjis(folder, out, size);
+    return folder_in_sjis(GetCurrentDirectoryW(MAX_PATH, folder), folder, out, size);
 }
 
 bool platform_windows_folder(char* out, unsigned size) {
     WCHAR folder[MAX_PATH];
-    UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
-    return length != 0 && length < MAX_PATH && to_sjis(folder, out, size);
+    return folder_in_sjis(GetWindowsDirectoryW(folder, MAX_PATH), folder, out, size);
 }
 
 bool platform_change_folder(const char* path) {
@@ -44,10 +48,13 @@ bool platform_create_folder(const char* path) {
 
 /* A link to a folder (a junction, a folder symbolic link) carries the folder
  * attribute itself: it counts as the folder it leads to. */
-FolderState platform_path_state(const char* path) {
-    DWORD attributes = GetFileAttributesW(wide(path));
+static FolderState state_of(DWORD attributes) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return PATH_MISSING;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_IS_FOLDER : PATH_IS_OTHER;
+}
+
+FolderState platform_path_state(const char* path) {
+    return state_of(GetFileAttributesW(wide(path)));
 }
 
 /* A symbolic link, a junction or a mount point carries FILE_ATTRIBUTE_REPARSE_POINT;
@@ -55,7 +62,7 @@ FolderState platform_path_state(const char* path) {
 FolderState platform_link_state(const char* path) {
     DWORD attributes = GetFileAttributesW(wide(path));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return PATH_IS_LINK;
-    return platform_path_state(path);
+    return state_of(attributes);
 }
 
 void platform_delete_file(const char* path) {

@@ -18,11 +18,11 @@ void platform_set_report_window(void* main_window, void* progress_bar) {
 }
 
 void platform_report_member(const char* name) {
-    SendMessageA(report_window, WM_SFX_MEMBER, 0, (LPARAM)name);
+    SendMessageW(report_window, WM_SFX_MEMBER, 0, (LPARAM)name);
 }
 
 void platform_report_progress(uint32_t percent) {
-    SendMessageA(report_bar, PBM_SETPOS, percent, 0);
+    SendMessageW(report_bar, PBM_SETPOS, percent, 0);
 }
 
 // Failures are gathered in the run outcome; the window reports them at the end.
@@ -32,9 +32,9 @@ void platform_report_older_reading(const char*) {}
 
 // The window shows the box; the worker waits until it is dismissed.
 void platform_report_unknown_header() {
-    SendMessageA(report_window, WM_SFX_UNKNOWN_HEADER, 0, 0);
+    SendMessageW(report_window, WM_SFX_UNKNOWN_HEADER, 0, 0);
 }
 
 void platform_report_end(bool cancelled) {
-    PostMessageA(report_window, cancelled ? WM_SFX_CANCELLED : WM_SFX_DONE, 0, 0);
+    PostMessageW(report_window, cancelled ? WM_SFX_CANCELLED : WM_SFX_DONE, 0, 0);
 }
