@@ -1,10 +1,12 @@
 // The stub's record of a run: the program's module, its own file, the progress
 // window, the engine's record (the archive, the destination, the outcome) and the
-// configuration read from the combined file.  WinMain keeps it on its stack; every
-// operation of the front end gets a pointer to it, the engine its `run`.
+// configuration read from the combined file.  The stub keeps one, `sfx_app`: its
+// window and dialog procedures reach it there, the other operations of the front end
+// get a pointer to it, the engine its `run`.
 // Portable: window and module handles are opaque here.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -25,6 +27,13 @@ struct SfxApp {
     uint8_t send_to_option;
     uint8_t has_config;                          // 1 once a complete block was read
 };
+
+// The three option bytes side by side, in the order of the destination dialog's
+// check boxes and of the shortcut folders: start menu, desktop, "send to".
+static_assert(offsetof(SfxApp, desktop_option) == offsetof(SfxApp, start_menu_option) + 1 &&
+                  offsetof(SfxApp, send_to_option) == offsetof(SfxApp, start_menu_option) + 2,
+              "the option bytes side by side");
+inline uint8_t* shortcut_options(SfxApp* app) { return &app->start_menu_option; }
 
 void init_app(SfxApp* app, void* instance);
 void release_app(SfxApp* app);

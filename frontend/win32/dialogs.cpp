@@ -2,7 +2,6 @@
 // stop button inside the progress window).
 #include <windows.h>
 #include <shlobj.h>
-#include <stddef.h>
 
 #include "engine/extraction_loop.h"
 #include "engine/paths.h"
@@ -21,13 +20,11 @@ static const WCHAR CANNOT_CREATE_FOLDER[] =
 // "解凍先フォルダの指定"
 static const WCHAR BROWSE_TITLE[] = L"\u89e3\u51cd\u5148\u30d5\u30a9\u30eb\u30c0\u306e\u6307\u5b9a";
 
-// The check boxes in the order of their option bytes, which lie side by side.
+// The check boxes in the order of the option bytes.
 static uint8_t* option_of(SfxApp* app, int box) {
-    static_assert(offsetof(SfxApp, desktop_option) == offsetof(SfxApp, start_menu_option) + 1 &&
-                      offsetof(SfxApp, send_to_option) == offsetof(SfxApp, start_menu_option) + 2 &&
-                      IDC_DESKTOP == IDC_START_MENU + 1 && IDC_SEND_TO == IDC_START_MENU + 2,
+    static_assert(IDC_DESKTOP == IDC_START_MENU + 1 && IDC_SEND_TO == IDC_START_MENU + 2,
                   "one option byte per check box, in the boxes' order");
-    return &app->start_menu_option + (box - IDC_START_MENU);
+    return shortcut_options(app) + (box - IDC_START_MENU);
 }
 
 /* A box is set to its option's state whatever it was: the template leaves every box

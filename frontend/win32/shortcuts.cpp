@@ -17,10 +17,10 @@ static const GUID PERSIST_FILE_INTERFACE = {
     0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 void create_shortcuts(SfxApp* app) {
-    // The special folders in the order of the option bytes, which lie side by side.
+    // The special folders in the order of the option bytes.
     static const uint8_t FOLDER_IDS[] = {CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY, CSIDL_SENDTO};
     for (int i = 0; i < 3; i++)
-        if ((&app->start_menu_option)[i] & OPTION_CHECKED) create_shortcut(app, FOLDER_IDS[i]);
+        if (shortcut_options(app)[i] & OPTION_CHECKED) create_shortcut(app, FOLDER_IDS[i]);
 }
 
 /* The special folder's file-system path, wide (a user folder may hold characters of
