@@ -151,8 +151,8 @@ static void read_code_lengths(HuffmanCode code, int symbol_count, int count_bits
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
 /* read_char_lengths_fast: read_code_lengths of the character code with the bit input
  * in a FastBits word and the code-length code through a fast table, for the usual
- * form (a count of 1 to 510); the others, and a block whose lengths might reach the end of the input block, are
- * left to read_code_lengths (false: nothing was taken).  Each item is a code-length
+ * form (a count of 1 to 510); the others, and a block whose lengths might reach the
+ * end of the input block, are left to read_code_lengths (false: nothing was taken).  Each item is a code-length
  * code of at most 16 bits and at most 9 more, so 510 of them stay within
  * CHAR_LENGTHS_MOST_BYTES.  Damage is found where read_code_lengths finds it, after
  * the same bits, and likewise builds no table. */

@@ -223,9 +223,13 @@ static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
     derive_each_entry(table, lengths, symbol_count, first_free, table_size, fast);
 }
 
+/* Each code with its table bits as a constant, so that derive_entries' shifts and
+ * run lengths are fixed. */
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
     if (code == CHAR_CODE)
-        derive_entries(code_table(CHAR_CODE), code_lengths(CHAR_CODE), symbol_count, CHAR_TABLE_BITS, fast);
+        derive_entries(code_table(CHAR_CODE), code_lengths(CHAR_CODE), symbol_count,
+                       CHAR_TABLE_BITS, fast);
     else
-        derive_entries(code_table(SMALL_CODE), code_lengths(SMALL_CODE), symbol_count, SMALL_TABLE_BITS, fast);
+        derive_entries(code_table(SMALL_CODE), code_lengths(SMALL_CODE), symbol_count,
+                       SMALL_TABLE_BITS, fast);
 }
