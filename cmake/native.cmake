@@ -4,13 +4,17 @@ add_library(mavusfx_engine STATIC ${CORE_SOURCES}
   platform/posix/system_posix.cpp
   platform/posix/text_posix.cpp
   platform/posix/host_posix.cpp
-  platform/hooked_reports.cpp)
+  platform/posix/helper_thread_posix.cpp
+  platform/hooked_reports.cpp
+  decode/write_behind.cpp)
 target_include_directories(mavusfx_engine PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(mavusfx_engine PRIVATE ${CORE_FLAGS})
 # Names are normalised to NFC with utf8proc (Debian: libutf8proc-dev).
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
 target_link_libraries(mavusfx_engine PUBLIC PkgConfig::UTF8PROC)
+find_package(Threads REQUIRED)
+target_link_libraries(mavusfx_engine PUBLIC Threads::Threads)
 
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp
   ${PROJECT_SOURCE_DIR}/tools/pack/*.cpp)

@@ -384,7 +384,7 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
         return 0;
     uint32_t stop_at = progress_quiet_until(start);
     if (stop_at > original_size - 256) stop_at = original_size - 256;
-    uint8_t* const bytes = decoder.window.bytes;
+    uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
     const unsigned position_codes = LH1_POSITION_CODES;
     uint32_t position = decoder.window.window_position;

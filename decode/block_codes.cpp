@@ -246,6 +246,46 @@ uint16_t read_block_position() {
 }
 
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+/* The fast run's two decodings, with the bit input in a FastBits word that holds
+ * enough bits for them.  take_char_symbol: the character/length symbol whose fast
+ * entry was looked up at the word's front, its bits consumed; a code longer than
+ * the table goes through lookup_code, the same walk as decode_with_table, which
+ * also finds damage: `left`, the symbols left in the batch, then becomes 1, so
+ * that the batch ends after this symbol.  take_position likewise. */
+static inline unsigned take_char_symbol(FastBits& in, unsigned entry, uint32_t& left) {
+    unsigned symbol = entry >> 5, length = entry & 31;
+    if (symbol >= CHAR_CODES) {
+        symbol = lookup_code(CHAR_CODE, CHAR_CODES, (unsigned)(in.word >> 48), &length);
+        if (decoder.member_damaged) left = 1;
+    }
+    consume_fast_bits(in, length);
+    return symbol;
+}
+
+/* take_position: a match's distance minus one, as read_block_position gives it, its
+ * position code and extra bits consumed: one lookup in position_steps, or the walk
+ * and the base worked out where the code is longer than the table. */
+static inline uint32_t take_position(FastBits& in, uint32_t& left) {
+    const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
+    if (step != POSITION_SLOW) {
+        // The extra bits shifted in two steps, so that none gives 0.
+        consume_fast_bits(in, step & 31);
+        const unsigned extra = (step >> 5) & 31;
+        const uint32_t p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
+        consume_fast_bits(in, extra);
+        return p;
+    }
+    unsigned length;
+    const unsigned j =
+        lookup_code(SMALL_CODE, position_codes, (unsigned)(in.word >> 48), &length);
+    if (decoder.member_damaged) left = 1;
+    consume_fast_bits(in, length);
+    if (j < 2) return j;
+    const uint32_t p = (1u << (j - 1)) + (uint32_t)(in.word >> (65 - j));
+    consume_fast_bits(in, j - 1);
+    return p;
+}
+
 /* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
  * it does what read_block_symbol, read_block_position and the driver's simple loop
  * do, specialised where that is safe:
@@ -255,13 +295,16 @@ uint16_t read_block_position() {
  *   which takes at most 16 + 16 + 15 (character code, position code, extra bits);
  *   FastBits keeps it away from the input's end;
  * - codes of up to the table's bits take one lookup in the fast tables; longer
- *   codes and damage go through lookup_code, the same walk as decode_with_table;
+ *   codes and damage go through lookup_code (take_char_symbol, take_position);
  * - no match needs cutting: it runs only while more than 256 bytes of the member
  *   are still to come;
  * - no progress is due: it stops after the symbol that reaches the count where
  *   update_progress might send something;
- * - bytes go to the window through put_literal and put_match.  A flush inside the
- *   run finds no overrun, as the run never takes padding bytes. */
+ * - it goes in batches of symbols that cannot reach any of those boundaries
+ *   before their last one, and looks at keep_going after each batch;
+ * - a batch that stays clear of the window's end stores its bytes straight into
+ *   the window; near the end each symbol goes through put_literal and put_match,
+ *   and a flush there finds no overrun, as the run never takes padding bytes. */
 uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoder.decoded_count;
     FastBits in;
@@ -272,26 +315,31 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     // may change, or the start of the member's last 256 bytes.
     uint32_t stop_at = progress_quiet_until(start);
     if (stop_at > original_size - 256) stop_at = original_size - 256;
-    uint8_t* const bytes = decoder.window.bytes;
+    uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
-    const unsigned position_code_count = (unsigned)position_codes;
     uint32_t position = decoder.window.window_position;
     uint32_t count = start;
     uint16_t codes_left = block_codes_left;
 
     for (;;) {
-        // A batch of symbols that cannot reach a boundary before its last one, so
-        // that only keep_going is looked at between them: no more than the block
-        // still holds; at most 256 bytes each, so all but the last stay below
-        // stop_at; at most 47 bits each, so that the refills (which never hold more
-        // than 63 bits) and the final one in give_back_fast_bits read no byte past
-        // the input's end: k symbols move `next` less than 6k + 8 bytes on.  The
-        // boundaries themselves are looked at after the batch; one symbol is always
-        // allowed, as the run goes on only with FAST_INPUT_MARGIN bytes left.
+        // A batch of symbols that cannot reach a boundary before its last one: no
+        // more than the block still holds; at most 256 bytes each, so all but the
+        // last stay below stop_at; at most 47 bits each, so that the refills
+        // (which never hold more than 63 bits) and the final one in
+        // give_back_fast_bits read no byte past the input's end: k symbols move
+        // `next` less than 6k + 8 bytes on.  The boundaries themselves are looked
+        // at after the batch; one symbol is always allowed, as the run goes on only
+        // with FAST_INPUT_MARGIN bytes left.
         uint32_t batch = codes_left;
         if (batch > (stop_at - count) >> 8) batch = (stop_at - count) >> 8;
         if (batch > (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6)
             batch = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6;
+        // Symbols of at most 256 bytes each, whose copies touch sixteen bytes past
+        // them, that all stay this far from the window's end: no flush can fall
+        // inside them, and no destination wraps.
+        const uint32_t room = mask + 1 - position;
+        const uint32_t clear = room > 16 ? (room - 16) >> 8 : 0;
+        if (batch > clear && clear != 0) batch = clear;
         if (batch == 0) batch = 1;
         uint32_t left = batch;
         // The word is topped up after every symbol, not only below 47 bits: a branch
@@ -303,59 +351,55 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         // gone) it waits.
         refill_fast_bits(in);
         unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
-        // Damage, rare as it is, ends the batch and the run after its symbol.
-        do {
-            unsigned length;
-            unsigned symbol = entry >> 5;
-            if (symbol < CHAR_CODES) {
-                length = entry & 31;
-            } else {
-                unsigned long_length;
-                symbol = lookup_code(CHAR_CODE, CHAR_CODES, (unsigned)(in.word >> 48),
-                                     &long_length);
-                length = long_length;
-                if (decoder.member_damaged) stop_at = 0, left = 1;
-            }
-            consume_fast_bits(in, length);
-
-            if (symbol <= 255) {
-                if (!put_literal(bytes, mask, position, symbol, out)) stop_at = 0, left = 1;
-                count++;
-                entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
-                refill_fast_bits(in);
-                continue;
-            }
-            const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
-            uint32_t p;
-            if (step != POSITION_SLOW) {
-                // The extra bits shifted in two steps, so that none gives 0.
-                consume_fast_bits(in, step & 31);
-                const unsigned extra = (step >> 5) & 31;
-                p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
-                consume_fast_bits(in, extra);
-            } else {
-                unsigned long_length;
-                const unsigned j = lookup_code(SMALL_CODE, (int)position_code_count,
-                                               (unsigned)(in.word >> 48), &long_length);
-                if (decoder.member_damaged) stop_at = 0, left = 1;
-                consume_fast_bits(in, long_length);
-                p = 0;
-                if (j != 0) {
-                    p = 1u << (j - 1);
-                    if (j > 1) {
-                        p += (uint32_t)(in.word >> (65 - j));
-                        consume_fast_bits(in, j - 1);
-                    }
+        if (batch <= clear) {
+            // Fast path: a batch clear of the window's end.  A literal is one store;
+            // a match whose source does not wrap round the window's end is one
+            // copy_in_window, whose destination side the batch keeps inside.  The
+            // count follows from the position once the batch is done.  Damage,
+            // rare as it is, ends the batch and the run after its symbol.
+            const uint32_t from = position;
+            do {
+                const unsigned symbol = take_char_symbol(in, entry, left);
+                if (symbol <= 255) {
+                    bytes[position++] = (uint8_t)symbol;
+                    entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+                    refill_fast_bits(in);
+                    continue;
                 }
+                const uint32_t p = take_position(in, left);
+                refill_fast_bits(in);
+                entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+                const uint32_t match = symbol - 253;
+                const uint32_t source = (position - p - 1) & mask;
+                if (source + match + 16 <= mask + 1) {
+                    copy_in_window(bytes, position, source, match);
+                } else {
+                    for (uint32_t i = 0; i < match; i++)
+                        bytes[position + i] = bytes[(source + i) & mask];
+                }
+                position += match;
+            } while (--left != 0);
+            count += position - from;
+        } else {
+            // Near the window's end: one symbol, the flush and all.  A flush that
+            // found the member damaged marks it, as damage to the codes does.
+            batch = left = 1;
+            const unsigned symbol = take_char_symbol(in, entry, left);
+            if (symbol <= 255) {
+                put_literal(bytes, mask, position, symbol, out);
+                count++;
+            } else {
+                const uint32_t p = take_position(in, left);
+                const uint32_t match = symbol - 253;
+                count += match;
+                put_match(bytes, mask, position, p, match, out);
             }
-            refill_fast_bits(in);
-            entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
-            uint32_t match = symbol - 253;
-            count += match;
-            if (!put_match(bytes, mask, position, p, match, out)) stop_at = 0, left = 1;
-        } while (--left != 0 && keep_going != 0);
+            left = 0;
+        }
         codes_left = (uint16_t)(codes_left - (batch - left));
-        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || keep_going == 0) break;
+        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || keep_going == 0 ||
+            decoder.member_damaged)
+            break;
     }
     block_codes_left = codes_left;
     decoder.decoded_count = count;

@@ -6,6 +6,9 @@
 #include "decode/bit_input.h"
 #include "decode/huffman_table.h"
 #include "decode/output_sink.h"
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+#include "decode/write_behind.h"
+#endif
 #include "platform/platform.h"
 
 /* The stub has no initialised data, which would cost its file a section of its
@@ -57,12 +60,38 @@ bool buffer_member_input(uint32_t packed_size) {
 static void release_member_buffers() {
     free(decoder.window.bytes);
     decoder.window.bytes = nullptr;
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+    free(decoder.window.spare);
+    decoder.window.spare = nullptr;
+#endif
     free(decoder.input.data);
     decoder.input.data = nullptr;
 }
 
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+/* Fast path, writing behind: the full buffer goes to the writer and the decoder
+ * goes on in the spare one, once the writer is done with it.  The last window's
+ * worth of the full buffer is copied to the same place in the spare first: every
+ * match source lies at most that far behind the write position, so from the spare
+ * one it reads what the ring of one buffer would have held.  A writer that cannot
+ * be had leaves the buffer to be written in turn, and the ring stays as it is. */
+static bool pass_window_behind(FILE* out) {
+    uint8_t* const full = decoder.window.bytes;
+    const uint32_t size = decoder.window.mask + 1;
+    if (!write_behind(full, size, out)) return false;
+    const uint32_t history = 1u << decoder.dictionary_bits;
+    memcpy(decoder.window.spare + size - history, full + size - history, history);
+    decoder.window.bytes = decoder.window.spare;
+    decoder.window.spare = full;
+    return true;
+}
+#endif
+
 void flush_full_window(FILE* out) {
-    write_output(decoder.window.bytes, decoder.window.mask + 1, out);
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+    if (decoder.window.spare == nullptr || !pass_window_behind(out))
+#endif
+        write_output(decoder.window.bytes, decoder.window.mask + 1, out);
     if (input_overrun()) decoder.member_damaged = true;
 }
 
@@ -165,7 +194,24 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     job.read_position = row.read_position;
     job.output_file = out;
     job.original_size = original_size;
-    decoder.window.bytes = (uint8_t*)malloc(job.window_size);
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+    /* Fast path: a member larger than the ring is written behind, where a larger
+     * ring decodes alike.  Both buffers are the ring's size, and the first starts
+     * as spaces, as the window does. */
+    if (write_behind_enabled && row.matches_within_window && original_size > WRITE_BEHIND_RING &&
+        job.window_size <= WRITE_BEHIND_RING / 2) {
+        decoder.window.bytes = (uint8_t*)malloc(WRITE_BEHIND_RING);
+        decoder.window.spare = (uint8_t*)malloc(WRITE_BEHIND_RING);
+        if (decoder.window.bytes == nullptr || decoder.window.spare == nullptr) {
+            release_member_buffers();
+        } else {
+            job.window_size = WRITE_BEHIND_RING;
+            decoder.window.mask = WRITE_BEHIND_RING - 1;
+        }
+    }
+    if (decoder.window.bytes == nullptr)
+#endif
+        decoder.window.bytes = (uint8_t*)malloc(job.window_size);
     if (decoder.window.bytes == nullptr || !buffer_member_input(packed_size)) {
         release_member_buffers();
         return DECODE_NO_MEMORY;
@@ -204,6 +250,10 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
             break;
         }
     }
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+    // Everything handed to the writer is in the file and the CRC before the rest.
+    if (decoder.window.spare != nullptr) write_behind_wait();
+#endif
     if (result != DECODE_CANCELLED) {
         if (decoder.member_damaged || input_overrun()) result = DECODE_DAMAGED;
         if (decoder.window.window_position != 0)

@@ -101,18 +101,20 @@ inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
 // The window side of a fast run, as the simple loop stores bytes.  A literal goes to
 // the write position; a match whose source and destination, with sixteen bytes
 // after each, lie inside the window moves with copy_in_window, any other byte by
-// byte with the flush.  Both return false when a flush found the member damaged
-// (the run then stops after its symbol).
-inline bool put_literal(uint8_t* bytes, uint32_t mask, uint32_t& position, unsigned byte,
+// byte with the flush.  `bytes` is the run's copy of decoder.window.bytes, taken
+// again after a flush (which moves it when writing behind).  Both return false when
+// a flush found the member damaged (the run then stops after its symbol).
+inline bool put_literal(uint8_t*& bytes, uint32_t mask, uint32_t& position, unsigned byte,
                         FILE* out) {
     bytes[position] = (uint8_t)byte;
     if (++position <= mask) return true;
     flush_full_window(out);
+    bytes = decoder.window.bytes;
     position = 0;
     return !decoder.member_damaged;
 }
 
-inline bool put_match(uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t p,
+inline bool put_match(uint8_t*& bytes, uint32_t mask, uint32_t& position, uint32_t p,
                       uint32_t length, FILE* out) {
     uint32_t source = (position - p - 1) & mask;
     if ((position > source ? position : source) + length + 16 <= mask + 1) {

@@ -15,6 +15,12 @@ struct SlidingWindow {
     uint8_t* bytes;            // window_size bytes from the heap
     uint32_t window_position;  // next byte to be written
     uint32_t mask;             // window_size - 1
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+    // Writing behind (write_behind.h): the ring's other buffer, which the writer may
+    // still be reading; bytes and spare change places at every flush.  Null when the
+    // window is written in turn.
+    uint8_t* spare;
+#endif
 };
 
 // A 16-bit look-ahead over the member's bytes, most significant bit first.

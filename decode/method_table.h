@@ -56,6 +56,12 @@ struct MethodRow {
 #ifndef MAVUSFX_NO_FAST_RUNS
     FastRunFn fast_run;  // null: the simple loop only
 #endif
+#ifndef MAVUSFX_NO_WRITE_BEHIND
+    // 1: no match starts further back than the window holds, so a ring of any
+    // larger size decodes alike (writing behind takes one).  The block codes of
+    // "-lh4-" reach 8 KiB back from a 4 KiB window, which they wrap round.
+    uint8_t matches_within_window;
+#endif
 };
 
 enum { METHOD_COUNT = 12 };

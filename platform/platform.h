@@ -160,6 +160,16 @@ FILE* platform_create_temporary(const char* path, char* name, unsigned size);
 // Cuts an open file (flushed) to `length` bytes.
 bool platform_truncate(FILE* file, int64_t length);
 
+// One helper thread of the host tool, taking one piece of work at a time in the
+// order given.  platform_hand_to_helper waits until the helper has finished the
+// piece it holds, then gives it `work` to run with `item`; false when the thread
+// could not be started (the caller then does the work itself).  The thread starts
+// with the first piece and stays for the rest of the process.
+bool platform_hand_to_helper(void (*work)(void* item), void* item);
+// Waits until the helper has finished every piece given.  What the pieces wrote is
+// then seen by the caller.
+void platform_wait_for_helper();
+
 // ---- text conversion for the host tool ---------------------------------------
 
 // Code page 932 (Shift-JIS) to UTF-8 and back.  False when the text does not

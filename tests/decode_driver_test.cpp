@@ -55,7 +55,7 @@ Output decode(std::vector<std::pair<uint16_t, uint16_t>> items, uint32_t origina
     // The scripted operations with the window and match base of `method`'s row.
     const MethodRow scripted = {"scr", METHOD_CODED, (uint8_t)dictionary_bits,
                                 METHOD_TABLE[method].match_base, 0, scripted_begin,
-                                symbol_then_advance, scripted_position, nullptr};
+                                symbol_then_advance, scripted_position, nullptr, 0};
     out.result = decode_member(in, sink, scripted, 0, original_size);
     fclose(sink);
     fclose(in);

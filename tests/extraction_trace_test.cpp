@@ -39,6 +39,7 @@ void on_end(void* c, bool cancelled) { *(std::string*)c += cancelled ? "cancelle
 // by the digest of every file that `expected_files` names.
 std::string course_of(const std::string& archive, const std::vector<std::string>& expected_files) {
     TimeZone utc("UTC");
+    WritingInTurn in_turn;
     ScratchFolder scratch;
     std::string trace;
     PlatformHooks hooks = {on_member, on_progress, on_failure, nullptr, on_end, nullptr, &trace, nullptr, nullptr};
@@ -135,6 +136,7 @@ TEST(ExtractionTrace, FailingMembersRunAsPinned) {
 // the whole windows written before it in the file.
 std::string cancel_trace(const std::vector<std::string>& archives, int first, int last) {
     static uint32_t cancel_at;
+    WritingInTurn in_turn;
     PlatformHooks hooks = {};
     hooks.progress = [](void*, uint32_t percent) { if (percent >= cancel_at) keep_going = 0; };
     platform_set_hooks(&hooks);
@@ -185,6 +187,7 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
         if (++sink->writes == 2) keep_going = 0;
         return (ssize_t)size;
     };
+    WritingInTurn in_turn;
     std::string trace;
     for (const std::string& archive : archives) {
         for (const ArchiveMember& m : members_of(archive, first, last)) {

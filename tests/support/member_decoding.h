@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decode/decode_driver.h"
+#include "decode/write_behind.h"
 #include "engine/member_header.h"
 #include "tests/support/test_support.h"
 
@@ -24,6 +25,14 @@ public:
 private:
     Bytes bytes_;
     uint32_t packed_size_;
+};
+
+// While one lives, whole windows are written in turn, as the stub writes them, and
+// not behind the decoder by the host tool's writer: for the traces that pin which
+// bytes reach the file by when.
+struct WritingInTurn {
+    WritingInTurn() { write_behind_enabled = false; }
+    ~WritingInTurn() { write_behind_enabled = true; }
 };
 
 // One member of an archive: its header and its compressed bytes.
