@@ -320,6 +320,10 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     uint32_t position = decoder.window.window_position;
     uint32_t count = start;
     uint16_t codes_left = block_codes_left;
+    // A ring larger than the window (writing behind) lets a match's copy run past
+    // its end (copy_in_ring); a ring that is the window keeps those bytes.
+    const bool slack = mask + 1 - (1u << decoder.dictionary_bits) >= RING_SLACK;
+    const uint32_t past_match = slack ? RING_SLACK : 16;
 
     for (;;) {
         // A batch of symbols that cannot reach a boundary before its last one: no
@@ -334,11 +338,11 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         if (batch > (stop_at - count) >> 8) batch = (stop_at - count) >> 8;
         if (batch > (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6)
             batch = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6;
-        // Symbols of at most 256 bytes each, whose copies touch sixteen bytes past
-        // them, that all stay this far from the window's end: no flush can fall
-        // inside them, and no destination wraps.
+        // Symbols of at most 256 bytes each, whose copies touch past_match bytes
+        // past them, that all stay this far from the window's end: no flush can
+        // fall inside them, and no destination wraps.
         const uint32_t room = mask + 1 - position;
-        const uint32_t clear = room > 16 ? (room - 16) >> 8 : 0;
+        const uint32_t clear = room > past_match ? (room - past_match) >> 8 : 0;
         if (batch > clear && clear != 0) batch = clear;
         if (batch == 0) batch = 1;
         uint32_t left = batch;
@@ -354,7 +358,8 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         if (batch <= clear) {
             // Fast path: a batch clear of the window's end.  A literal is one store;
             // a match whose source does not wrap round the window's end is one
-            // copy_in_window, whose destination side the batch keeps inside.  The
+            // copy_in_window (copy_in_ring in a ring with slack), whose destination
+            // side the batch keeps inside.  The
             // count follows from the position once the batch is done.  Damage,
             // rare as it is, ends the batch and the run after its symbol.
             const uint32_t from = position;
@@ -371,8 +376,9 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                 entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
                 const uint32_t match = symbol - 253;
                 const uint32_t source = (position - p - 1) & mask;
-                if (source + match + 16 <= mask + 1) {
-                    copy_in_window(bytes, position, source, match);
+                if (source + match + past_match <= mask + 1) {
+                    if (slack) copy_in_ring(bytes, position, source, match);
+                    else copy_in_window(bytes, position, source, match);
                 } else {
                     for (uint32_t i = 0; i < match; i++)
                         bytes[position + i] = bytes[(source + i) & mask];

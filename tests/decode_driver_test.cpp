@@ -128,6 +128,27 @@ TEST(DecodeDriver, WindowCopyMatchesTheByteLoop) {
     }
 }
 
+// The ring's copy likewise; the RING_SLACK bytes after the match are free to change,
+// nothing before the match or beyond them is.
+TEST(DecodeDriver, RingCopyMatchesTheByteLoop) {
+    const uint32_t size = 112;
+    Bytes start(2 * size);
+    for (uint32_t i = 0; i < 2 * size; i++) start[i] = (uint8_t)(i * 37 + 11);
+    for (uint32_t position = 0; position + RING_SLACK < size; position++) {
+        for (uint32_t source = 0; source + RING_SLACK < size; source++) {
+            const uint32_t room = size - RING_SLACK - (position > source ? position : source);
+            for (uint32_t length = 1; length <= room; length++) {
+                Bytes expected = start, fast = start;
+                for (uint32_t i = 0; i < length; i++) expected[position + i] = expected[source + i];
+                copy_in_ring(fast.data(), position, source, length);
+                for (uint32_t i = 0; i < RING_SLACK; i++)
+                    fast[position + length + i] = expected[position + length + i];
+                ASSERT_EQ(fast, expected) << position << " " << source << " " << length;
+            }
+        }
+    }
+}
+
 // Encoders may end a member inside its last match: the output stops at the size and
 // the member is complete.
 TEST(DecodeDriver, LastMatchPastTheSizeIsCutAtTheSize) {

@@ -1,5 +1,8 @@
 // The host tool's helper thread on POSIX: one slot, guarded by a mutex, that the
 // caller fills and the helper empties.  The slot's `work` is null while it is free.
+// A thread that cannot be started is tried once; the caller then does the work.
+// (Spinning a while before sleeping, on either side, was measured: the elapsed time
+// stayed as it was and the CPU time rose by a third.)
 #include <pthread.h>
 #include <signal.h>
 
@@ -9,7 +12,7 @@ static pthread_mutex_t slot_lock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t slot_changed = PTHREAD_COND_INITIALIZER;
 static void (*slot_work)(void* item);
 static void* slot_item;
-static bool helper_running;
+static bool helper_tried, helper_running;
 
 static void* run_helper(void*) {
     pthread_mutex_lock(&slot_lock);
@@ -40,7 +43,10 @@ static bool start_helper() {
 
 bool platform_hand_to_helper(void (*work)(void* item), void* item) {
     pthread_mutex_lock(&slot_lock);
-    if (!helper_running) helper_running = start_helper();
+    if (!helper_tried) {
+        helper_running = start_helper();
+        helper_tried = true;
+    }
     bool handed = helper_running;
     if (handed) {
         while (slot_work != nullptr) pthread_cond_wait(&slot_changed, &slot_lock);
@@ -53,6 +59,7 @@ bool platform_hand_to_helper(void (*work)(void* item), void* item) {
 }
 
 void platform_wait_for_helper() {
+    if (!helper_running) return;
     pthread_mutex_lock(&slot_lock);
     while (slot_work != nullptr) pthread_cond_wait(&slot_changed, &slot_lock);
     pthread_mutex_unlock(&slot_lock);
