@@ -81,7 +81,10 @@ target_include_directories(mavusfx-tool PRIVATE ${PROJECT_SOURCE_DIR})
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/toml-include)
 file(CREATE_LINK ${TOMLPLUSPLUS_INCLUDE_DIR}/toml++ ${CMAKE_BINARY_DIR}/toml-include/toml++ SYMBOLIC)
 target_include_directories(mavusfx-tool SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/toml-include)
-target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_VERSION="${PROJECT_VERSION}")
+# It writes each window in turn: the helper thread that writes behind the decoder
+# is on the POSIX side only.
+target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_VERSION="${PROJECT_VERSION}"
+  MAVUSFX_NO_WRITE_BEHIND)
 target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
 target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
 target_link_libraries(mavusfx-tool PRIVATE normaliz)  # NormalizeString: names in NFC

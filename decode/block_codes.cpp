@@ -208,13 +208,21 @@ static bool read_char_lengths_fast() {
  * code-length code in the small code once the character lengths are read. */
 static void read_block_tables() {
     block_codes_left = read_bits(16);
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    // Fast path: each code's fast table is filled as it is built.
+    fill_fast_table_with_build(SMALL_CODE, length_fast);
+#endif
     read_code_lengths(SMALL_CODE, LENGTH_CODES, LENGTH_COUNT_BITS, 2);
     if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    fill_fast_table_with_build(CHAR_CODE, char_fast);
     if (!fast_runs_enabled || !read_char_lengths_fast())
 #endif
         read_code_lengths(CHAR_CODE, CHAR_CODES, CHAR_COUNT_BITS, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    fill_fast_table_with_build(SMALL_CODE, position_fast);
+#endif
     read_code_lengths(SMALL_CODE, position_codes, position_count_bits, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
@@ -284,6 +292,45 @@ static inline uint32_t take_position(FastBits& in, uint32_t& left) {
     const uint32_t p = (1u << (j - 1)) + (uint32_t)(in.word >> (65 - j));
     consume_fast_bits(in, j - 1);
     return p;
+}
+
+/* run_clear_batch: `left` symbols of a batch that stays clear of the window's end,
+ * from the character entry looked up for the first.  A literal is one store; a
+ * match whose source does not wrap round the window's end is one copy_in_ring
+ * (SLACK: a ring larger than the window) or copy_in_window, whose destination side
+ * the batch keeps inside.  Damage, rare as it is, ends the batch after its symbol.
+ * A form of its own for each kind of ring keeps the choice out of the loop, and
+ * the loop's state in registers. */
+template <bool SLACK>
+static inline __attribute__((always_inline)) void run_clear_batch(
+    FastBits& bits, unsigned entry, uint8_t* bytes, uint32_t mask, uint32_t& position,
+    uint32_t& left) {
+    const uint32_t past_match = SLACK ? RING_SLACK : 16;
+    FastBits in = bits;
+    uint32_t at = position;
+    do {
+        const unsigned symbol = take_char_symbol(in, entry, left);
+        if (symbol <= 255) {
+            bytes[at++] = (uint8_t)symbol;
+            entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+            refill_fast_bits(in);
+            continue;
+        }
+        const uint32_t p = take_position(in, left);
+        refill_fast_bits(in);
+        entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+        const uint32_t match = symbol - 253;
+        const uint32_t source = (at - p - 1) & mask;
+        if (source + match + past_match <= mask + 1) {
+            if (SLACK) copy_in_ring(bytes, at, source, match);
+            else copy_in_window(bytes, at, source, match);
+        } else {
+            for (uint32_t i = 0; i < match; i++) bytes[at + i] = bytes[(source + i) & mask];
+        }
+        at += match;
+    } while (--left != 0);
+    position = at;
+    bits = in;
 }
 
 /* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
@@ -356,35 +403,12 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         refill_fast_bits(in);
         unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
         if (batch <= clear) {
-            // Fast path: a batch clear of the window's end.  A literal is one store;
-            // a match whose source does not wrap round the window's end is one
-            // copy_in_window (copy_in_ring in a ring with slack), whose destination
-            // side the batch keeps inside.  The
-            // count follows from the position once the batch is done.  Damage,
-            // rare as it is, ends the batch and the run after its symbol.
+            // Fast path: a batch clear of the window's end (run_clear_batch), in
+            // the form for the ring at hand.  The count follows from the position
+            // once the batch is done.
             const uint32_t from = position;
-            do {
-                const unsigned symbol = take_char_symbol(in, entry, left);
-                if (symbol <= 255) {
-                    bytes[position++] = (uint8_t)symbol;
-                    entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
-                    refill_fast_bits(in);
-                    continue;
-                }
-                const uint32_t p = take_position(in, left);
-                refill_fast_bits(in);
-                entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
-                const uint32_t match = symbol - 253;
-                const uint32_t source = (position - p - 1) & mask;
-                if (source + match + past_match <= mask + 1) {
-                    if (slack) copy_in_ring(bytes, position, source, match);
-                    else copy_in_window(bytes, position, source, match);
-                } else {
-                    for (uint32_t i = 0; i < match; i++)
-                        bytes[position + i] = bytes[(source + i) & mask];
-                }
-                position += match;
-            } while (--left != 0);
+            if (slack) run_clear_batch<true>(in, entry, bytes, mask, position, left);
+            else run_clear_batch<false>(in, entry, bytes, mask, position, left);
             count += position - from;
         } else {
             // Near the window's end: one symbol, the flush and all.  A flush that

@@ -21,7 +21,26 @@ static struct HuffmanStore {
 static_assert(SMALL_CODE == 1 && CHAR_TABLE_BITS - SMALL_TABLE_BITS == 4,
               "a code's part of the store follows from its number");
 
-void clear_huffman_codes() { memset(&store, 0, sizeof store); }
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+/* Fast path, the fast table filled with the build: a table handed over for the next
+ * build of a code (fast_for_build) gets the runs of its short codes as the build
+ * writes them into the code's own table; once the build has succeeded the table is
+ * in fast_built, and derive_fast_table has only the entries after the runs left to
+ * fill.  Any other change to the code's table takes fast_built away. */
+static uint16_t* fast_for_build[2];
+static uint16_t* fast_built[2];
+static uint32_t fast_built_runs_end[2];  // the first entry after the short codes' runs
+
+void fill_fast_table_with_build(HuffmanCode code, uint16_t* fast) { fast_for_build[code] = fast; }
+#endif
+
+void clear_huffman_codes() {
+    memset(&store, 0, sizeof store);
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    fast_built[CHAR_CODE] = fast_built[SMALL_CODE] = nullptr;
+    fast_for_build[CHAR_CODE] = fast_for_build[SMALL_CODE] = nullptr;
+#endif
+}
 
 uint8_t* code_lengths(HuffmanCode code) { return store.lengths + code * SMALL_LENGTHS_AT; }
 
@@ -36,6 +55,9 @@ void set_single_code(HuffmanCode code, int symbol_count, unsigned value) {
     }
     uint8_t* lengths = code_lengths(code);
     uint16_t* table = code_table(code);
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    fast_built[code] = fast_for_build[code] = nullptr;
+#endif
     for (int i = 0; i < symbol_count; i++) lengths[i] = 0;
     for (int i = 0; i < (1 << table_bits_of(code)); i++) table[i] = (uint16_t)value;
 }
@@ -68,6 +90,10 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
     const uint8_t* lengths = code_lengths(code);
     uint16_t* table = code_table(code);
     const int table_bits = table_bits_of(code);
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    uint16_t* const fast = fast_for_build[code];
+    fast_for_build[code] = fast_built[code] = nullptr;
+#endif
     // Codes are kept left-aligned in 16 bits: a code of length l covers 2^(16 - l)
     // of the 2^16 values.  start[l] first counts the codes of length l (a length of
     // 0 counts into start[0], which is not used), then becomes their first code.
@@ -107,6 +133,17 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
         start[l] = first + (0x10000u >> l);
         if (l <= table_bits) {
             uint16_t* entry = &table[first >> shift];
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+            if (fast != nullptr) {
+                uint16_t* const fast_entry = &fast[first >> shift];
+                const uint16_t value = (uint16_t)(s << 5 | l);
+                for (uint32_t i = 0; i < (1u << (table_bits - l)); i++) {
+                    entry[i] = (uint16_t)s;
+                    fast_entry[i] = value;
+                }
+                continue;
+            }
+#endif
             for (uint32_t i = 0; i < (1u << (table_bits - l)); i++) entry[i] = (uint16_t)s;
         } else {
             uint16_t* slot = &table[first >> shift];
@@ -127,6 +164,10 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
             *slot = (uint16_t)s;
         }
     }
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    fast_built[code] = fast;
+    fast_built_runs_end[code] = first_free;
+#endif
 }
 
 /* lookup_code, walk_code: the next table_bits bits index the table.  A symbol there has its
@@ -226,6 +267,13 @@ static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
 /* Each code with its table bits as a constant, so that derive_entries' shifts and
  * run lengths are fixed. */
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    if (fast_built[code] == fast) {
+        derive_each_entry(code_table(code), code_lengths(code), symbol_count,
+                          fast_built_runs_end[code], 1u << table_bits_of(code), fast);
+        return;
+    }
+#endif
     if (code == CHAR_CODE)
         derive_entries(code_table(CHAR_CODE), code_lengths(CHAR_CODE), symbol_count,
                        CHAR_TABLE_BITS, fast);

@@ -60,3 +60,7 @@ uint16_t decode_with_table(HuffmanCode code, int symbol_count);
 // alphabet), so that one lookup gives both and the long codes go to lookup_code.
 enum { SLOW_ENTRY = 0xFFFF };
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast);
+// Hands `fast` to the next build_huffman_table of `code`, which fills the entries of
+// the short codes there as it builds; derive_fast_table of the same table after it
+// then fills only the rest.  The same entries as deriving them all.
+void fill_fast_table_with_build(HuffmanCode code, uint16_t* fast);
