@@ -254,18 +254,15 @@ uint16_t read_block_position() {
 }
 
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-/* The fast run's two decodings, with the bit input in a FastBits word that holds
- * enough bits for them.  take_char_symbol: the character/length symbol whose fast
+/* The fast run's two decodings the careful way, for one symbol with the bit input
+ * in a FastBits word that holds enough bits for it.  take_char_symbol: the character/length symbol whose fast
  * entry was looked up at the word's front, its bits consumed; a code longer than
  * the table goes through lookup_code, the same walk as decode_with_table, which
- * also finds damage: `left`, the symbols left in the batch, then becomes 1, so
- * that the batch ends after this symbol.  take_position likewise. */
-static inline unsigned take_char_symbol(FastBits& in, unsigned entry, uint32_t& left) {
+ * also finds damage. */
+static inline unsigned take_char_symbol(FastBits& in, unsigned entry) {
     unsigned symbol = entry >> 5, length = entry & 31;
-    if (symbol >= CHAR_CODES) {
+    if (symbol >= CHAR_CODES)
         symbol = lookup_code(CHAR_CODE, CHAR_CODES, (unsigned)(in.word >> 48), &length);
-        if (decoder.member_damaged) left = 1;
-    }
     consume_fast_bits(in, length);
     return symbol;
 }
@@ -273,7 +270,7 @@ static inline unsigned take_char_symbol(FastBits& in, unsigned entry, uint32_t& 
 /* take_position: a match's distance minus one, as read_block_position gives it, its
  * position code and extra bits consumed: one lookup in position_steps, or the walk
  * and the base worked out where the code is longer than the table. */
-static inline uint32_t take_position(FastBits& in, uint32_t& left) {
+static inline uint32_t take_position(FastBits& in) {
     const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
     if (step != POSITION_SLOW) {
         // The extra bits shifted in two steps, so that none gives 0.
@@ -286,7 +283,6 @@ static inline uint32_t take_position(FastBits& in, uint32_t& left) {
     unsigned length;
     const unsigned j =
         lookup_code(SMALL_CODE, position_codes, (unsigned)(in.word >> 48), &length);
-    if (decoder.member_damaged) left = 1;
     consume_fast_bits(in, length);
     if (j < 2) return j;
     const uint32_t p = (1u << (j - 1)) + (uint32_t)(in.word >> (65 - j));
@@ -294,29 +290,42 @@ static inline uint32_t take_position(FastBits& in, uint32_t& left) {
     return p;
 }
 
-/* run_clear_batch: `left` symbols of a batch that stays clear of the window's end,
- * from the character entry looked up for the first.  A literal is one store; a
- * match whose source does not wrap round the window's end is one copy_in_ring
- * (SLACK: a ring larger than the window) or copy_in_window, whose destination side
- * the batch keeps inside.  Damage, rare as it is, ends the batch after its symbol.
- * A form of its own for each kind of ring keeps the choice out of the loop, and
- * the loop's state in registers. */
+/* run_clear_batch: up to `left` symbols of a batch that stays clear of the window's
+ * end; returns how many are left undone.  Only codes that the fast tables hold
+ * whole go here: the batch stops before a symbol whose character or position code
+ * is longer, and the caller takes that one the careful way.  With no call left in
+ * it the loop keeps the bit input in registers (a call in it had the compiler keep
+ * the word and its count in memory, and every symbol wait for them there).  A
+ * literal is one store; a match whose source does not wrap round the window's end
+ * is one copy_in_ring (SLACK: a ring larger than the window) or copy_in_window,
+ * whose destination side the batch keeps inside.  A form of its own for each kind
+ * of ring keeps the choice out of the loop. */
 template <bool SLACK>
-static inline __attribute__((always_inline)) void run_clear_batch(
-    FastBits& bits, unsigned entry, uint8_t* bytes, uint32_t mask, uint32_t& position,
-    uint32_t& left) {
+static inline __attribute__((always_inline)) uint32_t run_clear_batch(
+    FastBits& bits, uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t left) {
     const uint32_t past_match = SLACK ? RING_SLACK : 16;
     FastBits in = bits;
     uint32_t at = position;
+    unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
     do {
-        const unsigned symbol = take_char_symbol(in, entry, left);
+        const unsigned symbol = entry >> 5, length = entry & 31;
         if (symbol <= 255) {
+            consume_fast_bits(in, length);
             bytes[at++] = (uint8_t)symbol;
             entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             refill_fast_bits(in);
             continue;
         }
-        const uint32_t p = take_position(in, left);
+        if (symbol >= CHAR_CODES) break;
+        // A fast entry's code has at most CHAR_TABLE_BITS bits, so the position
+        // code's first SMALL_TABLE_BITS bits are in the word behind it.
+        const uint32_t step = position_steps[(in.word << length) >> (64 - SMALL_TABLE_BITS)];
+        if (step == POSITION_SLOW) break;
+        consume_fast_bits(in, length + (step & 31));
+        // The extra bits shifted in two steps, so that none gives 0.
+        const unsigned extra = (step >> 5) & 31;
+        const uint32_t p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
+        consume_fast_bits(in, extra);
         refill_fast_bits(in);
         entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
         const uint32_t match = symbol - 253;
@@ -331,6 +340,7 @@ static inline __attribute__((always_inline)) void run_clear_batch(
     } while (--left != 0);
     position = at;
     bits = in;
+    return left;
 }
 
 /* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
@@ -401,30 +411,31 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         // lookup need not wait for the refill's load.  After a match (up to 47 bits
         // gone) it waits.
         refill_fast_bits(in);
-        unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
         if (batch <= clear) {
             // Fast path: a batch clear of the window's end (run_clear_batch), in
             // the form for the ring at hand.  The count follows from the position
             // once the batch is done.
             const uint32_t from = position;
-            if (slack) run_clear_batch<true>(in, entry, bytes, mask, position, left);
-            else run_clear_batch<false>(in, entry, bytes, mask, position, left);
+            left = slack ? run_clear_batch<true>(in, bytes, mask, position, left)
+                         : run_clear_batch<false>(in, bytes, mask, position, left);
             count += position - from;
-        } else {
-            // Near the window's end: one symbol, the flush and all.  A flush that
-            // found the member damaged marks it, as damage to the codes does.
-            batch = left = 1;
-            const unsigned symbol = take_char_symbol(in, entry, left);
+        }
+        if (left != 0) {
+            // One symbol the careful way: near the window's end (the flush and all),
+            // or one with a long code.  Damage, to the codes or found by a flush,
+            // marks the member and ends the run after it.
+            const unsigned symbol =
+                take_char_symbol(in, char_fast[in.word >> (64 - CHAR_TABLE_BITS)]);
             if (symbol <= 255) {
                 put_literal(bytes, mask, position, symbol, out);
                 count++;
             } else {
-                const uint32_t p = take_position(in, left);
+                const uint32_t p = take_position(in);
                 const uint32_t match = symbol - 253;
                 count += match;
                 put_match(bytes, mask, position, p, match, out);
             }
-            left = 0;
+            left--;
         }
         codes_left = (uint16_t)(codes_left - (batch - left));
         if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || keep_going == 0 ||
