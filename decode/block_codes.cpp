@@ -313,6 +313,15 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
             consume_fast_bits(in, length);
             bytes[at++] = (uint8_t)symbol;
             entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+            // A second literal goes before the refill: a fast entry's code has at
+            // most CHAR_TABLE_BITS bits, so the 56 or more bits after a refill hold
+            // two of them and the next entry's bits.
+            if (entry < (256u << 5) && left > 1) {
+                consume_fast_bits(in, entry & 31);
+                bytes[at++] = (uint8_t)(entry >> 5);
+                entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+                left--;
+            }
             refill_fast_bits(in);
             continue;
         }
@@ -326,8 +335,10 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
         const unsigned extra = (step >> 5) & 31;
         const uint32_t p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
         consume_fast_bits(in, extra);
-        refill_fast_bits(in);
+        // At most 12 + 8 + 15 bits are gone: the next entry's bits are there
+        // before the refill, as after a literal.
         entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+        refill_fast_bits(in);
         const uint32_t match = symbol - 253;
         const uint32_t source = (at - p - 1) & mask;
         if (source + match + past_match <= mask + 1) {
@@ -404,12 +415,11 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         if (batch == 0) batch = 1;
         uint32_t left = batch;
         // The word is topped up after every symbol, not only below 47 bits: a branch
-        // on the count goes either way about as often and is mispredicted.  The
-        // next character entry is looked up before that refill where the symbol was
-        // a literal (at most 16 of the 56 or more bits gone): the refill only adds
-        // bits below those left, so the entry's 12 bits are already there, and the
-        // lookup need not wait for the refill's load.  After a match (up to 47 bits
-        // gone) it waits.
+        // on the count goes either way about as often and is mispredicted.  In the
+        // batch loop, whose codes have at most the tables' bits, the next character
+        // entry is looked up before that refill: the refill only adds bits below
+        // those left, so the entry's 12 bits are already there, and the lookup need
+        // not wait for the refill's load.
         refill_fast_bits(in);
         if (batch <= clear) {
             // Fast path: a batch clear of the window's end (run_clear_batch), in
