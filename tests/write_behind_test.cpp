@@ -170,3 +170,24 @@ TEST(WriteBehind, ServesAWholeArchiveOfLongMembers) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where the tool may use one processor only it starts no helper and writes in turn
+// from the ring it has, with the same files.
+TEST(WriteBehind, OneProcessorExtractsAlike) {
+    if (system("taskset -c 0 true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no taskset";
+    for (const char* archive : {"lh5_long.lzh", "lh7_long.lzh"}) {
+        ScratchFolder scratch;
+        // The words after the environment are the tool's own; taskset runs it.
+        ToolRun run = run_tool({"extract", "-C", scratch.path(), corpus_path(archive)},
+                               "taskset -c 0");
+        EXPECT_EQ(run.status, 0) << archive << ": " << run.output();
+        for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv"))) {
+            if (e.archive != archive || e.is_folder) continue;
+            EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256) << archive << " " << e.path;
+        }
+    }
+}
+
+}  // namespace
