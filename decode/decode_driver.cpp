@@ -198,15 +198,15 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     /* Fast path: a member larger than the ring is written behind, where a larger
      * ring decodes alike.  Both buffers are the ring's size, and the first starts
      * as spaces, as the window does. */
-    if (write_behind_enabled && row.matches_within_window && original_size > WRITE_BEHIND_RING &&
-        job.window_size <= WRITE_BEHIND_RING / 2) {
-        decoder.window.bytes = (uint8_t*)malloc(WRITE_BEHIND_RING);
-        decoder.window.spare = (uint8_t*)malloc(WRITE_BEHIND_RING);
+    if (write_behind_enabled && row.matches_within_window && original_size > write_behind_ring &&
+        job.window_size <= write_behind_ring / 2) {
+        decoder.window.bytes = (uint8_t*)malloc(write_behind_ring);
+        decoder.window.spare = (uint8_t*)malloc(write_behind_ring);
         if (decoder.window.bytes == nullptr || decoder.window.spare == nullptr) {
             release_member_buffers();
         } else {
-            job.window_size = WRITE_BEHIND_RING;
-            decoder.window.mask = WRITE_BEHIND_RING - 1;
+            job.window_size = write_behind_ring;
+            decoder.window.mask = write_behind_ring - 1;
         }
     }
     if (decoder.window.bytes == nullptr)

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 bool write_behind_enabled = true;
+uint32_t write_behind_ring = 512 * 1024;
 
 // What one hand-off writes.  The decoder fills it only once the helper is done with
 // the last one.

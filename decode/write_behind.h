@@ -4,7 +4,7 @@
 // tmpfs) no longer waits for the decoding, nor the decoding for it.  The stub writes
 // as it decodes.
 //
-// The window is then a ring of two buffers of WRITE_BEHIND_RING bytes each
+// The window is then a ring of two buffers of write_behind_ring bytes each
 // (decoder.window.bytes and decoder.window.spare): a full buffer goes to the writer,
 // and the decoder goes on at the start of the other one, whose last window's worth of
 // bytes is first made a copy of the full one's.  A match reaches at most the method's
@@ -14,10 +14,14 @@
 #include <stdint.h>
 #include <stdio.h>
 
-enum { WRITE_BEHIND_RING = 256 * 1024 };
-
 // On unless turned off: the tests turn it off to hold it against writing in turn.
 extern bool write_behind_enabled;
+// The size of each buffer: a power of two, at least twice the largest window (64 KiB).
+// 512 KiB measured best on perf_lh5.lzh and perf_lh7.lzh against 128 KiB, 256 KiB
+// and 1 MiB (fewer hand-offs than the smaller ones; the larger one costs more
+// page faults and cache than it saves).  The tests take smaller rings, for more
+// hand-offs in a member.
+extern uint32_t write_behind_ring;
 
 // Waits until the writer has written what it was given, then gives it `length`
 // bytes from `bytes` for `out` (null: the CRC-16 only), which must stay as they are
