@@ -152,10 +152,10 @@ static void read_code_lengths(HuffmanCode code, int symbol_count, int count_bits
 /* read_char_lengths_fast: read_code_lengths of the character code with the bit input
  * in a FastBits word and the code-length code through a fast table, for the usual
  * form (a count of 1 to 510); the others, and a block whose lengths might reach the
- * end of the input block, are left to read_code_lengths (false: nothing was taken).  Each item is a code-length
- * code of at most 16 bits and at most 9 more, so 510 of them stay within
- * CHAR_LENGTHS_MOST_BYTES.  Damage is found where read_code_lengths finds it, after
- * the same bits, and likewise builds no table. */
+ * end of the input block, are left to read_code_lengths (false: nothing was
+ * taken).  Each item is a code-length code of at most 16 bits and at most 9 more,
+ * so 510 of them stay within CHAR_LENGTHS_MOST_BYTES.  Damage is found where
+ * read_code_lengths finds it, after the same bits, and likewise builds no table. */
 enum { CHAR_LENGTHS_MOST_BYTES = (CHAR_COUNT_BITS + CHAR_CODES * 25) / 8 + 16 + FAST_INPUT_MARGIN };
 
 static uint16_t length_fast[1 << SMALL_TABLE_BITS];
@@ -255,10 +255,10 @@ uint16_t read_block_position() {
 
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
 /* The fast run's two decodings the careful way, for one symbol with the bit input
- * in a FastBits word that holds enough bits for it.  take_char_symbol: the character/length symbol whose fast
- * entry was looked up at the word's front, its bits consumed; a code longer than
- * the table goes through lookup_code, the same walk as decode_with_table, which
- * also finds damage. */
+ * in a FastBits word that holds enough bits for it.  take_char_symbol: the
+ * character/length symbol whose fast entry was looked up at the word's front, its
+ * bits consumed; a code longer than the table goes through lookup_code, the same
+ * walk as decode_with_table, which also finds damage. */
 static inline unsigned take_char_symbol(FastBits& in, unsigned entry) {
     unsigned symbol = entry >> 5, length = entry & 31;
     if (symbol >= CHAR_CODES)

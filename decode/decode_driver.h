@@ -67,47 +67,10 @@ void flush_full_window(FILE* out);
 //   there, and the words then copy from that far back.
 // - A source one to seven bytes ahead goes byte by byte; the source itself leaves
 //   the bytes as they are.
-inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
-                           uint32_t length) {
-    uint8_t* to = bytes + position;
-    const uint8_t* from = bytes + source;
-    const uint32_t behind = position - source;  // wraps round when the source is ahead
-    uint32_t i = 0;
-    if (behind - 8 > 0xFFFFFFFFu - 15) {  // less than eight bytes apart
-        if (behind == 0) return;
-        if (source > position) {
-            for (; i < length; i++) to[i] = from[i];
-            return;
-        }
-        uint32_t period = behind;
-        while (period < 8) period += behind;
-        for (; i < period && i < length; i++) to[i] = from[i];
-        if (i >= length) return;
-        from = to - period;
-    }
-    uint64_t kept[2], word;
-    memcpy(kept, to + length, 16);
-    memcpy(&word, from + i, 8);
-    memcpy(to + i, &word, 8);
-    memcpy(&word, from + i + 8, 8);
-    memcpy(to + i + 8, &word, 8);
-    for (i += 16; i < length; i += 8) {
-        memcpy(&word, from + i, 8);
-        memcpy(to + i, &word, 8);
-    }
-    memcpy(to + length, kept, 16);
-}
-
-// Fast path of copy_in_window for a ring larger than the window by RING_SLACK
-// bytes or more (writing behind gives one): the RING_SLACK bytes after a match are
-// then no byte's history, as any later match starts at most a window behind its
-// destination, so they may be written over and need not be kept.  It moves at least
-// four words and may write up to RING_SLACK bytes past the match.  The caller makes
-// sure that both ranges and RING_SLACK bytes after them lie inside the ring.  A
-// source one to seven bytes behind or ahead goes as in copy_in_window.
-enum { RING_SLACK = 32 };
-
-inline void copy_in_ring(uint8_t* bytes, uint32_t position, uint32_t source, uint32_t length) {
+// The body of copy_in_window, as above, and of copy_in_ring (below), which differ
+// only in their word copies.
+template <bool IN_RING>
+inline void copy_match(uint8_t* bytes, uint32_t position, uint32_t source, uint32_t length) {
     uint8_t* to = bytes + position;
     const uint8_t* from = bytes + source;
     const uint32_t behind = position - source;  // wraps round when the source is ahead
@@ -125,17 +88,49 @@ inline void copy_in_ring(uint8_t* bytes, uint32_t position, uint32_t source, uin
         from = to - period;
     }
     uint64_t word;
-    do {
+    if (IN_RING) {
+        do {
+            memcpy(&word, from + i, 8);
+            memcpy(to + i, &word, 8);
+            memcpy(&word, from + i + 8, 8);
+            memcpy(to + i + 8, &word, 8);
+            memcpy(&word, from + i + 16, 8);
+            memcpy(to + i + 16, &word, 8);
+            memcpy(&word, from + i + 24, 8);
+            memcpy(to + i + 24, &word, 8);
+            i += 32;
+        } while (i < length);
+        return;
+    }
+    uint64_t kept[2];
+    memcpy(kept, to + length, 16);
+    memcpy(&word, from + i, 8);
+    memcpy(to + i, &word, 8);
+    memcpy(&word, from + i + 8, 8);
+    memcpy(to + i + 8, &word, 8);
+    for (i += 16; i < length; i += 8) {
         memcpy(&word, from + i, 8);
         memcpy(to + i, &word, 8);
-        memcpy(&word, from + i + 8, 8);
-        memcpy(to + i + 8, &word, 8);
-        memcpy(&word, from + i + 16, 8);
-        memcpy(to + i + 16, &word, 8);
-        memcpy(&word, from + i + 24, 8);
-        memcpy(to + i + 24, &word, 8);
-        i += 32;
-    } while (i < length);
+    }
+    memcpy(to + length, kept, 16);
+}
+
+inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
+                           uint32_t length) {
+    copy_match<false>(bytes, position, source, length);
+}
+
+// Fast path of copy_in_window for a ring larger than the window by RING_SLACK
+// bytes or more (writing behind gives one): the RING_SLACK bytes after a match are
+// then no byte's history, as any later match starts at most a window behind its
+// destination, so they may be written over and need not be kept.  It moves at least
+// four words and may write up to RING_SLACK bytes past the match.  The caller makes
+// sure that both ranges and RING_SLACK bytes after them lie inside the ring.  A
+// source one to seven bytes behind or ahead goes as in copy_in_window.
+enum { RING_SLACK = 32 };
+
+inline void copy_in_ring(uint8_t* bytes, uint32_t position, uint32_t source, uint32_t length) {
+    copy_match<true>(bytes, position, source, length);
 }
 
 // The window side of a fast run, as the simple loop stores bytes.  A literal goes to

@@ -122,7 +122,8 @@ TEST_F(WriteBehind, WritesWhatWritingInTurnWrites) {
             Outcome b = decode_into_file(bad, m.original_size, method, true);
             Outcome t = decode_into_file(bad, m.original_size, method, false);
             EXPECT_EQ(b.result, t.result) << what;
-            EXPECT_TRUE(is_prefix(t.file.bytes, b.file.bytes) || is_prefix(b.file.bytes, t.file.bytes))
+            EXPECT_TRUE(is_prefix(t.file.bytes, b.file.bytes) ||
+                        is_prefix(b.file.bytes, t.file.bytes))
                 << what;
             if (b.result == DECODE_COMPLETE) {
                 EXPECT_TRUE(b.file.bytes == t.file.bytes) << what;
@@ -174,7 +175,8 @@ TEST_F(WriteBehind, ServesAWholeArchiveOfLongMembers) {
         EXPECT_EQ(run.refused, 0) << archive;
         for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv"))) {
             if (e.archive != archive || e.is_folder) continue;
-            EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256) << archive << " " << e.path;
+            EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256)
+                << archive << " " << e.path;
         }
     }
 }
@@ -195,7 +197,8 @@ TEST_F(WriteBehind, OneProcessorExtractsAlike) {
         EXPECT_EQ(run.status, 0) << archive << ": " << run.output();
         for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv"))) {
             if (e.archive != archive || e.is_folder) continue;
-            EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256) << archive << " " << e.path;
+            EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256)
+                << archive << " " << e.path;
         }
     }
 }
