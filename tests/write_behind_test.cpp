@@ -50,7 +50,8 @@ Outcome decode_into_file(const Bytes& packed, uint32_t original_size, int method
     cookie_io_functions_t io = {};
     io.write = [](void* c, const char* data, size_t size) -> ssize_t {
         Written* file = (Written*)c;
-        if (file->bytes.size() + size > file->fail_after) return -1;
+        // A cookie reports a failed write as 0 bytes written, never as -1.
+        if (file->bytes.size() + size > file->fail_after) return 0;
         file->bytes.insert(file->bytes.end(), data, data + size);
         file->writes.push_back(size);
         return (ssize_t)size;
