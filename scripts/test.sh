@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds native and i686, and runs every test: the
 # native suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and the end-to-end runs of the stub under Wine.
+# the suites that run the tool's helper thread under ThreadSanitizer, and the
+# end-to-end runs of the stub under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,10 @@ ctest --test-dir build/native --output-on-failure -j"$(nproc)"
 
 echo "== native tests under the sanitizers"
 ctest --test-dir build/sanitize --output-on-failure -j"$(nproc)"
+
+echo "== writing behind and the decoders under ThreadSanitizer"
+TSAN_OPTIONS=halt_on_error=1 build/tsan/mavusfx_tests \
+  --gtest_filter='WriteBehind.*:FastRuns.*:ExtractionTrace.*:Corpus*:Safety.*'
 
 for extra in scripts/fuzz-smoke.sh scripts/wine-e2e.sh; do
   if [ -x "$extra" ]; then
