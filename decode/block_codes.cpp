@@ -267,19 +267,24 @@ static inline unsigned take_char_symbol(FastBits& in, unsigned entry) {
     return symbol;
 }
 
+/* take_step: the distance minus one of a match whose position code has a step in
+ * position_steps (not POSITION_SLOW), with `before` bits in front of the code that
+ * are consumed with it (the character code's, or none): the code and its extra bits
+ * consumed.  The extra bits are shifted in two steps, so that none gives 0. */
+static inline uint32_t take_step(FastBits& in, uint32_t step, unsigned before) {
+    consume_fast_bits(in, before + (step & 31));
+    const unsigned extra = (step >> 5) & 31;
+    const uint32_t p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
+    consume_fast_bits(in, extra);
+    return p;
+}
+
 /* take_position: a match's distance minus one, as read_block_position gives it, its
  * position code and extra bits consumed: one lookup in position_steps, or the walk
  * and the base worked out where the code is longer than the table. */
 static inline uint32_t take_position(FastBits& in) {
     const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
-    if (step != POSITION_SLOW) {
-        // The extra bits shifted in two steps, so that none gives 0.
-        consume_fast_bits(in, step & 31);
-        const unsigned extra = (step >> 5) & 31;
-        const uint32_t p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
-        consume_fast_bits(in, extra);
-        return p;
-    }
+    if (step != POSITION_SLOW) return take_step(in, step, 0);
     unsigned length;
     const unsigned j =
         lookup_code(SMALL_CODE, position_codes, (unsigned)(in.word >> 48), &length);
@@ -303,7 +308,7 @@ static inline uint32_t take_position(FastBits& in) {
 template <bool SLACK>
 static inline __attribute__((always_inline)) uint32_t run_clear_batch(
     FastBits& bits, uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t left) {
-    const uint32_t past_match = SLACK ? RING_SLACK : 16;
+    const uint32_t past_match = SLACK ? RING_SLACK : WINDOW_COPY_PAST;
     FastBits in = bits;
     uint32_t at = position;
     unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
@@ -330,11 +335,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
         // code's first SMALL_TABLE_BITS bits are in the word behind it.
         const uint32_t step = position_steps[(in.word << length) >> (64 - SMALL_TABLE_BITS)];
         if (step == POSITION_SLOW) break;
-        consume_fast_bits(in, length + (step & 31));
-        // The extra bits shifted in two steps, so that none gives 0.
-        const unsigned extra = (step >> 5) & 31;
-        const uint32_t p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
-        consume_fast_bits(in, extra);
+        const uint32_t p = take_step(in, step, length);
         // At most 12 + 8 + 15 bits are gone: the next entry's bits are there
         // before the refill, as after a literal.
         entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
@@ -391,7 +392,7 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     // A ring larger than the window (writing behind) lets a match's copy run past
     // its end (copy_in_ring); a ring that is the window keeps those bytes.
     const bool slack = mask + 1 - (1u << decoder.dictionary_bits) >= RING_SLACK;
-    const uint32_t past_match = slack ? RING_SLACK : 16;
+    const uint32_t past_match = slack ? RING_SLACK : WINDOW_COPY_PAST;
 
     for (;;) {
         // A batch of symbols that cannot reach a boundary before its last one: no

@@ -68,7 +68,10 @@ void flush_full_window(FILE* out);
 // - A source one to seven bytes ahead goes byte by byte; the source itself leaves
 //   the bytes as they are.
 // The body of copy_in_window, as above, and of copy_in_ring (below), which differ
-// only in their word copies.
+// only in their word copies.  The bytes after the match that each touches:
+// WINDOW_COPY_PAST (put back), RING_SLACK (written over).
+enum { WINDOW_COPY_PAST = 16, RING_SLACK = 32 };
+
 template <bool IN_RING>
 inline void copy_match(uint8_t* bytes, uint32_t position, uint32_t source, uint32_t length) {
     uint8_t* to = bytes + position;
@@ -103,7 +106,8 @@ inline void copy_match(uint8_t* bytes, uint32_t position, uint32_t source, uint3
         return;
     }
     uint64_t kept[2];
-    memcpy(kept, to + length, 16);
+    static_assert(sizeof kept == WINDOW_COPY_PAST, "the bytes past the match are kept");
+    memcpy(kept, to + length, WINDOW_COPY_PAST);
     memcpy(&word, from + i, 8);
     memcpy(to + i, &word, 8);
     memcpy(&word, from + i + 8, 8);
@@ -112,7 +116,7 @@ inline void copy_match(uint8_t* bytes, uint32_t position, uint32_t source, uint3
         memcpy(&word, from + i, 8);
         memcpy(to + i, &word, 8);
     }
-    memcpy(to + length, kept, 16);
+    memcpy(to + length, kept, WINDOW_COPY_PAST);
 }
 
 inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
@@ -127,7 +131,6 @@ inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
 // four words and may write up to RING_SLACK bytes past the match.  The caller makes
 // sure that both ranges and RING_SLACK bytes after them lie inside the ring.  A
 // source one to seven bytes behind or ahead goes as in copy_in_window.
-enum { RING_SLACK = 32 };
 
 inline void copy_in_ring(uint8_t* bytes, uint32_t position, uint32_t source, uint32_t length) {
     copy_match<true>(bytes, position, source, length);
@@ -152,7 +155,7 @@ inline bool put_literal(uint8_t*& bytes, uint32_t mask, uint32_t& position, unsi
 inline bool put_match(uint8_t*& bytes, uint32_t mask, uint32_t& position, uint32_t p,
                       uint32_t length, FILE* out) {
     uint32_t source = (position - p - 1) & mask;
-    if ((position > source ? position : source) + length + 16 <= mask + 1) {
+    if ((position > source ? position : source) + length + WINDOW_COPY_PAST <= mask + 1) {
         copy_in_window(bytes, position, source, length);
         position += length;
         return true;
