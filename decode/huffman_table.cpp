@@ -133,18 +133,14 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
         start[l] = first + (0x10000u >> l);
         if (l <= table_bits) {
             uint16_t* entry = &table[first >> shift];
+            for (uint32_t i = 0; i < (1u << (table_bits - l)); i++) entry[i] = (uint16_t)s;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
             if (fast != nullptr) {
                 uint16_t* const fast_entry = &fast[first >> shift];
-                const uint16_t value = (uint16_t)(s << 5 | l);
-                for (uint32_t i = 0; i < (1u << (table_bits - l)); i++) {
-                    entry[i] = (uint16_t)s;
-                    fast_entry[i] = value;
-                }
-                continue;
+                for (uint32_t i = 0; i < (1u << (table_bits - l)); i++)
+                    fast_entry[i] = (uint16_t)(s << 5 | l);
             }
 #endif
-            for (uint32_t i = 0; i < (1u << (table_bits - l)); i++) entry[i] = (uint16_t)s;
         } else {
             uint16_t* slot = &table[first >> shift];
             for (int k = 0; k < l - table_bits; k++) {
