@@ -108,45 +108,37 @@ TEST(DecodeDriver, MatchesWrapAroundTheWindow) {
     for (int i = 0; i < 10; i++) EXPECT_EQ(out.bytes[4094 + i], out.bytes[4090 + i % 4]) << i;
 }
 
-// The fast path of the match copy against the byte loop it stands for, for every
-// position, source and length in a small window that the fast path accepts:
-// sources behind, ahead and equal, repeats of one to seven bytes, long and short.
-TEST(DecodeDriver, WindowCopyMatchesTheByteLoop) {
-    const uint32_t size = 80;  // the fast path wants 16 bytes after both ranges
-    Bytes start(2 * size);     // more than the compiler can tell is never touched
+// A fast match copy against the byte loop it stands for, for every position, source
+// and length in a small window that the copy accepts (`past` bytes after both
+// ranges): sources behind, ahead and equal, repeats of one to seven bytes, long and
+// short.  With `past_free` the `past` bytes after the match are free to change;
+// nothing before the match or beyond them is.
+void expect_copy_as_byte_loop(void (*copy)(uint8_t*, uint32_t, uint32_t, uint32_t),
+                              uint32_t size, uint32_t past, bool past_free) {
+    Bytes start(2 * size);  // more than the compiler can tell is never touched
     for (uint32_t i = 0; i < 2 * size; i++) start[i] = (uint8_t)(i * 37 + 11);
-    for (uint32_t position = 0; position + 16 < size; position++) {
-        for (uint32_t source = 0; source + 16 < size; source++) {
-            const uint32_t room = size - 16 - (position > source ? position : source);
+    for (uint32_t position = 0; position + past < size; position++) {
+        for (uint32_t source = 0; source + past < size; source++) {
+            const uint32_t room = size - past - (position > source ? position : source);
             for (uint32_t length = 1; length <= room; length++) {
                 Bytes expected = start, fast = start;
                 for (uint32_t i = 0; i < length; i++) expected[position + i] = expected[source + i];
-                copy_in_window(fast.data(), position, source, length);
+                copy(fast.data(), position, source, length);
+                if (past_free)
+                    for (uint32_t i = 0; i < past; i++)
+                        fast[position + length + i] = expected[position + length + i];
                 ASSERT_EQ(fast, expected) << position << " " << source << " " << length;
             }
         }
     }
 }
 
-// The ring's copy likewise; the RING_SLACK bytes after the match are free to change,
-// nothing before the match or beyond them is.
+TEST(DecodeDriver, WindowCopyMatchesTheByteLoop) {
+    expect_copy_as_byte_loop(copy_in_window, 80, WINDOW_COPY_PAST, false);
+}
+
 TEST(DecodeDriver, RingCopyMatchesTheByteLoop) {
-    const uint32_t size = 112;
-    Bytes start(2 * size);
-    for (uint32_t i = 0; i < 2 * size; i++) start[i] = (uint8_t)(i * 37 + 11);
-    for (uint32_t position = 0; position + RING_SLACK < size; position++) {
-        for (uint32_t source = 0; source + RING_SLACK < size; source++) {
-            const uint32_t room = size - RING_SLACK - (position > source ? position : source);
-            for (uint32_t length = 1; length <= room; length++) {
-                Bytes expected = start, fast = start;
-                for (uint32_t i = 0; i < length; i++) expected[position + i] = expected[source + i];
-                copy_in_ring(fast.data(), position, source, length);
-                for (uint32_t i = 0; i < RING_SLACK; i++)
-                    fast[position + length + i] = expected[position + length + i];
-                ASSERT_EQ(fast, expected) << position << " " << source << " " << length;
-            }
-        }
-    }
+    expect_copy_as_byte_loop(copy_in_ring, 112, RING_SLACK, true);
 }
 
 // Encoders may end a member inside its last match: the output stops at the size and
