@@ -31,6 +31,19 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 
+# A mirror in the middle of a sync serves an index of the wrong size, and
+# apt-get update then fails as a whole although the other indexes came in.  Try
+# again after a pause; if one index is still stale, go on with what was fetched:
+# the install below says plainly if a package is really out of reach.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    apt-get update -q && return 0
+    [ "$try" = 3 ] || { echo "setup.sh: apt-get update failed, trying again" >&2; sleep 15; }
+  done
+  echo "setup.sh: apt-get update failed three times; installing from the indexes it has" >&2
+}
+
 missing=()
 for p in "${packages[@]}"; do
   case $p in wine32*) p="$p:i386" ;; esac
@@ -38,7 +51,7 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup.sh: installing ${missing[*]}"
-  apt-get update -q
+  apt_update
   apt-get install -y -q "${missing[@]}"
 fi
 
@@ -58,7 +71,7 @@ done
 # qemu's user-mode emulator, registered with the kernel's binfmt_misc.
 if ! /usr/lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1; then
   if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
-    apt-get update -q
+    apt_update
     apt-get install -y -q qemu-user-static
   fi
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
