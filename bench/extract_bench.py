@@ -149,14 +149,17 @@ def main():
     parser.add_argument("--baseline", help="another mavusfx build to time alongside")
     parser.add_argument("archives", nargs="*")
     args = parser.parse_args()
-    archives = args.archives
+    archives = [os.path.abspath(a) for a in args.archives]
     for shared in ("../shared/bench", "../../shared/bench"):
         archives = archives or sorted(glob.glob(os.path.join(ROOT, shared, "*.lzh")))
     if not archives:
         sys.exit("no benchmark archives given or found in shared/bench")
     work = tempfile.mkdtemp(prefix="mavusfx-bench-", dir="/dev/shm")
     zst, content = os.path.join(work, "content.zst"), os.path.join(work, "content.bin")
-    makers = extractors(args.tool, args.baseline, zst, content)
+    # Each program runs in a folder of its own, so the builds are named from here.
+    tool = os.path.abspath(args.tool)
+    baseline = os.path.abspath(args.baseline) if args.baseline else None
+    makers = extractors(tool, baseline, zst, content)
     ours = ["mavusfx"] + (["baseline"] if args.baseline else [])
     scale = [p for p in ("zstd", "cat") if shutil.which(p)]
     columns = ours + list(LHA_PEERS) + scale
