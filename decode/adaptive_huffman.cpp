@@ -10,6 +10,28 @@ static AdaptiveModel model;
 
 AdaptiveModel& adaptive_model() { return model; }
 
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
+/* The fast run's first steps down the character tree, TOP_WALK_BITS at once
+ * (top_walk): for each value of the next TOP_WALK_BITS bits, the down_link value
+ * the walk from the root holds after them, or the leaf it reaches sooner, times 8,
+ * plus the steps taken.  The table holds for as long as no node whose down_link it
+ * read changes that down_link.  The nodes it read are marked with its generation.
+ * Only bump_node's trade of subtrees changes a down_link on its own, and it makes
+ * the table stale when it trades a marked node; a fresh or rebuilt tree makes it
+ * stale outright.  A generation that wraps round can only take an old mark for a
+ * new one, which costs a needless rebuild.  Five bits: with six, the trades near
+ * the root made the rebuilds cost more than the steps saved. */
+enum { TOP_WALK_BITS = 5 };
+static int32_t top_walk[1 << TOP_WALK_BITS];
+static uint16_t top_mark[NODE_COUNT];
+static uint16_t top_generation;
+static bool top_stale = true;
+
+static inline void note_trade(int p, int h) {
+    if (top_mark[p] == top_generation || top_mark[h] == top_generation) top_stale = true;
+}
+#endif
+
 enum {
     POSITION_SYMBOLS = 128,       // leaves the position tree's nodes have room for
     ROOT_WEIGHT_MARK = 0xFFFF     // the grown position root's weight
@@ -64,6 +86,9 @@ void init_symbol_tree() {
         model.node_run[j] = 1;
     }
     model.run_head[1] = n - 1;
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
+    top_stale = true;
+#endif
     for (int j = n - 2; j >= 0; j--) {
         int i = 2 * j + 2;
         model.node_weight[j] = model.node_weight[i] + model.node_weight[i - 1];
@@ -163,6 +188,9 @@ int bump_node(int p) {
     const int b = model.node_run[p];
     const int h = model.run_head[b];
     if (h != p) {
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
+        note_trade(p, h);
+#endif
         int32_t moved = model.down_link[p];
         model.down_link[p] = model.down_link[h];
         model.down_link[h] = moved;
@@ -195,6 +223,9 @@ static void move_node(int from, int to) {
  * leaves that weigh as much or less.  Finally the links and the runs are set up
  * again, front to back.  The runs of the range all go back to the stack first. */
 void rebuild_tree(int first, int end) {
+#ifndef MAVUSFX_NO_LH1_FAST_RUN
+    top_stale = true;
+#endif
     int k = first;
     for (int i = first; i < end; i++) {
         if (model.run_head[model.node_run[i]] == i) give_back_run(model.node_run[i]);
@@ -327,6 +358,28 @@ uint16_t read_lh1_position() {
 }
 
 #ifndef MAVUSFX_NO_LH1_FAST_RUN
+/* fill_top_walk: the entries of the `depth` bits `prefix`, whose walk holds c.  A
+ * leaf, or the last step, fills the entries of every value that starts with the
+ * prefix; an internal node has its two children's down_links read and marked. */
+static void fill_top_walk(int c, unsigned depth, unsigned prefix) {
+    if (c <= 0 || depth == TOP_WALK_BITS) {
+        const unsigned shift = TOP_WALK_BITS - depth;
+        for (unsigned i = prefix << shift; i < (prefix + 1) << shift; i++)
+            top_walk[i] = c * 8 + (int)depth;
+        return;
+    }
+    top_mark[c] = top_mark[c - 1] = top_generation;
+    fill_top_walk(model.down_link[c], depth + 1, prefix * 2);
+    fill_top_walk(model.down_link[c - 1], depth + 1, prefix * 2 + 1);
+}
+
+static void build_top_walk() {
+    top_generation++;
+    top_mark[CHAR_ROOT] = top_generation;
+    fill_top_walk(model.down_link[CHAR_ROOT], 0, 0);
+    top_stale = false;
+}
+
 /* count_symbol_fast: count_symbol, specialised for its commonest step (four nodes
  * in five on ordinary data): a node that is alone in its run and stays alone once
  * incremented only gains its weight, and the walk goes on to its parent.  The
@@ -362,7 +415,8 @@ static inline void count_symbol_fast(unsigned symbol) {
  * what read_adaptive_symbol, read_lh1_position and the driver's simple loop do,
  * specialised where that is safe:
  * - the character tree is walked on the bits of a local word instead of 16-bit
- *   look-aheads, and counted with count_symbol_fast.  A walk is allowed 34
+ *   look-aheads, its first steps through top_walk, and counted with
+ *   count_symbol_fast.  A walk is allowed 34
  *   steps, far more than any tree the model keeps is deep (a leaf's weight halves
  *   at most every two levels and the root stays below 0x8001); a longer one is
  *   left unconsumed to the simple loop.  "-lh1-" has no escape;
@@ -393,8 +447,12 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
     for (;;) {
         if (in.count < 56) refill_fast_bits(in);
         uint64_t word = in.word;
-        int c = model.down_link[CHAR_ROOT];
-        unsigned steps = 0;
+        // The first steps of the walk take one lookup in top_walk.
+        if (top_stale) build_top_walk();
+        const int32_t top = top_walk[word >> (64 - TOP_WALK_BITS)];
+        int c = top >> 3;
+        unsigned steps = (unsigned)top & 7;
+        word <<= steps;
         for (; c > 0 && steps < 34; steps++, word <<= 1) c = model.down_link[c - (int)(word >> 63)];
         if (c > 0) break;
         in.word = word;

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/extraction_loop.h"
+#include "decode/methods.h"
 #include "decode/output_sink.h"
+#include "engine/extraction_loop.h"
+#include "tests/support/adaptive_reference.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 
@@ -88,6 +90,44 @@ TEST(FastRuns, AgreeWithTheSimpleLoop) {
         }
     }
     EXPECT_GT(members, 10);
+}
+
+// An "-lh1-" stream whose commonest bytes change every few thousand symbols, so that
+// the heaviest leaves keep trading places near the root and the first levels of the
+// character tree are laid out anew again and again.  Matches take position code 0
+// (three 0 bits) and 6 plain bits: distances of 1 to 64.
+TEST(FastRuns, Lh1WalkFollowsTheTopOfTheTreeAsItChanges) {
+    std::mt19937 rng(1234);
+    AdaptiveReference model(314);
+    BitWriter w;
+    std::vector<LzItem> plan;
+    uint32_t produced = 0;
+    for (int phase = 0; phase < 60; phase++) {
+        const unsigned first = (unsigned)(phase * 37) % 200;
+        const double skew = phase % 3 == 0 ? 0.6 : 0.25;
+        for (int k = 0; k < 2500; k++) {
+            if (produced < 64 || rng() % 10 < 7) {
+                const uint16_t byte =
+                    (uint16_t)((first + std::geometric_distribution<int>(skew)(rng)) % 256);
+                model.put_symbol(w, byte);
+                plan.push_back({byte, 0});
+                produced++;
+            } else {
+                const unsigned length = 3 + rng() % 10, position = rng() % 64;
+                model.put_symbol(w, length + 253);
+                w.put(0, 3);
+                w.put(position, 6);
+                plan.push_back({(uint16_t)(length + 253), (uint16_t)position});
+                produced += length;
+            }
+        }
+    }
+    const Bytes packed = w.finish();
+    const Bytes expected = expand_items(plan, 4096, 253);
+    Course fast = decode_course(packed, (uint32_t)expected.size(), METHOD_LH1, true);
+    EXPECT_EQ(fast.decoded.result, DECODE_COMPLETE);
+    EXPECT_TRUE(fast.decoded.output == expected);
+    expect_same_course(packed, (uint32_t)expected.size(), METHOD_LH1, "shifting bytes");
 }
 
 }  // namespace
