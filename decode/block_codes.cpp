@@ -374,7 +374,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
  * - a batch that stays clear of the window's end stores its bytes straight into
  *   the window; near the end each symbol goes through put_literal and put_match,
  *   and a flush there finds no overrun, as the run never takes padding bytes. */
-uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
+FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoder.decoded_count;
     FastBits in;
     if (block_codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
