@@ -468,9 +468,9 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
             if (sound) {
                 unsigned length;
                 unsigned entry = lh1_position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
-                unsigned high = entry >> 5;
+                unsigned high = fast_symbol(entry);
                 if (high < position_codes) {
-                    length = entry & 31;
+                    length = fast_length(entry);
                 } else {
                     high = lookup_code(SMALL_CODE, (int)position_codes, (unsigned)(in.word >> 48),
                                        &length);

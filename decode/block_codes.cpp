@@ -49,23 +49,26 @@ static uint16_t char_fast[1 << CHAR_TABLE_BITS];
 static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 
 /* position_steps: position_fast with what each position code j stands for worked
- * out: the distance's base (0 for j = 0, else 2^(j-1)) in bits 10-26, its extra bits
- * (j - 1, none for j < 2) in bits 5-9 and the code's length in bits 0-4, so that a
- * match's distance takes one lookup and no branch on j.  POSITION_SLOW where
- * position_fast has SLOW_ENTRY. */
+ * out: the distance's base (0 for j = 0, else 2^(j-1)) in bits 14-29, its extra bits
+ * (j - 1, none for j < 2) in bits 10-13, the code's length in bits 6-9 and the bits
+ * that code and extra bits take together in bits 0-5, so that a match's distance
+ * takes one lookup and no branch on j, and the word is shifted past both by the
+ * step itself, as by a fast entry.  POSITION_SLOW where position_fast has
+ * SLOW_ENTRY. */
 enum : uint32_t { POSITION_SLOW = 0xFFFFFFFFu };
 static uint32_t position_steps[1 << SMALL_TABLE_BITS];
 
 static void derive_position_steps() {
     for (unsigned i = 0; i < (1u << SMALL_TABLE_BITS); i++) {
-        const unsigned entry = position_fast[i], j = entry >> 5;
+        const unsigned entry = position_fast[i], j = fast_symbol(entry);
         if (j >= (unsigned)position_codes) {
             position_steps[i] = POSITION_SLOW;
             continue;
         }
         const uint32_t base = j != 0 ? 1u << (j - 1) : 0;
         const uint32_t extra = j > 1 ? j - 1 : 0;
-        position_steps[i] = base << 10 | extra << 5 | (entry & 31);
+        const uint32_t length = fast_length(entry);
+        position_steps[i] = base << 14 | extra << 10 | length << 6 | (length + extra);
     }
 }
 #endif
@@ -173,7 +176,7 @@ static bool read_char_lengths_fast() {
     while (i < n) {
         refill_fast_bits(in);
         const unsigned entry = length_fast[in.word >> (64 - SMALL_TABLE_BITS)];
-        unsigned c = entry >> 5, length = entry & 31;
+        unsigned c = fast_symbol(entry), length = fast_length(entry);
         if (c >= LENGTH_CODES)
             c = lookup_code(SMALL_CODE, LENGTH_CODES, (unsigned)(in.word >> 48), &length);
         consume_fast_bits(in, length);
@@ -260,23 +263,20 @@ uint16_t read_block_position() {
  * bits consumed; a code longer than the table goes through lookup_code, the same
  * walk as decode_with_table, which also finds damage. */
 static inline unsigned take_char_symbol(FastBits& in, unsigned entry) {
-    unsigned symbol = entry >> 5, length = entry & 31;
+    unsigned symbol = fast_symbol(entry), length = fast_length(entry);
     if (symbol >= CHAR_CODES)
         symbol = lookup_code(CHAR_CODE, CHAR_CODES, (unsigned)(in.word >> 48), &length);
     consume_fast_bits(in, length);
     return symbol;
 }
 
-/* take_step: the distance minus one of a match whose position code has a step in
- * position_steps (not POSITION_SLOW), with `before` bits in front of the code that
- * are consumed with it (the character code's, or none): the code and its extra bits
- * consumed.  The extra bits are shifted in two steps, so that none gives 0. */
-static inline uint32_t take_step(FastBits& in, uint32_t step, unsigned before) {
-    consume_fast_bits(in, before + (step & 31));
-    const unsigned extra = (step >> 5) & 31;
-    const uint32_t p = (step >> 10) + (uint32_t)((in.word >> 1) >> (63 - extra));
-    consume_fast_bits(in, extra);
-    return p;
+/* take_step: the distance minus one of a match whose position code, at the front
+ * of `word`, has a step in position_steps (not POSITION_SLOW): its extra bits follow
+ * the code, and are shifted in two steps, so that none gives 0. */
+static inline uint32_t take_step(uint64_t word, uint32_t step) {
+    const unsigned extra = (step >> 10) & 15;
+    const uint64_t after_code = word << ((step >> 6) & 15);
+    return (step >> 14) + (uint32_t)((after_code >> 1) >> (63 - extra));
 }
 
 /* take_position: a match's distance minus one, as read_block_position gives it, its
@@ -284,7 +284,11 @@ static inline uint32_t take_step(FastBits& in, uint32_t step, unsigned before) {
  * and the base worked out where the code is longer than the table. */
 static inline uint32_t take_position(FastBits& in) {
     const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
-    if (step != POSITION_SLOW) return take_step(in, step, 0);
+    if (step != POSITION_SLOW) {
+        const uint32_t p = take_step(in.word, step);
+        consume_fast_bits(in, step & 63);
+        return p;
+    }
     unsigned length;
     const unsigned j =
         lookup_code(SMALL_CODE, position_codes, (unsigned)(in.word >> 48), &length);
@@ -313,17 +317,23 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
     uint32_t at = position;
     unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
     do {
-        const unsigned symbol = entry >> 5, length = entry & 31;
+        // The word past the character code, for a literal and a match alike: each
+        // shift takes the entry itself (its low six bits are the length), so that
+        // the next lookup waits for nothing but the entry.
+        const uint64_t after = in.word << (entry & FAST_LENGTH_MASK);
+        const unsigned symbol = fast_symbol(entry);
         if (symbol <= 255) {
-            consume_fast_bits(in, length);
+            in.word = after;
+            in.count -= fast_length(entry);
             bytes[at++] = (uint8_t)symbol;
             entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             // A second literal goes before the refill: a fast entry's code has at
             // most CHAR_TABLE_BITS bits, so the 56 or more bits after a refill hold
             // two of them and the next entry's bits.
-            if (entry < (256u << 5) && left > 1) {
-                consume_fast_bits(in, entry & 31);
-                bytes[at++] = (uint8_t)(entry >> 5);
+            if (entry < (256u << FAST_SYMBOL_SHIFT) && left > 1) {
+                in.word <<= entry & FAST_LENGTH_MASK;
+                in.count -= fast_length(entry);
+                bytes[at++] = (uint8_t)fast_symbol(entry);
                 entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
                 left--;
             }
@@ -333,9 +343,11 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
         if (symbol >= CHAR_CODES) break;
         // A fast entry's code has at most CHAR_TABLE_BITS bits, so the position
         // code's first SMALL_TABLE_BITS bits are in the word behind it.
-        const uint32_t step = position_steps[(in.word << length) >> (64 - SMALL_TABLE_BITS)];
+        const uint32_t step = position_steps[after >> (64 - SMALL_TABLE_BITS)];
         if (step == POSITION_SLOW) break;
-        const uint32_t p = take_step(in, step, length);
+        const uint32_t p = take_step(after, step);
+        in.word = after << (step & 63);
+        in.count -= fast_length(entry) + (step & 63);
         // At most 12 + 8 + 15 bits are gone: the next entry's bits are there
         // before the refill, as after a literal.
         entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];

@@ -138,7 +138,7 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
             if (fast != nullptr) {
                 uint16_t* const fast_entry = &fast[first >> shift];
                 for (uint32_t i = 0; i < (1u << (table_bits - l)); i++)
-                    fast_entry[i] = (uint16_t)(s << 5 | l);
+                    fast_entry[i] = (uint16_t)(s << FAST_SYMBOL_SHIFT | l);
             }
 #endif
         } else {
@@ -214,7 +214,7 @@ static inline void derive_each_entry(const uint16_t* table, const uint8_t* lengt
     for (uint32_t i = first; i < end; i++) {
         const unsigned s = table[i];
         const bool symbol = s < symbol_count;
-        const unsigned entry = s << 5 | lengths[symbol ? s : 0];
+        const unsigned entry = s << FAST_SYMBOL_SHIFT | lengths[symbol ? s : 0];
         fast[i] = symbol ? (uint16_t)entry : (uint16_t)SLOW_ENTRY;
     }
 }
@@ -251,7 +251,7 @@ static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
     for (unsigned s = 0; s < symbol_count; s++) {
         const int l = lengths[s];
         if (l == 0 || l > table_bits) continue;
-        const uint16_t entry = (uint16_t)(s << 5 | l);
+        const uint16_t entry = (uint16_t)(s << FAST_SYMBOL_SHIFT | l);
         uint16_t* const run = fast + start[l];
         const uint32_t run_length = 1u << (table_bits - l);
         for (uint32_t k = 0; k < run_length; k++) run[k] = entry;

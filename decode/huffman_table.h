@@ -55,10 +55,14 @@ uint16_t decode_with_table(HuffmanCode code, int symbol_count);
 
 // ---- fast path: a symbol and its length in one table entry ------------------
 //
-// For the fast runs: each entry of the table of `code` as symbol << 5 | length, or
-// SLOW_ENTRY where the entry leads into a tree (its symbol, 0x7FF, lies outside every
-// alphabet), so that one lookup gives both and the long codes go to lookup_code.
-enum { SLOW_ENTRY = 0xFFFF };
+// For the fast runs: each entry of the table of `code` as symbol << 6 | length, or
+// SLOW_ENTRY where the entry leads into a tree (its symbol, 0x3FF, lies outside every
+// alphabet), so that one lookup gives both and the long codes go to lookup_code.  The
+// length is the entry's low six bits, which is all of the entry that a shift of a
+// 64-bit word by it looks at on x86: the word is shifted by the entry itself.
+enum { FAST_SYMBOL_SHIFT = 6, FAST_LENGTH_MASK = 63, SLOW_ENTRY = 0xFFFF };
+inline unsigned fast_symbol(unsigned entry) { return entry >> FAST_SYMBOL_SHIFT; }
+inline unsigned fast_length(unsigned entry) { return entry & FAST_LENGTH_MASK; }
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast);
 // Hands `fast` to the next build_huffman_table of `code`, which fills the entries of
 // the short codes there as it builds; derive_fast_table of the same table after it

@@ -241,7 +241,7 @@ TEST(HuffmanTable, FastTablesHoldEachEntrysSymbolAndLength) {
             const uint16_t* table = code_table(kind.code);
             for (uint32_t i = 0; i < fast.size(); i++) {
                 const unsigned s = table[i];
-                const uint16_t expected = s < (unsigned)kind.symbol_count ? (uint16_t)(s << 5 | lengths[s])
+                const uint16_t expected = s < (unsigned)kind.symbol_count ? (uint16_t)(s << FAST_SYMBOL_SHIFT | lengths[s])
                                                                           : (uint16_t)SLOW_ENTRY;
                 ASSERT_EQ(fast[i], expected) << "entry " << i;
             }
