@@ -271,8 +271,9 @@ static inline unsigned take_char_symbol(FastBits& in, unsigned entry) {
 }
 
 /* take_step: the distance minus one of a match whose position code, at the front
- * of `word`, has a step in position_steps (not POSITION_SLOW): its extra bits follow
- * the code, and are shifted in two steps, so that none gives 0. */
+ * of `word`, has a step in position_steps (not POSITION_SLOW).  Its extra bits
+ * follow the code, and are shifted in two steps, so that none gives 0; the caller
+ * consumes the step's width, its low six bits. */
 static inline uint32_t take_step(uint64_t word, uint32_t step) {
     const unsigned extra = (step >> 10) & 15;
     const uint64_t after_code = word << ((step >> 6) & 15);
@@ -286,7 +287,7 @@ static inline uint32_t take_position(FastBits& in) {
     const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
     if (step != POSITION_SLOW) {
         const uint32_t p = take_step(in.word, step);
-        consume_fast_bits(in, step & 63);
+        consume_fast_bits(in, step & FAST_LENGTH_MASK);
         return p;
     }
     unsigned length;
@@ -346,8 +347,8 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
         const uint32_t step = position_steps[after >> (64 - SMALL_TABLE_BITS)];
         if (step == POSITION_SLOW) break;
         const uint32_t p = take_step(after, step);
-        in.word = after << (step & 63);
-        in.count -= fast_length(entry) + (step & 63);
+        in.word = after << (step & FAST_LENGTH_MASK);
+        in.count -= fast_length(entry) + (step & FAST_LENGTH_MASK);
         // At most 12 + 8 + 15 bits are gone: the next entry's bits are there
         // before the refill, as after a literal.
         entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
