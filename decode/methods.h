@@ -15,8 +15,11 @@ uint32_t run_block_symbols(uint32_t original_size, FILE* out);
 // twice, for the baseline processor and for x86-64-v3, and the loader picks the form
 // that the processor runs.  There BMI2 shifts a word by a register in one step,
 // which every symbol does several times.  Both forms come from the same source.
-// Other builds (the stub among them) have the one form.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+// Other builds (the stub among them) have the one form, and so has the
+// ThreadSanitizer build: the loader runs the choosing function before that
+// sanitizer's run time is set up, and its checks there crash the program.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__)
 #define FAST_RUN_FORMS __attribute__((target_clones("default", "arch=x86-64-v3")))
 #else
 #define FAST_RUN_FORMS
