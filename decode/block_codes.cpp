@@ -49,13 +49,15 @@ static uint16_t char_fast[1 << CHAR_TABLE_BITS];
 static uint16_t position_fast[1 << SMALL_TABLE_BITS];
 
 /* position_steps: position_fast with what each position code j stands for worked
- * out: the distance's base (0 for j = 0, else 2^(j-1)) in bits 14-29, its extra bits
- * (j - 1, none for j < 2) in bits 10-13, the code's length in bits 6-9 and the bits
+ * out: the distance's base (0 for j = 0, else 2^(j-1)) in bits 15-30, its extra bits
+ * (j - 1, none for j < 2) in bits 11-14, the code's length in bits 6-10 and the bits
  * that code and extra bits take together in bits 0-5, so that a match's distance
  * takes one lookup and no branch on j, and the word is shifted past both by the
  * step itself, as by a fast entry.  POSITION_SLOW where position_fast has
- * SLOW_ENTRY. */
+ * SLOW_ENTRY.  (An unused entry of an incomplete code has symbol 0's length, up to
+ * 16, beyond the table's bits.) */
 enum : uint32_t { POSITION_SLOW = 0xFFFFFFFFu };
+enum { STEP_LENGTH_AT = 6, STEP_EXTRA_AT = 11, STEP_BASE_AT = 15 };
 static uint32_t position_steps[1 << SMALL_TABLE_BITS];
 
 static void derive_position_steps() {
@@ -68,7 +70,8 @@ static void derive_position_steps() {
         const uint32_t base = j != 0 ? 1u << (j - 1) : 0;
         const uint32_t extra = j > 1 ? j - 1 : 0;
         const uint32_t length = fast_length(entry);
-        position_steps[i] = base << 14 | extra << 10 | length << 6 | (length + extra);
+        position_steps[i] = base << STEP_BASE_AT | extra << STEP_EXTRA_AT |
+                            length << STEP_LENGTH_AT | (length + extra);
     }
 }
 #endif
@@ -275,9 +278,9 @@ static inline unsigned take_char_symbol(FastBits& in, unsigned entry) {
  * follow the code, and are shifted in two steps, so that none gives 0; the caller
  * consumes the step's width, its low six bits. */
 static inline uint32_t take_step(uint64_t word, uint32_t step) {
-    const unsigned extra = (step >> 10) & 15;
-    const uint64_t after_code = word << ((step >> 6) & 15);
-    return (step >> 14) + (uint32_t)((after_code >> 1) >> (63 - extra));
+    const unsigned extra = (step >> STEP_EXTRA_AT) & 15;
+    const uint64_t after_code = word << ((step >> STEP_LENGTH_AT) & 31);
+    return (step >> STEP_BASE_AT) + (uint32_t)((after_code >> 1) >> (63 - extra));
 }
 
 /* take_position: a match's distance minus one, as read_block_position gives it, its
