@@ -3,13 +3,14 @@
 // complete or as damaged, with no more than the member's size written; in the
 // sanitizer build a read or write outside the decoder's arrays fails the test too.
 // What each damaged run wrote is pinned as well, so that a faster decoder keeps
-// the same damage semantics, byte for byte.
+// the same damage semantics, byte for byte, and held against the simple loop.
 #include <algorithm>
 #include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "decode/decode_driver.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
@@ -27,10 +28,17 @@ struct Lcg {
 };
 
 // Decodes `packed` as a member of m's method and size and checks that it ended
-// complete or damaged, with no more than the member's size written.  The result and
-// the output's digest go to `outcomes`.
+// complete or damaged, with no more than the member's size written, and the same
+// way through the simple loop alone.  The result and the output's digest go to
+// `outcomes`.
 DecodeResult expect_sound_end(const ArchiveMember& m, const Bytes& packed, std::string& outcomes) {
-    DecodedMember out = decode_packed(packed, m.original_size, method_index(m.method.c_str()));
+    const int method = method_index(m.method.c_str());
+    fast_runs_enabled = false;
+    DecodedMember simple = decode_packed(packed, m.original_size, method);
+    fast_runs_enabled = true;
+    DecodedMember out = decode_packed(packed, m.original_size, method);
+    EXPECT_EQ(out.result, simple.result);
+    EXPECT_TRUE(out.output == simple.output) << "the fast run wrote other bytes";
     outcomes += std::to_string(out.result) + " " + sha256_hex(out.output) + "\n";
     EXPECT_TRUE(out.result == DECODE_COMPLETE || out.result == DECODE_DAMAGED) << out.result;
     if (out.result == DECODE_COMPLETE) {
