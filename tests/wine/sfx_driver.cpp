@@ -92,6 +92,21 @@ void pause_for_screenshot(const std::string& base) {
         Sleep(100);
 }
 
+// The stub's one thread, while it runs.
+HANDLE stub_thread;
+
+// The progress window of a run that is to be stopped inside a member is shot with
+// the stub held: its thread is suspended a moment after the member shows, while the
+// shot is taken, so that a machine that runs the stub natively and fast does not
+// finish the member (and the run) meanwhile.
+void shoot_held_stub(const std::string& base) {
+    if (base.empty()) return;
+    Sleep(30);  // long enough for a repaint at the stub's next progress step
+    SuspendThread(stub_thread);
+    pause_for_screenshot(base);
+    ResumeThread(stub_thread);
+}
+
 // ---- the run -------------------------------------------------------------------
 
 struct RunOptions {
@@ -290,13 +305,13 @@ void watch_progress_window(HWND window, const RunOptions& o, ProgressState* stat
     }
     if (state->acted) return;
     if (!o.stop_at.empty() && text == o.stop_at) {
-        pause_for_screenshot(o.shot_progress);
+        shoot_held_stub(o.shot_progress);
         HWND cancel_dialog = FindWindowExA(window, nullptr, "#32770", nullptr);
         click(GetDlgItem(cancel_dialog, IDCANCEL));
         say("pressed stop");
         state->acted = true;
     } else if (!o.close_at.empty() && text == o.close_at) {
-        pause_for_screenshot(o.shot_progress);
+        shoot_held_stub(o.shot_progress);
         PostMessageA(window, WM_CLOSE, 0, 0);
         say("closed window");
         state->acted = true;
@@ -313,6 +328,7 @@ int run(const RunOptions& o) {
         say("cannot start " + o.exe + ": error " + std::to_string(GetLastError()));
         return 2;
     }
+    stub_thread = process.hThread;
     std::vector<HWND> handled;
     ProgressState progress;
     DWORD started = GetTickCount();
