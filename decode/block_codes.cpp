@@ -155,6 +155,20 @@ static void read_code_lengths(HuffmanCode code, int symbol_count, int count_bits
 }
 
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+/* take_symbol: one symbol of `code` the careful way, with the bit input in a
+ * FastBits word that holds enough bits for it: the symbol whose fast entry was
+ * looked up at the word's front, its bits consumed.  A code longer than the table
+ * goes through lookup_code, the same walk as decode_with_table, which also finds
+ * damage. */
+static inline unsigned take_symbol(FastBits& in, unsigned entry, HuffmanCode code,
+                                   int symbol_count) {
+    unsigned symbol = fast_symbol(entry), length = fast_length(entry);
+    if (symbol >= (unsigned)symbol_count)
+        symbol = lookup_code(code, symbol_count, (unsigned)(in.word >> 48), &length);
+    consume_fast_bits(in, length);
+    return symbol;
+}
+
 /* read_char_lengths_fast: read_code_lengths of the character code with the bit input
  * in a FastBits word and the code-length code through a fast table, for the usual
  * form (a count of 1 to 510); the others, and a block whose lengths might reach the
@@ -178,11 +192,8 @@ static bool read_char_lengths_fast() {
     int i = 0;
     while (i < n) {
         refill_fast_bits(in);
-        const unsigned entry = length_fast[in.word >> (64 - SMALL_TABLE_BITS)];
-        unsigned c = fast_symbol(entry), length = fast_length(entry);
-        if (c >= LENGTH_CODES)
-            c = lookup_code(SMALL_CODE, LENGTH_CODES, (unsigned)(in.word >> 48), &length);
-        consume_fast_bits(in, length);
+        const unsigned c = take_symbol(in, length_fast[in.word >> (64 - SMALL_TABLE_BITS)],
+                                       SMALL_CODE, LENGTH_CODES);
         if (decoder.member_damaged) break;
         if (c >= 3) {
             lengths[i++] = (uint8_t)(c - 2);
@@ -260,19 +271,6 @@ uint16_t read_block_position() {
 }
 
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-/* The fast run's two decodings the careful way, for one symbol with the bit input
- * in a FastBits word that holds enough bits for it.  take_char_symbol: the
- * character/length symbol whose fast entry was looked up at the word's front, its
- * bits consumed; a code longer than the table goes through lookup_code, the same
- * walk as decode_with_table, which also finds damage. */
-static inline unsigned take_char_symbol(FastBits& in, unsigned entry) {
-    unsigned symbol = fast_symbol(entry), length = fast_length(entry);
-    if (symbol >= CHAR_CODES)
-        symbol = lookup_code(CHAR_CODE, CHAR_CODES, (unsigned)(in.word >> 48), &length);
-    consume_fast_bits(in, length);
-    return symbol;
-}
-
 /* take_step: the distance minus one of a match whose position code, at the front
  * of `word`, has a step in position_steps (not POSITION_SLOW).  Its extra bits
  * follow the code, and are shifted in two steps, so that none gives 0; the caller
@@ -380,7 +378,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
  *   which takes at most 16 + 16 + 15 (character code, position code, extra bits);
  *   FastBits keeps it away from the input's end;
  * - codes of up to the table's bits take one lookup in the fast tables; longer
- *   codes and damage go through lookup_code (take_char_symbol, take_position);
+ *   codes and damage go through lookup_code (take_symbol, take_position);
  * - no match needs cutting: it runs only while more than 256 bytes of the member
  *   are still to come;
  * - no progress is due: it stops after the symbol that reaches the count where
@@ -451,8 +449,8 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             // One symbol the careful way: near the window's end (the flush and all),
             // or one with a long code.  Damage, to the codes or found by a flush,
             // marks the member and ends the run after it.
-            const unsigned symbol =
-                take_char_symbol(in, char_fast[in.word >> (64 - CHAR_TABLE_BITS)]);
+            const unsigned symbol = take_symbol(in, char_fast[in.word >> (64 - CHAR_TABLE_BITS)],
+                                                CHAR_CODE, CHAR_CODES);
             if (symbol <= 255) {
                 put_literal(bytes, mask, position, symbol, out);
                 count++;
