@@ -166,6 +166,14 @@ TEST_F(WriteBehind, AFailedWriteIsTheMembersError) {
     }
 }
 
+// Every file of `archive` in `scratch` has the digest the manifest gives it.
+void expect_files_as_manifest(const char* archive, const ScratchFolder& scratch) {
+    for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv"))) {
+        if (e.archive != archive || e.is_folder) continue;
+        EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256) << archive << " " << e.path;
+    }
+}
+
 // Members one after another, extracted and tested by the engine as the tool runs
 // it: the writer started for the first serves the rest, and every file is whole.
 TEST_F(WriteBehind, ServesAWholeArchiveOfLongMembers) {
@@ -174,17 +182,9 @@ TEST_F(WriteBehind, ServesAWholeArchiveOfLongMembers) {
         EngineRun run = run_engine_on(corpus_path(archive));
         EXPECT_EQ(run.failure_count, 0u) << archive;
         EXPECT_EQ(run.refused, 0) << archive;
-        for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv"))) {
-            if (e.archive != archive || e.is_folder) continue;
-            EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256)
-                << archive << " " << e.path;
-        }
+        expect_files_as_manifest(archive, scratch);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // Where the tool may use one processor only it starts no helper and writes in turn
 // from the ring it has, with the same files.
@@ -196,11 +196,7 @@ TEST_F(WriteBehind, OneProcessorExtractsAlike) {
         ToolRun run = run_tool({"extract", "-C", scratch.path(), corpus_path(archive)},
                                "taskset -c 0");
         EXPECT_EQ(run.status, 0) << archive << ": " << run.output();
-        for (const ManifestEntry& e : read_manifest(corpus_path("manifest.tsv"))) {
-            if (e.archive != archive || e.is_folder) continue;
-            EXPECT_EQ(sha256_hex(read_file(scratch / e.path)), e.sha256)
-                << archive << " " << e.path;
-        }
+        expect_files_as_manifest(archive, scratch);
     }
 }
 
