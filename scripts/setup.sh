@@ -31,18 +31,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 
-# A mirror in the middle of a sync serves an index of the wrong size, and
-# apt-get update then fails as a whole although the other indexes came in.  Try
-# again after a pause; if one index is still stale, go on with what was fetched:
-# the install below says plainly if a package is really out of reach.
-apt_update() {
-  local try
-  for try in 1 2 3; do
-    apt-get update -q && return 0
-    [ "$try" = 3 ] || { echo "setup.sh: apt-get update failed, trying again" >&2; sleep 15; }
-  done
-  echo "setup.sh: apt-get update failed three times; installing from the indexes it has" >&2
-}
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+. "$(dirname "$0")/lib/apt_install.sh"
 
 missing=()
 for p in "${packages[@]}"; do
@@ -52,7 +42,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup.sh: installing ${missing[*]}"
   apt_update
-  apt-get install -y -q "${missing[@]}"
+  apt_install "${missing[@]}"
 fi
 
 # The stub is proven under a Japanese locale (code page 932) and a Western one
@@ -72,7 +62,7 @@ done
 if ! /usr/lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1; then
   if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
     apt_update
-    apt-get install -y -q qemu-user-static
+    apt_install qemu-user-static
   fi
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
