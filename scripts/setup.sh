@@ -21,6 +21,15 @@ packages=(
   libutf8proc-dev                     # the packer's NFC names
 )
 
+# --print-packages: the list above, one a line (scripts/check-apt-resolve.sh takes it).
+if [ "${1:-}" = --print-packages ]; then
+  for p in "${packages[@]}"; do
+    case $p in wine32*) p="$p:i386" ;; esac
+    echo "$p"
+  done
+  exit 0
+fi
+
 if [ "$(id -u)" != 0 ]; then
   echo "setup.sh: run me as root (I install Debian packages)" >&2
   exit 1

@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
+echo "== the set-up's install, simulated without the security suite's i386 index"
+scripts/check-apt-resolve.sh
 scripts/build.sh --sanitize
 
 echo "== native tests"
