@@ -57,18 +57,29 @@ const char HELP[] =
     "      --launch=PATH            the file opened after a complete extraction\n"
     "      --no-config              the one-byte empty block: no dialog, extraction\n"
     "                               into the current folder\n"
+    "      --icon=FILE.ico          the installer's icon (its window and Explorer)\n"
+    "      --product-name=TEXT      the file properties' product name\n"
+    "      --company=TEXT           ... company\n"
+    "      --description=TEXT       ... file description (the elevation prompt's name)\n"
+    "      --product-version=VER    ... product version (default: --file-version)\n"
+    "      --file-version=VER       ... file version (default: --product-version)\n"
+    "      --copyright=TEXT         ... copyright\n"
     "  -h, --help                   this text\n"
     "\n"
     "MODE is off (not offered), offer (box unchecked), checked (box checked) or\n"
-    "forced (always made, box disabled).  Texts are given in UTF-8 and stored as\n"
-    "Shift-JIS, at most 255 bytes each.  PATHs are relative to the destination and\n"
-    "must name a member of the archive.  Sign OUT.exe after make (osslsigncode\n"
-    "sign): make refuses a signed stub.\n";
+    "forced (always made, box disabled).  Texts are given in UTF-8; the block's are\n"
+    "stored as Shift-JIS, at most 255 bytes each, the properties' as UTF-16, at most\n"
+    "255 characters each.  PATHs are relative to the destination and must name a\n"
+    "member of the archive.  VER is dotted numbers, at most four, each at most\n"
+    "65535 (1.2.0.7).  Without --icon and the properties the installer keeps the\n"
+    "stub's icon and properties.  Sign OUT.exe after make (osslsigncode sign): make\n"
+    "refuses a signed stub.\n";
 
 enum Setting {
     SET_STUB, SET_ARCHIVE, SET_FROM, SET_METHOD, SET_OUTPUT, SET_CONFIG, SET_TITLE, SET_DEST,
     SET_PROGRAM_FILES, SET_SHORTCUT_TARGET, SET_START_MENU, SET_DESKTOP, SET_SEND_TO, SET_LAUNCH,
-    SET_NO_CONFIG, SET_ELEVATION, SET_EXCLUDE
+    SET_NO_CONFIG, SET_ELEVATION, SET_EXCLUDE, SET_ICON, SET_PRODUCT_NAME, SET_COMPANY, SET_DESCRIPTION,
+    SET_PRODUCT_VERSION, SET_FILE_VERSION, SET_COPYRIGHT
 };
 
 // The options and the keys of the settings file, one list.
@@ -93,6 +104,13 @@ const SettingEntry SETTINGS[] = {
     {"launch", CONFIG_TEXT, SET_LAUNCH},
     {"no-config", CONFIG_SWITCH, SET_NO_CONFIG},
     {"elevation", CONFIG_TEXT, SET_ELEVATION},
+    {"icon", CONFIG_PATH, SET_ICON},
+    {"product-name", CONFIG_TEXT, SET_PRODUCT_NAME},
+    {"company", CONFIG_TEXT, SET_COMPANY},
+    {"description", CONFIG_TEXT, SET_DESCRIPTION},
+    {"product-version", CONFIG_TEXT, SET_PRODUCT_VERSION},
+    {"file-version", CONFIG_TEXT, SET_FILE_VERSION},
+    {"copyright", CONFIG_TEXT, SET_COPYRIGHT},
 };
 
 struct MakeOptions {
@@ -477,6 +495,9 @@ int run_make(int argc, char** argv) {
     MakeOptions o;
     int read = read_options(argc, argv, &o);
     if (read != EXIT_ALL_GOOD) return read < 0 ? EXIT_ALL_GOOD : read;
+    for (Setting s : {SET_ICON, SET_PRODUCT_NAME, SET_COMPANY, SET_DESCRIPTION, SET_PRODUCT_VERSION,
+                      SET_FILE_VERSION, SET_COPYRIGHT})
+        if (o.has(s)) return fail("%s", "the installer's icon and properties cannot be set by this build yet");
     SfxConfig config;
     if (!build_block(o, &config)) return EXIT_USAGE;
     uint8_t block[1 + 4 * 256 + 8];
