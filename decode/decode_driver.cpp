@@ -9,7 +9,7 @@
 #ifndef MAVUSFX_NO_WRITE_BEHIND
 #include "decode/write_behind.h"
 #endif
-#include "platform/platform.h"
+#include "platform/system_services.h"
 
 /* The stub has no initialised data, which would cost its file a section of its
  * own: there the flag starts as 0 and the entry raises it before anything runs. */

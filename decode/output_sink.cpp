@@ -1,7 +1,7 @@
 #include "decode/output_sink.h"
 
 #include "decode/crc16.h"
-#include "platform/platform.h"
+#include "platform/reports.h"
 
 OutputSink output_sink;
 

@@ -2,7 +2,7 @@
 
 #include "decode/crc16.h"
 #include "decode/output_sink.h"
-#include "platform/platform.h"
+#include "platform/host_services.h"
 
 bool write_behind_enabled = true;
 uint32_t write_behind_ring = 512 * 1024;

@@ -4,9 +4,13 @@
 
 #include "decode/decode_driver.h"
 #include "decode/output_sink.h"
-#include "engine/paths.h"
+#include "engine/member_folders.h"
+#include "engine/output_file.h"
+#include "engine/shell_notices.h"
+#include "engine/unsafe_member_path.h"
+#include "platform/reports.h"
+#include "platform/system_services.h"
 #include "engine/windows_names.h"
-#include "platform/platform.h"
 
 long file_size(FILE* file) {
     long here = ftell(file);

@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "platform/platform.h"
+#include "platform/reports.h"
 
 enum { PATH_BUFFER_SIZE = 260 };     // MAX_PATH: 259 bytes and the terminator
 

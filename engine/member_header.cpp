@@ -2,8 +2,9 @@
 
 #include <string.h>
 
-#include "engine/paths.h"
-#include "platform/platform.h"
+#include "engine/path_text.h"
+#include "engine/shift_jis.h"
+#include "platform/system_services.h"
 
 // The whole header of one member, level-1 extended headers included.
 static uint8_t header_buffer[HEADER_BUFFER_SIZE];

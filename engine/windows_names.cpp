@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "engine/paths.h"
+#include "engine/shift_jis.h"
 
 /* The stub names a refused member but never says why: its build keeps no reasons. */
 #ifdef MAVUSFX_STUB_BUILD

@@ -3,8 +3,8 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "engine/paths.h"
-#include "platform/platform.h"
+#include "engine/path_text.h"
+#include "platform/system_services.h"
 
 const char DEFAULT_TITLE[] = "Mavu SFX";
 

@@ -2,7 +2,8 @@
 
 #include <string.h>
 
-#include "engine/paths.h"
+#include "engine/path_text.h"
+#include "engine/shift_jis.h"
 #include "frontend/run_record.h"
 
 void file_name_part(const char* path, char* out, unsigned size) {

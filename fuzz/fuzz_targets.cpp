@@ -13,7 +13,7 @@
 #include "engine/member_header.h"
 #include "decode/output_sink.h"
 #include "frontend/config_block.h"
-#include "platform/platform.h"
+#include "platform/report_hooks.h"
 
 // A broken invariant must stop the fuzzer with a report, also in release builds.
 #define FUZZ_CHECK(condition)                                                           \

@@ -1,7 +1,7 @@
 // Reports outside the stub's window: each goes to the installed hooks, if any.
 // The host tool prints them; the tests record them.  On POSIX the shell notices
 // take the same way.
-#include "platform/platform.h"
+#include "platform/report_hooks.h"
 
 static PlatformHooks installed;
 

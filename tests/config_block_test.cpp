@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "frontend/config_block.h"
-#include "platform/platform.h"
+#include "platform/system_services.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/host_services.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 #include "tools/pack/exclude_globs.h"

@@ -14,6 +14,7 @@
 
 #include "engine/member_header.h"
 #include "decode/output_sink.h"
+#include "platform/text_conversion.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 #include "tools/pack/folder_packer.h"

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/paths.h"
+#include "engine/member_folders.h"
+#include "engine/output_file.h"
+#include "engine/path_text.h"
+#include "engine/shell_notices.h"
+#include "engine/unsafe_member_path.h"
+#include "platform/system_services.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/text_conversion.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // into the locale's encoding on their way to the file system.
 #include <string.h>
 
-#include "platform/platform.h"
+#include "platform/report_hooks.h"
 #include "tools/console_reports.h"
 #include "tools/local_names.h"
 #include "tools/tool.h"

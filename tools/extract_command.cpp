@@ -4,8 +4,8 @@
 #include <string.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/paths.h"
-#include "platform/platform.h"
+#include "engine/member_folders.h"
+#include "platform/report_hooks.h"
 #include "tools/command_line.h"
 #include "tools/console_reports.h"
 #include "tools/local_names.h"

@@ -4,7 +4,9 @@
 #include <wchar.h>
 #include <wctype.h>
 
-#include "engine/paths.h"
+#include "engine/shift_jis.h"
+#include "platform/report_hooks.h"
+#include "platform/text_conversion.h"
 #include "tools/tool.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/report_hooks.h"
 
 // Shift-JIS text as the terminal shows it.
 std::string shown_sjis(const char* sjis);

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "engine/extraction_loop.h"
-#include "engine/paths.h"
+#include "engine/path_text.h"
+#include "engine/shift_jis.h"
+#include "platform/host_services.h"
+#include "platform/text_conversion.h"
 #include "frontend/pe_image.h"
-#include "platform/platform.h"
 #include "tools/command_line.h"
 #include "tools/embedded_stub.h"
 #include "tools/execution_level.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/host_services.h"
 #include "tools/local_names.h"
 
 enum { BAR_WIDTH = 30, LABEL_BYTES = 40 };

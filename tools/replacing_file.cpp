@@ -2,7 +2,8 @@
 
 #include <errno.h>
 
-#include "platform/platform.h"
+#include "platform/host_services.h"
+#include "platform/system_services.h"
 
 enum { NAME_LIMIT = 4096 };
 

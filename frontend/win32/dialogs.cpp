@@ -4,10 +4,11 @@
 #include <shlobj.h>
 
 #include "engine/extraction_loop.h"
-#include "engine/paths.h"
+#include "engine/member_folders.h"
+#include "engine/path_text.h"
+#include "platform/system_services.h"
 #include "frontend/config_block.h"
 #include "frontend/win32/front_end.h"
-#include "platform/platform.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 

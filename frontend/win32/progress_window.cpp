@@ -13,7 +13,7 @@
 #include "frontend/pe_image.h"
 #include "frontend/win32/front_end.h"
 #include "platform/window_messages.h"
-#include "platform/platform.h"
+#include "platform/reports.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 

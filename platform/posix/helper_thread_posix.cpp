@@ -7,7 +7,7 @@
 #include <sched.h>
 #include <signal.h>
 
-#include "platform/platform.h"
+#include "platform/host_services.h"
 
 static pthread_mutex_t slot_lock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t slot_changed = PTHREAD_COND_INITIALIZER;

@@ -9,7 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/host_services.h"
 
 bool platform_error_output_is_terminal() { return isatty(2) != 0; }
 

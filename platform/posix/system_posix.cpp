@@ -14,7 +14,8 @@
 #include <unistd.h>
 #include <utime.h>
 
-#include "platform/platform.h"
+#include "platform/report_hooks.h"
+#include "platform/system_services.h"
 
 bool platform_current_folder(char* out, unsigned size) {
     if (getcwd(out, size) != nullptr) return true;

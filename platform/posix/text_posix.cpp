@@ -7,7 +7,7 @@
 #include <string.h>
 #include <utf8proc.h>
 
-#include "platform/platform.h"
+#include "platform/text_conversion.h"
 
 static bool convert_with(iconv_t cd, const char* text, char* out, unsigned size) {
     char* in = const_cast<char*>(text);

@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "platform/platform.h"
+#include "platform/host_services.h"
 
 bool platform_error_output_is_terminal() {
     DWORD mode;

@@ -10,7 +10,7 @@
 #include <stdio.h>
 #include <time.h>
 
-#include "platform/platform.h"
+#include "platform/system_services.h"
 #include "platform/win32/wide_text.h"
 
 /* One path at a time is handed to the system.  The window thread does so before the

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <locale.h>
 
-#include "platform/platform.h"
+#include "platform/text_conversion.h"
 
 enum { CP_SHIFT_JIS = 932, WIDE_LIMIT = 4096 };
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "platform/platform.h"
+#include "platform/reports.h"
 #include "platform/window_messages.h"
 
 // The window and its bar, given once at start-up before the worker runs.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decode/decode_driver.h"
-#include "platform/platform.h"
+#include "platform/report_hooks.h"
 
 using Bytes = std::vector<uint8_t>;
 

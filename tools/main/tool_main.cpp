@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/text_conversion.h"
 #include "tools/command_line.h"
 #include "tools/local_names.h"
 #include "tools/tool.h"

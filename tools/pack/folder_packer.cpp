@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "decode/crc16.h"
-#include "engine/paths.h"
-#include "platform/platform.h"
+#include "engine/shift_jis.h"
+#include "engine/unsafe_member_path.h"
+#include "platform/host_services.h"
 #include "tools/pack/exclude_globs.h"
 #include "tools/pack/lha_encoder.h"
 #include "tools/pack/member_names.h"

@@ -1,8 +1,8 @@
 #include "tools/pack/member_names.h"
 
-#include "engine/paths.h"
+#include "engine/shift_jis.h"
+#include "platform/text_conversion.h"
 #include "engine/windows_names.h"
-#include "platform/platform.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "decode/crc16.h"
-#include "platform/platform.h"
+#include "platform/system_services.h"
 
 enum {
     LEVEL0_MAX_NAME = 233,   // 22 + n in the header's first byte

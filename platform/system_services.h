@@ -1,0 +1,54 @@
+// What the engine and the portable parts of the front end need of the operating
+// system: folders, files, free space, times, memory and shell notices.  They reach
+// the system only through these functions; platform/win32 implements them with the
+// Win32 API and the MSVCRT runtime, platform/posix with POSIX calls.
+//
+// Paths are Shift-JIS bytes; on Windows they reach the system as UTF-16 through the
+// wide functions, whatever the system's code page.  On POSIX they pass the hooks'
+// file-name mapping first (platform/report_hooks.h).
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+// The process's current folder (GetCurrentDirectoryW).  False, with `out` empty,
+// when it does not fit or Shift-JIS cannot hold it.
+bool platform_current_folder(char* out, unsigned size);
+// The Windows folder (GetWindowsDirectoryW); on POSIX a fixed "C:\Windows".  False,
+// with `out` empty, as above.
+bool platform_windows_folder(char* out, unsigned size);
+// Makes the current folder `path` (SetCurrentDirectoryW).
+bool platform_change_folder(const char* path);
+// Creates one folder (CreateDirectoryW, default security).
+bool platform_create_folder(const char* path);
+
+enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER, PATH_IS_LINK };
+// What `path` names, a link taken for what it leads to (stat; GetFileAttributesW):
+// nothing, a folder or something else.
+FolderState platform_path_state(const char* path);
+// The same for the name itself, which may be a link: a symbolic link, a junction or
+// another reparse point is PATH_IS_LINK (lstat; FILE_ATTRIBUTE_REPARSE_POINT).
+FolderState platform_link_state(const char* path);
+
+// Deletes a file (DeleteFileW); the result is not needed by anyone.
+void platform_delete_file(const char* path);
+// Creates and opens ("wb") a file that must not exist yet: a name that exists, as a
+// link too, is never opened (O_CREAT | O_EXCL; _wopen).  Null when
+// that fails.
+FILE* platform_create_new_file(const char* path);
+// Moves `from` over `to`, replacing a file there (rename; MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
+bool platform_replace_file(const char* from, const char* to);
+// Free bytes for this process on the volume of `folder` (statvfs;
+// GetDiskFreeSpaceExW); UINT64_MAX when unknown.
+uint64_t platform_free_space(const char* folder);
+// Sets access and modification time to `unix_time` (_wutime); failure is ignored.
+void platform_set_file_time(const char* path, uint32_t unix_time);
+// Available physical memory in bytes (GlobalMemoryStatus), 0 when unknown.
+uint32_t platform_available_memory();
+// Seconds west of UTC for local standard time (_tzset, _timezone).
+int32_t platform_timezone_offset();
+
+enum ShellEvent { SHELL_FILE_CREATED = 2, SHELL_FOLDER_MADE = 8 };
+// Announces a created file or folder to the shell (SHChangeNotify, SHCNF_PATHW).
+void platform_notify_shell(ShellEvent event, const char* path);
