@@ -31,17 +31,8 @@ static bool read_exactly(FILE* file, uint8_t* out, uint32_t count) {
 }
 
 void slashes_from_backslashes(char* text, unsigned count) {
-    for (unsigned i = 0; i < count; i++) {
-        unsigned char c = (unsigned char)text[i];
-        if (is_sjis_lead_byte(c) && i + 1 < count) {
-            unsigned char next = (unsigned char)text[i + 1];
-            if (next >= 0x40 && next <= 0xFC && next != 0x7F) {
-                i++;
-                continue;
-            }
-        }
-        if (c == '\\') text[i] = '/';
-    }
+    for (char *p = text, *end = text + count; p < end; p += sjis_char_length(p, end))
+        if (*p == '\\') *p = '/';
 }
 
 static const uint16_t DAYS_BEFORE_MONTH[13] = {0,   0,   31,  59,  90,  120, 151,

@@ -4,14 +4,15 @@
 
 #include "engine/shift_jis.h"
 
+/* The text is walked from its start: only there is it known which byte is a lead
+ * byte, and the last character may be a single '\\' or a pair whose trail is 0x5C. */
 void append_backslash(char* text) {
-    size_t length = strlen(text);
-    if (length == 0) return;
-    if (text[length - 1] == '\\') {
-        if (length == 1 || !is_sjis_lead_byte((unsigned char)text[length - 2])) return;
-    }
-    text[length] = '\\';
-    text[length + 1] = 0;
+    char* last = text;
+    char* p = text;
+    for (; *p != 0; p += sjis_char_length(p)) last = p;
+    if (p == text || (last + 1 == p && *last == '\\')) return;
+    p[0] = '\\';
+    p[1] = 0;
 }
 
 bool append_text(char* out, unsigned size, const char* text) {
@@ -33,12 +34,9 @@ bool compose_in_folder(const char* folder, const char* name, char* out, unsigned
 }
 
 void convert_separators(char* text, char c) {
-    for (unsigned char* p = (unsigned char*)text; *p != 0; p++) {
-        if (is_sjis_lead_byte(*p)) {
-            if (p[1] == 0) break;
-            p++;
-        } else if (*p == '\\' || *p == '/' || *p == 0xFF) {
-            *p = (unsigned char)c;
-        }
+    for (char* p = text; *p != 0;) {
+        size_t length = sjis_char_length(p);  // a lead byte is no separator
+        if (*p == '\\' || *p == '/' || *p == '\xFF') *p = c;
+        p += length;
     }
 }

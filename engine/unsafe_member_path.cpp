@@ -29,8 +29,8 @@ bool is_unsafe_member_path(const char* path) {
             if (climbs_out(component, p)) return true;
             if (end) return false;
             component = p + 1;
-        } else if (is_sjis_lead_byte(*p) && p[1] != 0) {
-            p++;
+        } else {
+            p += sjis_char_length((const char*)p) - 1;
         }
     }
 }

@@ -29,7 +29,8 @@ static bool is_device_name(const unsigned char* name, size_t length) {
     if (base < 3 || base > 7) return false;
     char lower[8] = {};
     // Setting bit 5 lowers the case of a letter and leaves digits, '$' and the space
-    // as they are; what else it changes matches no device name either way.
+    // as they are; what else it changes matches no device name either way.  (Shorter
+    // in the stub than fold_case, which must keep every other byte as it is.)
     for (size_t i = 0; i < base; i++) lower[i] = (char)(name[i] | 0x20);
     if (base == 4 && lower[3] >= '1' && lower[3] <= '9') lower[3] = 1;
     uint64_t word, device;
@@ -64,7 +65,7 @@ const char* windows_name_problem(const char* path, size_t length) {
             component = p + 1;
         } else if (c < 0x20) {
             return c == 0 ? REASON("a NUL byte") : REASON("a control character");
-        } else if (is_sjis_lead_byte((unsigned char)c) && p + 1 < end) {
+        } else if (sjis_char_length((const char*)p, (const char*)end) == 2) {
             p++;
         } else if (c == '|' || (c < 0x40 && (FORBIDDEN_BELOW_40 >> (c - 32) & 1))) {
             return REASON("a character Windows forbids (< > : \" | ? *)");

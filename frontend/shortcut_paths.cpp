@@ -11,7 +11,7 @@ void file_name_part(const char* path, char* out, unsigned size) {
     const unsigned char* name = p;
     const unsigned char* dot = nullptr;
     for (; *p != 0; p++) {
-        if (is_sjis_lead_byte(*p) && p[1] != 0) {
+        if (sjis_char_length((const char*)p) == 2) {
             p++;
         } else if (*p == '\\' || *p == '/' || *p == ':') {
             name = p + 1;

@@ -74,6 +74,16 @@ TEST_F(Safety, LinksBelowTheDestinationAreNeverWrittenThrough) {
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
+// 0x80 is a character of its own in code page 932: the backslash behind it separates,
+// for the link check as for Windows.
+TEST_F(Safety, ALinkBehindANameEndingIn0x80IsSeen) {
+    ASSERT_EQ(symlink("../outside", (dest + "/d\x80").c_str()), 0);
+    extract(build_archive({stored("d\x80\\bs.txt", "evil")}));
+    EXPECT_TRUE(recorder.failed("d\x80/bs.txt", FAILED_LINK_IN_PATH));
+    EXPECT_EQ(folder_entries(scratch / "outside"), std::vector<std::string>{});
+    EXPECT_EQ(run.failure_count, 1u);
+}
+
 TEST_F(Safety, ATakenTemporaryNameIsPassedOverNeverFollowed) {
     write_file(dest + "/a.txt.~0", bytes_of("left by an earlier run"));
     ASSERT_EQ(symlink("../outside/planted", (dest + "/a.txt.~1").c_str()), 0);

@@ -104,6 +104,12 @@ TEST(MemberHeader, Level0NamesTakeSlashesButKeepShiftJisTrailBytes) {
     Read r = read_one(build_member(m));
     ASSERT_EQ(r.result, HEADER_READ);
     EXPECT_STREQ(r.header.name, "dir/sub/\x95\x5C.txt");
+
+    // 0x80 is a character of its own, and a lead byte takes only a trail byte with it.
+    m.name = "d\x80\\bs.txt\\\x81\\\x95";
+    r = read_one(build_member(m));
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_STREQ(r.header.name, "d\x80/bs.txt/\x81\\\x95");
 }
 
 TEST(MemberHeader, LayoutClassesByHeaderMinusNameLength) {

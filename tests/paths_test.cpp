@@ -78,6 +78,12 @@ TEST(Separators, AppendBackslashRespectsShiftJis) {
     strcpy(text, "\xB1\\");  // half-width katakana is a single byte
     append_backslash(text);
     EXPECT_STREQ(text, "\xB1\\");
+    strcpy(text, "d\x80\\");  // 0x80 is no lead byte
+    append_backslash(text);
+    EXPECT_STREQ(text, "d\x80\\");
+    strcpy(text, "\x81\x95\\");  // 0x95 is the trail of 0x81 here, not a lead byte
+    append_backslash(text);
+    EXPECT_STREQ(text, "\x81\x95\\");
 }
 
 TEST(Separators, ConvertSeparatorsRespectsShiftJis) {
@@ -91,6 +97,9 @@ TEST(Separators, ConvertSeparatorsRespectsShiftJis) {
     strcpy(text, "\x95");  // a lead byte at the very end stops the walk
     convert_separators(text, '/');
     EXPECT_STREQ(text, "\x95");
+    strcpy(text, "d\x80\\x\x81\xFFy");  // 0x80 is no lead byte; 0xFF is no trail byte
+    convert_separators(text, '/');
+    EXPECT_STREQ(text, "d\x80/x\x81/y");
 }
 
 // The full backslash path is pinned in the extraction loop's tests.
@@ -104,7 +113,8 @@ TEST_F(PathsTest, CreatedFileAnnouncementIsCutAtThePathBuffer) {
 
 TEST(UnsafePaths, AbsoluteAndClimbingPathsAreRefused) {
     for (const char* bad : {"//etc/passwd", "/\\x", "\\x", "C:\\x", "c:x", "..", "../x", "a/../../x",
-                            "/../x", "a\\..\\x", "a/.../x", "a/. ./x", "x/.."})
+                            "/../x", "a\\..\\x", "a/.../x", "a/. ./x", "x/..", "d\x80\\..\\..\\x",
+                            "\x81/../x"})
         EXPECT_TRUE(is_unsafe_member_path(bad)) << bad;
     for (const char* good : {"a", "/a/b.txt", "a/b/", "..a", "a..", "a/.b/c", ".", "a/./b",
                              "\x95\x5C..", "dir/\x81\x5C/x"})

@@ -23,6 +23,7 @@ TEST(ShortcutPaths, FileNamePartDropsFolderAndExtension) {
     EXPECT_EQ(name_of(""), "");
     // 表 and ソ end in 0x5C: inside a character it is no separator.
     EXPECT_EQ(name_of("\x83\x5c\x83\x74\x83\x67\\\x95\x5c.exe"), "\x95\x5c");
+    EXPECT_EQ(name_of("bin\x80\\tool.exe"), "tool");  // 0x80 is a character of its own
 }
 
 TEST(ShortcutPaths, LinkTargetAndLaunchPath) {

@@ -35,8 +35,11 @@ TEST(WindowsNames, ForbiddenAndControlBytesAndTrailingDotsOrSpaces) {
 TEST(WindowsNames, TrailBytesBelongToTheirCharacter) {
     EXPECT_EQ(problem("\x83\x7C.txt"), nullptr);           // ポ: trail byte 0x7C is not '|'
     EXPECT_EQ(problem("\x95\x5C/\x83\x5C\x83t\x83g"), nullptr);  // 表/ソフト: 0x5C trail bytes
-    EXPECT_EQ(problem("\x83\x3F"), nullptr);              // a trail byte of 0x3F is not '?'
     EXPECT_NE(problem("a\x7C"), nullptr);                 // ... but a lone 0x7C is
+    // A trail byte is 0x40 or above and a lead byte 0x81 or above: what follows a
+    // lead byte otherwise, or 0x80, is a character of its own.
+    for (const char* path : {"a\x80:evil", "a\x80\\CON", "\x83?", "\x81\x7F|", "d\x80\\x."})
+        EXPECT_NE(problem(path), nullptr) << path;
 }
 
 }  // namespace

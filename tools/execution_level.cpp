@@ -1,10 +1,11 @@
 #include "tools/execution_level.h"
 
-#include <ctype.h>
 #include <string.h>
 
 #include <algorithm>
 #include <vector>
+
+#include "engine/shift_jis.h"
 
 /* In the manifest the level attribute is followed by blanks up to the width of the
  * longest level and its closing quote, then the element's end:
@@ -31,7 +32,7 @@ bool parse_execution_level(const char* word, ExecutionLevel* level) {
 
 static bool starts_with_folded(const char* text, const char* prefix) {
     for (; *prefix != 0; text++, prefix++)
-        if (tolower((unsigned char)*text) != tolower((unsigned char)*prefix)) return false;
+        if (fold_case((unsigned char)*text) != fold_case((unsigned char)*prefix)) return false;
     return true;
 }
 

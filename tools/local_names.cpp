@@ -27,7 +27,7 @@ std::string shown_sjis(const char* sjis) {
     std::string shown;
     for (const char* p = sjis; *p != 0;) {
         unsigned char c = (unsigned char)*p;
-        size_t length = is_sjis_lead_byte(c) && p[1] != 0 ? 2 : 1;
+        size_t length = sjis_char_length(p);
         if (c < 0x20 || c == 0x7F) {
             append_escaped(&shown, p, 1);
         } else if (c < 0x80) {

@@ -317,20 +317,10 @@ void check_member(void* context, const MemberHeader& header) {
 
 /* Windows compares names without regard to ASCII case; the second byte of a
  * Shift-JIS character is compared as it is. */
-bool same_path(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
-        if (is_sjis_lead_byte(x) && i + 1 < a.size()) {
-            if (x != y || a[i + 1] != b[i + 1]) return false;
-            i++;
-            continue;
-        }
-        if (x >= 'A' && x <= 'Z') x = (unsigned char)(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = (unsigned char)(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+bool same_path(std::string a, std::string b) {
+    fold_name_case(&a[0], a.size());
+    fold_name_case(&b[0], b.size());
+    return a == b;
 }
 
 bool among(const std::string& path, const std::vector<std::string>& names) {

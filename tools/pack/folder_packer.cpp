@@ -152,14 +152,9 @@ bool name_member(Plan* plan, const std::string& relative, bool is_folder, Planne
 
 /* A Shift-JIS name with its ASCII letters in upper case (trail bytes kept): two
  * names of one folder that give the same are one name on Windows. */
-std::string folded_name(const std::string& sjis) {
-    std::string folded = sjis;
-    for (size_t i = 0; i < folded.size(); i++) {
-        unsigned char c = (unsigned char)folded[i];
-        if (is_sjis_lead_byte(c)) i++;
-        else if (c >= 'a' && c <= 'z') folded[i] = (char)(c - 32);
-    }
-    return folded;
+std::string folded_name(std::string sjis) {
+    fold_name_case(&sjis[0], sjis.size());
+    return sjis;
 }
 
 /* False, with the problem told, when another name of the folder became the same

@@ -40,11 +40,9 @@ static std::string with_name_forms(std::string text) {
 
 /* A 0x5C that is not the trail byte of a double-byte character. */
 static bool has_single_backslash(const std::string& sjis) {
-    for (size_t i = 0; i < sjis.size(); i++) {
-        unsigned char c = (unsigned char)sjis[i];
-        if (is_sjis_lead_byte(c)) i++;
-        else if (c == 0x5C) return true;
-    }
+    const char* end = sjis.data() + sjis.size();
+    for (const char* p = sjis.data(); p < end; p += sjis_char_length(p, end))
+        if (*p == 0x5C) return true;
     return false;
 }
 
