@@ -1,5 +1,7 @@
 #include "decode/crc16.h"
 
+#include "decode/little_endian.h"
+
 /* CRC-16/ARC: polynomial 0x8005 bit-reversed (0xA001), initial 0, reflected, no
  * final XOR.  Check value over "123456789": 0xBB3D.
  *
@@ -33,11 +35,6 @@ void make_crc_table() {
 }
 
 #ifndef MAVUSFX_NO_CRC_SLICES
-
-// Four bytes, the first in the low bits: a single load on a little-endian machine.
-static inline uint32_t four_bytes(const uint8_t* p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
 
 // What the four bytes in `word` contribute when `after` zero bytes follow them.
 static inline unsigned slice_four(uint32_t word, int after) {
@@ -144,11 +141,11 @@ uint16_t crc16(uint16_t start, const uint8_t* bytes, uint32_t length) {
 #endif
 #ifndef MAVUSFX_NO_CRC_SLICES
     for (; length >= CRC_SLICES; bytes += CRC_SLICES, length -= CRC_SLICES) {
-        uint32_t first = four_bytes(bytes);
+        uint32_t first = le32_at(bytes);
         unsigned rest = crc_slices[12][(first >> 16) & 0xFF] ^ crc_slices[11][first >> 24] ^
-                        slice_four(four_bytes(bytes + 4), 8) ^
-                        slice_four(four_bytes(bytes + 8), 4) ^
-                        slice_four(four_bytes(bytes + 12), 0);
+                        slice_four(le32_at(bytes + 4), 8) ^
+                        slice_four(le32_at(bytes + 8), 4) ^
+                        slice_four(le32_at(bytes + 12), 0);
         first ^= crc;
         crc = crc_slices[14][first & 0xFF] ^ crc_slices[13][(first >> 8) & 0xFF] ^ rest;
     }

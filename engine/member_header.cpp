@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "decode/little_endian.h"
 #include "engine/path_text.h"
 #include "engine/shift_jis.h"
 #include "platform/system_services.h"
@@ -15,15 +16,13 @@ static const uint8_t* header_cursor;
 static uint8_t take_u8() { return *header_cursor++; }
 
 static uint16_t take_u16() {
-    const uint8_t* p = header_cursor;
     header_cursor += 2;
-    return (uint16_t)(p[0] | p[1] << 8);
+    return (uint16_t)le16_at(header_cursor - 2);
 }
 
 static uint32_t take_u32() {
-    const uint8_t* p = header_cursor;
     header_cursor += 4;
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+    return le32_at(header_cursor - 4);
 }
 
 static bool read_exactly(FILE* file, uint8_t* out, uint32_t count) {
@@ -139,7 +138,7 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     uint8_t level = header_buffer[20];
     if (level > 2) return HEADER_DAMAGED;
     uint32_t h = (uint32_t)first;
-    uint32_t length = level == 2 ? h | (uint32_t)header_buffer[1] << 8 : h + 2;
+    uint32_t length = level == 2 ? le16_at(header_buffer) : h + 2;
     if (length < 21 + (level != 2) || length > HEADER_BUFFER_SIZE) return HEADER_DAMAGED;
     if (!read_exactly(file, header_buffer + 21, length - 21)) return HEADER_DAMAGED;
     if (level == 2) h = length;
