@@ -5,6 +5,7 @@ add_library(mavusfx_engine STATIC ${CORE_SOURCES}
   platform/posix/text_posix.cpp
   platform/posix/host_posix.cpp
   platform/posix/helper_thread_posix.cpp
+  platform/posix/live_files_posix.cpp
   platform/hooked_reports.cpp
   decode/write_behind.cpp)
 target_include_directories(mavusfx_engine PUBLIC ${PROJECT_SOURCE_DIR})

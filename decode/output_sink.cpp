@@ -1,5 +1,7 @@
 #include "decode/output_sink.h"
 
+#include <errno.h>
+
 #include "decode/crc16.h"
 #include "platform/reports.h"
 
@@ -9,7 +11,12 @@ uint32_t write_output(const uint8_t* bytes, uint32_t length, FILE* out) {
     output_sink.crc = crc16(output_sink.crc, bytes, length);
     if (out == nullptr) return length;
     uint32_t written = (uint32_t)fwrite(bytes, 1, length, out);
-    if (written != length) output_sink.write_failed = true;
+    if (written != length) {
+        output_sink.write_failed = true;
+#ifndef MAVUSFX_STUB_BUILD
+        output_sink.write_error = errno;
+#endif
+    }
     return written;
 }
 

@@ -9,6 +9,9 @@
 struct OutputSink {
     uint16_t crc;                    // CRC-16 of the current member's bytes so far
     bool write_failed;               // a write failed during the current member
+#ifndef MAVUSFX_STUB_BUILD
+    int write_error;                 // errno of that write, for the host tool's message
+#endif
     uint32_t progress_total;         // sum of all original sizes
     uint32_t progress_done;          // sum over the members already passed
     uint32_t progress_last_percent;  // last position sent, 0 at start

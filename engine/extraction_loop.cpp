@@ -1,5 +1,6 @@
 #include "engine/extraction_loop.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include "decode/decode_driver.h"
@@ -136,7 +137,12 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
             if (again == DECODE_COMPLETE) platform_report_older_reading(header->name);
         }
     }
-    if (out != nullptr && close_output_file(out) != 0) output_sink.write_failed = true;
+    if (out != nullptr && close_output_file(out) != 0) {
+#ifndef MAVUSFX_STUB_BUILD
+        if (!output_sink.write_failed) output_sink.write_error = errno;
+#endif
+        output_sink.write_failed = true;
+    }
     FailureKind failure = FAILURE_OF_DECODE[result];
     if (failure == NO_FAILURE && output_sink.write_failed) failure = FAILED_WRITE_ERROR;
     if (failure == NO_FAILURE && header->has_crc && output_sink.crc != header->crc)

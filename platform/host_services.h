@@ -35,6 +35,15 @@ bool platform_list_folder(const char* path, void (*add)(void* context, const cha
 // Creates a new, empty file beside `path` ("path.partXXXXXX") for reading and writing,
 // with the permissions a new file usually gets; its name goes to `name` (`size` bytes).
 FILE* platform_create_temporary(const char* path, char* name, unsigned size);
+// A new, empty file for reading and writing that has no lasting name: it is gone
+// once closed, however the process ends.  Null (errno set) when none can be made.
+FILE* platform_create_scratch_file();
+// From now on SIGINT, SIGTERM and SIGHUP first remove the files being written (those
+// made by platform_create_temporary and platform_create_new_file, not yet moved by
+// platform_replace_file or removed by platform_delete_file), then end the process as
+// the signal would have.  A signal ignored when the tool started stays ignored.
+// Nothing on Windows.
+void platform_clean_up_on_signals();
 // Cuts an open file (flushed) to `length` bytes.
 bool platform_truncate(FILE* file, int64_t length);
 

@@ -176,10 +176,11 @@ TEST_F(MakeCommand, RefusesBadInputsWithoutTouchingTheOutput) {
         EXPECT_EQ(files(), before);
     }
 
-    // An output that cannot be written: the folder does not exist.
+    // An output that cannot be written: a file stands where its folder would be made.
     ToolRun nowhere = run_tool({"make", "--stub", stub, "--archive", archive, "-o",
-                            scratch / "no/such/out.exe"});
+                            scratch / "a.lzh/such/out.exe"});
     EXPECT_EQ(nowhere.status, EXIT_USAGE);
+    EXPECT_NE(nowhere.err.find("a.lzh is not a folder"), std::string::npos) << nowhere.err;
     EXPECT_EQ(files(), before);
 }
 
@@ -441,7 +442,7 @@ TEST_F(MakeCommand, FromLeavesItsOwnOutputOutAndTakesAMethod) {
               EXIT_USAGE);
     ToolRun unknown = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", out, "--method", "lh9"});
     EXPECT_EQ(unknown.status, EXIT_USAGE);
-    EXPECT_NE(unknown.err.find("unknown method 'lh9'"), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("--method takes lh7, lh6, lh5 or lh0, not 'lh9'"), std::string::npos) << unknown.err;
     // A target the packed folder does not hold leaves no output behind.
     ToolRun missing = run_tool({"make", "--stub", stub, "--from", scratch / "app", "-o", scratch / "new.exe",
                                 "--launch", "setup2.exe"});

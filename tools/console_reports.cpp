@@ -1,8 +1,11 @@
 // The tool's side of the engine's reports: member names on stdout, one line per
 // failure on stderr, and the progress bar; and, when asked, the member names turned
 // into the locale's encoding on their way to the file system.
+#include <errno.h>
 #include <string.h>
 
+#include "decode/decode_driver.h"
+#include "decode/output_sink.h"
 #include "platform/report_hooks.h"
 #include "tools/console_reports.h"
 #include "tools/local_names.h"
@@ -43,6 +46,14 @@ static void on_progress(void* context, uint32_t percent) {
     draw_progress_bar(&((ConsoleReports*)context)->bar, percent, nullptr);
 }
 
+static bool is_want_of_room(int error) {
+    return error == ENOSPC || error == EFBIG
+#ifdef EDQUOT
+           || error == EDQUOT
+#endif
+        ;
+}
+
 static void on_failure(void* context, const char* name, FailureKind kind) {
     ConsoleReports* reports = (ConsoleReports*)context;
     clear_progress_bar(&reports->bar);
@@ -51,6 +62,16 @@ static void on_failure(void* context, const char* name, FailureKind kind) {
     if (name != nullptr) {
         print_sjis(stderr, name);
         fputs(": ", stderr);
+    } else if (reports->archive_name != nullptr) {
+        fprintf(stderr, "%s: ", reports->archive_name);
+    }
+    if (kind == FAILED_WRITE_ERROR && output_sink.write_error != 0) {
+        fprintf(stderr, "%s\n", strerror(output_sink.write_error));
+        if (is_want_of_room(output_sink.write_error)) {
+            reports->out_of_room = true;
+            keep_going = 0;
+        }
+        return;
     }
     fprintf(stderr, "%s\n", failure_text(kind));
 }

@@ -66,6 +66,8 @@ int extract(const char* path, const char* folder, bool test_only, bool raw_names
 
     ConsoleReports reports;
     install_console_reports(&reports, true, !raw_names);
+    std::string shown_path = shown_local(path);
+    reports.archive_name = shown_path.c_str();
     run_extraction(&app.run);
     platform_set_hooks(nullptr);
 

@@ -16,6 +16,7 @@
 #include "engine/shift_jis.h"
 #include "platform/host_services.h"
 #include "platform/text_conversion.h"
+#include "engine/windows_names.h"
 #include "frontend/pe_image.h"
 #include "tools/command_line.h"
 #include "tools/embedded_stub.h"
@@ -113,11 +114,12 @@ const SettingEntry SETTINGS[] = {
     {"product-version", CONFIG_TEXT, SET_PRODUCT_VERSION},
     {"file-version", CONFIG_TEXT, SET_FILE_VERSION},
     {"copyright", CONFIG_TEXT, SET_COPYRIGHT},
+    {"exclude", CONFIG_LIST, SET_EXCLUDE},
 };
 
 struct MakeOptions {
     std::map<int, std::string> values;  // by Setting; switches "true" or "false"
-    std::vector<std::string> exclude;   // --exclude, as often as given
+    std::vector<std::string> exclude;   // the file's, then each --exclude
 
     bool has(Setting s) const { return values.count(s) != 0 && !values.at(s).empty(); }
     bool on(Setting s) const { return values.count(s) != 0 && values.at(s) == "true"; }
@@ -134,6 +136,11 @@ int fail(const char* format, const std::string& a, const std::string& b = "") {
 
 std::string shown(const std::string& local) { return shown_local(local.c_str()); }
 
+bool is_folder(const char* path) {
+    PathInfo info = {};
+    return platform_path_info(path, &info) && info.is_folder;
+}
+
 /* off: not offered; offer: offered, unchecked; checked: offered, checked; forced:
  * always created, the box disabled but checked. */
 bool option_value(const std::string& word, uint8_t* out) {
@@ -146,9 +153,87 @@ bool option_value(const std::string& word, uint8_t* out) {
     return false;
 }
 
+/* Where the installer may make its destination: a folder below Program Files or
+ * the current folder, or one with a drive ("D:\\Apps\\Tool").  The installer takes
+ * the name as it is (no %VARIABLES%, no special folders), so every part of it must
+ * be a name Windows can make, and none may climb out with "..". */
+std::string dest_problem(const std::string& utf8) {
+    char sjis[4 * (TEXT_LIMIT + 1)];
+    if (utf8.size() >= sizeof sjis || !platform_utf8_to_sjis(utf8.c_str(), sjis, sizeof sjis))
+        return "";  // told as a text that Shift-JIS cannot hold
+    std::string quoted = "'" + shown_local(utf8.c_str()) + "'";
+    const char* name = sjis;
+    if (name[0] != 0 && name[1] == ':') {
+        char drive = (char)(name[0] | 0x20);
+        if (drive < 'a' || drive > 'z') return quoted + " has no drive letter before its ':'";
+        if (name[2] != '\\' && name[2] != '/')
+            return quoted + " names a drive without a folder (D:\\Apps): Windows would take it relative "
+                            "to that drive's current folder";
+        name += 3;
+    } else if (name[0] == '\\' || name[0] == '/') {
+        return quoted + " begins with a separator but has no drive: give D:\\Apps\\Tool, or a name "
+                        "below Program Files or the current folder";
+    }
+    const char* component = name;
+    for (const char* p = name;; p++) {
+        if (*p != 0 && *p != '/' && *p != '\\') {
+            if (is_sjis_lead_byte((unsigned char)*p) && p[1] != 0) p++;
+            continue;
+        }
+        size_t length = (size_t)(p - component);
+        if ((length == 1 && component[0] == '.') || (length == 2 && component[0] == '.' && component[1] == '.'))
+            return quoted + " has a '.' or '..' part: the installer would not stay in the folder it names";
+        if (*p == 0) break;
+        component = p + 1;
+    }
+    if (const char* why = windows_name_problem(name, strlen(name)))
+        return quoted + " is not a folder Windows can make (" + why + ")";
+    return "";
+}
+
+/* A text of the block: UTF-8 that becomes at most 255 bytes of Shift-JIS. */
+std::string text_problem(const std::string& utf8) {
+    char converted[4 * (TEXT_LIMIT + 1)];
+    if (utf8.size() >= sizeof converted) return "is too long: at most 255 bytes in Shift-JIS";
+    if (!platform_utf8_to_sjis(utf8.c_str(), converted, sizeof converted))
+        return "'" + shown_local(utf8.c_str()) + "' cannot be written in Shift-JIS";
+    if (strlen(converted) > TEXT_LIMIT) return "is too long: at most 255 bytes in Shift-JIS";
+    return "";
+}
+
+/* One check of each value, for the file and the command line alike. */
+std::string setting_problem(int id, const std::string& value) {
+    std::string not_this = ", not '" + shown_local(value.c_str()) + "'";
+    uint8_t mode;
+    unsigned bits;
+    ExecutionLevel level;
+    switch (id) {
+    case SET_METHOD:
+        return method_bits(value.c_str(), &bits) ? "" : "takes lh7, lh6, lh5 or lh0" + not_this;
+    case SET_START_MENU:
+    case SET_DESKTOP:
+    case SET_SEND_TO:
+        return option_value(value, &mode) ? "" : "takes off, offer, checked or forced" + not_this;
+    case SET_ELEVATION:
+        return parse_execution_level(value.c_str(), &level) ? "" : "takes invoker, highest or admin" + not_this;
+    case SET_DEST: {
+        std::string problem = text_problem(value);
+        return problem.empty() ? dest_problem(value) : problem;
+    }
+    case SET_TITLE:
+    case SET_SHORTCUT_TARGET:
+    case SET_LAUNCH:
+        return text_problem(value);
+    }
+    return "";
+}
+
+/* The settings file first, then the command line over it.  An archive or a folder
+ * given on the command line takes the place of the file's, with what the file says
+ * of packing its folder. */
 int read_options(int argc, char** argv, MakeOptions* o) {
     std::vector<KnownOption> known = {{"output", 'o', true, SET_OUTPUT}, {"config", 0, true, SET_CONFIG},
-                                     {"exclude", 0, true, SET_EXCLUDE}, HELP_OPTION};
+                                     HELP_OPTION};
     for (const SettingEntry& s : SETTINGS)
         if (s.id != SET_OUTPUT) known.push_back({s.name, 0, s.kind != CONFIG_SWITCH, s.id});
     CommandLine line;
@@ -157,13 +242,34 @@ int read_options(int argc, char** argv, MakeOptions* o) {
     if (!line.operands.empty())
         return usage_error("make", "unexpected argument '%s'", shown(line.operands[0]).c_str());
 
-    // The file first, so that the command line overrides it.
+    std::map<int, bool> on_line;
+    for (const GivenOption& given : line.options) {
+        on_line[given.id] = true;
+        std::string why = given.id == SET_CONFIG ? std::string() : setting_problem(given.id, given.value);
+        if (!why.empty()) return usage_error("make", "%s %s", given.spelled.c_str(), why.c_str());
+    }
+    if (on_line[SET_ARCHIVE] && on_line[SET_FROM])
+        return usage_error("make", "--archive and --from both given: join an archive or pack a folder, not both");
+
     for (const GivenOption& given : line.options) {
         if (given.id != SET_CONFIG) continue;
         std::vector<ConfigKey> keys;
         for (const SettingEntry& s : SETTINGS) keys.push_back({s.name, s.kind, s.id});
-        if (!read_make_config(given.value.c_str(), keys, &o->values)) return EXIT_USAGE;
+        ConfigValues file;
+        if (!read_make_config(given.value.c_str(), keys, setting_problem, &file)) return EXIT_USAGE;
+        if (file.values.count(SET_ARCHIVE) != 0 && file.values.count(SET_FROM) != 0 && !on_line[SET_ARCHIVE] &&
+            !on_line[SET_FROM])
+            return fail("%s: gives both archive and from: join an archive or pack a folder, not both",
+                        shown(given.value));
+        for (auto& [id, value] : file.values) o->values[id] = value;
+        for (const std::string& glob : file.lists[SET_EXCLUDE]) o->exclude.push_back(glob);
     }
+    if (on_line[SET_ARCHIVE]) {
+        o->values.erase(SET_FROM);
+        o->values.erase(SET_METHOD);
+        o->exclude.clear();
+    }
+    if (on_line[SET_FROM]) o->values.erase(SET_ARCHIVE);
     for (const GivenOption& given : line.options) {
         if (given.id == SET_CONFIG) continue;
         if (given.id == SET_EXCLUDE) {
@@ -174,8 +280,9 @@ int read_options(int argc, char** argv, MakeOptions* o) {
         o->values[given.id] = is_switch ? "true" : given.value;
     }
 
-    if (!o->has(SET_OUTPUT) || o->has(SET_ARCHIVE) == o->has(SET_FROM))
-        return usage_error("make", "-o and one of --archive or --from are required");
+    if (!o->has(SET_OUTPUT)) return usage_error("make", "-o OUT.exe is required (or output in the --config file)");
+    if (!o->has(SET_ARCHIVE) && !o->has(SET_FROM))
+        return usage_error("make", "one of --archive or --from is required");
     if (!o->exclude.empty() && !o->has(SET_FROM))
         return usage_error("make", "--exclude leaves things out of --from; a given --archive is joined as it is");
     if (o->has(SET_METHOD) && !o->has(SET_FROM))
@@ -256,6 +363,7 @@ uint8_t* checked_stub(const std::string& shown_path, uint8_t* bytes, long length
 
 /* The stub's image, read whole. */
 uint8_t* read_stub(const char* path, uint32_t* size) {
+    if (is_folder(path)) return fail("%s: is a folder", shown_local(path)), nullptr;
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         fail("%s: %s", shown_local(path), strerror(errno));
@@ -363,6 +471,7 @@ bool check_targets(const SfxConfig& c, const ArchiveCheck& check) {
 /* The archive must be one that the stub can walk to its end.  Returns the open file
  * at its start, and whether the end byte is missing. */
 FILE* open_checked_archive(const char* path, bool* needs_end_byte, ArchiveCheck* check) {
+    if (is_folder(path)) return fail("%s: is a folder", shown_local(path)), nullptr;
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         fail("%s: %s", shown_local(path), strerror(errno));
@@ -418,6 +527,7 @@ bool output_is_an_input(const MakeOptions& o) {
 }
 
 struct Made {
+    int write_error = 0;  // errno of a failed write to the output
     uint64_t archive_size = 0;
     bool end_byte_added = false;
     ArchiveCheck check;
@@ -441,25 +551,29 @@ int join_archive(const MakeOptions& o, const SfxConfig& config, FILE* out, Made*
         made->archive_size++;
         made->end_byte_added = true;
     }
-    if (!ok) return fail("%s: cannot be written: %s", shown(o.text(SET_OUTPUT)), strerror(errno));
-    return EXIT_ALL_GOOD;
+    if (!ok) made->write_error = errno != 0 ? errno : EIO;
+    return ok ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;
 }
 
 /* --from: the folder is packed right behind the block; the output being written,
  * and the one it replaces, are left out of it.  The packed members are then walked
  * like a given archive's. */
-int join_folder(const MakeOptions& o, const SfxConfig& config, FILE* out, Made* made) {
+int join_folder(const MakeOptions& o, const SfxConfig& config, FILE* out, const char* output_target,
+                Made* made) {
     PackSettings settings = DEFAULT_PACK_SETTINGS;
     settings.exclude = o.exclude;
     if (o.has(SET_METHOD) && !method_bits(o.text(SET_METHOD), &settings.dictionary_bits))
         return usage_error("make", "unknown method '%s' (lh5, lh6, lh7 or lh0)", shown(o.text(SET_METHOD)).c_str());
     long start = ftell(out);
     PackTotals totals = {};
-    int status = pack_folder_into(o.text(SET_FROM), out, &settings, &totals, o.text(SET_OUTPUT));
+    int status = pack_folder_into(o.text(SET_FROM), out, &settings, &totals, output_target);
+    made->write_error = totals.write_error;
     if (status != EXIT_ALL_GOOD) return status;
     made->archive_size = totals.archive_bytes;
-    if (fflush(out) != 0 || fseek(out, start, SEEK_SET) != 0)
-        return fail("%s: cannot be written: %s", shown(o.text(SET_OUTPUT)), strerror(errno));
+    if (fflush(out) != 0 || fseek(out, start, SEEK_SET) != 0) {
+        made->write_error = errno != 0 ? errno : EIO;
+        return EXIT_MEMBER_FAILED;
+    }
     walk_members(out, check_member, &made->check);
     if (made->check.members == 0) return fail("%s holds nothing to pack", shown(o.text(SET_FROM)));
     if (!check_targets(config, made->check)) return EXIT_USAGE;
@@ -505,24 +619,34 @@ int run_make(int argc, char** argv) {
 
     const char* output = o.text(SET_OUTPUT);
     ReplacingFile out;
-    if (!begin_replacing(&out, output)) {
+    std::string problem;
+    if (!begin_replacing(&out, output, &problem)) {
         free(stub);
-        return fail("%s: cannot be written: %s", shown(output), strerror(errno));
+        tell_output_problem(out, problem);
+        return EXIT_USAGE;
     }
+    errno = 0;
     bool written = fwrite(stub, 1, stub_size, out.file) == stub_size &&
                    fwrite(block, 1, block_size, out.file) == block_size;
     free(stub);
     Made made;
-    int status = !written ? fail("%s: cannot be written: %s", shown(output), strerror(errno))
-                 : o.has(SET_FROM) ? join_folder(o, config, out.file, &made)
+    if (!written) made.write_error = errno != 0 ? errno : EIO;
+    int status = !written ? EXIT_MEMBER_FAILED
+                 : o.has(SET_FROM) ? join_folder(o, config, out.file, out.target.c_str(), &made)
                                    : join_archive(o, config, out.file, &made);
     if (status != EXIT_ALL_GOOD) {
         abandon_replacing(&out);
+        if (made.write_error != 0) tell_output_problem(out, strerror(made.write_error));
         return status;
     }
-    if (!finish_replacing(&out)) return fail("%s: cannot be written: %s", shown(output), strerror(errno));
-    printf("%s: stub %u bytes, configuration block %u bytes, archive %llu bytes (%u members%s)\n",
-           shown(output).c_str(), stub_size, block_size, (unsigned long long)made.archive_size,
+    if (!finish_replacing(&out)) {
+        tell_output_problem(out, strerror(errno));
+        return EXIT_MEMBER_FAILED;
+    }
+    // The installer itself may be on stdout; the summary is not part of it.
+    FILE* summary = is_standard_output(output) ? stderr : stdout;
+    fprintf(summary, "%s: stub %u bytes, configuration block %u bytes, archive %llu bytes (%u members%s)\n",
+           out.shown.c_str(), stub_size, block_size, (unsigned long long)made.archive_size,
            made.check.members, made.end_byte_added ? ", end byte added" : "");
     return EXIT_ALL_GOOD;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-enum ConfigValueKind { CONFIG_TEXT, CONFIG_PATH, CONFIG_SWITCH };
+enum ConfigValueKind { CONFIG_TEXT, CONFIG_PATH, CONFIG_SWITCH, CONFIG_LIST };
 
 struct ConfigKey {
     const char* name;
@@ -16,9 +16,19 @@ struct ConfigKey {
     int id;
 };
 
-// Reads the file at `path` into `values` (by the key's id; a switch as "true" or
-// "false", a path joined to the file's folder unless it is absolute).  A file that
-// cannot be read or parsed, an unknown key or a value of the wrong type is told on
-// stderr, with the file's name and line, and gives false.
-bool read_make_config(const char* path, const std::vector<ConfigKey>& keys,
-                      std::map<int, std::string>* values);
+// What is wrong with `value` for the key of `id`, in words that follow the key's
+// name ("takes off, offer, checked or forced, not 'on'"); empty when it is good.
+typedef std::string (*ConfigValueProblem)(int id, const std::string& value);
+
+struct ConfigValues {
+    std::map<int, std::string> values;              // by the key's id
+    std::map<int, std::vector<std::string>> lists;  // CONFIG_LIST keys
+};
+
+// Reads the file at `path` into `out` (by the key's id; a switch as "true" or
+// "false", a path joined to the file's folder unless it is absolute, a list as an
+// array of strings or one string).  A file that cannot be read or parsed, a folder,
+// an unknown key, a value of the wrong type or one that `problem` finds wrong is
+// told on stderr, with the file's name and line, and gives false.
+bool read_make_config(const char* path, const std::vector<ConfigKey>& keys, ConfigValueProblem problem,
+                      ConfigValues* out);

@@ -3,6 +3,7 @@
 
 #include "engine/extraction_loop.h"
 #include "frontend/pe_image.h"
+#include "platform/host_services.h"
 #include "tools/local_names.h"
 #include "tools/tool.h"
 
@@ -10,6 +11,11 @@ enum { HEAD_BYTES = 4096 };
 
 bool open_archive(const char* path, OpenedArchive* archive) {
     memset(archive, 0, sizeof *archive);
+    PathInfo info = {};
+    if (platform_path_info(path, &info) && info.is_folder) {
+        fprintf(stderr, "mavusfx: %s: is a folder\n", shown_local(path).c_str());
+        return false;
+    }
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), strerror(errno));

@@ -5,6 +5,7 @@
 #include "tools/command_line.h"
 #include "tools/pack/folder_packer.h"
 #include "tools/local_names.h"
+#include "tools/replacing_file.h"
 #include "tools/tool.h"
 
 bool method_bits(const char* name, unsigned* bits) {
@@ -84,10 +85,12 @@ int run_pack(int argc, char** argv) {
     PackTotals totals = {};
     int status = pack_folder(folder, archive, &settings, &totals);
     if (status == EXIT_ALL_GOOD) {
-        printf("%u files and %u folders, %llu bytes packed into %llu", totals.files, totals.folders,
-               (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes);
-        if (totals.left_out > 0) printf(" (%u left out, named above)", totals.left_out);
-        printf("\n");
+        // The archive itself may be on stdout; the summary is not part of it.
+        FILE* summary = is_standard_output(archive) ? stderr : stdout;
+        fprintf(summary, "%u files and %u folders, %llu bytes packed into %llu", totals.files, totals.folders,
+                (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes);
+        if (totals.left_out > 0) fprintf(summary, " (%u left out, named above)", totals.left_out);
+        fprintf(summary, "\n");
     }
     return status;
 }

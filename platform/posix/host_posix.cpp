@@ -1,6 +1,8 @@
 // What only the host tool needs of the system on POSIX: the terminal test, a
 // monotonic clock and the packer's folders and files.
 #include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,6 +12,8 @@
 #include <unistd.h>
 
 #include "platform/host_services.h"
+#include "platform/posix/live_files.h"
+#include "platform/system_services.h"
 
 bool platform_error_output_is_terminal() { return isatty(2) != 0; }
 
@@ -64,7 +68,11 @@ FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
+    sigset_t signals;
+    hold_signals(&signals);
     int fd = mkstemp(name);
+    if (fd >= 0) note_live_file(name);
+    release_signals(&signals);
     if (fd < 0) return nullptr;
     // mkstemp makes the file private; what it becomes gets the usual permissions.
     mode_t mask = umask(0);
@@ -73,8 +81,35 @@ FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
     FILE* file = fdopen(fd, "w+b");
     if (file == nullptr) {
         close(fd);
-        unlink(name);
+        platform_delete_file(name);
     }
+    return file;
+}
+
+/* A file with no name in $TMPDIR (or /tmp) where the system allows it (O_TMPFILE);
+ * elsewhere a named one, removed at once. */
+FILE* platform_create_scratch_file() {
+    const char* folder = getenv("TMPDIR");
+    if (folder == nullptr || folder[0] == 0) folder = "/tmp";
+    int fd = -1;
+#ifdef O_TMPFILE
+    fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    if (fd < 0) {
+        char name[PATH_MAX];
+        if (snprintf(name, sizeof name, "%s/mavusfx.XXXXXX", folder) >= (int)sizeof name) {
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
+        sigset_t signals;
+        hold_signals(&signals);
+        fd = mkstemp(name);
+        if (fd >= 0) unlink(name);
+        release_signals(&signals);
+        if (fd < 0) return nullptr;
+    }
+    FILE* file = fdopen(fd, "w+b");
+    if (file == nullptr) close(fd);
     return file;
 }
 

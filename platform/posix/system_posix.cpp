@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include "platform/posix/live_files.h"
 #include "platform/report_hooks.h"
 #include "platform/system_services.h"
 
@@ -69,26 +70,35 @@ FolderState platform_link_state(const char* path) {
 
 void platform_delete_file(const char* path) {
     FileName name(path);
-    if (name.path != nullptr) unlink(name.path);
+    if (name.path == nullptr) return;
+    unlink(name.path);
+    forget_live_file(name.path);
 }
 
 FILE* platform_create_new_file(const char* path) {
     FileName name(path);
     if (name.path == nullptr) return nullptr;
+    // A signal between the making and the noting would leave the file behind.
+    sigset_t signals;
+    hold_signals(&signals);
     int fd = open(name.path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
+    FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (file != nullptr) {
+        note_live_file(name.path);
+    } else if (fd >= 0) {
         close(fd);
         unlink(name.path);
     }
+    release_signals(&signals);
     return file;
 }
 
 bool platform_replace_file(const char* from, const char* to) {
     FileName old_name(from), new_name(to);
-    return old_name.path != nullptr && new_name.path != nullptr &&
-           rename(old_name.path, new_name.path) == 0;
+    if (old_name.path == nullptr || new_name.path == nullptr || rename(old_name.path, new_name.path) != 0)
+        return false;
+    forget_live_file(old_name.path);
+    return true;
 }
 
 uint64_t platform_free_space(const char* folder) {

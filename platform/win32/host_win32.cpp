@@ -130,6 +130,31 @@ FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
     return nullptr;
 }
 
+/* In the user's temporary folder, deleted by the system when the last handle to it
+ * closes. */
+FILE* platform_create_scratch_file() {
+    char folder[MAX_PATH], name[MAX_PATH];
+    if (GetTempPathA(sizeof folder, folder) == 0 || GetTempFileNameA(folder, "mav", 0, name) == 0) {
+        errno_from_last_error();
+        return nullptr;
+    }
+    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno_from_last_error();
+        DeleteFileA(name);
+        return nullptr;
+    }
+    int fd = _open_osfhandle((intptr_t)handle, _O_RDWR | _O_BINARY);
+    if (fd < 0) CloseHandle(handle);
+    FILE* file = fd < 0 ? nullptr : _fdopen(fd, "w+b");
+    if (file == nullptr && fd >= 0) _close(fd);
+    return file;
+}
+
+// Console control events are not taken: Ctrl+C ends the tool as it always did.
+void platform_clean_up_on_signals() {}
+
 bool platform_truncate(FILE* file, int64_t length) {
     return fflush(file) == 0 && _chsize(_fileno(file), (long)length) == 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host_services.h"
 #include "platform/text_conversion.h"
 #include "tools/command_line.h"
 #include "tools/local_names.h"
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     // instead of the signal ending the tool without a word.
     signal(SIGXFSZ, SIG_IGN);
 #endif
+    // Interrupted, the tool takes away the files it was writing before it ends.
+    platform_clean_up_on_signals();
     platform_use_locale();
     if (argc < 2) {
         fputs(USAGE, stderr);

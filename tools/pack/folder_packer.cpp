@@ -326,18 +326,24 @@ bool write_header(FILE* out, const MemberEntry* entry, int level) {
 const char* outcome_text(EncodeOutcome outcome) {
     switch (outcome) {
     case ENCODE_READ_ERROR: return "read error";
-    case ENCODE_WRITE_ERROR: return "cannot write the archive";
     case ENCODE_TOO_LARGE: return "grew to 4 GiB or more while packed: too large for an LHA member";
     case ENCODE_NO_MEMORY: return "out of memory";
     default: return "failed";
     }
 }
 
+/* A write to the archive failed: that is the output's fault, not the file's, and
+ * the caller names the output with the system's reason. */
+bool output_failed(PackTotals* counted, int error) {
+    counted->write_error = error != 0 ? error : EIO;
+    return false;
+}
+
 /* One file: a header with the sizes still open, the data compressed right behind
  * it (or, when that does not make it smaller, stored in its place), then the header
  * again with the sizes and CRC now known. */
 bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, Progress* progress,
-               uint64_t* original_bytes) {
+               PackTotals* counted) {
     FILE* in = fopen(m.source.c_str(), "rb");
     if (in == nullptr) {
         fprintf(stderr, "mavusfx: %s: %s\n", m.shown.c_str(), strerror(errno));
@@ -355,6 +361,7 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
 
     EncodedMember result = {};
     EncodeOutcome outcome = ENCODE_NOT_SMALLER;
+    errno = 0;
     if (written && settings->dictionary_bits != 0 && m.size > 0) {
         EncodeProgress hook = {on_encoder_progress, progress};
         outcome = encode_member(in, out, settings->dictionary_bits, m.size, &hook, &result);
@@ -364,8 +371,10 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
         if (fseek(in, 0, SEEK_SET) != 0 || fseek(out, data_at, SEEK_SET) != 0) outcome = ENCODE_WRITE_ERROR;
         else outcome = copy_stored_data(in, out, progress, &result);
     }
-    fclose(in);
     if (!written) outcome = ENCODE_WRITE_ERROR;
+    int error = errno;
+    fclose(in);
+    if (outcome == ENCODE_WRITE_ERROR) return output_failed(counted, error);
     if (outcome != ENCODED) {
         fprintf(stderr, "mavusfx: %s: %s\n", m.shown.c_str(), outcome_text(outcome));
         return false;
@@ -375,11 +384,9 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
     entry.crc = result.crc;
     long data_end = ftell(out);
     if (fseek(out, header_at, SEEK_SET) != 0 || !write_header(out, &entry, settings->level) ||
-        fseek(out, data_end, SEEK_SET) != 0) {
-        fprintf(stderr, "mavusfx: %s: %s\n", m.shown.c_str(), outcome_text(ENCODE_WRITE_ERROR));
-        return false;
-    }
-    *original_bytes += result.original_size;
+        fseek(out, data_end, SEEK_SET) != 0)
+        return output_failed(counted, errno);
+    counted->original_bytes += result.original_size;
     return true;
 }
 
@@ -457,14 +464,16 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
             entry.file_name = "";
             if (!write_header(out, &entry, plan.level)) {
                 clear_progress(&progress);
-                fprintf(stderr, "mavusfx: %s: %s\n", m.shown.c_str(), outcome_text(ENCODE_WRITE_ERROR));
+                output_failed(&counted, errno);
+                if (totals != nullptr) *totals = counted;
                 return EXIT_MEMBER_FAILED;
             }
             counted.folders++;
             continue;
         }
-        if (!pack_file(m, settings, out, &progress, &counted.original_bytes)) {
+        if (!pack_file(m, settings, out, &progress, &counted)) {
             clear_progress(&progress);
+            if (totals != nullptr) *totals = counted;
             return EXIT_MEMBER_FAILED;
         }
         counted.files++;
@@ -475,7 +484,8 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
     // stored after a longer attempt to compress it may have left bytes behind.
     long end = ftell(out) + 1;
     if (fputc(0, out) == EOF || !platform_truncate(out, end) || ferror(out)) {
-        fprintf(stderr, "mavusfx: cannot write the archive: %s\n", strerror(errno));
+        output_failed(&counted, errno);
+        if (totals != nullptr) *totals = counted;
         return EXIT_MEMBER_FAILED;
     }
     counted.archive_bytes = (uint64_t)(end - start);
@@ -518,20 +528,22 @@ int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings
 int pack_folder(const char* folder, const char* archive_path, const PackSettings* settings,
                 PackTotals* totals) {
     ReplacingFile out;
-    if (!begin_replacing(&out, archive_path)) {
-        fprintf(stderr, "mavusfx: %s: cannot create the archive: %s\n", shown_local(archive_path).c_str(),
-                strerror(errno));
+    std::string problem;
+    if (!begin_replacing(&out, archive_path, &problem)) {
+        tell_output_problem(out, problem);
         return EXIT_USAGE;
     }
     static char out_buffer[1 << 20];
     setvbuf(out.file, out_buffer, _IOFBF, sizeof out_buffer);
-    int status = pack_folder_into(folder, out.file, settings, totals, archive_path);
+    PackTotals counted = {};
+    int status = pack_folder_into(folder, out.file, settings, &counted, out.target.c_str());
     if (status != EXIT_ALL_GOOD) {
         abandon_replacing(&out);
+        if (counted.write_error != 0) tell_output_problem(out, strerror(counted.write_error));
     } else if (!finish_replacing(&out)) {
-        fprintf(stderr, "mavusfx: %s: cannot write the archive: %s\n", shown_local(archive_path).c_str(),
-                strerror(errno));
+        tell_output_problem(out, strerror(errno));
         status = EXIT_MEMBER_FAILED;
     }
+    if (totals != nullptr) *totals = counted;
     return status;
 }

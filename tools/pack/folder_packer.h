@@ -43,15 +43,17 @@ struct PackTotals {
     uint32_t left_out;         // links not followed, folders reached twice
     uint64_t original_bytes;
     uint64_t archive_bytes;
+    int write_error;           // errno of a write to the archive that failed, else 0
 };
 
-// Packs the content of `folder` into a new archive at `archive_path`.  The archive
-// is written to a temporary file beside it and renamed only when complete, so a
-// failure leaves nothing behind (and an existing archive of that name as it was).
-// Problems are told on stderr, naming the file.  Returns EXIT_ALL_GOOD,
-// EXIT_MEMBER_FAILED when a file could not be packed (no archive is made), or
-// EXIT_USAGE when the folder cannot be read, the archive cannot be created or
-// SOURCE_DATE_EPOCH is not a number.
+// Packs the content of `folder` into a new archive at `archive_path`, written as
+// replacing_file.h writes an output: a failure leaves nothing behind (and an
+// existing archive of that name as it was).  Problems are told on stderr, naming
+// the file, or the archive with the system's reason when it cannot be written.
+// Returns EXIT_ALL_GOOD, EXIT_MEMBER_FAILED when a file could not be packed or the
+// archive could not be written (no archive is made), or EXIT_USAGE when the folder
+// cannot be read, the archive cannot be created or SOURCE_DATE_EPOCH is not a
+// number.
 // `totals` may be null.
 int pack_folder(const char* folder, const char* archive_path, const PackSettings* settings,
                 PackTotals* totals);
@@ -60,6 +62,7 @@ int pack_folder(const char* folder, const char* archive_path, const PackSettings
 // position on; the file ends with the archive.  The file `out` is, and the file
 // `replaced_path` names when it is not null (the one `out` is going to replace),
 // are left out of the archive.  On failure what was written is of no use and the
-// caller removes it.
+// caller removes it; a failed write to `out` is not told but left in `totals`
+// (write_error) for the caller, who knows the output's name.
 int pack_folder_into(const char* folder, FILE* out, const PackSettings* settings, PackTotals* totals,
                      const char* replaced_path = nullptr);
