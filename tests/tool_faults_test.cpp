@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <utime.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -418,6 +419,52 @@ TEST(MakeSettings, TheDestinationIsCheckedWhenTheInstallerIsMade) {
         EXPECT_EQ(run.status, 2) << c.dest;
         EXPECT_EQ(run.err.rfind("mavusfx: --dest '", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+}  // namespace
+
+// ---- times ----------------------------------------------------------------------
+
+namespace {
+
+// Levels 0 and 1 hold local time: shown as stored, whatever zone lists them.
+TEST(ToolTimes, ListShowsLocalTimesAsStoredAndMarksUtc) {
+    std::string level1 = corpus_path("lh0_level1.lzh"), level2 = corpus_path("lh0_level2.lzh");
+    ToolRun tokyo = run_tool(Words{"list", level1}, "TZ=Asia/Tokyo");
+    ToolRun utc = run_tool(Words{"list", level1}, "TZ=UTC");
+    EXPECT_EQ(tokyo.out, utc.out);
+    EXPECT_NE(utc.out.find("2010-02-05 08:24:42   1980  one.bin"), std::string::npos) << utc.out;
+    EXPECT_EQ(utc.out.find("UTC"), std::string::npos) << utc.out;
+    ToolRun marked = run_tool(Words{"list", level2}, "TZ=Asia/Tokyo");
+    EXPECT_NE(marked.out.find(":54Z  de3c  "), std::string::npos) << marked.out;
+}
+
+// A time that a header cannot hold is stored at the nearest end it can, with a
+// word, and reads back as that, not as a wrapped-around year.
+TEST(ToolTimes, TimesOutsideTheHeadersRangeAreKeptAtItsEndWithAWarning) {
+    ScratchFolder scratch;
+    std::string app = scratch / "app";
+    mkdir(app.c_str(), 0777);
+    write_file(app + "/future.txt", bytes_of("f"));
+    write_file(app + "/past.txt", bytes_of("p"));
+    write_file(app + "/now.txt", bytes_of("n"));
+    struct utimbuf future = {7258118400, 7258118400}, past = {157766400, 157766400};  // 2200, 1975
+    ASSERT_EQ(utime((app + "/future.txt").c_str(), &future), 0);
+    ASSERT_EQ(utime((app + "/past.txt").c_str(), &past), 0);
+    for (const char* level : {"0", "2"}) {
+        SCOPED_TRACE(level);
+        ToolRun packed = run_tool(Words{"pack", app, "-o", scratch / "a.lzh", "--level", level}, "TZ=UTC");
+        EXPECT_EQ(packed.status, 0);
+        EXPECT_NE(packed.err.find("mavusfx: warning: future.txt: dated 2200-01-01, which a level-" +
+                                  std::string(level) + " header cannot hold; stored as 2106-02-0"),
+                  std::string::npos) << packed.err;
+        EXPECT_EQ(packed.err.find("past.txt") == std::string::npos, level[0] == '2') << packed.err;
+        EXPECT_EQ(packed.err.find("now.txt"), std::string::npos) << packed.err;
+        std::string listed = run_tool(Words{"list", scratch / "a.lzh"}, "TZ=UTC").out;
+        EXPECT_NE(listed.find("2106-02-0"), std::string::npos) << listed;
+        EXPECT_EQ(listed.find("1971-"), std::string::npos) << listed;
+        EXPECT_EQ(listed.find("1980-01-01") != std::string::npos, level[0] == '0') << listed;
     }
 }
 

@@ -60,13 +60,21 @@ struct ListTotals {
 
 static void print_member(void* context, const MemberHeader& header) {
     ListTotals* totals = (ListTotals*)context;
-    time_t stamp = (time_t)header.time;
+    // Levels 0 and 1 hold the packing machine's local time, shown as stored; level 2
+    // holds UTC, marked Z.
     char when[32];
-    strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", gmtime(&stamp));
+    if (header.level == 2) {
+        time_t stamp = (time_t)header.time;
+        strftime(when, sizeof when, "%Y-%m-%d %H:%M:%SZ", gmtime(&stamp));
+    } else {
+        uint32_t t = header.raw_time;
+        snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", (t >> 25) + 1980, t >> 21 & 15,
+                 t >> 16 & 31, t >> 11 & 31, t >> 5 & 63, (t & 31) * 2);
+    }
     char crc[8];
     if (header.has_crc) snprintf(crc, sizeof crc, "%04x", header.crc);
     else strcpy(crc, "----");
-    printf("%.5s  %10u %10u  %-19s  %-4s  ", header.method, header.packed_size,
+    printf("%.5s  %10u %10u  %-20s  %-4s  ", header.method, header.packed_size,
            header.original_size, when, crc);
     print_sjis(stdout, header.name);
     fputc('\n', stdout);
@@ -79,10 +87,11 @@ static void print_member(void* context, const MemberHeader& header) {
 static const char HELP[] =
     "usage: mavusfx list FILE\n"
     "Shows the configuration block of a self-extracting FILE and, for every member,\n"
-    "its method, packed and original size, time (UTC), CRC-16 and path.  Control\n"
-    "characters in names are shown as \\xNN.  Only headers are read: whether a\n"
-    "-lh2- or -lh3- member comes out right only by the older encoders' rule shows\n"
-    "when its data is decoded, and 'mavusfx test' says so.\n"
+    "its method, packed and original size, time, CRC-16 and path.  Times of level-2\n"
+    "headers are UTC, marked Z; levels 0 and 1 hold the packer's local time, shown as\n"
+    "stored.  Control characters in names are shown as \\xNN.  Only headers are\n"
+    "read: whether a -lh2- or -lh3- member comes out right only by the older\n"
+    "encoders' rule shows when its data is decoded, and 'mavusfx test' says so.\n"
     "\n"
     "  -h, --help   this text\n"
     "\n"
@@ -111,7 +120,7 @@ int run_list(int argc, char** argv) {
     }
     if (archive.combined) print_config(&archive);
 
-    printf("%-6s %10s %10s  %-19s  %-4s  %s\n", "method", "packed", "original", "time (UTC)", "crc", "path");
+    printf("%-6s %10s %10s  %-20s  %-4s  %s\n", "method", "packed", "original", "time", "crc", "path");
     ListTotals totals = {};
     WalkEnd end = walk_members(archive.file, print_member, &totals);
     int status = totals.unknown_method ? EXIT_MEMBER_FAILED : EXIT_ALL_GOOD;

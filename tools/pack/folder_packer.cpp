@@ -178,6 +178,28 @@ bool unique_in_folder(Plan* plan, const PlannedMember& m, std::map<std::string, 
     return false;
 }
 
+/* The times a header of the plan's level holds, and what the readers give back
+ * whole: levels 0 and 1 keep local MS-DOS stamps from 1980 (the last day is kept
+ * within what seconds since 1970 in 32 bits reach in any time zone), level 2 keeps
+ * those 32-bit seconds.  A time outside is stored at the nearest end, with a word. */
+time_t storable_time(const Plan& plan, const std::string& shown, time_t modified) {
+    const int64_t DOS_FIRST = 315532800 + 14 * 3600;  // 1980-01-01, east of UTC too
+    const int64_t DOS_LAST = 4294771198 - 14 * 3600;  // 2106-02-06, west of UTC too
+    int64_t first = plan.level == 2 ? 0 : DOS_FIRST, last = plan.level == 2 ? (int64_t)UINT32_MAX : DOS_LAST;
+    int64_t t = (int64_t)modified;
+    if (t >= first && t <= last) return modified;
+    time_t stored = (time_t)(t < first ? first : last);
+    char when[16], kept[16];
+    const struct tm* parts = gmtime(&modified);
+    if (parts == nullptr || strftime(when, sizeof when, "%Y-%m-%d", parts) == 0)
+        snprintf(when, sizeof when, "%lld", (long long)t);
+    parts = gmtime(&stored);
+    if (parts == nullptr || strftime(kept, sizeof kept, "%Y-%m-%d", parts) == 0) kept[0] = 0;
+    fprintf(stderr, "mavusfx: warning: %s: dated %s, which a level-%d header cannot hold; stored as %s\n",
+            shown.c_str(), when, plan.level, kept);
+    return stored;
+}
+
 struct ListedName {
     std::string raw;       // as the file system has it
     std::string composed;  // in NFC: what the member is named and sorted by
@@ -231,6 +253,7 @@ void walk(Plan* plan, const std::string& path, const std::string& relative, cons
         }
         m.modified = (time_t)info.modified;
         if (plan->newest_time >= 0 && info.modified > plan->newest_time) m.modified = (time_t)plan->newest_time;
+        m.modified = storable_time(*plan, m.shown, m.modified);
         if (info.is_folder) {
             if (excluded(*plan, member_relative, name.composed, true)) continue;
             if (std::find(ancestors->begin(), ancestors->end(), identity) != ancestors->end()) {
