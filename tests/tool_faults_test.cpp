@@ -469,3 +469,52 @@ TEST(ToolTimes, TimesOutsideTheHeadersRangeAreKeptAtItsEndWithAWarning) {
 }
 
 }  // namespace
+
+// ---- bash completion -------------------------------------------------------------
+
+namespace {
+
+// The completion's answers for `line` (words split at spaces, the last the one being
+// completed; bash splits "--method=" at the '=' itself), run in `folder`.
+std::vector<std::string> completed(const std::string& folder, const std::vector<std::string>& words) {
+    std::string command = "cd '" + folder + "' && bash -c '. \"$1\"; shift; COMP_WORDS=(\"$@\"); "
+                          "COMP_CWORD=$(($# - 1)); _mavusfx; printf \"%s\\n\" \"${COMPREPLY[@]}\"' _ '" +
+                          source_path("tools/mavusfx-completion.bash") + "'";
+    for (const std::string& w : words) command += " '" + w + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::vector<std::string> answers;
+    char line[512];
+    while (pipe != nullptr && fgets(line, sizeof line, pipe) != nullptr) {
+        std::string answer = line;
+        if (!answer.empty() && answer.back() == '\n') answer.pop_back();
+        if (!answer.empty()) answers.push_back(answer);
+    }
+    if (pipe != nullptr) pclose(pipe);
+    std::sort(answers.begin(), answers.end());
+    return answers;
+}
+
+TEST(ToolCompletion, ValuesFoldersAndFilesWhereEachBelongs) {
+    ScratchFolder scratch;
+    mkdir((scratch / "dir").c_str(), 0777);
+    for (const char* name : {"a.lzh", "b.LZH", "setup.exe", "notes.txt", "setup.toml"})
+        write_file(scratch / name, bytes_of("x"));
+    using Answers = std::vector<std::string>;
+    const std::string& here = scratch.path();
+    EXPECT_EQ(completed(here, {"mavusfx", "make", "--method", ""}), (Answers{"lh0", "lh5", "lh6", "lh7"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "make", "--method", "=", ""}), (Answers{"lh0", "lh5", "lh6", "lh7"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "pack", "dir", "--method", "=", "lh"}), (Answers{"lh0", "lh5", "lh6", "lh7"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "make", "--elevation", ""}), (Answers{"admin", "highest", "invoker"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "make", "--elevation", "=", "h"}), (Answers{"highest"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "help", ""}), (Answers{"extract", "list", "make", "pack", "test"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "help", "make", ""}), Answers{});
+    EXPECT_EQ(completed(here, {"mavusfx", "extract", "-C", ""}), Answers{"dir"});
+    EXPECT_EQ(completed(here, {"mavusfx", "extract", "--directory", "=", ""}), Answers{"dir"});
+    EXPECT_EQ(completed(here, {"mavusfx", "pack", "dir", "--output", ""}), (Answers{"a.lzh", "b.LZH", "dir"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "pack", "dir", "-o", ""}), (Answers{"a.lzh", "b.LZH", "dir"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "make", "--config", ""}), (Answers{"dir", "setup.toml"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "make", "--title", ""}), Answers{});
+    EXPECT_EQ(completed(here, {"mavusfx", "list", ""}), (Answers{"a.lzh", "b.LZH", "dir", "setup.exe"}));
+}
+
+}  // namespace

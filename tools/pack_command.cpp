@@ -33,9 +33,10 @@ const char HELP[] =
     "Packs everything below DIR into a new archive: names sorted, each folder's\n"
     "entry before its content, names in Shift-JIS.  A file that does not shrink is\n"
     "stored as -lh0-.  The archive is written to a temporary file and renamed when\n"
-    "complete; an archive inside DIR leaves itself out.\n"
+    "complete (a device or FIFO is written into, '-' is stdout); an archive inside\n"
+    "DIR leaves itself out.\n"
     "\n"
-    "  -o, --output=ARCHIVE   the archive to write\n"
+    "  -o, --output=ARCHIVE   the archive to write ('-': stdout)\n"
     "      --method=METHOD    lh7 (default), lh6, lh5 or lh0 (store everything)\n"
     "      --level=LEVEL      header level 0, 1 or 2 (default)\n"
     "      --exclude=GLOB     leave out what GLOB matches (a name, or a path below DIR\n"
@@ -43,8 +44,8 @@ const char HELP[] =
     "      --follow-symlinks  follow links to folders and links leading outside DIR\n"
     "  -h, --help             this text\n"
     "\n"
-    "Exit status: 0 packed, 1 a file could not be packed (no archive is made),\n"
-    "2 usage, or DIR unreadable.\n";
+    "Exit status: 0 packed, 1 a file could not be packed or the archive could not\n"
+    "be written (no archive is made), 2 usage, or DIR unreadable.\n";
 
 enum { OPTION_OUTPUT, OPTION_METHOD, OPTION_LEVEL, OPTION_EXCLUDE, OPTION_FOLLOW_LINKS };
 
