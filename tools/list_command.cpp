@@ -2,10 +2,13 @@
 #include <string.h>
 #include <time.h>
 
+#include <vector>
+
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
 #include "tools/execution_level.h"
 #include "tools/command_line.h"
+#include "tools/installer_identity.h"
 #include "tools/local_names.h"
 #include "tools/tool.h"
 
@@ -30,6 +33,23 @@ static void print_field(const char* label, const char* text) {
     fputc('\n', stdout);
 }
 
+/* The product, company and version of the file's properties, read from the stub's
+ * resources: what Explorer shows of the installer.  The file's position is kept. */
+static void print_identity(FILE* file, uint32_t image_size) {
+    long here = ftell(file);
+    std::vector<uint8_t> image(image_size);
+    bool read = fseek(file, 0, SEEK_SET) == 0 && fread(image.data(), 1, image_size, file) == image_size;
+    fseek(file, here, SEEK_SET);
+    ShownIdentity shown;
+    if (!read || !read_identity(image.data(), image_size, &shown)) return;
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"product:", &shown.product_name}, {"company:", &shown.company}, {"version:", &shown.version}};
+    for (const auto& field : fields) {
+        if (field.second->empty()) printf("  %-16s(none)\n", field.first);
+        else printf("  %-16s\"%s\"\n", field.first, shown_local(field.second->c_str()).c_str());
+    }
+}
+
 static void print_config(const OpenedArchive* archive) {
     const SfxConfig& c = archive->config;
     printf("combined file: stub of %u bytes, configuration block of %u bytes, archive at offset %u\n",
@@ -37,6 +57,7 @@ static void print_config(const OpenedArchive* archive) {
            archive->archive_offset);
     printf("  %-16s%s\n", "elevation:",
            execution_level_name(read_file_execution_level(archive->file, archive->block_offset)));
+    print_identity(archive->file, archive->block_offset);
     if (c.present == 0) {
         printf("  no configuration: no dialog, extraction into the current folder\n");
         return;

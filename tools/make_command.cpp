@@ -21,9 +21,11 @@
 #include "tools/command_line.h"
 #include "tools/embedded_stub.h"
 #include "tools/execution_level.h"
+#include "tools/installer_identity.h"
 #include "tools/pack/folder_packer.h"
 #include "tools/local_names.h"
 #include "tools/make_config.h"
+#include "tools/pe_resources.h"
 #include "tools/replacing_file.h"
 #include "tools/tool.h"
 
@@ -599,43 +601,93 @@ bool set_manifest_level(const MakeOptions& o, uint8_t* stub, uint32_t size) {
     return true;
 }
 
+/* The installer's icon and properties as given, checked, the icon file read. */
+bool read_identity_settings(const MakeOptions& o, InstallerIdentity* identity, IconFile* icon) {
+    identity->icon_path = o.text(SET_ICON);
+    identity->product_name = o.text(SET_PRODUCT_NAME);
+    identity->company = o.text(SET_COMPANY);
+    identity->description = o.text(SET_DESCRIPTION);
+    identity->product_version = o.text(SET_PRODUCT_VERSION);
+    identity->file_version = o.text(SET_FILE_VERSION);
+    identity->copyright = o.text(SET_COPYRIGHT);
+    std::string problem;
+    if (!check_identity(*identity, &problem)) {
+        usage_error("make", "%s", problem.c_str());
+        return false;
+    }
+    if (o.has(SET_ICON) && !read_icon_file(o.text(SET_ICON), icon, &problem)) {
+        fail("%s %s", shown(o.text(SET_ICON)), problem);
+        return false;
+    }
+    return true;
+}
+
+/* The stub with the icon and properties written into its resources; the stub's
+ * own when none are given. */
+bool set_identity(const MakeOptions& o, const InstallerIdentity& identity, const IconFile& icon,
+                  std::vector<uint8_t>* stub) {
+    std::string problem;
+    if (!identity.any() || write_identity(identity, identity.icon_path.empty() ? nullptr : &icon, stub, &problem))
+        return true;
+    fail("%s %s", o.has(SET_STUB) ? shown(o.text(SET_STUB)) : std::string("the built-in stub"), problem);
+    return false;
+}
+
+/* Once the resources were rewritten, the checksum is set for the whole file, as
+ * Windows computes it (signing computes it anew). */
+bool write_checksum(FILE* file, uint32_t field) {
+    static uint8_t chunk[COPY_CHUNK];
+    PeChecksum sum;
+    sum.field = field;
+    if (fflush(file) != 0 || fseek(file, 0, SEEK_SET) != 0) return false;
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) sum.add(chunk, (uint32_t)got);
+    uint32_t value = sum.value();
+    uint8_t bytes[4] = {(uint8_t)value, (uint8_t)(value >> 8), (uint8_t)(value >> 16), (uint8_t)(value >> 24)};
+    return ferror(file) == 0 && fseek(file, (long)field, SEEK_SET) == 0 && fwrite(bytes, 1, 4, file) == 4;
+}
+
 int run_make(int argc, char** argv) {
     MakeOptions o;
     int read = read_options(argc, argv, &o);
     if (read != EXIT_ALL_GOOD) return read < 0 ? EXIT_ALL_GOOD : read;
-    for (Setting s : {SET_ICON, SET_PRODUCT_NAME, SET_COMPANY, SET_DESCRIPTION, SET_PRODUCT_VERSION,
-                      SET_FILE_VERSION, SET_COPYRIGHT})
-        if (o.has(s)) return fail("%s", "the installer's icon and properties cannot be set by this build yet");
     SfxConfig config;
     if (!build_block(o, &config)) return EXIT_USAGE;
     uint8_t block[1 + 4 * 256 + 8];
     uint32_t block_size = write_config_block(&config, block);
+    InstallerIdentity identity;
+    IconFile icon;
+    if (!read_identity_settings(o, &identity, &icon)) return EXIT_USAGE;
     if (output_is_an_input(o)) return EXIT_USAGE;
     uint32_t stub_size = 0;
-    uint8_t* stub = o.has(SET_STUB) ? read_stub(o.text(SET_STUB), &stub_size) : carried_stub(&stub_size);
-    if (stub == nullptr) return EXIT_USAGE;
-    if (!set_manifest_level(o, stub, stub_size)) {
-        free(stub);
+    uint8_t* read_bytes = o.has(SET_STUB) ? read_stub(o.text(SET_STUB), &stub_size) : carried_stub(&stub_size);
+    if (read_bytes == nullptr) return EXIT_USAGE;
+    std::vector<uint8_t> stub(read_bytes, read_bytes + stub_size);
+    free(read_bytes);
+    if (!set_manifest_level(o, stub.data(), stub_size) || !set_identity(o, identity, icon, &stub))
         return EXIT_USAGE;
-    }
+    stub_size = (uint32_t)stub.size();
 
     const char* output = o.text(SET_OUTPUT);
     ReplacingFile out;
     std::string problem;
     if (!begin_replacing(&out, output, &problem)) {
-        free(stub);
         tell_output_problem(out, problem);
         return EXIT_USAGE;
     }
     errno = 0;
-    bool written = fwrite(stub, 1, stub_size, out.file) == stub_size &&
+    bool written = fwrite(stub.data(), 1, stub_size, out.file) == stub_size &&
                    fwrite(block, 1, block_size, out.file) == block_size;
-    free(stub);
     Made made;
     if (!written) made.write_error = errno != 0 ? errno : EIO;
     int status = !written ? EXIT_MEMBER_FAILED
                  : o.has(SET_FROM) ? join_folder(o, config, out.file, out.target.c_str(), &made)
                                    : join_archive(o, config, out.file, &made);
+    if (status == EXIT_ALL_GOOD && identity.any() &&
+        !write_checksum(out.file, pe_checksum_offset(stub.data(), stub_size))) {
+        made.write_error = errno != 0 ? errno : EIO;
+        status = EXIT_MEMBER_FAILED;
+    }
     if (status != EXIT_ALL_GOOD) {
         abandon_replacing(&out);
         if (made.write_error != 0) tell_output_problem(out, strerror(made.write_error));
