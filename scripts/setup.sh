@@ -17,6 +17,7 @@ packages=(
   hyperfine python3                   # benchmark timing
   lhasa zstd time                     # the extraction benchmark: another reader, a scale, peak memory
   osslsigncode openssl                # signing installers, and its test
+  icoutils python3-pefile             # independent readers of the installer's resources
   dpkg-dev man-db                     # cpack's dependency lookup; the manual page's check
   libutf8proc-dev                     # the packer's NFC names
 )

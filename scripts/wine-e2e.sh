@@ -6,7 +6,8 @@
 #
 # Usage: scripts/wine-e2e.sh        (builds first; run scripts/setup.sh once before)
 #        E2E_GROUPS="dpi codepages" scripts/wine-e2e.sh   runs only those groups:
-#        classic (the runs under the Japanese locale), dpi, codepages, elevation, dlls
+#        classic (the runs under the Japanese locale), dpi, codepages, elevation, dlls,
+#        identity (the publisher's icon and properties)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -431,6 +432,35 @@ done
 pack level-pf "$work/small.lzh" --dest Tool --program-files
 "$tool" list "$c_drive/e2e/bin/level-pf.exe" > "$work/list"
 check "Program Files: requireAdministrator" grep -q "elevation: *requireAdministrator\$" "$work/list"
+fi
+
+if wanted identity; then
+echo "== the publisher's icon and properties"
+dest='C:\e2e\identity'
+pack identity "$work/long.lzh" --title "アイコンの試験" --dest "$dest" \
+  --icon "$root/tests/data/icons/publisher.ico" --product-name "試験の製品" --company "株式会社試験" \
+  --description "試験のインストーラ" --file-version 2.5.0.7 --copyright "© 2026 試験"
+"$tool" list "$c_drive/e2e/bin/identity.exe" > "$work/list"
+check "list shows the product" grep -q '^  product: *"試験の製品"$' "$work/list"
+check "list shows the version" grep -q '^  version: *"2.5.0.7"$' "$work/list"
+# Signed after make, as publishers ship it.
+[ -e "$work/key.pem" ] || openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" \
+  -out "$work/cert.pem" -days 2 -subj "/CN=Mavu SFX test publisher" -addext extendedKeyUsage=codeSigning >/dev/null 2>&1
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Mavu SFX test" \
+  -in "$c_drive/e2e/bin/identity.exe" -out "$c_drive/e2e/bin/identity-signed.exe" >/dev/null
+check "the signature verifies" bash -c \
+  "osslsigncode verify -CAfile '$work/cert.pem' -in '$c_drive/e2e/bin/identity-signed.exe' >/dev/null 2>&1"
+screenshot_when_ready "$c_drive/e2e/identity-shot" "$artifacts/installer-icon.png"
+drive identity-signed --shot-progress 'C:\e2e\identity-shot'
+check "dialog shows the configured title" seen_part "dialog title=アイコンの試験 dest=$dest "
+check "ran to the end: exit code 0" seen "exit 0"
+check "every member there, the last too" test -f "$(unix_path "$dest")/last.txt"
+check "screenshot installer-icon.png" test -s "$artifacts/installer-icon.png"
+# The title bar's icon, at the window's top left: the publisher's orange, which the
+# stub's own icon does not hold.
+orange=$(convert "$artifacts/installer-icon.png" -crop 24x24+0+0 +repage -colorspace sRGB \
+  -fx 'abs(r-0.94)<0.12 && abs(g-0.5)<0.12 && b<0.15' -format '%[fx:round(mean*w*h)]' info: 2>/dev/null || echo 0)
+check "the title bar shows the publisher's icon ($orange orange pixels)" test "$orange" -ge 20
 fi
 
 if wanted dlls; then
