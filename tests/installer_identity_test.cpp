@@ -293,10 +293,10 @@ TEST_F(InstallerIdentity, RefusesWhatWindowsCannotShow) {
         {{"--product-version", "1..2"}, "not '1..2'"},
         {{"--product-version", "2."}, "not '2.'"},
         {{"--product-version", " 2"}, "not ' 2'"},
-        {{"--product-name", long_name}, "the product name is longer than 255 characters"},
-        {{"--company", "Tab\there"}, "the company holds a control character"},
-        {{"--copyright", "\xff\xfe"}, "the copyright is not UTF-8"},
-        {{"--description", "\xed\xa0\x80"}, "the description is not UTF-8"},  // a surrogate
+        {{"--product-name", long_name}, "--product-name is longer than 255 characters"},
+        {{"--company", "Tab\there"}, "--company holds a control character"},
+        {{"--copyright", "\xff\xfe"}, "--copyright is not UTF-8"},
+        {{"--description", "\xed\xa0\x80"}, "--description is not UTF-8"},  // a surrogate
         {{"--company", "Example"}, "bare.exe is not a 32-bit Windows program"},
     };
     write_file(out, bytes_of("old"));
@@ -309,6 +309,13 @@ TEST_F(InstallerIdentity, RefusesWhatWindowsCannotShow) {
         EXPECT_EQ(text_of(read_file(out)), "old");
         EXPECT_EQ(folder_entries(scratch.path()).size(), files) << "a temporary file was left";
     }
+    // A settings file's values are checked alike, told with its line.
+    write_file(scratch / "bad.toml", bytes_of("company = \"Example\"\nfile-version = \"1.2.x\"\n"));
+    ToolRun run = run_tool({"make", "--config", scratch / "bad.toml", "--stub", stub, "--archive",
+                            corpus_path("lh5_level2.lzh"), "-o", out});
+    EXPECT_EQ(run.status, EXIT_USAGE);
+    EXPECT_NE(run.err.find("bad.toml:2: file-version takes one to four numbers"), std::string::npos) << run.err;
+    EXPECT_EQ(text_of(read_file(out)), "old");
 }
 
 Resource resource(ResourceKey type, ResourceKey name, uint16_t language, const std::string& data) {

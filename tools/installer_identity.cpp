@@ -453,19 +453,16 @@ bool read_icon_file(const char* path, IconFile* icon, std::string* problem) {
     return true;
 }
 
-bool check_identity(const InstallerIdentity& id, std::string* problem) {
+std::string version_problem(const std::string& version) {
     uint16_t parts[4];
-    for (const std::string* version : {&id.product_version, &id.file_version})
-        if (!version->empty() && !parse_version(*version, parts)) {
-            *problem = std::string(version == &id.file_version ? "--file-version" : "--product-version") +
-                       " takes one to four numbers of 0 to 65535 between dots (1.2.0.7), not '" + *version + "'";
-            return false;
-        }
+    if (parse_version(version, parts)) return "";
+    return "takes one to four numbers of 0 to 65535 between dots (1.2.0.7), not '" + version + "'";
+}
+
+std::string property_text_problem(const std::string& utf8) {
     std::u16string text;
-    return (id.product_name.empty() || property_text("the product name", id.product_name, &text, problem)) &&
-           (id.company.empty() || property_text("the company", id.company, &text, problem)) &&
-           (id.description.empty() || property_text("the description", id.description, &text, problem)) &&
-           (id.copyright.empty() || property_text("the copyright", id.copyright, &text, problem));
+    std::string problem;
+    return property_text("", utf8, &text, &problem) ? "" : problem.substr(1);
 }
 
 bool write_identity(const InstallerIdentity& identity, const IconFile* icon, std::vector<uint8_t>* image,

@@ -32,9 +32,11 @@ struct IconFile {
 // name in `problem`, for a file that is no icon or holds an image Windows cannot use.
 bool read_icon_file(const char* path, IconFile* icon, std::string* problem);
 
-// Checks the texts and versions of `identity` (the icon apart).  False with the
-// reason in `problem` ("the company is longer than 255 characters").
-bool check_identity(const InstallerIdentity& identity, std::string* problem);
+// What is wrong with a version ("takes one to four numbers ... not '1.x'") or a
+// property's text ("is longer than 255 characters"), told after the setting's
+// name; empty when it is right.
+std::string version_problem(const std::string& version);
+std::string property_text_problem(const std::string& utf8);
 
 // Writes `identity` (checked) and `icon` (read, or null) into the resources of the
 // stub `image`: the icon group the stub's window loads and its images, and the

@@ -228,6 +228,14 @@ std::string setting_problem(int id, const std::string& value) {
     case SET_SHORTCUT_TARGET:
     case SET_LAUNCH:
         return text_problem(value);
+    case SET_PRODUCT_VERSION:
+    case SET_FILE_VERSION:
+        return version_problem(value);
+    case SET_PRODUCT_NAME:
+    case SET_COMPANY:
+    case SET_DESCRIPTION:
+    case SET_COPYRIGHT:
+        return property_text_problem(value);
     }
     return "";
 }
@@ -601,7 +609,8 @@ bool set_manifest_level(const MakeOptions& o, uint8_t* stub, uint32_t size) {
     return true;
 }
 
-/* The installer's icon and properties as given, checked, the icon file read. */
+/* The installer's icon and properties as given (checked with the other settings),
+ * the icon file read. */
 bool read_identity_settings(const MakeOptions& o, InstallerIdentity* identity, IconFile* icon) {
     identity->icon_path = o.text(SET_ICON);
     identity->product_name = o.text(SET_PRODUCT_NAME);
@@ -611,10 +620,6 @@ bool read_identity_settings(const MakeOptions& o, InstallerIdentity* identity, I
     identity->file_version = o.text(SET_FILE_VERSION);
     identity->copyright = o.text(SET_COPYRIGHT);
     std::string problem;
-    if (!check_identity(*identity, &problem)) {
-        usage_error("make", "%s", problem.c_str());
-        return false;
-    }
     if (o.has(SET_ICON) && !read_icon_file(o.text(SET_ICON), icon, &problem)) {
         fail("%s %s", shown(o.text(SET_ICON)), problem);
         return false;
