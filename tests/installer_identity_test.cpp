@@ -345,7 +345,7 @@ TEST(PeResources, TreeRoundTrip) {
     ASSERT_EQ(resources.size(), 6u);
     resources.push_back(resource(named(u"TEXTS"), named(u"GREETING"), 1033, "hello"));
     resources.push_back(resource(named(u"TEXTS"), named(u"GREETING"), 1041, "konnichiwa"));
-    resources.push_back(resource(named(u"TEXTS"), ResourceKey::of(7), 0, std::string(1000, 'x')));
+    resources.push_back(resource(named(u"TEXTS"), ResourceKey::of(7), 0, std::string(40000, 'x')));
     resources.push_back(resource(ResourceKey::of(RT_ICON), named(u"ALPHA"), 0, "a"));
     Bytes written;
     ASSERT_TRUE(write_resources(stub, resources, &written, &problem)) << problem;
@@ -380,6 +380,29 @@ TEST(PeResources, TreeRoundTrip) {
         if (u32_at(damaged, s + 12) == rsrc_rva) damaged[u32_at(damaged, s + 20) + 16 + 4 + 2] = 0x7F;
     EXPECT_FALSE(read_resources(damaged.data(), (uint32_t)damaged.size(), &resources, &problem));
     EXPECT_NE(problem.find("outside its section"), std::string::npos) << problem;
+
+    // 2,000 types that all lead to one directory of 2,000 names, which all lead to
+    // one empty directory: four million directories on a walk, refused early.
+    Bytes shared = written;
+    uint32_t raw = 0;
+    for (uint32_t s = pe_offset + 24 + 0xE0; s < pe_offset + 24 + 0xE0 + 40 * 3; s += 40)
+        if (u32_at(shared, s + 12) == rsrc_rva) raw = u32_at(shared, s + 20);
+    const uint32_t COUNT = 2000, NAMES = 16 + 8 * COUNT, EMPTY = NAMES + 16 + 8 * COUNT;
+    ASSERT_LE(raw + EMPTY + 16, shared.size());
+    std::fill(shared.begin() + raw, shared.begin() + raw + EMPTY + 16, 0);
+    for (uint32_t directory : {0u, NAMES}) {
+        shared[raw + directory + 14] = COUNT & 0xFF;
+        shared[raw + directory + 15] = COUNT >> 8;
+        for (uint32_t i = 0; i < COUNT; i++) {
+            uint32_t entry = raw + directory + 16 + 8 * i, below = 0x80000000u | (directory == 0 ? NAMES : EMPTY);
+            for (int k = 0; k < 4; k++) {
+                shared[entry + k] = (uint8_t)((i + 1) >> (8 * k));
+                shared[entry + 4 + k] = (uint8_t)(below >> (8 * k));
+            }
+        }
+    }
+    EXPECT_FALSE(read_resources(shared.data(), (uint32_t)shared.size(), &resources, &problem));
+    EXPECT_NE(problem.find("more resources than a program holds"), std::string::npos) << problem;
 }
 
 }  // namespace

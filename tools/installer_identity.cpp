@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <set>
+
 #include "decode/little_endian.h"
 #include "resources/resource_ids.h"
 #include "tools/pe_resources.h"
@@ -376,14 +378,18 @@ bool write_icon(const IconFile& icon, std::vector<Resource>* resources, std::str
         if (r.type.is(RESOURCE_GROUP_ICON) && r.name.is(IDI_APP)) group = &r;
     if (group == nullptr) return (*problem = "has no icon for its window to replace"), false;
     uint16_t language = group->language;
-    std::vector<uint16_t> old_images;
-    const Bytes& old = group->data;
-    for (size_t i = 0; old.size() >= 6 && i < le16_at(&old[4]) && 6 + 14 * i + 14 <= old.size(); i++)
-        old_images.push_back((uint16_t)le16_at(&old[6 + 14 * i + 12]));
+    // The group's images go with it, unless another group shows them too.
+    std::set<uint16_t> old_images, shared_images;
+    for (const Resource& r : *resources) {
+        if (!r.type.is(RESOURCE_GROUP_ICON)) continue;
+        const Bytes& d = r.data;
+        for (size_t i = 0; d.size() >= 6 && i < le16_at(&d[4]) && 6 + 14 * i + 14 <= d.size(); i++)
+            (&r == group ? old_images : shared_images).insert((uint16_t)le16_at(&d[6 + 14 * i + 12]));
+    }
     std::vector<Resource> kept;
     for (Resource& r : *resources) {
-        bool old_image = false;
-        for (uint16_t n : old_images) old_image = old_image || (r.type.is(RESOURCE_ICON) && r.name.is(n));
+        bool old_image = r.type.is(RESOURCE_ICON) && !r.name.named && old_images.count(r.name.number) != 0 &&
+                         shared_images.count(r.name.number) == 0;
         if (!old_image && &r != group) kept.push_back(r);
     }
     auto taken = [&kept](uint16_t n) {

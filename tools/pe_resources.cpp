@@ -68,9 +68,12 @@ struct TreeReader {
         return false;
     }
 
-    // Entries may share what lies below them; a tree that names more resources than
-    // any program holds is taken for damaged rather than copied out.
-    enum { MOST_RESOURCES = 4096 };
+    // Entries may share what lies below them, so a small damaged tree can name
+    // more directories and data than any program holds; past these it is taken for
+    // damaged rather than walked or copied out.
+    enum { MOST_VISITS = 16384, MOST_BYTES = 64 * 1024 * 1024 };
+    uint32_t visits = 0;
+    uint64_t bytes = 0;
 
     bool key_at(uint32_t field, ResourceKey* key) {
         uint32_t value = le32_at(base + field);
@@ -81,7 +84,8 @@ struct TreeReader {
             return true;
         }
         uint32_t at = value & 0x7FFFFFFF;
-        if (at > size - 2 || (size - at - 2) / 2 < le16_at(base + at)) return fail("has a resource name outside its section");
+        if (at > size - 2 || (size - at - 2) / 2 < le16_at(base + at))
+            return fail("has a resource name outside its section");
         key->name.clear();
         for (uint32_t i = 0; i < le16_at(base + at); i++) key->name += (char16_t)le16_at(base + at + 2 + 2 * i);
         return true;
@@ -90,6 +94,7 @@ struct TreeReader {
     // The directory at `at`, on `level` 0 (types), 1 (names) or 2 (languages).
     bool directory(uint32_t at, int level, Resource* path) {
         if (at > size - 16) return fail("has a resource directory outside its section");
+        if (++visits > MOST_VISITS) return fail("has more resources than a program holds");
         uint32_t count = le16_at(base + at + 12) + le16_at(base + at + 14);
         if ((size - at - 16) / 8 < count) return fail("has a resource directory outside its section");
         for (uint32_t i = 0; i < count; i++) {
@@ -112,7 +117,8 @@ struct TreeReader {
         uint32_t address = le32_at(base + at), length = le32_at(base + at + 4);
         if (address < rva || address - rva > size || size - (address - rva) < length)
             return fail("has resource data outside its resource section");
-        if (out->size() >= MOST_RESOURCES) return fail("has more resources than a program holds");
+        bytes += length;
+        if (++visits > MOST_VISITS || bytes > MOST_BYTES) return fail("has more resources than a program holds");
         resource.code_page = le32_at(base + at + 8);
         resource.data.assign(base + (address - rva), base + (address - rva) + length);
         out->push_back(resource);
