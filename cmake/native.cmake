@@ -1,5 +1,25 @@
 # Native build: the engine on the POSIX seam, the host tool, its installation and
 # package, and the test suite.
+
+# Hardening of what is shipped, as Debian builds its own packages: a
+# position-independent executable, fortified library calls (which need the
+# optimiser), a stack protector, and the relocations read-only and bound at start.
+# Sanitizer and fuzzing builds have their own instrumentation and go without.
+set(HARDENING OFF)
+if(NOT MAVUSFX_SANITIZE AND NOT MAVUSFX_THREAD_SANITIZE AND NOT MAVUSFX_FUZZ)
+  set(HARDENING ON)
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+  include(CheckPIESupported)
+  check_pie_supported()
+endif()
+function(harden target)
+  if(HARDENING)
+    target_compile_options(${target} PRIVATE -fstack-protector-strong
+      $<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE> $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+    target_link_options(${target} PRIVATE -Wl,-z,relro -Wl,-z,now)
+  endif()
+endfunction()
+
 add_library(mavusfx_engine STATIC ${CORE_SOURCES}
   platform/posix/system_posix.cpp
   platform/posix/text_posix.cpp
@@ -25,6 +45,9 @@ target_include_directories(mavusfx_tool_lib SYSTEM PRIVATE ${TOMLPLUSPLUS_INCLUD
 add_executable(mavusfx tools/main/tool_main.cpp)
 target_compile_definitions(mavusfx PRIVATE MAVUSFX_VERSION="${PROJECT_VERSION}")
 target_link_libraries(mavusfx PRIVATE mavusfx_tool_lib)
+foreach(target mavusfx_engine mavusfx_tool_lib mavusfx)
+  harden(${target})
+endforeach()
 include(cmake/embedded_stub.cmake)
 
 # cmake --install: the tool, the stub it carries (for publishers who keep the stub
@@ -34,7 +57,23 @@ install(TARGETS mavusfx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(NOT STUB_FILE STREQUAL "")
   install(FILES ${STUB_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/mavusfx)
 endif()
-install(FILES docs/mavusfx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The manual page and the changelog compressed as Debian wants them, without a name
+# or time in the gzip header, so that they are the same bytes every time.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+foreach(document mavusfx.1 changelog)
+  if(document STREQUAL mavusfx.1)
+    set(source ${PROJECT_SOURCE_DIR}/docs/mavusfx.1)
+  else()
+    set(source ${PROJECT_SOURCE_DIR}/docs/debian/changelog)
+  endif()
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${document}.gz
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${source} > ${CMAKE_BINARY_DIR}/${document}.gz
+    DEPENDS ${source} VERBATIM)
+endforeach()
+add_custom_target(compressed_documents ALL
+  DEPENDS ${CMAKE_BINARY_DIR}/mavusfx.1.gz ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/mavusfx.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz docs/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES tools/mavusfx-completion.bash
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME mavusfx)
 include(cmake/package.cmake)

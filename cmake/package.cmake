@@ -1,6 +1,12 @@
 # cpack -G DEB: a Debian package of what cmake --install puts in place.
-set(MAVUSFX_MAINTAINER "Mavu SFX developers <mavusfx@example.org>" CACHE STRING
-  "The Maintainer field of the Debian package")
+# The maintainer, as the project's commits and docs/debian/changelog name it.
+set(MAVUSFX_MAINTAINER "Mavu SFX maintainers <maintainers@users.noreply.c-seed-ea8b5cb7.example>"
+  CACHE STRING "The Maintainer field of the Debian package")
+# Build trees configured before keep the placeholder address they cached.
+if(MAVUSFX_MAINTAINER STREQUAL "Mavu SFX developers <mavusfx@example.org>")
+  set(MAVUSFX_MAINTAINER "Mavu SFX maintainers <maintainers@users.noreply.c-seed-ea8b5cb7.example>"
+    CACHE STRING "The Maintainer field of the Debian package" FORCE)
+endif()
 set(CPACK_PACKAGE_NAME mavusfx)
 set(CPACK_PACKAGE_VENDOR "Mavu SFX")
 set(CPACK_PACKAGE_CONTACT "${MAVUSFX_MAINTAINER}")
@@ -22,4 +28,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Signing installers, and running them on Linux.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode, wine")
+# Reproducible packages: unless the caller sets SOURCE_DATE_EPOCH, cpack takes the
+# time of the source tree's last commit (or, outside a git checkout, of the newest
+# changelog entry's file), so that every time in the package is that one.
+set(MAVUSFX_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package_time.cmake.in ${CMAKE_BINARY_DIR}/package_time.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/package_time.cmake)
 include(CPack)

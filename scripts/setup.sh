@@ -19,6 +19,7 @@ packages=(
   osslsigncode openssl                # signing installers, and its test
   icoutils python3-pefile             # independent readers of the installer's resources
   dpkg-dev man-db                     # cpack's dependency lookup; the manual page's check
+  lintian                             # the package checked as Debian checks its own
   libutf8proc-dev                     # the packer's NFC names
 )
 

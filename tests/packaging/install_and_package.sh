@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # What a publisher installs: `cmake --install` and `cpack -G DEB` put the tool, the
-# stub it carries, the manual page and the bash completion in place; the package
-# names its maintainer and dependencies; the manual and the completion know every
-# option the tool's usage names; and the tool configures without GoogleTest.
+# stub it carries, the manual page, the bash completion, the changelog and the
+# copyright in place; the package names its maintainer and dependencies, is built
+# twice to the same bytes and passes lintian (where installed) with --pedantic; the
+# manual and the completion know every option the tool's usage names; and the tool
+# configures without GoogleTest.
 #
 # Usage: install_and_package.sh SOURCE_DIR BUILD_DIR   (run by ctest)
 set -uo pipefail
@@ -21,11 +23,22 @@ cmake --install "$build" --prefix "$work/usr" >"$work/install.log" 2>&1 || {
   fail "cmake --install"
 }
 tool=$work/usr/bin/mavusfx
-manual=$work/usr/share/man/man1/mavusfx.1
+manual=$work/usr/share/man/man1/mavusfx.1.gz
 completion=$work/usr/share/bash-completion/completions/mavusfx
 stub=$work/usr/share/mavusfx/mavusfx.exe
 [ -x "$tool" ] || fail "no executable usr/bin/mavusfx"
-[ -s "$manual" ] || fail "no usr/share/man/man1/mavusfx.1"
+[ -s "$manual" ] || fail "no usr/share/man/man1/mavusfx.1.gz"
+[ -s "$work/usr/share/doc/mavusfx/copyright" ] || fail "no usr/share/doc/mavusfx/copyright"
+changelog=$work/usr/share/doc/mavusfx/changelog.gz
+if [ -s "$changelog" ]; then
+  # The changelog's newest entry is this version, and its maintainer the package's.
+  version=$(sed -n 's/^project(mavusfx VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+  zcat "$changelog" | head -1 | grep -qF "mavusfx ($version)" ||
+    fail "the changelog's first entry is not version $version: $(zcat "$changelog" | head -1)"
+  changelog_maintainer=$(zcat "$changelog" | sed -n 's/^ -- \(.*>\)  .*/\1/p' | head -1)
+else
+  fail "no usr/share/doc/mavusfx/changelog.gz"
+fi
 [ -s "$completion" ] || fail "no usr/share/bash-completion/completions/mavusfx"
 if $carries_stub; then
   [ -s "$stub" ] || fail "no usr/share/mavusfx/mavusfx.exe"
@@ -72,13 +85,14 @@ complete_words() { # the completion's answers for the words given
 [ "$(complete_words mavusfx pack DIR --me)" = --method ] || fail "completion of pack --me"
 
 echo "== cpack -G DEB"
-if cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1; then
+if env -u SOURCE_DATE_EPOCH cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1; then
   deb=$(ls "$work"/deb/mavusfx_*.deb 2>/dev/null | head -1)
   if [ -z "$deb" ]; then
     fail "cpack made no mavusfx_*.deb"
   else
     dpkg-deb -c "$deb" | awk '{print $NF}' >"$work/contents"
-    expected="./usr/bin/mavusfx ./usr/share/man/man1/mavusfx.1 ./usr/share/bash-completion/completions/mavusfx"
+    expected="./usr/bin/mavusfx ./usr/share/man/man1/mavusfx.1.gz ./usr/share/bash-completion/completions/mavusfx
+              ./usr/share/doc/mavusfx/changelog.gz ./usr/share/doc/mavusfx/copyright"
     $carries_stub && expected="$expected ./usr/share/mavusfx/mavusfx.exe"
     for path in $expected; do
       grep -qxF "$path" "$work/contents" || fail "the package lacks $path"
@@ -86,7 +100,11 @@ if cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack
     outside=$(grep -vE '^\./(usr/.*)?$' "$work/contents")
     [ -z "$outside" ] || fail "the package puts files outside /usr: $outside"
     [ "$(dpkg-deb -f "$deb" Package)" = mavusfx ] || fail "package name"
-    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer field"
+    maintainer=$(dpkg-deb -f "$deb" Maintainer)
+    [ -n "$maintainer" ] || fail "no Maintainer field"
+    [ "$maintainer" = "${changelog_maintainer:-}" ] ||
+      fail "the Maintainer field ($maintainer) is not the changelog's (${changelog_maintainer:-none})"
+    ! grep -qiE '@(example\.(org|com|net)|localhost)' <<<"$maintainer" || fail "a placeholder maintainer: $maintainer"
     depends=$(dpkg-deb -f "$deb" Depends)
     for library in libc6 libstdc++6; do
       grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
@@ -96,6 +114,25 @@ if cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack
     dpkg-deb -x "$deb" "$work/unpacked"
     "$work/unpacked/usr/bin/mavusfx" test "$source_dir/tests/data/corpus/lh0_level1.lzh" >/dev/null ||
       fail "the packaged tool does not test an archive"
+
+    # Built again, the package is the same bytes: cpack stamps it with the last
+    # commit's time unless SOURCE_DATE_EPOCH says otherwise.
+    if env -u SOURCE_DATE_EPOCH cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb2" \
+        >"$work/cpack2.log" 2>&1; then
+      cmp -s "$deb" "$work"/deb2/mavusfx_*.deb || fail "two cpack runs give different packages"
+    else
+      cat "$work/cpack2.log"
+      fail "cpack -G DEB, the second time"
+    fi
+
+    if command -v lintian >/dev/null; then
+      echo "== lintian --pedantic"
+      # lintian warns when run as root; that is the machine's business, not the package's.
+      tags=$(lintian --pedantic --fail-on none "$deb" 2>/dev/null)
+      [ -z "$tags" ] || fail "lintian: $tags"
+    else
+      echo "lintian is not installed: the package's lintian check is skipped"
+    fi
   fi
 else
   cat "$work/cpack.log"
