@@ -285,8 +285,13 @@ TEST(ToolFullDisk, ExtractionStopsAtTheFirstMemberThatFindsNoRoom) {
         _exit(127);
     }
     close(pipe_ends[1]);
-    // The tool now waits to print the first member's name.  The disk fills.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The tool comes to wait on printing the first member's name (the kernel says
+    // where it sleeps); then the disk fills.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < until &&
+           text_of(read_file("/proc/" + std::to_string(pid) + "/wchan")).find("pipe") == std::string::npos)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     FILE* filler = fopen((disk + "/filler").c_str(), "wb");
     ASSERT_NE(filler, nullptr);
     Bytes chunk(64 << 10);
