@@ -115,7 +115,7 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
         out = open_output_file(run, path, temporary);
         if (out == nullptr) {
             record_failure(run, header->name, FAILED_CANNOT_CREATE);
-            return 0;
+            return keep_going == 0;  // a stop asked for meanwhile (a full disk, say)
         }
     }
     output_sink.write_failed = false;

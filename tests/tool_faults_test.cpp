@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -215,9 +216,9 @@ TEST(ToolSignals, ARunStoppedBySignalLeavesNoTemporaryAndDiesOfIt) {
 // does not allow it.
 class SmallDisk {
 public:
-    explicit SmallDisk(const std::string& path) : path_(path) {
+    explicit SmallDisk(const std::string& path, const char* options = "size=1m") : path_(path) {
         mkdir(path.c_str(), 0777);
-        mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0;
+        mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, options) == 0;
         if (!mounted) why = strerror(errno);
     }
     ~SmallDisk() {
@@ -309,6 +310,27 @@ TEST(ToolFullDisk, ExtractionStopsAtTheFirstMemberThatFindsNoRoom) {
     EXPECT_EQ(text_of(read_file(errors)), "mavusfx: big.bin: No space left on device\n");
     EXPECT_EQ(printed.find("after.txt"), std::string::npos) << "the run went on";
     EXPECT_EQ(folder_entries(disk), (std::vector<std::string>{"filler", "first.txt"}));
+}
+
+// Out of inodes, no file can be made: the first member that cannot be is the last
+// one tried.
+TEST(ToolFullDisk, ExtractionStopsAtTheFirstFileThatCannotBeMade) {
+    ScratchFolder scratch;
+    std::vector<TestMember> members(12);
+    for (size_t i = 0; i < members.size(); i++) {
+        members[i].name = "f" + std::to_string(10 + i) + ".txt";
+        members[i].data = bytes_of("x");
+    }
+    write_file(scratch / "many.lzh", build_archive(members));
+    std::string disk = scratch / "disk";
+    SmallDisk small(disk, "size=1m,nr_inodes=6");
+    if (!small.mounted) GTEST_SKIP() << "a tmpfs cannot be mounted here: " << small.why;
+    ToolRun run = run_tool(Words{"extract", "-C", disk, scratch / "many.lzh"});
+    EXPECT_EQ(run.status, 1);
+    std::regex one_line("mavusfx: f[0-9]+\\.txt: No space left on device\n");
+    EXPECT_TRUE(std::regex_match(run.err, one_line)) << run.err;
+    EXPECT_EQ(temporaries_in(disk), std::vector<std::string>{});
+    EXPECT_LT(folder_entries(disk).size(), members.size());
 }
 
 // ---- a folder where a file belongs -------------------------------------------

@@ -55,6 +55,7 @@ static bool is_want_of_room(int error) {
 }
 
 static void on_failure(void* context, const char* name, FailureKind kind) {
+    int error = errno;  // why a file could not be made, when that is the failure
     ConsoleReports* reports = (ConsoleReports*)context;
     clear_progress_bar(&reports->bar);
     fflush(stdout);
@@ -65,9 +66,12 @@ static void on_failure(void* context, const char* name, FailureKind kind) {
     } else if (reports->archive_name != nullptr) {
         fprintf(stderr, "%s: ", reports->archive_name);
     }
-    if (kind == FAILED_WRITE_ERROR && output_sink.write_error != 0) {
-        fprintf(stderr, "%s\n", strerror(output_sink.write_error));
-        if (is_want_of_room(output_sink.write_error)) {
+    if (kind == FAILED_WRITE_ERROR) error = output_sink.write_error;
+    bool told_by_system = (kind == FAILED_WRITE_ERROR && error != 0) ||
+                          (kind == FAILED_CANNOT_CREATE && is_want_of_room(error));
+    if (told_by_system) {
+        fprintf(stderr, "%s\n", strerror(error));
+        if (is_want_of_room(error)) {
             reports->out_of_room = true;
             keep_going = 0;
         }

@@ -12,9 +12,10 @@ struct ConsoleReports {
     bool out_of_room;          // a write found the disk full: the run was stopped there
 };
 
-// Installs the reports as the platform's hooks.  A member that cannot be written
-// for want of room (no space, quota, file size limit) is told with the system's
-// reason and stops the run: every member after it would fail the same way.
+// Installs the reports as the platform's hooks.  A member that cannot be made or
+// written for want of room (no space or no inodes left, a quota, a file size
+// limit) is told with the system's reason and stops the run: every member after
+// it would fail the same way.
 // with `local_names` the files are
 // written under names in the locale's encoding (otherwise as the archive's bytes).
 void install_console_reports(ConsoleReports* reports, bool list_members, bool local_names);
