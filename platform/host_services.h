@@ -35,6 +35,8 @@ bool platform_list_folder(const char* path, void (*add)(void* context, const cha
 // Creates a new, empty file beside `path` ("path.partXXXXXX") for reading and writing,
 // with the permissions a new file usually gets; its name goes to `name` (`size` bytes).
 FILE* platform_create_temporary(const char* path, char* name, unsigned size);
+// True when the standard output stream is a terminal (no archive is written there).
+bool platform_output_is_terminal();
 // A new, empty file for reading and writing that has no lasting name: it is gone
 // once closed, however the process ends.  Null (errno set) when none can be made.
 FILE* platform_create_scratch_file();

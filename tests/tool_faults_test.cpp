@@ -110,6 +110,15 @@ TEST(ToolOutputs, StandardOutputFifosAndDevicesAreWrittenIntoAndKept) {
     EXPECT_TRUE(bytes_of(made.out) == installer);
     EXPECT_EQ(made.err.find("standard output: stub"), 0u) << made.err;
     EXPECT_FALSE(file_exists(scratch / "-"));
+    // Not to a terminal, though (script gives the tool one).
+    std::string typed = "script -qec \"'" + std::string(MAVUSFX_TOOL) + "' pack '" + app + "' -o -\" /dev/null";
+    FILE* terminal = popen(typed.c_str(), "r");
+    ASSERT_NE(terminal, nullptr);
+    std::string shown;
+    char piece[256];
+    while (fgets(piece, sizeof piece, terminal) != nullptr) shown += piece;
+    EXPECT_EQ(WEXITSTATUS(pclose(terminal)), 2) << shown;
+    EXPECT_NE(shown.find("mavusfx: standard output: a terminal, which takes no archive"), std::string::npos) << shown;
 
     // A FIFO is written into and stays a FIFO.
     std::string fifo = scratch / "fifo";

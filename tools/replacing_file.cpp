@@ -56,6 +56,10 @@ bool begin_replacing(ReplacingFile* out, const char* path, std::string* problem)
     out->temporary.clear();
     if (is_standard_output(path)) {
         out->shown = "standard output";
+        if (platform_output_is_terminal()) {
+            *problem = "a terminal, which takes no archive: redirect it to a file or a pipe";
+            return false;
+        }
         return open_stream(out, stdout, problem);
     }
     out->shown = shown_local(path);

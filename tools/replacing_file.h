@@ -5,7 +5,7 @@
 // a signal leaves nothing half-written and an existing file as it was.  A symbolic
 // link is written through: the file it leads to is replaced that way, and the link
 // stays.  A device, a FIFO or a terminal is written into as it is, and "-" is the
-// standard output; the bytes are gathered in a scratch file first (the writers go
+// standard output (unless that is a terminal); the bytes are gathered in a scratch file first (the writers go
 // back to fill in sizes) and sent on whole at the end.  Missing folders on the way
 // to a new file are made.
 #pragma once

@@ -14,6 +14,11 @@ bool platform_error_output_is_terminal() {
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+bool platform_output_is_terminal() {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 double platform_seconds_now() { return (double)GetTickCount() / 1000.0; }
 
 // The callers tell why with strerror(errno): the system's last error in its terms.
