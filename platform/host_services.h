@@ -37,6 +37,8 @@ bool platform_list_folder(const char* path, void (*add)(void* context, const cha
 FILE* platform_create_temporary(const char* path, char* name, unsigned size);
 // True when the standard output stream is a terminal (no archive is written there).
 bool platform_output_is_terminal();
+// Makes an open stream pass bytes as they are (no line-end translation on Windows).
+void platform_make_binary(FILE* stream);
 // A new, empty file for reading and writing that has no lasting name: it is gone
 // once closed, however the process ends.  Null (errno set) when none can be made.
 FILE* platform_create_scratch_file();

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <utime.h>
 #include <unistd.h>
@@ -131,6 +132,12 @@ TEST(ToolOutputs, StandardOutputFifosAndDevicesAreWrittenIntoAndKept) {
     EXPECT_TRUE(through == archive);
     EXPECT_EQ(kind_of(fifo), (mode_t)S_IFIFO);
 
+    // A character device made here (where this user may) is written into and kept.
+    std::string device = scratch / "null";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_EQ(run_tool(Words{"make", "--from", app, "-o", device}).status, 0);
+        EXPECT_EQ(kind_of(device), (mode_t)S_IFCHR);
+    }
     // Devices: /dev/null takes everything; /dev/full is full, said in one line.
     EXPECT_EQ(run_tool(Words{"pack", app, "-o", "/dev/null"}).status, 0);
     EXPECT_EQ(kind_of("/dev/null"), (mode_t)S_IFCHR);

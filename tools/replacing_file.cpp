@@ -37,6 +37,7 @@ bool make_folders_to(const std::string& path, std::string* problem) {
 }
 
 bool open_stream(ReplacingFile* out, FILE* stream, std::string* problem) {
+    platform_make_binary(stream);
     out->stream = stream;
     out->file = platform_create_scratch_file();
     if (out->file != nullptr) return true;

@@ -19,6 +19,8 @@ bool platform_error_output_is_terminal() { return isatty(2) != 0; }
 
 bool platform_output_is_terminal() { return isatty(1) != 0; }
 
+void platform_make_binary(FILE*) {}
+
 double platform_seconds_now() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);

@@ -19,6 +19,8 @@ bool platform_output_is_terminal() {
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+void platform_make_binary(FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
 double platform_seconds_now() { return (double)GetTickCount() / 1000.0; }
 
 // The callers tell why with strerror(errno): the system's last error in its terms.
