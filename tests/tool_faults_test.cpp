@@ -111,6 +111,11 @@ TEST(ToolOutputs, StandardOutputFifosAndDevicesAreWrittenIntoAndKept) {
     EXPECT_TRUE(bytes_of(made.out) == installer);
     EXPECT_EQ(made.err.find("standard output: stub"), 0u) << made.err;
     EXPECT_FALSE(file_exists(scratch / "-"));
+    write_file(scratch / "setup.toml", bytes_of("from = \"app\"\noutput = \"-\"\n"));
+    ToolRun configured = run_tool(Words{"make", "--config", scratch / "setup.toml"});
+    EXPECT_EQ(configured.status, 0) << configured.err;
+    EXPECT_TRUE(bytes_of(configured.out) == installer);
+    EXPECT_FALSE(file_exists(scratch / "-"));
     // Not to a terminal, though (script gives the tool one).
     std::string typed = "script -qec \"'" + std::string(MAVUSFX_TOOL) + "' pack '" + app + "' -o -\" /dev/null";
     FILE* terminal = popen(typed.c_str(), "r");

@@ -93,7 +93,8 @@ bool read_make_config(const char* path, const std::vector<ConfigKey>& keys, Conf
         std::string value = text->get();
         std::string why = problem != nullptr ? problem(known->id, value) : std::string();
         if (!why.empty()) return tell(path, node.source(), name + " " + why);
-        if (known->kind == CONFIG_PATH && !value.empty() && value[0] != '/') value = folder + value;
+        // "-" stays the standard output.
+        if (known->kind == CONFIG_PATH && !value.empty() && value[0] != '/' && value != "-") value = folder + value;
         out->values[known->id] = value;
     }
     return true;
