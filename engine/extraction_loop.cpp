@@ -159,9 +159,23 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
     return keep_going == 0;
 }
 
+/* A folder that takes no new file (read-only, on a read-only medium, or closed to
+ * the user) is found with one file made and taken away again; one of that name
+ * left by a run that was ended is taken away first. */
+static bool folder_takes_files() {
+    static const char PROBE[] = "~mavusfx.tmp";
+    platform_delete_file(PROBE);
+    FILE* probe = platform_create_new_file(PROBE);
+    if (probe == nullptr) return false;
+    fclose(probe);
+    platform_delete_file(PROBE);
+    return true;
+}
+
 /* Before anything is written the archive's shape is walked: an archive cut short,
- * damaged or missing, and members that need more room than the destination has,
- * are refused as a whole, and nothing is extracted. */
+ * damaged or missing, a destination that cannot be written, and members that need
+ * more room than the destination has, are refused as a whole, and nothing is
+ * extracted. */
 static bool archive_acceptable(ExtractionRun* run) {
     uint64_t total;
     ArchiveShape shape = walk_archive(run, &total);
@@ -169,8 +183,12 @@ static bool archive_acceptable(ExtractionRun* run) {
     // The shapes but the sound one name their refusals in the same order.
     FailureKind refusal = (FailureKind)(ARCHIVE_DAMAGED - SHAPE_DAMAGED + shape);
     if (shape == SHAPE_SOUND) {
-        if (run->test_only || total <= platform_free_space(".")) return true;
-        refusal = ARCHIVE_NO_SPACE;
+        if (run->test_only) return true;
+        refusal = ARCHIVE_NOT_WRITABLE;
+        if (folder_takes_files()) {
+            if (total <= platform_free_space(".")) return true;
+            refusal = ARCHIVE_NO_SPACE;
+        }
     }
     record_failure(run, nullptr, refusal);
     return false;

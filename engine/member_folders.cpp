@@ -44,5 +44,6 @@ bool make_parent_folders(ExtractionRun* run, const char* path) {
         return true;
     }
     if (!make_parent_folders(run, folder)) return false;
-    return platform_create_folder(folder);
+    // "a/b/" after "a/b" was made (the path had two separators at its end).
+    return platform_create_folder(folder) || platform_path_state(folder) == PATH_IS_FOLDER;
 }

@@ -46,8 +46,12 @@ FILE* open_output_file(ExtractionRun* run, const char* path, char* temporary) {
     return nullptr;
 }
 
+/* The buffer's last bytes reach the file in the flush, which is checked on its own:
+ * a runtime may report a close as done after its final flush failed (Wine's does,
+ * on a disk that filled).  Earlier writes were checked as they were made. */
 int close_output_file(FILE* file) {
-    int result = fclose(file);
+    int result = fflush(file);
+    result |= fclose(file);
     free(output_buffer);
     output_buffer = nullptr;
     return result;

@@ -17,6 +17,10 @@ static const char CUT_SHORT_SENTENCE[] =
 static const char NO_SPACE_SENTENCE[] =
     "\x83\x66\x83\x42\x83\x58\x83\x4e\x82\xcc\x8b\xf3\x82\xab\x97\x65\x97\xca\x82\xaa"
     "\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// "展開先のフォルダに書き込めません"
+static const char NOT_WRITABLE_SENTENCE[] =
+    "\x93\x57\x8a\x4a\x90\xe6\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xc9\x8f\x91"
+    "\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1";
 // "…"
 static const char ELLIPSIS[] = "\x81\x63";
 
@@ -31,13 +35,16 @@ static unsigned append(char* out, unsigned used, unsigned size, const char* text
     return used + (unsigned)strlen(out + used);
 }
 
-/* A refused run (an archive damaged, cut short or missing, or no room for it)
- * extracted nothing: its one sentence says why. */
+/* A refused run (an archive damaged, cut short or missing, a destination that
+ * cannot be written or has no room for it) extracted nothing: its one sentence says
+ * why. */
 void compose_end_report(const RunOutcome* outcome, char* out, unsigned size) {
     if (size == 0) return;
     out[0] = 0;
     if (outcome->refused != 0) {
-        append(out, 0, size, outcome->refused == ARCHIVE_NO_SPACE ? NO_SPACE_SENTENCE : CUT_SHORT_SENTENCE);
+        append(out, 0, size, outcome->refused == ARCHIVE_NO_SPACE       ? NO_SPACE_SENTENCE
+                             : outcome->refused == ARCHIVE_NOT_WRITABLE ? NOT_WRITABLE_SENTENCE
+                                                                        : CUT_SHORT_SENTENCE);
         return;
     }
     unsigned used = append(out, 0, size, REPORT_SENTENCE);

@@ -4,7 +4,8 @@
 // then "…" on a line of its own when more members failed than are named.  A run
 // refused before anything was written has one sentence instead: "ファイルが壊れてい
 // るか、途中までしかありません。もう一度入手してください" for an archive cut short
-// (or missing), "ディスクの空き容量が足りません" for a destination without room.
+// (or missing), "ディスクの空き容量が足りません" for a destination without room,
+// "展開先のフォルダに書き込めません" for one that takes no new file.
 #pragma once
 
 #include "frontend/run_record.h"

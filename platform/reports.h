@@ -24,6 +24,7 @@ enum FailureKind {
     ARCHIVE_CUT_SHORT,      // a member's data or the end byte lies past the file's end
     ARCHIVE_NOT_LHA,        // no LHA archive at all where it should begin
     ARCHIVE_NO_SPACE,       // the members need more than the destination has free
+    ARCHIVE_NOT_WRITABLE,   // the destination takes no new file (read-only)
     NO_FAILURE              // not a failure: what a sound member comes out as
 };
 

@@ -61,11 +61,18 @@ TEST(EndReport, ARefusedRunIsOneSentence) {
     const std::string no_space =
         "\x83\x66\x83\x42\x83\x58\x83\x4e\x82\xcc\x8b\xf3\x82\xab\x97\x65\x97\xca\x82\xaa"
         "\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";  // ディスクの空き容量が足りません
-    for (FailureKind kind : {ARCHIVE_DAMAGED, ARCHIVE_CUT_SHORT, ARCHIVE_NOT_LHA, ARCHIVE_NO_SPACE}) {
+    const std::string not_writable =
+        "\x93\x57\x8a\x4a\x90\xe6\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xc9\x8f\x91"
+        "\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1";  // 展開先のフォルダに書き込めません
+    for (FailureKind kind :
+         {ARCHIVE_DAMAGED, ARCHIVE_CUT_SHORT, ARCHIVE_NOT_LHA, ARCHIVE_NO_SPACE, ARCHIVE_NOT_WRITABLE}) {
         Outcome o;
         o.fail(nullptr, kind);
         EXPECT_TRUE(run_has_failures(&o.app.run.outcome));
-        EXPECT_EQ(o.report(), kind == ARCHIVE_NO_SPACE ? no_space : cut_short) << kind;
+        EXPECT_EQ(o.report(), kind == ARCHIVE_NO_SPACE       ? no_space
+                              : kind == ARCHIVE_NOT_WRITABLE ? not_writable
+                                                             : cut_short)
+            << kind;
     }
 }
 

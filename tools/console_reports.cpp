@@ -28,6 +28,7 @@ const char* failure_text(FailureKind kind) {
     case ARCHIVE_NOT_LHA: return "not an LHA archive";
     case NO_FAILURE: return "no failure";
     case ARCHIVE_NO_SPACE: return "not enough free space in the destination for the members; nothing extracted";
+    case ARCHIVE_NOT_WRITABLE: return "the destination folder cannot be written; nothing extracted";
     }
     return "failed";
 }
