@@ -8,6 +8,15 @@
 
 extern const WCHAR WINDOW_CLASS_NAME[];  // "MAVUSFXCLASS"
 
+// The process's exit codes, so that a script that runs the installer can tell its
+// ends apart.  A start-up that fails ends silently with 0.
+enum {
+    EXIT_COMPLETE = 0,          // every member extracted, shortcuts made, launched
+    EXIT_FAILURES = 1,          // the end-of-run report was shown; or the shell hung
+    EXIT_DIALOG_CANCELLED = 2,  // キャンセル (Esc, the close box) in the destination dialog
+    EXIT_STOPPED = 5            // 中止 (Esc, Enter, the close box) during the extraction
+};
+
 // The stub's one record, zero from the image's load on; the window and dialog
 // procedures reach it here.
 extern SfxApp sfx_app;

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "engine/extraction_loop.h"
+#include "engine/path_text.h"
 #include "decode/output_sink.h"
 #include "frontend/config_block.h"
 #include "frontend/end_report.h"
@@ -23,7 +24,7 @@ static int screen_dpi;        // the system's pixels per inch, 96 at 100 %
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
 static bool finishing;        // shortcuts and launch under way on their own thread
-static int exit_code;         // 1 when the end-of-run report was shown
+static int exit_code;         // EXIT_* of front_end.h
 
 enum { FINISH_TIMER = 1, FINISH_LIMIT_MS = 60000 };
 // The handle GetCurrentProcess returns, a constant that names the calling process.
@@ -88,16 +89,29 @@ static HWND create_child(SfxApp* app, const WCHAR* window_class, DWORD style, in
 
 /* The stop button's dialog is placed in dialog units, which follow the dialog's
  * font rather than the window: the window grows until the button, a margin below it
- * and the window's frame lie inside it. */
-static void fit_stop_button(SfxApp* app) {
-    HWND window = (HWND)app->main_window;
-    RECT button, frame;
+ * and the window's frame lie inside it.  Then it is centred on the pointer, its top
+ * edge 32 pixels below it, and moved as far as it takes to lie wholly inside the
+ * work area of the pointer's monitor (off the task bar, never off the screen); one
+ * wider than the work area keeps its left part, where the member's name begins. */
+static void place_window(SfxApp* app) {
+    // The window stands at 0, 0 until here: the button's screen rectangle is its
+    // place in the window.
+    RECT button;
     GetWindowRect(GetDlgItem((HWND)app->cancel_dialog, IDCANCEL), &button);
-    GetWindowRect(window, &frame);
-    int height = button.bottom + scaled(STOP_MARGIN) - frame.top;
-    if (height > frame.bottom - frame.top)
-        SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, height,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    int width = scaled(MAIN_WIDTH), height = button.bottom + scaled(STOP_MARGIN);
+    if (height < scaled(MAIN_HEIGHT)) height = scaled(MAIN_HEIGHT);
+    POINT pointer;
+    GetCursorPos(&pointer);
+    MONITORINFO monitor;
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    int x = pointer.x - width / 2, y = pointer.y + scaled(32);
+    if (x > work.right - width) x = work.right - width;
+    if (x < work.left) x = work.left;
+    if (y > work.bottom - height) y = work.bottom - height;
+    if (y < work.top) y = work.top;
+    SetWindowPos((HWND)app->main_window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool start_up(SfxApp* app) {
@@ -107,20 +121,19 @@ bool start_up(SfxApp* app) {
     screen_dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
 
-    // Centred on the pointer, its top edge 32 pixels below it.
-    POINT pointer;
-    GetCursorPos(&pointer);
-    app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE,
-                                       pointer.x - scaled(MAIN_WIDTH / 2), pointer.y + scaled(32),
+    // Placed once its stop button is there.
+    app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE, 0, 0,
                                        scaled(MAIN_WIDTH), scaled(MAIN_HEIGHT), nullptr, nullptr,
                                        (HINSTANCE)app->instance, nullptr);
     if (app->main_window == nullptr) return false;
-    app->status_text = create_child(app, L"STATIC", CHILD_STYLE, 3);
+    // One line, its middle elided so that a long path keeps its file name; '&' is
+    // shown as it is.
+    app->status_text = create_child(app, L"STATIC", CHILD_STYLE | SS_NOPREFIX | SS_PATHELLIPSIS, 3);
     if (app->status_text == nullptr) return false;
     app->cancel_dialog = CreateDialogParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_CANCEL),
                                             (HWND)app->main_window, cancel_dialog_proc, 0);
     if (app->cancel_dialog == nullptr) return false;
-    fit_stop_button(app);
+    place_window(app);
     void* progress_bar = create_child(app, PROGRESS_CLASSW, CHILD_STYLE | PBS_SMOOTH, 23);
     if (progress_bar == nullptr) return false;
     platform_set_report_window(app->main_window, progress_bar);
@@ -133,9 +146,12 @@ bool start_up(SfxApp* app) {
     return true;
 }
 
+/* The stop button's dialog gets its keys from the dialog manager: Escape and Enter
+ * press the button, as does Space while it has the focus, which it always has. */
 int run_message_loop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageW((HWND)sfx_app.cancel_dialog, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -161,6 +177,7 @@ static LRESULT on_start(HWND window) {
     if (app->has_config == 1 &&
         DialogBoxParamW((HINSTANCE)app->instance, MAKEINTRESOURCEW(IDD_DESTINATION), window,
                         destination_dialog_proc, 0) != 0) {
+        exit_code = EXIT_DIALOG_CANCELLED;
         DestroyWindow(window);
         return 0;
     }
@@ -207,21 +224,23 @@ static void __cdecl finish_run(void*) {
 }
 
 /* The worker's last message.  The worker itself took away an unfinished file; a
- * run in which anything failed is reported and ends with exit code 1, without
- * shortcuts or launch; only a clean, complete run that the user did not close goes
- * on to them, on the finisher's thread; the window goes when it is done. */
+ * run in which anything failed is reported, without shortcuts or launch; only a
+ * clean, complete run that the user did not stop goes on to them, on the
+ * finisher's thread; the window goes when it is done. */
 static LRESULT on_worker_end(HWND window, bool cancelled) {
     SfxApp* app = &sfx_app;
     worker_running = false;
+    cancelled |= close_requested;
     if (run_has_failures(&app->run.outcome)) {
         show_end_report(app);
-        exit_code = 1;
-    } else if (!cancelled && !close_requested) {
+        exit_code = EXIT_FAILURES;
+    } else if (!cancelled) {
         if (_beginthread(finish_run, 0, nullptr) == (uintptr_t)-1) finish_run(nullptr);
         finishing = true;
         SetTimer(window, FINISH_TIMER, FINISH_LIMIT_MS, nullptr);
         return 0;
     }
+    if (cancelled) exit_code = EXIT_STOPPED;
     DestroyWindow(window);
     return 0;
 }
@@ -231,7 +250,16 @@ static LRESULT on_worker_end(HWND window, bool cancelled) {
  * at once rather than through the libraries' detach code, which the hung thread
  * may hold locked. */
 static LRESULT on_finish_timeout() {
-    TerminateProcess(CURRENT_PROCESS, 1);
+    TerminateProcess(CURRENT_PROCESS, EXIT_FAILURES);
+    return 0;
+}
+
+/* With backslashes, as the system's path ellipsis knows them. */
+static LRESULT show_member(const char* name) {
+    char shown[PATH_BUFFER_SIZE];
+    copy_text(shown, name, sizeof shown);
+    convert_separators(shown, '\\');
+    set_text(sfx_app.status_text, shown);
     return 0;
 }
 
@@ -244,9 +272,13 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return on_close(window);
     case WM_SFX_START:
         return on_start(window);
-    case WM_SFX_MEMBER:
-        set_text(sfx_app.status_text, (const char*)lparam);
+    case WM_SETFOCUS:
+        // To the stop button: the dialog's next control after one outside it is
+        // its first, and only, one.
+        SendMessageW((HWND)sfx_app.cancel_dialog, WM_NEXTDLGCTL, 0, FALSE);
         return 0;
+    case WM_SFX_MEMBER:
+        return show_member((const char*)lparam);
     case WM_SFX_UNKNOWN_HEADER:
         MessageBoxW(window, L"Unknown header", L"Mavu SFX", MB_ICONHAND);
         return 0;
