@@ -6,7 +6,8 @@
 #
 # Usage: scripts/wine-e2e.sh        (builds first; run scripts/setup.sh once before)
 #        E2E_GROUPS="dpi codepages" scripts/wine-e2e.sh   runs only those groups:
-#        classic (the runs under the Japanese locale), dpi, codepages, elevation, dlls,
+#        classic (the runs under the Japanese locale), user (the window, the keys,
+#        the dialog's mistakes and a disk that fills), dpi, codepages, elevation, dlls,
 #        identity (the publisher's icon and properties)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -105,6 +106,19 @@ check_corpus_files() { # ARCHIVE FOLDER_UNIX
   return $bad
 }
 
+# What a run stopped inside big.bin leaves in FOLDER (a Windows path).
+check_stopped() {
+  local folder
+  folder=$(unix_path "$1")
+  check "exit code 5" seen "exit 5"
+  check "earlier members stay" test -f "$folder/first.txt"
+  check "the unfinished file is gone" test ! -e "$folder/big.bin"
+  check "later members never came" test ! -e "$folder/last.txt"
+  check "no launch" test ! -e "$folder/launched.txt"
+  links tool
+  check "no shortcut" seen "programs absent"
+}
+
 # ---- test data -------------------------------------------------------------------
 
 "$stored_archive" "$work/small.lzh" "bin/tool.exe=$root/build/i686/launch_marker.exe" \
@@ -152,7 +166,7 @@ drive cancel --cancel
 check "dialog shown" seen_part "dialog title=Mavu SFX dest=C:\\e2e\\cancel\\dest "
 check "no progress window" bash -c "! grep -q '^progress' '$work/out'"
 check "nothing extracted" test ! -e "$c_drive/e2e/cancel"
-check "exit code 0" seen "exit 0"
+check "exit code 2" seen "exit 2"
 links tool
 check "no shortcut" seen "programs absent"
 
@@ -203,18 +217,6 @@ pack long "$work/long.lzh" --title "中止の試験" --dest "$dest" --shortcut-t
 screenshot_when_ready "$c_drive/e2e/progress-shot" "$artifacts/progress-window.png"
 drive long --stop-at big.bin --shot-progress 'C:\e2e\progress-shot'
 check "stop pressed inside big.bin" seen "pressed stop"
-# What a run stopped inside big.bin leaves in FOLDER (a Windows path).
-check_stopped() {
-  local folder
-  folder=$(unix_path "$1")
-  check "exit code 0" seen "exit 0"
-  check "earlier members stay" test -f "$folder/first.txt"
-  check "the unfinished file is gone" test ! -e "$folder/big.bin"
-  check "later members never came" test ! -e "$folder/last.txt"
-  check "no launch" test ! -e "$folder/launched.txt"
-  links tool
-  check "no shortcut" seen "programs absent"
-}
 check_stopped "$dest"
 
 echo "== closing the window during the extraction"
@@ -222,13 +224,14 @@ drive long --dest 'C:\e2e\close' --close-at big.bin
 check "window closed inside big.bin" seen "closed window"
 check_stopped 'C:\e2e\close'
 
-echo "== a destination that cannot be created"
+echo "== a destination that cannot be created: the dialog again, the text as typed"
 pack nodrive "$work/small.lzh" --dest 'C:\e2e\nodrive' --launch 'bin\tool.exe'
 drive nodrive --dest 'Q:\存在しない\フォルダ'
 check "the box says so" seen_part "text=フォルダを作成できません"
+check "the dialog again, the text as typed" seen_part "dialog again dest=Q:\\存在しない\\フォルダ "
 check "no progress window" bash -c "! grep -q '^progress' '$work/out'"
 check "nothing extracted" test ! -e "$c_drive/e2e/nodrive"
-check "exit code 0" seen "exit 0"
+check "exit code 2 (cancelled in the dialog)" seen "exit 2"
 
 echo "== an archive with a bad CRC: the end-of-run report"
 dest='C:\e2e\badcrc'
@@ -339,6 +342,173 @@ for png in destination-dialog progress-window; do
 done
 fi
 
+
+# ---- where its users click, type and run out of room ---------------------------------
+
+if wanted user; then
+echo "== 中止 from the keyboard: the focus on it, Escape, Enter and Space press it"
+pack keys "$work/long.lzh" --title "Keys" --dest 'C:\e2e\keys' --shortcut-target 'bin\tool.exe' \
+  --start-menu forced --launch 'bin\tool.exe'
+for key in Escape Return space; do
+  # Real key events of the X server (XTEST); with no window manager the server sends
+  # them to the window under the pointer, which the driver puts over the window.
+  when_ready "$c_drive/e2e/keys-pause" xdotool key "$key"
+  drive keys --keys-at big.bin --shot-progress 'C:\e2e\keys-pause'
+  rm -f "$c_drive/e2e/keys-pause".*
+  check "$key: the stop button has the focus" seen_part "focus class=Button text=中止 "
+  check_stopped 'C:\e2e\keys'
+done
+
+echo "== a long path in the status line: one line, its middle elided"
+"$stored_archive" "$work/longpath.lzh" "first.txt=@2000" \
+  "deep/very/long/folder/with/many/levels/below/it/the_end.txt=@48000000" >/dev/null
+pack longpath "$work/longpath.lzh" --title "長いパスの表示" --dest 'C:\e2e\longpath'
+screenshot_when_ready "$c_drive/e2e/longpath-shot" "$artifacts/progress-long-path.png"
+drive longpath --hold-at 'deep\very\long\folder\with\many\levels\below\it\the_end.txt' \
+  --shot-progress 'C:\e2e\longpath-shot' --timeout 300
+rm -f "$c_drive/e2e/longpath-shot".*
+# status ink=LEFT,TOP,RIGHT,BOTTOM control=WxH line=LINE
+ink_one_full_line() {
+  local ink control line l t r b w
+  read -r _ ink control line < <(grep '^status ink=' "$work/out")
+  IFS=, read -r l t r b <<<"${ink#ink=}"
+  w=${control#control=}
+  w=${w%x*}
+  line=${line#line=}
+  echo "    ink $l,$t to $r,$b in a control $w wide, a line $line high"
+  # One line from the top (no part of a second one), reaching the control's right end
+  # (the file name, not a line broken after a folder).
+  [ "$b" -le "$line" ] && [ "$r" -le "$w" ] && [ "$r" -ge $((w - 16)) ]
+}
+check "the status line shows one line that fills its width" ink_one_full_line
+check "exit code 0" seen "exit 0"
+check "screenshot" test -s "$artifacts/progress-long-path.png"
+
+echo "== a destination longer than 259 characters: refused, never cut"
+long_dest='C:\e2e\toolong'
+for i in $(seq 1 20); do long_dest+="\\directory_number_$i"; done
+long_dest=${long_dest:0:331}
+pack toolong "$work/small.lzh" --dest 'C:\e2e\toolong' --shortcut-target 'bin\tool.exe' \
+  --start-menu forced --launch 'bin\tool.exe'
+drive toolong --dest "$long_dest"
+check "the box says so" seen_part "text=フォルダを作成できません"
+check "the dialog again, all 331 characters in it" seen_part "dialog again dest=$long_dest "
+check "nothing made" test ! -e "$c_drive/e2e/toolong"
+check "exit code 2" seen "exit 2"
+links tool
+check "no shortcut" seen "programs absent"
+
+echo "== an empty field, then a folder typed with slashes and a separator at its end"
+pack slash "$work/small.lzh" --dest 'C:\e2e\slash\configured' --shortcut-target 'bin\tool.exe' \
+  --start-menu forced --launch 'bin\tool.exe'
+drive slash --dest '<empty>' --dest 'C:/e2e/slash/sub/'
+check "the empty field: the box" seen_part "text=フォルダを作成できません"
+check "the dialog again, empty" seen_part "dialog again dest= "
+check "exit code 0" seen "exit 0"
+check "members in the new folder" test -f "$c_drive/e2e/slash/sub/docs/manual.txt"
+check "the launch ran there" test -f "$c_drive/e2e/slash/sub/launched.txt"
+links tool
+check "the shortcut's target with backslashes" \
+  seen_part 'programs present target=C:\e2e\slash\sub\bin\tool.exe workdir=C:\e2e\slash\sub'
+drive slash --dest 'C:\e2e\slash2\sub\\'
+check "two backslashes at the end: exit code 0" seen "exit 0"
+check "two backslashes at the end: members there" test -f "$c_drive/e2e/slash2/sub/docs/manual.txt"
+links tool >/dev/null
+
+echo "== a read-only destination: said once, before any member"
+mkdir -p "$c_drive/e2e/readonly"
+chattr +i "$c_drive/e2e/readonly"
+pack readonly "$work/small.lzh" --title "書けない" --dest 'C:\e2e\readonly'
+drive readonly
+chattr -i "$c_drive/e2e/readonly"
+check "one sentence, no member listed" seen "box caption=書けない text=展開先のフォルダに書き込めません"
+check "one box" test "$(grep -c '^box ' "$work/out")" = 1
+check "exit code 1" seen "exit 1"
+check "nothing inside" bash -c "[ -z \"\$(ls -A '$c_drive/e2e/readonly')\" ]"
+
+echo "== the disk fills during the run: only whole files are left"
+# A small tmpfs.  With the worker held inside big.bin, the disk is filled but for the
+# pages big.bin still needs: big.bin comes out whole, and the small members after
+# it find the disk full when their buffers are flushed at their close.
+mkdir -p "$c_drive/e2e/full"
+if mount -t tmpfs -o size=32m tmpfs "$c_drive/e2e/full" 2>/dev/null; then
+  "$stored_archive" "$work/fill.lzh" "first.txt=@2000" "big.bin=@24000000" "s1.txt=@1000" "s2.txt=@1000" \
+    "s3.txt=@1000" "s4.txt=@1000" "s5.txt=@1000" >/dev/null
+  "$tool" extract -C "$work/fill-expected" "$work/fill.lzh" >/dev/null
+  pack fill "$work/fill.lzh" --title "満杯" --dest 'C:\e2e\full\dest'
+  cat > "$work/fill.sh" <<'SH'
+full=$1
+part=$(ls "$full"/dest/big.bin.~* | head -1)
+page=$(stat -f -c %S "$full")
+need=$(( (24000000 + page - 1) / page - ($(stat -c %s "$part") + page - 1) / page ))
+dd if=/dev/zero of="$full/filler" bs="$page" count=$(( $(stat -f -c %f "$full") - need ))
+SH
+  when_ready "$c_drive/e2e/fill-pause" sh "$work/fill.sh" "$c_drive/e2e/full"
+  drive fill --hold-at big.bin --shot-progress 'C:\e2e\fill-pause'
+  rm -f "$c_drive/e2e/fill-pause".*
+  check "the report names the small members" \
+    seen "box caption=満杯 text=一部のファイルを正しく展開できませんでした|s1.txt|s2.txt|s3.txt|s4.txt|s5.txt"
+  check "exit code 1" seen "exit 1"
+  whole_files_only() {
+    local f bad=0
+    for f in "$c_drive/e2e/full/dest"/*; do
+      [ -e "$f" ] || continue
+      if ! cmp -s "$f" "$work/fill-expected/${f##*/}"; then
+        echo "    not whole: ${f##*/} ($(stat -c %s "$f") bytes)"
+        bad=1
+      fi
+    done
+    return $bad
+  }
+  check "every file left is whole, no 0-byte file, no temporary" whole_files_only
+  check "first.txt and big.bin are there" test -f "$c_drive/e2e/full/dest/first.txt" -a -f "$c_drive/e2e/full/dest/big.bin"
+  umount "$c_drive/e2e/full"
+else
+  echo "  note: no tmpfs can be mounted here; the full disk is not tried"
+fi
+
+echo "== the folder browser: owned by the dialog, opened at the typed folder"
+mkdir -p "$c_drive/e2e/browse/start"
+pack browse "$work/small.lzh" --dest 'C:\e2e\browse\configured' --launch 'bin\tool.exe'
+# Cancelled first: the first folder browser of a fresh Wine prefix does not take a
+# folder to open at (later ones do).
+drive browse --dest 'C:\e2e\browse\start' --browse cancel
+check "owned by the dialog, which is disabled meanwhile" seen "browser owner=dialog dialog=disabled"
+check "the dialog's OK pressed while the browser was open did nothing" \
+  seen_part 'dialog again dest=C:\ '
+check "nothing extracted into C:\\" test ! -e "$c_drive/docs/manual.txt"
+check "no launch" test ! -e "$c_drive/launched.txt"
+check "exit code 2" seen "exit 2"
+drive browse --dest 'C:\e2e\browse\start' --dest '' --browse ok
+check "its OK: the typed folder, where it opened, in the field" seen_part 'dialog again dest=C:\e2e\browse\start '
+check "exit code 0" seen "exit 0"
+check "members in the chosen folder" test -f "$c_drive/e2e/browse/start/docs/manual.txt"
+
+# After the other cases: the first program with a window in a fresh prefix starts
+# Wine's desktop, which puts the pointer back in the middle of the screen.
+echo "== the progress window inside the work area, the pointer at each edge and corner"
+# The screen is 3840 x 1080; each shot is the screen's part at that edge or corner.
+pack edge "$work/long.lzh" --no-config
+mkdir -p "$c_drive/e2e/edge"
+for spot in top-left:0,0:0,0 top:1920,0:1680,0 top-right:3839,0:3360,0 right:3839,540:3360,440 \
+    bottom-right:3839,1079:3360,880 bottom:1920,1079:1680,880 bottom-left:0,1079:0,880 left:0,540:0,440; do
+  IFS=: read -r name at crop <<<"$spot"
+  screenshot_when_ready "$c_drive/e2e/edge-shot" "$artifacts/progress-edge-$name.png" "480x200+${crop%,*}+${crop#*,}"
+  xdotool mousemove "${at%,*}" "${at#*,}"
+  drive edge --cwd 'C:\e2e\edge' --pointer "$at" --stop-at big.bin --shot-progress 'C:\e2e\edge-shot'
+  rm -f "$c_drive/e2e/edge-shot".*
+  check "$name ($at): the window wholly inside the work area" \
+    grep -q "^placed pointer=$at window=.* work=0,0,3840,1080 inside\$" "$work/out"
+  check "$name: stopped, exit code 5" seen "exit 5"
+  check "$name: screenshot" test -s "$artifacts/progress-edge-$name.png"
+done
+
+for png in edge-top-left edge-top edge-top-right edge-right edge-bottom-right edge-bottom edge-bottom-left \
+    edge-left long-path; do
+  check "screenshot progress-$png.png" test -s "$artifacts/progress-$png.png"
+done
+fi
+
 # ---- the Windows its users have: scaling, code pages, elevation, planted DLLs ------
 
 sjis() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
@@ -365,7 +535,7 @@ for dpi in 96 120 144 192; do
   check "$dpi DPI: nothing cut off, the stop button inside" seen_part " cut=none"
   check "$dpi DPI: the window $((220 * dpi / 96)) wide" seen_part "size=$((220 * dpi / 96))x"
   check "$dpi DPI: stop pressed" seen "pressed stop"
-  check "$dpi DPI: exit code 0" seen "exit 0"
+  check "$dpi DPI: exit code 5" seen "exit 5"
   check "$dpi DPI: screenshot" test -s "$artifacts/progress-window-$dpi.png"
 done
 set_dpi 96
@@ -380,7 +550,7 @@ japanese_run() {
   check "$locale: the title in the dialog and the window" \
     seen_part "dialog title=日本語の題名 dest=$dest "
   check "$locale: the window's title" seen_part "progress title=日本語の題名 "
-  check "$locale: the member names shown" seen "status データ/大きな.bin"
+  check "$locale: the member names shown" seen "status データ\\大きな.bin"
   check "$locale: exit code 0" seen "exit 0"
   check "$locale: the files under their names" test -f "$(unix_path "$dest")/説明書.txt"
   check "$locale: the launch ran" test -f "$(unix_path "$dest")/launched.txt"
@@ -415,7 +585,7 @@ sed 's/^/    | /' "$work/out"
 check "the box says so" seen_part "text=フォルダを作成できません"
 check "no progress window" bash -c "! grep -q '^progress' '$work/out'"
 check "nothing made" test ! -e "$c_drive/e2e/한국/설치"
-check "exit code 0" seen "exit 0"
+check "exit code 2" seen "exit 2"
 fi
 
 if wanted elevation; then

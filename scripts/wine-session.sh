@@ -5,9 +5,12 @@
 #   wine_session_start WORK    everything lives under WORK; sets c_drive
 #   wine_session_stop          ends the display and the prefix's processes
 #   driver ARGS...             runs sfx_driver.exe inside the prefix, output in UTF-8
-#   screenshot_when_ready BASE PNG
+#   screenshot_when_ready BASE PNG [CROP]
 #                              takes PNG once the driver pauses at BASE (a Unix path
-#                              inside the prefix; the driver is given the Windows one)
+#                              inside the prefix; the driver is given the Windows one):
+#                              the screen trimmed to what is on it, or the part CROP
+#                              (WxH+X+Y) of it as it is
+#   when_ready BASE COMMAND... runs COMMAND once the driver pauses at BASE
 
 wine_session_start() {
   local work=$1 root
@@ -29,7 +32,9 @@ wine_session_start() {
   local display=90
   while [ -e /tmp/.X$display-lock ] || [ -e /tmp/.X11-unix/X$display ]; do display=$((display + 1)); done
   export DISPLAY=:$display
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # A wide screen, as two monitors side by side give: the progress window is placed
+  # against its edges and corners.
+  Xvfb "$DISPLAY" -screen 0 3840x1080x24 -nolisten tcp >/dev/null 2>&1 &
   wine_session_xvfb=$!
   for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
 
@@ -105,11 +110,21 @@ driver() {
 }
 
 screenshot_when_ready() {
-  local base=$1 png=$2
+  local base=$1 png=$2 crop=${3:-}
+  if [ -n "$crop" ]; then
+    when_ready "$base" import -window root -crop "$crop" +repage "$png"
+  else
+    when_ready "$base" import -window root -trim +repage "$png"
+  fi
+}
+
+when_ready() {
+  local base=$1
+  shift
   (
     for _ in $(seq 1200); do
       if [ -e "$base.ready" ]; then
-        import -window root -trim +repage "$png" 2>/dev/null || true
+        "$@" >/dev/null 2>&1 || true
         touch "$base.done"
         exit 0
       fi

@@ -1,17 +1,27 @@
 // The end-to-end tests' hands under Wine: starts a combined file and works its
 // windows as a person would (types into the destination box, clicks check boxes and
-// buttons with BM_CLICK, presses the stop button, answers message boxes), reporting
-// what it saw on stdout in UTF-8; and reads shortcuts back through IShellLinkW.
+// buttons with BM_CLICK, presses the stop button, answers message boxes, works the
+// folder browser), reporting what it saw on stdout in UTF-8; and reads shortcuts
+// back through IShellLinkW.
 //
-//   sfx_driver run EXE [--cwd DIR] [--dest TEXT] [--click ID]... [--cancel]
+//   sfx_driver run EXE [--cwd DIR] [--dest TEXT]... [--click ID]... [--cancel]
+//                      [--browse ok|cancel] [--pointer X,Y]
 //                      [--shot-dialog BASE] [--shot-progress BASE]
-//                      [--stop-at NAME | --close-at NAME] [--timeout SECONDS]
+//                      [--stop-at NAME | --close-at NAME | --hold-at NAME | --keys-at NAME]
+//                      [--timeout SECONDS]
 //   sfx_driver links NAME        the shortcut NAME.lnk in the three special folders
 //   sfx_driver codepage          the system's ANSI code page
 //   sfx_driver warm              saves and removes one shell link (see warm)
 //
 // A --shot-* option pauses at that moment: the driver writes BASE.ready and waits
-// until BASE.done exists, so that a screenshot can be taken from outside.
+// until BASE.done exists, so that a screenshot can be taken from outside.  So do
+// --hold-at (the stub held, as for a shot) and --keys-at (the stub running, for keys
+// typed from outside) when the status line shows NAME; both pause at the
+// --shot-progress BASE.
+//
+// The destination dialog is worked again whenever it stands after a message box or
+// the folder browser: each round types the next --dest (an empty one leaves the
+// text, "<empty>" empties it) and presses OK; with none left it presses Cancel.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -110,9 +120,12 @@ void shoot_held_stub(const std::string& base) {
 // ---- the run -------------------------------------------------------------------
 
 struct RunOptions {
-    std::string exe, cwd, dest, shot_dialog, shot_progress, stop_at, close_at;
+    std::string exe, cwd, shot_dialog, shot_progress, stop_at, close_at, hold_at, keys_at, browse;
+    std::vector<std::string> dests;
     std::vector<int> clicks;
     bool cancel = false;
+    bool pointer = false;
+    POINT pointer_at = {};
     int timeout = 120;
 };
 
@@ -187,18 +200,48 @@ std::string dialog_state(HWND dialog) {
     return state;
 }
 
-void work_destination_dialog(HWND dialog, const RunOptions& o) {
-    say("dialog title=" + window_text(dialog) + " " + dialog_state(dialog));
-    if (!o.dest.empty())
-        SendMessageW(GetDlgItem(dialog, 1000), WM_SETTEXT, 0, (LPARAM)wide(o.dest).c_str());
-    for (int id : o.clicks) {
-        HWND box = GetDlgItem(dialog, id);
-        if (IsWindowEnabled(box)) SendMessageA(box, BM_CLICK, 0, 0);
-        else say("cannot click " + std::to_string(id) + ": disabled");
+/* Round 0 is the dialog's first showing; later rounds come after a message box or
+ * the folder browser left it standing. */
+void work_destination_dialog(HWND dialog, const RunOptions& o, size_t round) {
+    if (round > 0) say("dialog again " + dialog_state(dialog));
+    else say("dialog title=" + window_text(dialog) + " " + dialog_state(dialog));
+    // "<empty>" empties the box.
+    bool typed = round < o.dests.size() && !o.dests[round].empty();
+    if (typed) {
+        std::wstring text = o.dests[round] == "<empty>" ? L"" : wide(o.dests[round]);
+        SendMessageW(GetDlgItem(dialog, 1000), WM_SETTEXT, 0, (LPARAM)text.c_str());
     }
-    if (!o.dest.empty() || !o.clicks.empty()) say("dialog set " + dialog_state(dialog));
-    pause_for_screenshot(o.shot_dialog);
-    click(GetDlgItem(dialog, o.cancel ? IDCANCEL : IDOK));
+    if (round == 0) {
+        for (int id : o.clicks) {
+            HWND box = GetDlgItem(dialog, id);
+            if (IsWindowEnabled(box)) SendMessageA(box, BM_CLICK, 0, 0);
+            else say("cannot click " + std::to_string(id) + ": disabled");
+        }
+        if (typed || !o.clicks.empty()) say("dialog set " + dialog_state(dialog));
+        pause_for_screenshot(o.shot_dialog);
+        if (!o.browse.empty()) {
+            click(GetDlgItem(dialog, 1001));
+            return;
+        }
+    }
+    bool cancel = round == 0 ? o.cancel : round >= o.dests.size();
+    click(GetDlgItem(dialog, cancel ? IDCANCEL : IDOK));
+}
+
+/* The folder browser: who owns it, whether the dialog is disabled meanwhile, and
+ * what a press of the dialog's OK does while it is open (a message from outside, as
+ * a disabled dialog takes no click); then its OK or Cancel. */
+void work_browser(HWND browser, HWND dialog, const RunOptions& o) {
+    HWND owner = GetWindow(browser, GW_OWNER);
+    say(std::string("browser owner=") + (owner == dialog && dialog != nullptr ? "dialog" : "other") +
+        " dialog=" + (dialog != nullptr && IsWindowEnabled(dialog) ? "enabled" : "disabled"));
+    if (dialog != nullptr) {
+        SendMessageW(GetDlgItem(dialog, 1000), WM_SETTEXT, 0, (LPARAM)L"C:\\");
+        click(GetDlgItem(dialog, IDOK));
+        Sleep(1000);
+        say(std::string("browser after the dialog's OK: dialog ") + (IsWindow(dialog) ? "stands" : "gone"));
+    }
+    click(GetDlgItem(browser, o.browse == "ok" ? IDOK : IDCANCEL));
 }
 
 /* A message box: its text is the longest static text in it. */
@@ -247,6 +290,67 @@ int text_height(HWND control) {
     return size.cy;
 }
 
+/* The window's rectangle and the work area of the pointer's monitor, and whether
+ * the one lies wholly inside the other. */
+std::string placement_report(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    POINT pointer;
+    GetCursorPos(&pointer);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST), &monitor);
+    auto corners = [](const RECT& x) {
+        return std::to_string(x.left) + "," + std::to_string(x.top) + "," + std::to_string(x.right) + "," +
+               std::to_string(x.bottom);
+    };
+    return "placed pointer=" + std::to_string(pointer.x) + "," + std::to_string(pointer.y) +
+           " window=" + corners(r) + " work=" + corners(monitor.rcWork) +
+           (inside(r, monitor.rcWork) ? " inside" : " outside");
+}
+
+/* What the status line shows, from its pixels on the screen: the box around every
+ * pixel that is not the background, in the control's coordinates, and the height
+ * of one line of its text.  One line that fills the control's width is a long path
+ * shown whole-lined; a second line, or a box that stops short, is not. */
+std::string status_ink_report(HWND status) {
+    RECT r;
+    GetWindowRect(status, &r);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    COLORREF background = GetPixel(memory, width - 1, height - 1);
+    int left = width, top = height, right = -1, bottom = -1;
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            if (GetPixel(memory, x, y) != background) {
+                if (x < left) left = x;
+                if (x > right) right = x;
+                if (y < top) top = y;
+                if (y > bottom) bottom = y;
+            }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return "status ink=" + std::to_string(left) + "," + std::to_string(top) + "," + std::to_string(right + 1) +
+           "," + std::to_string(bottom + 1) + " control=" + std::to_string(width) + "x" +
+           std::to_string(height) + " line=" + std::to_string(text_height(status));
+}
+
+/* The control that has the keyboard focus in the stub's window thread, and whether
+ * the stub's window is the foreground window, which the keyboard's keys go to. */
+std::string focus_report(DWORD thread, HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    std::string foreground = GetForegroundWindow() == window ? " foreground" : " background";
+    if (!GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) return "focus none" + foreground;
+    return "focus class=" + class_of(info.hwndFocus) + " text=" + window_text(info.hwndFocus) + foreground;
+}
+
 /* One line: the system's DPI, the client area, and each child's rectangle in it;
  * then every child that is cut: one reaching past the client area, the stop button
  * reaching past its dialog, a status line or a button lower than its text. */
@@ -287,6 +391,25 @@ struct ProgressState {
     std::string status;
 };
 
+DWORD stub_thread_id, stub_process_id;
+
+/* Suspends (or resumes) every thread of the stub but its window thread. */
+void hold_workers(bool hold) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != stub_process_id || entry.th32ThreadID == stub_thread_id) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (thread == nullptr) continue;
+        if (hold) SuspendThread(thread);
+        else ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+}
+
 void watch_progress_window(HWND window, const RunOptions& o, ProgressState* state) {
     if (!state->reported) {
         RECT r;
@@ -294,8 +417,10 @@ void watch_progress_window(HWND window, const RunOptions& o, ProgressState* stat
         say("progress title=" + window_text(window) + " size=" + std::to_string(r.right - r.left) +
             "x" + std::to_string(r.bottom - r.top));
         say(layout_report(window));
+        say(placement_report(window));
         state->reported = true;
-        if (o.stop_at.empty() && o.close_at.empty()) pause_for_screenshot(o.shot_progress);
+        if (o.stop_at.empty() && o.close_at.empty() && o.hold_at.empty() && o.keys_at.empty())
+            pause_for_screenshot(o.shot_progress);
     }
     HWND status = FindWindowExA(window, nullptr, "Static", nullptr);
     std::string text = status != nullptr ? window_text(status) : "";
@@ -310,6 +435,30 @@ void watch_progress_window(HWND window, const RunOptions& o, ProgressState* stat
         click(GetDlgItem(cancel_dialog, IDCANCEL));
         say("pressed stop");
         state->acted = true;
+    } else if (!o.hold_at.empty() && text == o.hold_at) {
+        // The worker held at once, the window thread left to paint the new name.
+        hold_workers(true);
+        Sleep(500);
+        say(status_ink_report(status));
+        pause_for_screenshot(o.shot_progress);
+        hold_workers(false);
+        say("held at " + text);
+        state->acted = true;
+    } else if (!o.keys_at.empty() && text == o.keys_at) {
+        // The worker is held, the window thread left running to take the keys; the
+        // pointer over the window, where the X server sends keys when no window
+        // manager gives the focus.
+        hold_workers(true);
+        Sleep(300);
+        say(focus_report(stub_thread_id, window));
+        RECT r;
+        GetWindowRect(window, &r);
+        SetCursorPos((r.left + r.right) / 2, r.top + (r.bottom - r.top) / 3);
+        pause_for_screenshot(o.shot_progress);  // the keys are typed meanwhile
+        Sleep(500);
+        hold_workers(false);
+        say("keys typed");
+        state->acted = true;
     } else if (!o.close_at.empty() && text == o.close_at) {
         shoot_held_stub(o.shot_progress);
         PostMessageA(window, WM_CLOSE, 0, 0);
@@ -319,6 +468,13 @@ void watch_progress_window(HWND window, const RunOptions& o, ProgressState* stat
 }
 
 int run(const RunOptions& o) {
+    // Wine now and then puts the pointer back where it was: set until it holds.
+    for (int i = 0; o.pointer && i < 20; i++) {
+        POINT at;
+        SetCursorPos(o.pointer_at.x, o.pointer_at.y);
+        Sleep(100);
+        if (GetCursorPos(&at) && at.x == o.pointer_at.x && at.y == o.pointer_at.y) break;
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -329,7 +485,11 @@ int run(const RunOptions& o) {
         return 2;
     }
     stub_thread = process.hThread;
+    stub_thread_id = process.dwThreadId;
+    stub_process_id = process.dwProcessId;
     std::vector<HWND> handled;
+    HWND destination = nullptr;
+    size_t round = 0;
     ProgressState progress;
     DWORD started = GetTickCount();
     while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
@@ -351,10 +511,20 @@ int run(const RunOptions& o) {
             bool seen = false;
             for (HWND h : handled) seen = seen || h == window;
             if (seen) continue;
+            // The dialog is worked again once a box or the browser over it is gone.
+            if (window == destination && !IsWindowEnabled(window)) continue;
             handled.push_back(window);
             Sleep(200);  // let the dialog finish its initialisation
-            if (GetDlgItem(window, 1000) != nullptr) work_destination_dialog(window, o);
+            if (GetDlgItem(window, 1000) != nullptr) {
+                destination = window;
+                work_destination_dialog(window, o, round++);
+                continue;
+            }
+            if (FindWindowExA(window, nullptr, "SysTreeView32", nullptr) != nullptr) work_browser(window, destination, o);
             else answer_message_box(window);
+            // Whatever stood over the destination dialog, it is worked again.
+            for (size_t i = 0; i < handled.size(); i++)
+                if (handled[i] == destination) handled.erase(handled.begin() + i--);
         }
     }
     DWORD ran = GetTickCount() - started;
@@ -471,7 +641,13 @@ int main() {
         if (i + 1 >= argc) return usage();
         std::string value = argv[++i];
         if (a == "--cwd") o.cwd = value;
-        else if (a == "--dest") o.dest = value;
+        else if (a == "--dest") o.dests.push_back(value);
+        else if (a == "--browse") o.browse = value;
+        else if (a == "--hold-at") o.hold_at = value;
+        else if (a == "--keys-at") o.keys_at = value;
+        else if (a == "--pointer") {
+            o.pointer = sscanf(value.c_str(), "%ld,%ld", &o.pointer_at.x, &o.pointer_at.y) == 2;
+        }
         else if (a == "--click") o.clicks.push_back(atoi(value.c_str()));
         else if (a == "--shot-dialog") o.shot_dialog = value;
         else if (a == "--shot-progress") o.shot_progress = value;
