@@ -362,7 +362,8 @@ done
 echo "== a long path in the status line: one line, its middle elided"
 "$stored_archive" "$work/longpath.lzh" "first.txt=@2000" \
   "deep/very/long/folder/with/many/levels/below/it/the_end.txt=@48000000" >/dev/null
-pack longpath "$work/longpath.lzh" --title "長いパスの表示" --dest 'C:\e2e\longpath'
+# A title of 16 full-width characters, which a 220-pixel window cut at 96 DPI.
+pack longpath "$work/longpath.lzh" --title "十六文字の題名を持つ展開用の小窓" --dest 'C:\e2e\longpath'
 screenshot_when_ready "$c_drive/e2e/longpath-shot" "$artifacts/progress-long-path.png"
 drive longpath --hold-at 'deep\very\long\folder\with\many\levels\below\it\the_end.txt' \
   --shot-progress 'C:\e2e\longpath-shot' --timeout 300
@@ -381,6 +382,7 @@ ink_one_full_line() {
   [ "$b" -le "$line" ] && [ "$r" -le "$w" ] && [ "$r" -ge $((w - 16)) ]
 }
 check "the status line shows one line that fills its width" ink_one_full_line
+check "the title is not cut" grep -q '^title width=[0-9]* room=[0-9]* fits$' "$work/out"
 check "exit code 0" seen "exit 0"
 check "screenshot" test -s "$artifacts/progress-long-path.png"
 

@@ -185,7 +185,8 @@ TEST(StubResources, CancelDialog) {
     EXPECT_EQ(d.font_size, 9);
     EXPECT_EQ(d.font, "ＭＳ Ｐゴシック");
     ASSERT_EQ(d.controls.size(), 1u);
-    expect_control(d.controls[0], 2, "BUTTON", 0x50010000, 7, 0, 50, 14, "中止");
+    // The default button (BS_DEFPUSHBUTTON), so that Enter presses it as Escape does.
+    expect_control(d.controls[0], 2, "BUTTON", 0x50010001, 7, 0, 50, 14, "中止");
 }
 
 // Icon group 102: one 32 x 32 image of 16 colours, icon resource 1.

@@ -21,6 +21,7 @@
 const WCHAR WINDOW_CLASS_NAME[] = L"MAVUSFXCLASS";
 
 static int screen_dpi;        // the system's pixels per inch, 96 at 100 %
+static int window_width;      // 220 at 96 DPI, or as wide as the title needs
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
 static bool finishing;        // shortcuts and launch under way on their own thread
@@ -33,6 +34,8 @@ static HANDLE const CURRENT_PROCESS = (HANDLE)-1;
 enum {
     MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU,
     MAIN_WIDTH = 220, MAIN_HEIGHT = 100,
+    TITLE_ROOM = 80,              // the frame, the icon and the close button beside the title
+    CHILD_MARGIN = 20,            // the frame and 7 pixels each side of a child
     CHILD_STYLE = WS_CHILD | WS_VISIBLE,
     STOP_MARGIN = 6,              // below the stop button: 3 as above the status line, 3 of frame
     LONG_PATH_PREFIX = 8          // room for "\\?\UNC" before the own path
@@ -83,7 +86,8 @@ static bool register_window_class(SfxApp* app) {
 }
 
 static HWND create_child(SfxApp* app, const WCHAR* window_class, DWORD style, int y) {
-    return CreateWindowExW(0, window_class, nullptr, style, scaled(7), scaled(y), scaled(200), scaled(20),
+    return CreateWindowExW(0, window_class, nullptr, style, scaled(7), scaled(y),
+                           window_width - scaled(CHILD_MARGIN), scaled(20),
                            (HWND)app->main_window, nullptr, (HINSTANCE)app->instance, nullptr);
 }
 
@@ -98,7 +102,7 @@ static void place_window(SfxApp* app) {
     // place in the window.
     RECT button;
     GetWindowRect(GetDlgItem((HWND)app->cancel_dialog, IDCANCEL), &button);
-    int width = scaled(MAIN_WIDTH), height = button.bottom + scaled(STOP_MARGIN);
+    int width = window_width, height = button.bottom + scaled(STOP_MARGIN);
     if (height < scaled(MAIN_HEIGHT)) height = scaled(MAIN_HEIGHT);
     POINT pointer;
     GetCursorPos(&pointer);
@@ -120,10 +124,15 @@ bool start_up(SfxApp* app) {
     HDC screen = GetDC(nullptr);
     screen_dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
+    // Wide enough for the title beside the icon and the close button: a Shift-JIS
+    // byte is about half a full-width character, 6 pixels at 96 DPI.
+    int title_width = 6 * (int)strlen(app->title) + TITLE_ROOM;
+    if (title_width < (int)MAIN_WIDTH) title_width = MAIN_WIDTH;
+    window_width = scaled(title_width);
 
     // Placed once its stop button is there.
     app->main_window = CreateWindowExW(0, WINDOW_CLASS_NAME, L"Mavu SFX", MAIN_STYLE, 0, 0,
-                                       scaled(MAIN_WIDTH), scaled(MAIN_HEIGHT), nullptr, nullptr,
+                                       window_width, scaled(MAIN_HEIGHT), nullptr, nullptr,
                                        (HINSTANCE)app->instance, nullptr);
     if (app->main_window == nullptr) return false;
     // One line, its middle elided so that a long path keeps its file name; '&' is

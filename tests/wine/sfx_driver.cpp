@@ -341,6 +341,29 @@ std::string status_ink_report(HWND status) {
            std::to_string(height) + " line=" + std::to_string(text_height(status));
 }
 
+/* The title's width in the caption's font, and the room the caption leaves it
+ * between the window's icon and its close button (each a caption button wide) and
+ * the frame. */
+std::string title_report(HWND window) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font);
+    std::wstring title = wide(window_text(window));
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, title.c_str(), (int)title.size(), &size);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    DeleteObject(font);
+    RECT r;
+    GetWindowRect(window, &r);
+    int room = r.right - r.left - 2 * GetSystemMetrics(SM_CXFIXEDFRAME) - 2 * GetSystemMetrics(SM_CXSIZE) - 4;
+    return "title width=" + std::to_string(size.cx) + " room=" + std::to_string(room) +
+           (size.cx <= room ? " fits" : " cut");
+}
+
 /* The control that has the keyboard focus in the stub's window thread, and whether
  * the stub's window is the foreground window, which the keyboard's keys go to. */
 std::string focus_report(DWORD thread, HWND window) {
@@ -418,6 +441,7 @@ void watch_progress_window(HWND window, const RunOptions& o, ProgressState* stat
             "x" + std::to_string(r.bottom - r.top));
         say(layout_report(window));
         say(placement_report(window));
+        say(title_report(window));
         state->reported = true;
         if (o.stop_at.empty() && o.close_at.empty() && o.hold_at.empty() && o.keys_at.empty())
             pause_for_screenshot(o.shot_progress);
