@@ -496,9 +496,17 @@ for spot in top-left:0,0:0,0 top:1920,0:1680,0 top-right:3839,0:3360,0 right:383
     bottom-right:3839,1079:3360,880 bottom:1920,1079:1680,880 bottom-left:0,1079:0,880 left:0,540:0,440; do
   IFS=: read -r name at crop <<<"$spot"
   screenshot_when_ready "$c_drive/e2e/edge-shot" "$artifacts/progress-edge-$name.png" "480x200+${crop%,*}+${crop#*,}"
-  xdotool mousemove "${at%,*}" "${at#*,}"
-  drive edge --cwd 'C:\e2e\edge' --pointer "$at" --stop-at big.bin --shot-progress 'C:\e2e\edge-shot'
-  rm -f "$c_drive/e2e/edge-shot".*
+  for try in 1 2; do
+    xdotool mousemove "${at%,*}" "${at#*,}"
+    drive edge --cwd 'C:\e2e\edge' --pointer "$at" --stop-at big.bin --shot-progress 'C:\e2e\edge-shot'
+    rm -f "$c_drive/e2e/edge-shot".*
+    # Wine now and then moves the pointer back to the screen's middle as the stub
+    # starts; the run is then not at the edge it was meant for, and is made again.
+    seen_part "placed pointer=$at " && break
+    echo "  note: the pointer was not at $at when the stub started; once more"
+    [ "$try" = 2 ] || screenshot_when_ready "$c_drive/e2e/edge-shot" "$artifacts/progress-edge-$name.png" \
+      "480x200+${crop%,*}+${crop#*,}"
+  done
   check "$name ($at): the window wholly inside the work area" \
     grep -q "^placed pointer=$at window=.* work=0,0,3840,1080 inside\$" "$work/out"
   check "$name: stopped, exit code 5" seen "exit 5"
