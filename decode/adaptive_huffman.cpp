@@ -4,31 +4,24 @@
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
-#include "decode/output_sink.h"
+#include "decode/progress.h"
 
-static AdaptiveModel model;
-
-AdaptiveModel& adaptive_model() { return model; }
+static AdaptiveModel& model = decoder.adaptive.model;
 
 #ifndef MAVUSFX_NO_LH1_FAST_RUN
 /* The fast run's first steps down the character tree, TOP_WALK_BITS at once
- * (top_walk): for each value of the next TOP_WALK_BITS bits, the down_link value
+ * (top.entries): for each value of the next TOP_WALK_BITS bits, the down_link value
  * the walk from the root holds after them, or the leaf it reaches sooner, times 8,
  * plus the steps taken.  The table holds for as long as no node whose down_link it
  * read changes that down_link.  The nodes it read are marked with its generation.
  * Only bump_node's trade of subtrees changes a down_link on its own, and it makes
  * the table stale when it trades a marked node; a fresh or rebuilt tree makes it
  * stale outright.  A generation that wraps round can only take an old mark for a
- * new one, which costs a needless rebuild.  Five bits: with six, the trades near
- * the root made the rebuilds cost more than the steps saved. */
-enum { TOP_WALK_BITS = 5 };
-static int32_t top_walk[1 << TOP_WALK_BITS];
-static uint16_t top_mark[NODE_COUNT];
-static uint16_t top_generation;
-static bool top_stale = true;
+ * new one, which costs a needless rebuild. */
+static TopWalk& top = decoder.adaptive.top;
 
 static inline void note_trade(int p, int h) {
-    if (top_mark[p] == top_generation || top_mark[h] == top_generation) top_stale = true;
+    if (top.mark[p] == top.generation || top.mark[h] == top.generation) top.stale = true;
 }
 #endif
 
@@ -87,7 +80,7 @@ void init_symbol_tree() {
     }
     model.run_head[1] = n - 1;
 #ifndef MAVUSFX_NO_LH1_FAST_RUN
-    top_stale = true;
+    top.stale = true;
 #endif
     for (int j = n - 2; j >= 0; j--) {
         int i = 2 * j + 2;
@@ -224,7 +217,7 @@ static void move_node(int from, int to) {
  * again, front to back.  The runs of the range all go back to the stack first. */
 void rebuild_tree(int first, int end) {
 #ifndef MAVUSFX_NO_LH1_FAST_RUN
-    top_stale = true;
+    top.stale = true;
 #endif
     int k = first;
     for (int i = first; i < end; i++) {
@@ -332,11 +325,6 @@ enum { LH1_POSITION_CODES = 64 };  // 64 distances each: the 4 KiB window
 // code listed: 64 codes of 3 to 8 bits.
 static const uint8_t LH1_POSITION_GROWTH[] = {1, 4, 12, 24, 48};
 
-#ifndef MAVUSFX_NO_LH1_FAST_RUN
-// The fast run's position table, derived from the fixed code once per member.
-static uint16_t lh1_position_fast[1 << SMALL_TABLE_BITS];
-#endif
-
 /* begin_lh1: characters and lengths 3 to 60 through the adaptive tree of 314
  * symbols, without an escape, positions through the fixed 64-code table, built once
  * per member. */
@@ -345,7 +333,7 @@ void begin_lh1() {
     set_growing_lengths(3, LH1_POSITION_GROWTH, sizeof LH1_POSITION_GROWTH, LH1_POSITION_CODES);
     build_huffman_table(SMALL_CODE, LH1_POSITION_CODES);
 #ifndef MAVUSFX_NO_LH1_FAST_RUN
-    derive_fast_table(SMALL_CODE, LH1_POSITION_CODES, lh1_position_fast);
+    derive_fast_table(SMALL_CODE, LH1_POSITION_CODES, decoder.adaptive.lh1_position_fast);
 #endif
 }
 
@@ -365,19 +353,19 @@ static void fill_top_walk(int c, unsigned depth, unsigned prefix) {
     if (c <= 0 || depth == TOP_WALK_BITS) {
         const unsigned shift = TOP_WALK_BITS - depth;
         for (unsigned i = prefix << shift; i < (prefix + 1) << shift; i++)
-            top_walk[i] = c * 8 + (int)depth;
+            top.entries[i] = c * 8 + (int)depth;
         return;
     }
-    top_mark[c] = top_mark[c - 1] = top_generation;
+    top.mark[c] = top.mark[c - 1] = top.generation;
     fill_top_walk(model.down_link[c], depth + 1, prefix * 2);
     fill_top_walk(model.down_link[c - 1], depth + 1, prefix * 2 + 1);
 }
 
 static void build_top_walk() {
-    top_generation++;
-    top_mark[CHAR_ROOT] = top_generation;
+    top.generation++;
+    top.mark[CHAR_ROOT] = top.generation;
     fill_top_walk(model.down_link[CHAR_ROOT], 0, 0);
-    top_stale = false;
+    top.stale = false;
 }
 
 /* count_symbol_fast: count_symbol, specialised for its commonest step (four nodes
@@ -441,6 +429,7 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
     uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
     const unsigned position_codes = LH1_POSITION_CODES;
+    const uint16_t* const position_fast = decoder.adaptive.lh1_position_fast;
     uint32_t position = decoder.window.window_position;
     uint32_t count = start;
 
@@ -448,10 +437,10 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
         if (in.count < 56) refill_fast_bits(in);
         uint64_t word = in.word;
         // The first steps of the walk take one lookup in top_walk.
-        if (top_stale) build_top_walk();
-        const int32_t top = top_walk[word >> (64 - TOP_WALK_BITS)];
-        int c = top >> 3;
-        unsigned steps = (unsigned)top & 7;
+        if (top.stale) build_top_walk();
+        const int32_t walked = top.entries[word >> (64 - TOP_WALK_BITS)];
+        int c = walked >> 3;
+        unsigned steps = (unsigned)walked & 7;
         word <<= steps;
         for (; c > 0 && steps < 34; steps++, word <<= 1) c = model.down_link[c - (int)(word >> 63)];
         if (c > 0) break;
@@ -467,7 +456,7 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
             uint32_t p = 0;
             if (sound) {
                 unsigned length;
-                unsigned entry = lh1_position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
+                unsigned entry = position_fast[in.word >> (64 - SMALL_TABLE_BITS)];
                 unsigned high = fast_symbol(entry);
                 if (high < position_codes) {
                     length = fast_length(entry);
@@ -484,7 +473,7 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
             count += match;
             sound &= put_match(bytes, mask, position, p, match, out);
         }
-        if (!sound || count >= stop_at || !fast_bits_room(in) || keep_going == 0) break;
+        if (!sound || count >= stop_at || !fast_bits_room(in) || decoder.stop_requested) break;
     }
     decoder.decoded_count = count;
     decoder.window.window_position = position;

@@ -20,8 +20,8 @@ enum {
 // An internal node n has the children down_link[n] (0 bit) and down_link[n] - 1
 // (1 bit); a leaf holds the one's complement of its symbol number.  A run is a
 // maximal group of consecutive nodes of equal weight; run_head names its lowest node.
-// One instance in adaptive_huffman.cpp, set up by the method's begin_member.  The
-// entries are whole words: the code that moves them is shorter than with halfwords.
+// Kept in decoder.adaptive.model, set up by the method's begin_member.  The entries
+// are whole words: the code that moves them is shorter than with halfwords.
 struct AdaptiveModel {
     uint32_t node_weight[NODE_COUNT];
     int32_t down_link[NODE_COUNT];
@@ -39,9 +39,6 @@ struct AdaptiveModel {
     uint32_t next_growth_count;      // decoded_count to exceed before the next growth
     uint32_t position_limit;
 };
-
-// The model itself, for the tests that check its bookkeeping node by node.
-AdaptiveModel& adaptive_model();
 
 void count_symbol(unsigned symbol);
 void count_position(unsigned symbol);

@@ -1,5 +1,5 @@
 // The block codes of "-lh4-" to "-lh7-": LZ77 symbols under static Huffman codes
-// that are sent again at the start of every block.
+// that are sent again at the start of every 
 //
 // A block is, most significant bit first:
 //   block size      16 bits, the number of character/length symbols (0 means 65,536)
@@ -22,7 +22,7 @@
 #include "decode/decode_driver.h"
 #include "decode/huffman_table.h"
 #include "decode/methods.h"
-#include "decode/output_sink.h"
+#include "decode/progress.h"
 
 enum {
     LENGTH_CODES = 19,    // 0-2: runs of zero lengths, 3-18: lengths 1-16
@@ -36,19 +36,15 @@ enum {
 static const uint8_t ZERO_RUN_BASE[3] = {1, 3, 20};
 static const uint8_t ZERO_RUN_BITS[3] = {0, 4, 9};
 
-static uint16_t block_codes_left;  // symbols still to come in this block; 0: new block
-static int position_codes;         // 14, 16 or 17
-static int position_count_bits;    // 4 or 5
+static BlockCodesState& block = decoder.block;
 
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
 /* The fast run's tables, derived from the block's codes once they are read
  * (derive_fast_table): a symbol and its code length in one entry.  An entry that
  * leads into a tree is SLOW_ENTRY: the fast run then decodes that code the simple
- * way. */
-static uint16_t char_fast[1 << CHAR_TABLE_BITS];
-static uint16_t position_fast[1 << SMALL_TABLE_BITS];
-
-/* position_steps: position_fast with what each position code j stands for worked
+ * way.
+ *
+ * position_steps: position_fast with what each position code j stands for worked
  * out: the distance's base (0 for j = 0, else 2^(j-1)) in bits 15-30, its extra bits
  * (j - 1, none for j < 2) in bits 11-14, the code's length in bits 6-10 and the bits
  * that code and extra bits take together in bits 0-5, so that a match's distance
@@ -58,19 +54,18 @@ static uint16_t position_fast[1 << SMALL_TABLE_BITS];
  * 16, beyond the table's bits.) */
 enum : uint32_t { POSITION_SLOW = 0xFFFFFFFFu };
 enum { STEP_LENGTH_AT = 6, STEP_EXTRA_AT = 11, STEP_BASE_AT = 15 };
-static uint32_t position_steps[1 << SMALL_TABLE_BITS];
 
 static void derive_position_steps() {
     for (unsigned i = 0; i < (1u << SMALL_TABLE_BITS); i++) {
-        const unsigned entry = position_fast[i], j = fast_symbol(entry);
-        if (j >= (unsigned)position_codes) {
-            position_steps[i] = POSITION_SLOW;
+        const unsigned entry = block.position_fast[i], j = fast_symbol(entry);
+        if (j >= (unsigned)block.position_codes) {
+            block.position_steps[i] = POSITION_SLOW;
             continue;
         }
         const uint32_t base = j != 0 ? 1u << (j - 1) : 0;
         const uint32_t extra = j > 1 ? j - 1 : 0;
         const uint32_t length = fast_length(entry);
-        position_steps[i] = base << STEP_BASE_AT | extra << STEP_EXTRA_AT |
+        block.position_steps[i] = base << STEP_BASE_AT | extra << STEP_EXTRA_AT |
                             length << STEP_LENGTH_AT | (length + extra);
     }
 }
@@ -79,13 +74,13 @@ static void derive_position_steps() {
 /* begin_block_method: the position code follows from the window size, 14 codes and a
  * 4-bit count up to 2^14 bytes, beyond that a 5-bit count with one code more than
  * the window's bits: 16 codes, or 17 for the 64 KiB window.  The first symbol starts
- * a block. */
+ * a  */
 void begin_block_method() {
     const bool wide = decoder.dictionary_bits > 14;
-    position_codes = wide ? decoder.dictionary_bits + 1 : 14;
-    position_count_bits = wide ? 5 : 4;
+    block.position_codes = wide ? decoder.dictionary_bits + 1 : 14;
+    block.position_count_bits = wide ? 5 : 4;
     init_bit_reader();
-    block_codes_left = 0;
+    block.codes_left = 0;
 }
 
 /* One code length in the short form: three bits 0 to 6 are the length; three 1 bits
@@ -178,7 +173,6 @@ static inline unsigned take_symbol(FastBits& in, unsigned entry, HuffmanCode cod
  * read_code_lengths finds it, after the same bits, and likewise builds no table. */
 enum { CHAR_LENGTHS_MOST_BYTES = (CHAR_COUNT_BITS + CHAR_CODES * 25) / 8 + 16 + FAST_INPUT_MARGIN };
 
-static uint16_t length_fast[1 << SMALL_TABLE_BITS];
 
 static bool read_char_lengths_fast() {
     FastBits in;
@@ -187,12 +181,12 @@ static bool read_char_lengths_fast() {
     const int n = (int)(in.word >> (64 - CHAR_COUNT_BITS));
     if (n == 0 || n > CHAR_CODES) return false;
     consume_fast_bits(in, CHAR_COUNT_BITS);
-    derive_fast_table(SMALL_CODE, LENGTH_CODES, length_fast);
+    derive_fast_table(SMALL_CODE, LENGTH_CODES, block.length_fast);
     uint8_t* const lengths = code_lengths(CHAR_CODE);
     int i = 0;
     while (i < n) {
         refill_fast_bits(in);
-        const unsigned c = take_symbol(in, length_fast[in.word >> (64 - SMALL_TABLE_BITS)],
+        const unsigned c = take_symbol(in, block.length_fast[in.word >> (64 - SMALL_TABLE_BITS)],
                                        SMALL_CODE, LENGTH_CODES);
         if (decoder.member_damaged) break;
         if (c >= 3) {
@@ -224,27 +218,27 @@ static bool read_char_lengths_fast() {
 /* The tables of one block, in stream order.  The position code overwrites the
  * code-length code in the small code once the character lengths are read. */
 static void read_block_tables() {
-    block_codes_left = read_bits(16);
+    block.codes_left = read_bits(16);
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
     // Fast path: each code's fast table is filled as it is built.
-    fill_fast_table_with_build(SMALL_CODE, length_fast);
+    fill_fast_table_with_build(SMALL_CODE, block.length_fast);
 #endif
     read_code_lengths(SMALL_CODE, LENGTH_CODES, LENGTH_COUNT_BITS, 2);
     if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    fill_fast_table_with_build(CHAR_CODE, char_fast);
-    if (!fast_runs_enabled || !read_char_lengths_fast())
+    fill_fast_table_with_build(CHAR_CODE, block.char_fast);
+    if (decoder.simple_loop_only || !read_char_lengths_fast())
 #endif
         read_code_lengths(CHAR_CODE, CHAR_CODES, CHAR_COUNT_BITS, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    fill_fast_table_with_build(SMALL_CODE, position_fast);
+    fill_fast_table_with_build(SMALL_CODE, block.position_fast);
 #endif
-    read_code_lengths(SMALL_CODE, position_codes, position_count_bits, NO_ZERO_RUN);
+    read_code_lengths(SMALL_CODE, block.position_codes, block.position_count_bits, NO_ZERO_RUN);
     if (decoder.member_damaged) return;
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    derive_fast_table(CHAR_CODE, CHAR_CODES, char_fast);
-    derive_fast_table(SMALL_CODE, (unsigned)position_codes, position_fast);
+    derive_fast_table(CHAR_CODE, CHAR_CODES, block.char_fast);
+    derive_fast_table(SMALL_CODE, (unsigned)block.position_codes, block.position_fast);
     derive_position_steps();
 #endif
 }
@@ -253,11 +247,11 @@ static void read_block_tables() {
  * 256).  A block size of 0 wraps the 16-bit count to 65,535 after the first symbol:
  * 65,536 symbols in all. */
 uint16_t read_block_symbol() {
-    if (block_codes_left == 0) {
+    if (block.codes_left == 0) {
         read_block_tables();
         if (decoder.member_damaged) return 0;
     }
-    block_codes_left--;
+    block.codes_left--;
     return decode_with_table(CHAR_CODE, CHAR_CODES);
 }
 
@@ -265,7 +259,7 @@ uint16_t read_block_symbol() {
  * distance minus one is 0 for j = 0, else 2^(j-1) + the extra bits: 1 for j = 1,
  * 2 or 3 for j = 2, up to 65,535 for j = 16 ("-lh7-"). */
 uint16_t read_block_position() {
-    unsigned j = decode_with_table(SMALL_CODE, position_codes);
+    unsigned j = decode_with_table(SMALL_CODE, block.position_codes);
     if (j == 0) return 0;
     return (uint16_t)((1u << (j - 1)) + read_bits(j - 1));
 }
@@ -285,7 +279,7 @@ static inline uint32_t take_step(uint64_t word, uint32_t step) {
  * position code and extra bits consumed: one lookup in position_steps, or the walk
  * and the base worked out where the code is longer than the table. */
 static inline uint32_t take_position(FastBits& in) {
-    const uint32_t step = position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
+    const uint32_t step = block.position_steps[in.word >> (64 - SMALL_TABLE_BITS)];
     if (step != POSITION_SLOW) {
         const uint32_t p = take_step(in.word, step);
         consume_fast_bits(in, step & FAST_LENGTH_MASK);
@@ -293,7 +287,7 @@ static inline uint32_t take_position(FastBits& in) {
     }
     unsigned length;
     const unsigned j =
-        lookup_code(SMALL_CODE, position_codes, (unsigned)(in.word >> 48), &length);
+        lookup_code(SMALL_CODE, block.position_codes, (unsigned)(in.word >> 48), &length);
     consume_fast_bits(in, length);
     if (j < 2) return j;
     const uint32_t p = (1u << (j - 1)) + (uint32_t)(in.word >> (65 - j));
@@ -317,7 +311,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
     const uint32_t past_match = SLACK ? RING_SLACK : WINDOW_COPY_PAST;
     FastBits in = bits;
     uint32_t at = position;
-    unsigned entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+    unsigned entry = block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
     do {
         // The word past the character code, for a literal and a match alike: each
         // shift takes the entry itself (its low six bits are the length), so that
@@ -328,7 +322,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
             in.word = after;
             in.count -= fast_length(entry);
             bytes[at++] = (uint8_t)symbol;
-            entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+            entry = block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             // A second literal goes before the refill: a fast entry's code has at
             // most CHAR_TABLE_BITS bits, so the 56 or more bits after a refill hold
             // two of them and the next entry's bits.
@@ -336,7 +330,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
                 in.word <<= entry & FAST_LENGTH_MASK;
                 in.count -= fast_length(entry);
                 bytes[at++] = (uint8_t)fast_symbol(entry);
-                entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+                entry = block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
                 left--;
             }
             refill_fast_bits(in);
@@ -345,14 +339,14 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
         if (symbol >= CHAR_CODES) break;
         // A fast entry's code has at most CHAR_TABLE_BITS bits, so the position
         // code's first SMALL_TABLE_BITS bits are in the word behind it.
-        const uint32_t step = position_steps[after >> (64 - SMALL_TABLE_BITS)];
+        const uint32_t step = block.position_steps[after >> (64 - SMALL_TABLE_BITS)];
         if (step == POSITION_SLOW) break;
         const uint32_t p = take_step(after, step);
         in.word = after << (step & FAST_LENGTH_MASK);
         in.count -= fast_length(entry) + (step & FAST_LENGTH_MASK);
         // At most 12 + 8 + 15 bits are gone: the next entry's bits are there
         // before the refill, as after a literal.
-        entry = char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
+        entry = block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
         refill_fast_bits(in);
         const uint32_t match = symbol - 253;
         const uint32_t source = (at - p - 1) & mask;
@@ -384,14 +378,14 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
  * - no progress is due: it stops after the symbol that reaches the count where
  *   update_progress might send something;
  * - it goes in batches of symbols that cannot reach any of those boundaries
- *   before their last one, and looks at keep_going after each batch;
+ *   before their last one, and looks at the stop flag after each batch;
  * - a batch that stays clear of the window's end stores its bytes straight into
  *   the window; near the end each symbol goes through put_literal and put_match,
  *   and a flush there finds no overrun, as the run never takes padding bytes. */
 FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoder.decoded_count;
     FastBits in;
-    if (block_codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
+    if (block.codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
         !take_fast_bits(in))
         return 0;
     // The run ends after the symbol that reaches stop_at: the count where progress
@@ -402,7 +396,7 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t mask = decoder.window.mask;
     uint32_t position = decoder.window.window_position;
     uint32_t count = start;
-    uint16_t codes_left = block_codes_left;
+    uint16_t codes_left = block.codes_left;
     // A ring larger than the window (writing behind) lets a match's copy run past
     // its end (copy_in_ring); a ring that is the window keeps those bytes.
     const bool slack = mask + 1 - (1u << decoder.dictionary_bits) >= RING_SLACK;
@@ -449,8 +443,9 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             // One symbol the careful way: near the window's end (the flush and all),
             // or one with a long code.  Damage, to the codes or found by a flush,
             // marks the member and ends the run after it.
-            const unsigned symbol = take_symbol(in, char_fast[in.word >> (64 - CHAR_TABLE_BITS)],
-                                                CHAR_CODE, CHAR_CODES);
+            const unsigned symbol =
+                take_symbol(in, block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)], CHAR_CODE,
+                            CHAR_CODES);
             if (symbol <= 255) {
                 put_literal(bytes, mask, position, symbol, out);
                 count++;
@@ -463,11 +458,11 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             left--;
         }
         codes_left = (uint16_t)(codes_left - (batch - left));
-        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || keep_going == 0 ||
+        if (count >= stop_at || codes_left == 0 || !fast_bits_room(in) || decoder.stop_requested ||
             decoder.member_damaged)
             break;
     }
-    block_codes_left = codes_left;
+    block.codes_left = codes_left;
     decoder.decoded_count = count;
     decoder.window.window_position = position;
     give_back_fast_bits(in);

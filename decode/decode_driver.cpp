@@ -1,23 +1,15 @@
 #include "decode/decode_driver.h"
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "decode/bit_input.h"
-#include "decode/huffman_table.h"
-#include "decode/output_sink.h"
+#include "decode/member_output.h"
 #ifndef MAVUSFX_NO_WRITE_BEHIND
 #include "decode/write_behind.h"
 #endif
 #include "platform/system_services.h"
-
-/* The stub has no initialised data, which would cost its file a section of its
- * own: there the flag starts as 0 and the entry raises it before anything runs. */
-#ifdef MAVUSFX_STUB_BUILD
-volatile int keep_going;
-#else
-volatile int keep_going = 1;
-#endif
 
 DecoderState decoder;
 
@@ -137,13 +129,10 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     }
 }
 
-bool fast_runs_enabled = true;
-
 /* Stored data: each block read, written, CRC, progress, cancel check, in this
  * order.  A short read ends the copy as truncated, keeping what arrived. */
 static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
-    uint8_t* buffer = (uint8_t*)malloc(COPY_BLOCK_SIZE);
-    if (buffer == nullptr) return DECODE_NO_MEMORY;
+    uint8_t* const buffer = decoder.stored_block;
     uint32_t copied = 0;
     DecodeResult result = DECODE_COMPLETE;
     while (count > 0) {
@@ -158,27 +147,27 @@ static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
         count -= n;
         update_progress(copied);
         // A stop after the last block leaves the data complete.
-        if (keep_going == 0 && count > 0) {
+        if (decoder.stop_requested && count > 0) {
             result = DECODE_CANCELLED;
             break;
         }
     }
-    free(buffer);
     return result;
 }
 
-/* Nothing of an earlier member is left: every field of the state is 0 (no window,
- * no input block, nothing decoded, not damaged) and so is every Huffman code, so a
- * block that sends no lengths finds empty tables rather than another member's. */
+/* Nothing of an earlier member is left: every field of the member's part is 0 (no
+ * window, no input block, nothing decoded or written, not damaged) and so is every
+ * Huffman code, so a block that sends no lengths finds empty tables rather than
+ * another member's.  The run's part, in front of it, stays. */
 void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
                         uint8_t older_rule) {
-    decoder = DecoderState();
+    const size_t run_part = offsetof(DecoderState, window);
+    memset((char*)&decoder + run_part, 0, sizeof decoder - run_part);
     decoder.input_file = archive;
     decoder.bits.packed_bytes_left = packed_size;
     decoder.dictionary_bits = window_bits;
     decoder.older_encoders_rule = older_rule;
     decoder.window.mask = (1u << window_bits) - 1;
-    clear_huffman_codes();
 }
 
 /* Coded data: the window starts as spaces; a window that cannot be had ends the
@@ -198,15 +187,16 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     /* Fast path: a member larger than the ring is written behind, where a larger
      * ring decodes alike.  Both buffers are the ring's size, and the first starts
      * as spaces, as the window does. */
-    if (write_behind_enabled && row.matches_within_window && original_size > write_behind_ring &&
-        job.window_size <= write_behind_ring / 2) {
-        decoder.window.bytes = (uint8_t*)malloc(write_behind_ring);
-        decoder.window.spare = (uint8_t*)malloc(write_behind_ring);
+    const uint32_t ring = write_behind_ring();
+    if (!decoder.writes_in_turn && row.matches_within_window && original_size > ring &&
+        job.window_size <= ring / 2) {
+        decoder.window.bytes = (uint8_t*)malloc(ring);
+        decoder.window.spare = (uint8_t*)malloc(ring);
         if (decoder.window.bytes == nullptr || decoder.window.spare == nullptr) {
             release_member_buffers();
         } else {
-            job.window_size = write_behind_ring;
-            decoder.window.mask = write_behind_ring - 1;
+            job.window_size = ring;
+            decoder.window.mask = ring - 1;
         }
     }
     if (decoder.window.bytes == nullptr)
@@ -227,7 +217,7 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 #ifdef MAVUSFX_NO_FAST_RUNS
     const FastRunFn fast_run = nullptr;
 #else
-    const FastRunFn fast_run = fast_runs_enabled ? row.fast_run : nullptr;
+    const FastRunFn fast_run = decoder.simple_loop_only ? nullptr : row.fast_run;
 #endif
     const unsigned match_base = row.match_base;
     uint32_t quiet_until = 0;
@@ -245,7 +235,7 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
         }
 #endif
         // A stop after the last symbol leaves the member complete.
-        if (keep_going == 0 && decoder.decoded_count < original_size) {
+        if (decoder.stop_requested && decoder.decoded_count < original_size) {
             result = DECODE_CANCELLED;
             break;
         }
@@ -265,14 +255,20 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 
 /* Stored data is the member's own bytes: a count beyond them would copy the next
  * member's header into this file, so the copy stops there and the member is
- * damaged. */
-DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
-                           uint32_t packed_size, uint32_t original_size, uint8_t older_rule) {
-    output_sink.crc = 0;
-    if (method.kind == METHOD_CODED)
-        return decode_coded(archive, out, method, packed_size, original_size, older_rule);
-    if (method.kind == METHOD_FOLDER) return DECODE_COMPLETE;
-    uint32_t count = original_size < packed_size ? original_size : packed_size;
-    DecodeResult copied = copy_stored(archive, out, count);
-    return copied == DECODE_COMPLETE && count < original_size ? DECODE_DAMAGED : copied;
+ * damaged.  The sizes are taken as 32-bit counts. */
+MemberResult decode_member(const MemberJob& job) {
+    const MethodRow& method = *job.method;
+    const uint32_t packed_size = (uint32_t)job.packed_size;
+    const uint32_t original_size = (uint32_t)job.original_size;
+    decoder.output = MemberOutput();
+    DecodeResult result = DECODE_COMPLETE;
+    if (method.kind == METHOD_CODED) {
+        result = decode_coded(job.archive, job.output, method, packed_size, original_size,
+                              job.older_rule);
+    } else if (method.kind == METHOD_STORED) {
+        uint32_t count = original_size < packed_size ? original_size : packed_size;
+        result = copy_stored(job.archive, job.output, count);
+        if (result == DECODE_COMPLETE && count < original_size) result = DECODE_DAMAGED;
+    }
+    return MemberResult{result, decoder.output};
 }

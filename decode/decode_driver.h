@@ -1,7 +1,7 @@
-// The decode driver: one member's data from the archive to the output sink, by the
-// kind of its method row.  Stored data is copied; coded data runs through the
-// sliding window with the row's three operations, whole windows written through
-// the sink.
+// The decode driver: one member's data from the archive to its output, by the kind
+// of its method row.  Stored data is copied; coded data runs through the sliding
+// window with the row's three operations, whole windows written through
+// write_output (member_output.h).
 #pragma once
 
 #include <stdint.h>
@@ -11,41 +11,52 @@
 #include "decode/decoder_state.h"
 #include "decode/method_table.h"
 
-// The go-on flag of the run: 1 at start, set to 0 by the stop button, never set
-// back.  Every loop that moves data looks at it between its steps.
-extern volatile int keep_going;
-
 enum DecodeResult {
     DECODE_COMPLETE = 0,   // original_size bytes were produced
-    DECODE_CANCELLED = 1,  // keep_going was found cleared
+    DECODE_CANCELLED = 1,  // decoder.stop_requested was found set
     DECODE_DAMAGED = 2,    // the stream is not valid; at most original_size bytes written
     DECODE_NO_MEMORY = 3,  // no window or input block could be allocated
     DECODE_TRUNCATED = 4   // stored data: the archive ended inside it
 };
 
-enum { COPY_BLOCK_SIZE = 2048 };
+// One member to decode.  In the stub it is aligned to 4 bytes, as the stub's stack
+// is (-mpreferred-stack-boundary=2): aligned to 8, as its sizes would have it, it
+// would make the frame that holds it realign the stack.
+#ifdef MAVUSFX_STUB_BUILD
+#pragma pack(push, 4)
+#endif
+struct MemberJob {
+    uint64_t packed_size;     // bytes of data in the archive
+    uint64_t original_size;   // bytes it decodes to
+    FILE* archive;            // standing on the member's data
+    FILE* output;             // null: decode and check only
+    const MethodRow* method;  // its row of METHOD_TABLE
+    // 1: read it by the method's older encoders' rule (older_encoders_rule).
+    uint8_t older_rule;
+};
+#ifdef MAVUSFX_STUB_BUILD
+#pragma pack(pop)
+#endif
 
-// Decodes one member from `archive` (standing on its data, packed_size bytes) to
-// `out` (null: decode and check only); output_sink.crc holds the CRC-16 of its bytes
-// afterwards.  A folder row produces nothing.  `older_rule` 1 reads the member by
-// its older encoders' rule (older_encoders_rule).
-DecodeResult decode_member(FILE* archive, FILE* out, const MethodRow& method,
-                           uint32_t packed_size, uint32_t original_size,
-                           uint8_t older_rule = 0);
+// What became of it: the decoding's end and its output's CRC-16, write failure and
+// count (MemberOutput).
+struct MemberResult {
+    DecodeResult result;
+    MemberOutput output;
+};
+
+// Decodes one member.  A folder row produces nothing.
+MemberResult decode_member(const MemberJob& job);
 
 // Starts the decoder's state for a member read from `archive` (standing on its data,
-// packed_size bytes) through a window of 2 ** window_bits bytes: every field and
-// every Huffman code cleared, then those set.  decode_member runs it first; a test
-// that calls a method's operations one by one runs it instead.
+// packed_size bytes) through a window of 2 ** window_bits bytes: the member's part
+// of the state cleared (every Huffman code too), then those set.  decode_member
+// runs it first; a test that calls a method's operations one by one runs it instead.
 void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
                         uint8_t older_rule);
 
 // ---- fast path: the methods' fast runs --------------------------------------
 //
-
-// On unless turned off: the tests and fuzz targets turn the fast runs off to hold
-// them against the simple loop.
-extern bool fast_runs_enabled;
 
 // Writes the whole window through the output sink, the point where a stream that
 // ran past its packed data is caught.  The caller starts the window again at 0.

@@ -3,21 +3,8 @@
 #include "decode/bit_input.h"
 #include "decode/decode_driver.h"
 
-#include <string.h>
 
-// The two codes and the tree nodes they share; an unused tree child holds 0.  The
-// lengths and the tables each lie in one array, the character code's part first
-// and the small code's after it, so that a code's part follows from its number.
-enum {
-    SMALL_LENGTHS_AT = CHAR_CODES,           // the small code's lengths, 128 of them
-    SMALL_TABLE_AT = 1 << CHAR_TABLE_BITS    // the small code's table
-};
-static struct HuffmanStore {
-    uint8_t lengths[SMALL_LENGTHS_AT + 128];
-    uint16_t tables[SMALL_TABLE_AT + (1 << SMALL_TABLE_BITS)];
-    uint16_t left_child[NODE_ARRAY_SIZE];
-    uint16_t right_child[NODE_ARRAY_SIZE];
-} store;
+static HuffmanStore& store = decoder.huffman;
 static_assert(SMALL_CODE == 1 && CHAR_TABLE_BITS - SMALL_TABLE_BITS == 4,
               "a code's part of the store follows from its number");
 
@@ -27,20 +14,10 @@ static_assert(SMALL_CODE == 1 && CHAR_TABLE_BITS - SMALL_TABLE_BITS == 4,
  * writes them into the code's own table; once the build has succeeded the table is
  * in fast_built, and derive_fast_table has only the entries after the runs left to
  * fill.  Any other change to the code's table takes fast_built away. */
-static uint16_t* fast_for_build[2];
-static uint16_t* fast_built[2];
-static uint32_t fast_built_runs_end[2];  // the first entry after the short codes' runs
-
-void fill_fast_table_with_build(HuffmanCode code, uint16_t* fast) { fast_for_build[code] = fast; }
-#endif
-
-void clear_huffman_codes() {
-    memset(&store, 0, sizeof store);
-#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    fast_built[CHAR_CODE] = fast_built[SMALL_CODE] = nullptr;
-    fast_for_build[CHAR_CODE] = fast_for_build[SMALL_CODE] = nullptr;
-#endif
+void fill_fast_table_with_build(HuffmanCode code, uint16_t* fast) {
+    store.fast_for_build[code] = fast;
 }
+#endif
 
 uint8_t* code_lengths(HuffmanCode code) { return store.lengths + code * SMALL_LENGTHS_AT; }
 
@@ -56,7 +33,7 @@ void set_single_code(HuffmanCode code, int symbol_count, unsigned value) {
     uint8_t* lengths = code_lengths(code);
     uint16_t* table = code_table(code);
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    fast_built[code] = fast_for_build[code] = nullptr;
+    store.fast_built[code] = store.fast_for_build[code] = nullptr;
 #endif
     for (int i = 0; i < symbol_count; i++) lengths[i] = 0;
     for (int i = 0; i < (1 << table_bits_of(code)); i++) table[i] = (uint16_t)value;
@@ -91,8 +68,8 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
     uint16_t* table = code_table(code);
     const int table_bits = table_bits_of(code);
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    uint16_t* const fast = fast_for_build[code];
-    fast_for_build[code] = fast_built[code] = nullptr;
+    uint16_t* const fast = store.fast_for_build[code];
+    store.fast_for_build[code] = store.fast_built[code] = nullptr;
 #endif
     // Codes are kept left-aligned in 16 bits: a code of length l covers 2^(16 - l)
     // of the 2^16 values.  start[l] first counts the codes of length l (a length of
@@ -161,8 +138,8 @@ void build_huffman_table(HuffmanCode code, int symbol_count) {
         }
     }
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    fast_built[code] = fast;
-    fast_built_runs_end[code] = first_free;
+    store.fast_built[code] = fast;
+    store.fast_built_runs_end[code] = first_free;
 #endif
 }
 
@@ -264,9 +241,9 @@ static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
  * run lengths are fixed. */
 void derive_fast_table(HuffmanCode code, unsigned symbol_count, uint16_t* fast) {
 #ifndef MAVUSFX_NO_BLOCK_FAST_RUN
-    if (fast_built[code] == fast) {
+    if (store.fast_built[code] == fast) {
         derive_each_entry(code_table(code), code_lengths(code), symbol_count,
-                          fast_built_runs_end[code], 1u << table_bits_of(code), fast);
+                          store.fast_built_runs_end[code], 1u << table_bits_of(code), fast);
         return;
     }
 #endif

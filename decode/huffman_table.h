@@ -17,11 +17,31 @@ enum {
 // holds the code-length code while the character lengths are read and the position
 // code after them.  Their long codes hang from the tables as trees in one store of
 // nodes: the small code's nodes stay below 256, under the character code's.  All of
-// it lives in huffman_table.cpp, cleared at the start of every coded member.
+// it lives in the HuffmanStore, cleared at the start of every member.
 enum HuffmanCode { CHAR_CODE = 0, SMALL_CODE = 1 };
 
-// Every length, table entry and tree node 0: no code left from an earlier member.
-void clear_huffman_codes();
+// The two codes and the tree nodes they share; an unused tree child holds 0.  The
+// lengths and the tables each lie in one array, the character code's part first
+// and the small code's after it, so that a code's part follows from its number.
+// Kept in decoder.huffman.
+enum {
+    SMALL_LENGTHS_AT = CHAR_CODES,           // the small code's lengths, 128 of them
+    SMALL_TABLE_AT = 1 << CHAR_TABLE_BITS    // the small code's table
+};
+struct HuffmanStore {
+    uint8_t lengths[SMALL_LENGTHS_AT + 128];
+    uint16_t tables[SMALL_TABLE_AT + (1 << SMALL_TABLE_BITS)];
+    uint16_t left_child[NODE_ARRAY_SIZE];
+    uint16_t right_child[NODE_ARRAY_SIZE];
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+    // Fast path, the fast table filled with the build (fill_fast_table_with_build):
+    // the table handed over for the next build of each code, the one that build
+    // filled, and the first entry after its short codes' runs.
+    uint16_t* fast_for_build[2];
+    uint16_t* fast_built[2];
+    uint32_t fast_built_runs_end[2];
+#endif
+};
 
 // The lengths of `code` (CHAR_CODES or 128 of them), filled by its reader before
 // build_huffman_table.

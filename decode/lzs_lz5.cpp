@@ -6,10 +6,7 @@
 #include "decode/decode_driver.h"
 #include "decode/methods.h"
 
-static uint32_t match_position;  // window position named by the last match item
-// "-lz5-": the flag byte's bits still to use, lowest first, above them a 1 that
-// marks their end; 1 or 0 when the next item starts with a new flag byte.
-static unsigned flag_bits;
+static LzsLz5State& lz = decoder.lzs_lz5;
 
 /* "-lzs-" items, through the bit input: 1 and 8 bits for a literal byte; 0, an
  * 11-bit window position and 4 bits of length - 2 for a match.  The window of 2 KiB
@@ -18,21 +15,21 @@ void begin_lzs() { init_bit_reader(); }
 
 uint16_t read_lzs_symbol() {
     if (read_bits(1)) return read_bits(8);
-    match_position = read_bits(11);
+    lz.match_position = read_bits(11);
     return (uint16_t)(read_bits(4) + 256);
 }
 
 /* A match names an absolute window position; the encoder's window ran 18 bytes
  * ahead of the decoder's, so the copy starts at (match_position + 17) mod 2048. */
 uint16_t read_lzs_position() {
-    return (uint16_t)((decoder.window.window_position - match_position - 18) & 0x7FF);
+    return (uint16_t)((decoder.window.window_position - lz.match_position - 18) & 0x7FF);
 }
 
 /* begin_lz5: the 4 KiB window starts with 18 spaces, 13 bytes of each byte value in
  * turn, the values rising, the values falling, 128 zeros and 110 spaces; matches
  * may copy from it before anything was written.  The spaces are the driver's. */
 void begin_lz5() {
-    flag_bits = 0;
+    lz.flag_bits = 0;
     if (decoder.dictionary_bits != 12) {  // the dictionary is laid out for 4 KiB only
         decoder.member_damaged = true;
         return;
@@ -51,19 +48,19 @@ void begin_lz5() {
  * b1, b2 with the window position b1 + 256 * (b2 >> 4) and the length
  * (b2 & 15) + 3. */
 uint16_t read_lz5_symbol() {
-    if (flag_bits <= 1) flag_bits = 0x100u | take_member_byte();
+    if (lz.flag_bits <= 1) lz.flag_bits = 0x100u | take_member_byte();
     uint16_t c = take_member_byte();
-    if ((flag_bits & 1) == 0) {
-        match_position = c;
+    if ((lz.flag_bits & 1) == 0) {
+        lz.match_position = c;
         uint8_t d = take_member_byte();
-        match_position += (uint32_t)(d & 0xF0) * 16;
+        lz.match_position += (uint32_t)(d & 0xF0) * 16;
         c = (uint16_t)((d & 0x0F) + 256);
     }
-    flag_bits >>= 1;
+    lz.flag_bits >>= 1;
     return c;
 }
 
 /* The copy starts at (match_position + 18) mod 4096. */
 uint16_t read_lz5_position() {
-    return (uint16_t)((decoder.window.window_position - match_position - 19) & 0xFFF);
+    return (uint16_t)((decoder.window.window_position - lz.match_position - 19) & 0xFFF);
 }

@@ -16,8 +16,8 @@ typedef void (*BeginMemberFn)();
 // boundary where the simple loop does more than store bytes: the block's end, the
 // member's last 256 bytes (where a match may be cut), the input's end and the next
 // progress change.  It stops after any symbol that damaged the member or after
-// which keep_going was found 0.  It returns the number of bytes it decoded; the
-// driver then reports progress and checks keep_going for its last symbol, exactly
+// which the stop flag was found set.  It returns the number of bytes it decoded; the
+// driver then reports progress and checks the stop flag for its last symbol, exactly
 // as after a symbol of the simple loop, and takes the next symbol itself when it
 // got 0.
 typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);

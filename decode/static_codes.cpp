@@ -8,10 +8,8 @@
 enum { LH3_CHAR_CODES = 286 };  // 256 bytes, lengths 3 to 31, 285 the escape
 
 enum { LH3_POSITION_CODES = 128 };  // 64 distances each: the 8 KiB window
-static uint16_t lh3_codes_left;         // symbols left in the "-lh3-" block; 0: new block
-// Set for an "-lh3-" block whose explicit position lengths are all 0: it has no
-// position code and is sound only as long as none of its symbols is a match.
-static bool position_code_missing;
+
+static StaticCodesState& lh3 = decoder.lh3;
 
 // The position code of blocks that send no lengths: code 0 takes 2 bits, and the
 // length grows by one at each code listed (a code given twice grows it by two):
@@ -24,8 +22,8 @@ static void set_ready_made_lengths() {
 
 void begin_lh3() {
     init_bit_reader();
-    lh3_codes_left = 0;
-    position_code_missing = false;
+    lh3.codes_left = 0;
+    lh3.position_code_missing = false;
 }
 
 /* read_lh3_lengths: `count` lengths of `code`, each 4 bits, or, for the character
@@ -54,12 +52,12 @@ static bool read_lh3_lengths(HuffmanCode code, int count, bool flagged, unsigned
  * 128 explicit position lengths (a 10-bit single code, 7 bits by the older encoders'
  * rule), else the ready-made code. */
 static void read_lh3_tables() {
-    lh3_codes_left = read_bits(16);
+    lh3.codes_left = read_bits(16);
     if (!read_lh3_lengths(CHAR_CODE, LH3_CHAR_CODES, true, 9)) decoder.member_damaged = true;
     build_huffman_table(CHAR_CODE, LH3_CHAR_CODES);
-    position_code_missing = false;
+    lh3.position_code_missing = false;
     if (read_bits(1)) {
-        position_code_missing = !read_lh3_lengths(SMALL_CODE, LH3_POSITION_CODES, false,
+        lh3.position_code_missing = !read_lh3_lengths(SMALL_CODE, LH3_POSITION_CODES, false,
                                                   decoder.older_encoders_rule ? 7 : 10);
     } else {
         set_ready_made_lengths();
@@ -70,8 +68,8 @@ static void read_lh3_tables() {
 /* read_lh3_symbol: 0-255 bytes, 256-284 lengths 3 to 31, 285 followed by 8 plain
  * bits for the lengths 32 to 287.  Blocks follow one another without a marker. */
 uint16_t read_lh3_symbol() {
-    if (lh3_codes_left == 0) read_lh3_tables();
-    lh3_codes_left--;
+    if (lh3.codes_left == 0) read_lh3_tables();
+    lh3.codes_left--;
     if (decoder.member_damaged) return 0;
     uint16_t symbol = decode_with_table(CHAR_CODE, LH3_CHAR_CODES);
     if (symbol == LH3_CHAR_CODES - 1) symbol = (uint16_t)(symbol + read_bits(8));
@@ -81,7 +79,7 @@ uint16_t read_lh3_symbol() {
 /* read_lh3_position: the code gives the distance's upper part in units of 64,
  * 6 plain bits the lower part; the result is the distance minus one. */
 uint16_t read_lh3_position() {
-    if (position_code_missing) decoder.member_damaged = true;
+    if (lh3.position_code_missing) decoder.member_damaged = true;
     if (decoder.member_damaged) return 0;
     uint16_t high = decode_with_table(SMALL_CODE, LH3_POSITION_CODES);
     return (uint16_t)(high * 64 + read_bits(6));

@@ -14,14 +14,13 @@
 #include <stdint.h>
 #include <stdio.h>
 
-// On unless turned off: the tests turn it off to hold it against writing in turn.
-extern bool write_behind_enabled;
-// The size of each buffer: a power of two, at least twice the largest window (64 KiB).
-// 512 KiB measured best on perf_lh5.lzh and perf_lh7.lzh against 128 KiB, 256 KiB
-// and 1 MiB (fewer hand-offs than the smaller ones; the larger one costs more
-// page faults and cache than it saves).  The tests take smaller rings, for more
-// hand-offs in a member.
-extern uint32_t write_behind_ring;
+// The size of each buffer unless the run sets another (decoder.ring_size): a power
+// of two, at least twice the largest window (64 KiB).  bench/README.md has the
+// sizes tried.
+enum { WRITE_BEHIND_RING = 512 * 1024 };
+
+// The size of each buffer for this run.
+uint32_t write_behind_ring();
 
 // Waits until the writer has written what it was given, then gives it `length`
 // bytes from `bytes` for `out` (null: the CRC-16 only), which must stay as they are
@@ -30,6 +29,6 @@ extern uint32_t write_behind_ring;
 // started: nothing was given, and the caller writes the bytes itself.
 bool write_behind(const uint8_t* bytes, uint32_t length, FILE* out);
 
-// Waits until the writer has written everything it was given: output_sink's CRC-16
-// and write error then hold it, as if the caller had written it in turn.
+// Waits until the writer has written everything it was given: decoder.output then
+// holds it, as if the caller had written it in turn.
 void write_behind_wait();

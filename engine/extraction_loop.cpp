@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "decode/decode_driver.h"
-#include "decode/output_sink.h"
+#include "decode/progress.h"
 #include "engine/member_folders.h"
 #include "engine/output_file.h"
 #include "engine/shell_notices.h"
@@ -51,14 +51,6 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total) {
     }
     fseek(file, start, SEEK_SET);
     return shape;
-}
-
-/* The shape walk saw every member's data inside the file; a file that shrinks
- * meanwhile shows as a short read of the stored copy, or as damage to a decoder,
- * which reads zeros past the end. */
-DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size, uint32_t packed_size,
-                           const MethodRow& method, uint8_t older_rule) {
-    return decode_member(run->archive_file, out, method, packed_size, original_size, older_rule);
 }
 
 /* A folder entry makes its folder (a path without the trailing '/' gets one) and
@@ -115,37 +107,44 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
         out = open_output_file(run, path, temporary);
         if (out == nullptr) {
             record_failure(run, header->name, FAILED_CANNOT_CREATE);
-            return keep_going == 0;  // a stop asked for meanwhile (a full disk, say)
+            return decoder.stop_requested;  // a stop asked for meanwhile (a full disk, say)
         }
     }
-    output_sink.write_failed = false;
-    DecodeResult result = expand_member(run, out, header->original_size, header->packed_size, *method);
+    // The shape walk saw every member's data inside the file; a file that shrinks
+    // meanwhile shows as a short read of the stored copy, or as damage to a decoder,
+    // which reads zeros past the end.
+    MemberJob job = {header->packed_size, header->original_size, run->archive_file, out,
+                     method, 0};
+    MemberResult decoded = decode_member(job);
     // The format's reading comes first.  A member of a method whose older encoders
     // differ in one rule that fails it (damaged, or a CRC-16 that does not match) is
     // read once more by their rule, from its data again and over the same output,
     // and kept when its CRC-16 then matches.  Both readings stop at the member's
-    // size, so a complete second one overwrites the whole first.
-    if (method->older_reading && header->has_crc && !output_sink.write_failed &&
-        (result == DECODE_DAMAGED || (result == DECODE_COMPLETE && output_sink.crc != header->crc))) {
+    // size, so a complete second one overwrites the whole first.  A write that
+    // failed in either fails the member.
+    if (method->older_reading && header->has_crc && !decoded.output.write_failed &&
+        (decoded.result == DECODE_DAMAGED ||
+         (decoded.result == DECODE_COMPLETE && decoded.output.crc != header->crc))) {
         fseek(run->archive_file, data_position, SEEK_SET);
         if (out != nullptr) fseek(out, 0, SEEK_SET);
-        DecodeResult again =
-            expand_member(run, out, header->original_size, header->packed_size, *method, 1);
-        if (again == DECODE_CANCELLED ||
-            (again == DECODE_COMPLETE && output_sink.crc == header->crc)) {
-            result = again;
-            if (again == DECODE_COMPLETE) platform_report_older_reading(header->name);
+        job.older_rule = 1;
+        MemberResult again = decode_member(job);
+        if (again.result == DECODE_CANCELLED ||
+            (again.result == DECODE_COMPLETE && again.output.crc == header->crc)) {
+            decoded = again;
+            if (again.result == DECODE_COMPLETE) platform_report_older_reading(header->name);
         }
+        decoded.output.write_failed = again.output.write_failed;
     }
     if (out != nullptr && close_output_file(out) != 0) {
 #ifndef MAVUSFX_STUB_BUILD
-        if (!output_sink.write_failed) output_sink.write_error = errno;
+        if (!decoded.output.write_failed) decoder.output.write_error = errno;
 #endif
-        output_sink.write_failed = true;
+        decoded.output.write_failed = true;
     }
-    FailureKind failure = FAILURE_OF_DECODE[result];
-    if (failure == NO_FAILURE && output_sink.write_failed) failure = FAILED_WRITE_ERROR;
-    if (failure == NO_FAILURE && header->has_crc && output_sink.crc != header->crc)
+    FailureKind failure = FAILURE_OF_DECODE[decoded.result];
+    if (failure == NO_FAILURE && decoded.output.write_failed) failure = FAILED_WRITE_ERROR;
+    if (failure == NO_FAILURE && header->has_crc && decoded.output.crc != header->crc)
         failure = FAILED_CRC_MISMATCH;
     if (out != nullptr) {
         if (failure == NO_FAILURE) {
@@ -154,9 +153,9 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
         }
         if (failure != NO_FAILURE) platform_delete_file(temporary);
     }
-    if (result == DECODE_CANCELLED) return 1;
+    if (decoded.result == DECODE_CANCELLED) return 1;
     if (failure != NO_FAILURE) record_failure(run, header->name, failure);
-    return keep_going == 0;
+    return decoder.stop_requested;
 }
 
 /* A folder that takes no new file (read-only, on a read-only medium, or closed to
@@ -211,7 +210,7 @@ void run_extraction(void* argument) {
         // The next header follows the member's data, whatever the decoder consumed
         // (the shape walk saw it inside the file).
         fseek(run->archive_file, data_position + (long)header.packed_size, SEEK_SET);
-        output_sink.progress_done += header.original_size;
+        progress_pass_member(header.original_size);
     }
-    platform_report_end(keep_going == 0);
+    platform_report_end(decoder.stop_requested != 0);
 }

@@ -27,9 +27,3 @@ enum ArchiveShape {
 // without decoding it: the archive's shape, and in `total` the sum of the original
 // sizes.  The position is left as it was.
 ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total);
-
-// Decodes the data of one member (of a stored or coded method) to `out` (null:
-// decode only); output_sink.crc holds its CRC-16 afterwards.  `older_rule` as
-// decode_member takes it.
-DecodeResult expand_member(ExtractionRun* run, FILE* out, uint32_t original_size,
-                           uint32_t packed_size, const MethodRow& method, uint8_t older_rule = 0);

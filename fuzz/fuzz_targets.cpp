@@ -11,7 +11,6 @@
 #include "decode/decode_driver.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
-#include "decode/output_sink.h"
 #include "frontend/config_block.h"
 #include "platform/report_hooks.h"
 
@@ -78,11 +77,13 @@ static ssize_t trace_write(void* cookie, const char* data, size_t size) {
 static void trace_progress(void* cookie, uint32_t percent) {
     DecodeTrace* t = (DecodeTrace*)cookie;
     mix(t->hash, (uint64_t)percent << 32 | decoder.decoded_count);
-    if (t->cancel_at != 0 && percent >= t->cancel_at) keep_going = 0;
+    if (t->cancel_at != 0 && percent >= t->cancel_at) decoder.stop_requested = 1;
 }
 
 static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
-                                 uint32_t original, uint32_t cancel_at) {
+                                 uint32_t original, uint32_t cancel_at, bool fast) {
+    decoder = {};  // a run of its own
+    decoder.simple_loop_only = !fast;
     start_progress(original);
     DecodeTrace trace = {0, 0xCBF29CE484222325ull, cancel_at, DECODE_COMPLETE, 0, 0};
     PlatformHooks hooks = {};
@@ -92,13 +93,13 @@ static DecodeTrace traced_decode(const uint8_t* packed, size_t size, int method,
     cookie_io_functions_t io = {nullptr, trace_write, nullptr, nullptr};
     FILE* out = fopencookie(&trace, "wb", io);
     FILE* in = memory_file(packed, size);
-    trace.result = decode_member(in, out, METHOD_TABLE[method], (uint32_t)size, original);
+    MemberResult decoded = decode_member({size, original, in, out, &METHOD_TABLE[method], 0});
     fclose(out);
     fclose(in);
-    platform_set_hooks(nullptr);
-    keep_going = 1;
+    platform_set_hooks(nullptr);  // the hooks' context is this frame's
+    trace.result = decoded.result;
     trace.decoded = decoder.decoded_count;
-    trace.crc = output_sink.crc;
+    trace.crc = decoded.output.crc;
     return trace;
 }
 
@@ -115,10 +116,8 @@ void fuzz_decode_member(const uint8_t* data, size_t size) {
                         (uint32_t)data[4] << 24;
     original %= OUTPUT_CAP;
     uint32_t cancel_at = data[1] % 4 == 0 ? 1 + data[2] % 100 : 0;
-    DecodeTrace fast = traced_decode(data + 5, size - 5, method, original, cancel_at);
-    fast_runs_enabled = false;
-    DecodeTrace simple = traced_decode(data + 5, size - 5, method, original, cancel_at);
-    fast_runs_enabled = true;
+    DecodeTrace fast = traced_decode(data + 5, size - 5, method, original, cancel_at, true);
+    DecodeTrace simple = traced_decode(data + 5, size - 5, method, original, cancel_at, false);
     FUZZ_CHECK(fast.bytes <= original);
     if (fast.result == DECODE_COMPLETE) FUZZ_CHECK(fast.bytes == original);
     FUZZ_CHECK(fast.result == simple.result && fast.bytes == simple.bytes);

@@ -16,7 +16,7 @@
 namespace {
 
 // The decoder's own model, read node by node.
-AdaptiveModel& model = adaptive_model();
+AdaptiveModel& model = decoder.adaptive.model;
 
 // The bookkeeping of nodes [first, end): weights in order, internal weights the sum
 // of their children, links both ways, and runs that are exactly the maximal groups

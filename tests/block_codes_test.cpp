@@ -353,9 +353,9 @@ TEST(BlockCodes, AMemberFindsNoCodeOfTheMemberBefore) {
 // word may be used; each is decoded both ways.
 // Decodes `packed` with the fast paths and without; both must agree.
 DecodedMember both_ways(const Bytes& packed, uint32_t size, int method, const std::string& what) {
-    fast_runs_enabled = false;
+    decoder.simple_loop_only = true;
     DecodedMember simple = decode_packed(packed, size, method);
-    fast_runs_enabled = true;
+    decoder.simple_loop_only = false;
     DecodedMember fast = decode_packed(packed, size, method);
     EXPECT_EQ(fast.result, simple.result) << what;
     EXPECT_TRUE(fast.output == simple.output) << what;

@@ -33,9 +33,9 @@ struct Lcg {
 // `outcomes`.
 DecodeResult expect_sound_end(const ArchiveMember& m, const Bytes& packed, std::string& outcomes) {
     const int method = method_index(m.method.c_str());
-    fast_runs_enabled = false;
+    decoder.simple_loop_only = true;
     DecodedMember simple = decode_packed(packed, m.original_size, method);
-    fast_runs_enabled = true;
+    decoder.simple_loop_only = false;
     DecodedMember out = decode_packed(packed, m.original_size, method);
     EXPECT_EQ(out.result, simple.result);
     EXPECT_TRUE(out.output == simple.output) << "the fast run wrote other bytes";

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "decode/decode_driver.h"
-#include "decode/output_sink.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -33,6 +32,7 @@ struct Output {
     Bytes bytes;
     std::vector<size_t> writes;  // sizes of the writes, as the file saw them
     DecodeResult result;
+    uint16_t crc;
 };
 
 // fopencookie lets the test see every write the driver makes.
@@ -56,7 +56,9 @@ Output decode(std::vector<std::pair<uint16_t, uint16_t>> items, uint32_t origina
     const MethodRow scripted = {"scr", METHOD_CODED, (uint8_t)dictionary_bits,
                                 METHOD_TABLE[method].match_base, 0, scripted_begin,
                                 symbol_then_advance, scripted_position, nullptr, 0};
-    out.result = decode_member(in, sink, scripted, 0, original_size);
+    MemberResult decoded = decode_member({0, original_size, in, sink, &scripted, 0});
+    out.result = decoded.result;
+    out.crc = decoded.output.crc;
     fclose(sink);
     fclose(in);
     return out;
@@ -74,7 +76,7 @@ TEST(DecodeDriver, WritesWholeWindowsAndNoEmptyTail) {
     EXPECT_EQ(out.writes, (std::vector<size_t>{4096, 4096}));
     Output partial = decode(literals(5000), 5000);
     EXPECT_EQ(partial.writes, (std::vector<size_t>{4096, 904}));
-    EXPECT_EQ(output_sink.crc, crc16_of(partial.bytes));
+    EXPECT_EQ(partial.crc, crc16_of(partial.bytes));
 }
 
 TEST(DecodeDriver, EmptyMemberStillBegins) {
@@ -82,7 +84,7 @@ TEST(DecodeDriver, EmptyMemberStillBegins) {
     EXPECT_EQ(out.result, DECODE_COMPLETE);
     EXPECT_TRUE(out.bytes.empty());
     EXPECT_EQ(script.begins, 1);
-    EXPECT_EQ(output_sink.crc, 0);
+    EXPECT_EQ(out.crc, 0);
 }
 
 TEST(DecodeDriver, MatchesCopyByteByByte) {
@@ -151,11 +153,9 @@ TEST(DecodeDriver, LastMatchPastTheSizeIsCutAtTheSize) {
 
 TEST(DecodeDriver, CancelKeepsOnlyWholeWindows) {
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t percent) { if (percent >= 60) keep_going = 0; };
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= 60) decoder.stop_requested = 1; };
     platform_set_hooks(&hooks);
     Output out = decode(literals(10000), 10000, 12, METHOD_LH5, 10000);
-    platform_set_hooks(nullptr);
-    keep_going = 1;
     EXPECT_EQ(out.result, DECODE_CANCELLED);
     EXPECT_EQ(out.writes, std::vector<size_t>{4096});  // 6000 decoded, one window written
 }

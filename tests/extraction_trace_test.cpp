@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "decode/output_sink.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 
@@ -46,7 +45,7 @@ std::string course_of(const std::string& archive, const std::vector<std::string>
     platform_set_hooks(&hooks);
     start_member_state(nullptr, 0, 0, 0);  // a stored copy at the start then reports 0
     run_engine_on(archive);
-    platform_set_hooks(nullptr);
+    platform_set_hooks(nullptr);  // the hooks' context is this frame's
     for (const std::string& path : expected_files) {
         bool there = file_exists(scratch / path);
         trace += path + " " + (there ? sha256_hex(read_file(scratch / path)) : "-") + "\n";
@@ -138,14 +137,13 @@ std::string cancel_trace(const std::vector<std::string>& archives, int first, in
     static uint32_t cancel_at;
     WritingInTurn in_turn;
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t percent) { if (percent >= cancel_at) keep_going = 0; };
+    hooks.progress = [](void*, uint32_t percent) { if (percent >= cancel_at) decoder.stop_requested = 1; };
     platform_set_hooks(&hooks);
     std::string trace;
     for (const std::string& archive : archives) {
         for (const ArchiveMember& m : members_of(archive, first, last)) {
             for (uint32_t percent : {1u, 37u, 81u, 100u}) {
                 cancel_at = percent;
-                keep_going = 1;  // each decode a run of its own
                 DecodedMember out = decode_packed(m.packed, m.original_size,
                                                   method_index(m.method.c_str()), UINT32_MAX, true);
                 trace += archive + " " + m.name + " " + std::to_string(percent) + ": " +
@@ -155,8 +153,6 @@ std::string cancel_trace(const std::vector<std::string>& archives, int first, in
             }
         }
     }
-    platform_set_hooks(nullptr);
-    keep_going = 1;
     return trace;
 }
 
@@ -184,7 +180,7 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
     io.write = [](void* c, const char* data, size_t size) -> ssize_t {
         Sink* sink = (Sink*)c;
         sink->written.insert(sink->written.end(), data, data + size);
-        if (++sink->writes == 2) keep_going = 0;
+        if (++sink->writes == 2) decoder.stop_requested = 1;
         return (ssize_t)size;
     };
     WritingInTurn in_turn;
@@ -192,7 +188,6 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
     for (const std::string& archive : archives) {
         for (const ArchiveMember& m : members_of(archive, first, last)) {
             Sink sink;
-            keep_going = 1;  // each decode a run of its own
             FILE* out = fopencookie(&sink, "w", io);
             setvbuf(out, nullptr, _IONBF, 0);
             DecodeResult result = decode_packed(m.packed, m.original_size, method_index(m.method.c_str()),
@@ -203,7 +198,6 @@ std::string between_trace(const std::vector<std::string>& archives, int first, i
                      " bytes\n";
         }
     }
-    keep_going = 1;
     return trace;
 }
 

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "decode/methods.h"
-#include "decode/output_sink.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/adaptive_reference.h"
 #include "tests/support/member_decoding.h"
@@ -30,15 +29,13 @@ Course decode_course(const Bytes& packed, uint32_t original_size, int method, bo
     hooks.context = &course.reports;
     hooks.progress = [](void* c, uint32_t percent) {
         *(std::string*)c += std::to_string(percent) + "@" + std::to_string(decoder.decoded_count) + " ";
-        if (cancel_at != 0 && percent >= cancel_at) keep_going = 0;
+        if (cancel_at != 0 && percent >= cancel_at) decoder.stop_requested = 1;
     };
     platform_set_hooks(&hooks);
-    fast_runs_enabled = fast;
+    decoder.simple_loop_only = !fast;
     course.decoded = decode_packed(packed, original_size, method, UINT32_MAX, true);
     course.decoded_count = decoder.decoded_count;
-    fast_runs_enabled = true;
-    platform_set_hooks(nullptr);
-    keep_going = 1;
+    platform_set_hooks(nullptr);  // the hooks' context is this frame's
     return course;
 }
 

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
-#include "decode/output_sink.h"
 #include "tests/support/test_support.h"
 #include "tools/pack/huffman_lengths.h"
 #include "tools/pack/lha_encoder.h"

@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/member_header.h"
-#include "decode/output_sink.h"
 #include "platform/text_conversion.h"
 #include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "decode/output_sink.h"
 #include "decode/write_behind.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/member_decoding.h"
@@ -37,10 +36,7 @@ uint32_t cancel_at;  // 0: no cancel
 // members hand several over: a fixture for every in-process case.
 class WriteBehind : public ::testing::Test {
 protected:
-    void SetUp() override { write_behind_ring = 128 * 1024; }
-    void TearDown() override { write_behind_ring = ring_before_; }
-private:
-    uint32_t ring_before_ = write_behind_ring;
+    void SetUp() override { decoder.ring_size = 128 * 1024; }
 };
 
 Outcome decode_into_file(const Bytes& packed, uint32_t original_size, int method, bool behind,
@@ -60,18 +56,15 @@ Outcome decode_into_file(const Bytes& packed, uint32_t original_size, int method
     setvbuf(out, nullptr, _IONBF, 0);
     PlatformHooks hooks = {};
     hooks.progress = [](void*, uint32_t percent) {
-        if (cancel_at != 0 && percent >= cancel_at) keep_going = 0;
+        if (cancel_at != 0 && percent >= cancel_at) decoder.stop_requested = 1;
     };
     platform_set_hooks(&hooks);
-    write_behind_enabled = behind;
-    output_sink.write_failed = false;
-    outcome.result = decode_packed(packed, original_size, method, UINT32_MAX, true, out).result;
-    outcome.crc = output_sink.crc;
-    outcome.write_failed = output_sink.write_failed;
+    decoder.writes_in_turn = !behind;
+    DecodedMember decoded = decode_packed(packed, original_size, method, UINT32_MAX, true, out);
+    outcome.result = decoded.result;
+    outcome.crc = decoded.crc;
+    outcome.write_failed = decoded.write_failed;
     outcome.decoded_count = decoder.decoded_count;
-    write_behind_enabled = true;
-    platform_set_hooks(nullptr);
-    keep_going = 1;
     fclose(out);
     return outcome;
 }
@@ -84,14 +77,14 @@ bool is_prefix(const Bytes& shorter, const Bytes& longer) {
 // Every write but the last is one whole ring.
 void expect_whole_rings(const Written& file, const std::string& what) {
     for (size_t i = 0; i + 1 < file.writes.size(); i++)
-        EXPECT_EQ(file.writes[i], (size_t)write_behind_ring) << what << " write " << i;
+        EXPECT_EQ(file.writes[i], (size_t)write_behind_ring()) << what << " write " << i;
 }
 
 std::vector<std::pair<ArchiveMember, int>> long_members() {
     std::vector<std::pair<ArchiveMember, int>> members;
     for (const char* archive : {"lh1_long.lzh", "lh5_long.lzh", "lh7_long.lzh"})
         for (const ArchiveMember& m : read_archive_members(corpus_path(archive)))
-            if (m.original_size > write_behind_ring)
+            if (m.original_size > write_behind_ring())
                 members.push_back({m, method_index(m.method.c_str())});
     return members;
 }
@@ -142,8 +135,8 @@ TEST_F(WriteBehind, WritesWhatWritingInTurnWrites) {
             EXPECT_EQ(b.result, DECODE_CANCELLED) << what;
             EXPECT_EQ(b.decoded_count, t.decoded_count) << what;
             EXPECT_TRUE(is_prefix(b.file.bytes, behind.file.bytes)) << what;
-            EXPECT_EQ(b.file.bytes.size() % write_behind_ring, 0u) << what;
-            EXPECT_LE(b.decoded_count - b.file.bytes.size(), (size_t)write_behind_ring) << what;
+            EXPECT_EQ(b.file.bytes.size() % write_behind_ring(), 0u) << what;
+            EXPECT_LE(b.decoded_count - b.file.bytes.size(), (size_t)write_behind_ring()) << what;
         }
         cancel_at = 0;
     }
@@ -154,7 +147,7 @@ TEST_F(WriteBehind, WritesWhatWritingInTurnWrites) {
 TEST_F(WriteBehind, AFailedWriteIsTheMembersError) {
     for (const auto& [m, method] : long_members()) {
         const std::string name = m.method + " " + m.name;
-        for (size_t fail_after : {(size_t)1000, (size_t)write_behind_ring + 5}) {
+        for (size_t fail_after : {(size_t)1000, (size_t)write_behind_ring() + 5}) {
             Outcome b = decode_into_file(m.packed, m.original_size, method, true, fail_after);
             Outcome t = decode_into_file(m.packed, m.original_size, method, false, fail_after);
             EXPECT_TRUE(b.write_failed) << name;

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "decode/decode_driver.h"
-#include "decode/output_sink.h"
+#include "decode/decoder_state.h"
 #include "platform/report_hooks.h"
 #include "tools/console_reports.h"
 #include "tools/local_names.h"
@@ -67,14 +67,14 @@ static void on_failure(void* context, const char* name, FailureKind kind) {
     } else if (reports->archive_name != nullptr) {
         fprintf(stderr, "%s: ", reports->archive_name);
     }
-    if (kind == FAILED_WRITE_ERROR) error = output_sink.write_error;
+    if (kind == FAILED_WRITE_ERROR) error = decoder.output.write_error;
     bool told_by_system = (kind == FAILED_WRITE_ERROR && error != 0) ||
                           (kind == FAILED_CANNOT_CREATE && is_want_of_room(error));
     if (told_by_system) {
         fprintf(stderr, "%s\n", strerror(error));
         if (is_want_of_room(error)) {
             reports->out_of_room = true;
-            keep_going = 0;
+            decoder.stop_requested = 1;
         }
         return;
     }

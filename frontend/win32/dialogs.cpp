@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "decode/decoder_state.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_folders.h"
 #include "engine/path_text.h"
@@ -147,7 +148,7 @@ INT_PTR CALLBACK cancel_dialog_proc(HWND, UINT message, WPARAM, LPARAM) {
     case WM_INITDIALOG:
         return TRUE;
     case WM_COMMAND:
-        keep_going = 0;
+        decoder.stop_requested = 1;
         return TRUE;
     }
     return FALSE;

@@ -63,7 +63,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 extern "C" void stub_entry() {
-    keep_going = 1;
     restrict_dll_search();
     load_common_controls();
     ExitProcess((UINT)WinMain((HINSTANCE)&__ImageBase, nullptr, nullptr, SW_SHOWNORMAL));

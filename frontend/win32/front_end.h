@@ -33,7 +33,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 // IDD_DESTINATION: result 0 to extract, 1 to end the run.
 INT_PTR CALLBACK destination_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
-// IDD_CANCEL: its button clears keep_going.
+// IDD_CANCEL: its button sets decoder.stop_requested.
 INT_PTR CALLBACK cancel_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // The checked shortcuts, in the order Start menu, desktop, Send To.

@@ -8,7 +8,7 @@
 
 #include "engine/extraction_loop.h"
 #include "engine/path_text.h"
-#include "decode/output_sink.h"
+#include "decode/decoder_state.h"
 #include "frontend/config_block.h"
 #include "frontend/end_report.h"
 #include "frontend/pe_image.h"
@@ -206,7 +206,7 @@ static LRESULT on_close(HWND window) {
         DestroyWindow(window);
         return 0;
     }
-    keep_going = 0;
+    decoder.stop_requested = 1;
     close_requested = true;
     return 0;
 }

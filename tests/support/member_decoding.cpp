@@ -8,7 +8,6 @@
 #include "decode/bit_input.h"
 #include "engine/extraction_loop.h"
 #include "engine/member_header.h"
-#include "decode/output_sink.h"
 
 LoadedInput::LoadedInput(const Bytes& bytes, uint16_t window_bits)
     : bytes_(bytes), packed_size_((uint32_t)bytes.size()) {

@@ -31,8 +31,8 @@ private:
 // not behind the decoder by the host tool's writer: for the traces that pin which
 // bytes reach the file by when.
 struct WritingInTurn {
-    WritingInTurn() { write_behind_enabled = false; }
-    ~WritingInTurn() { write_behind_enabled = true; }
+    WritingInTurn() { decoder.writes_in_turn = true; }
+    ~WritingInTurn() { decoder.writes_in_turn = false; }
 };
 
 // One member of an archive: its header and its compressed bytes.

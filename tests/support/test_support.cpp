@@ -14,7 +14,6 @@
 #include <stdexcept>
 
 #include "engine/extraction_loop.h"
-#include "decode/output_sink.h"
 
 std::string source_path(const std::string& relative) {
     return std::string(MAVUSFX_SOURCE_DIR) + "/" + relative;
@@ -183,6 +182,7 @@ std::string method_id(int method) {
 }
 
 EngineRun run_engine_on(const std::string& archive, bool test_only) {
+    decoder.stop_requested = 0;  // a run of its own
     ExtractionRun run = {};
     run.archive_file = fopen(archive.c_str(), "rb");
     if (run.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
@@ -275,6 +275,7 @@ Bytes build_archive(const std::vector<TestMember>& members, bool end_byte) {
 DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int method_index,
                             uint32_t packed_size, bool with_progress, FILE* output,
                             uint8_t older_rule) {
+    decoder.stop_requested = 0;  // a run of its own
     start_progress(with_progress ? original_size : 0);
     FILE* in = tmpfile();
     FILE* out = output != nullptr ? output : tmpfile();
@@ -282,10 +283,12 @@ DecodedMember decode_packed(const Bytes& packed, uint32_t original_size, int met
     if (!packed.empty()) fwrite(packed.data(), 1, packed.size(), in);
     rewind(in);
     DecodedMember decoded;
-    decoded.result = decode_member(in, out, METHOD_TABLE[method_index],
-                                   packed_size == UINT32_MAX ? (uint32_t)packed.size() : packed_size,
-                                   original_size, older_rule);
-    decoded.crc = output_sink.crc;
+    MemberResult result =
+        decode_member({packed_size == UINT32_MAX ? packed.size() : packed_size, original_size,
+                       in, out, &METHOD_TABLE[method_index], older_rule});
+    decoded.result = result.result;
+    decoded.crc = result.output.crc;
+    decoded.write_failed = result.output.write_failed;
     fclose(in);
     if (output != nullptr) return decoded;
     long length = ftell(out);

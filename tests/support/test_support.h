@@ -86,7 +86,8 @@ struct ReportRecorder {
 std::string method_id(int method);
 
 // Runs the whole extraction loop on `archive` (a file holding a bare LHA archive)
-// into the current folder, as the stub's worker would.  Returns the run outcome.
+// into the current folder, as the stub's worker would, a run of its own (not
+// stopped).  Returns the run outcome.
 struct EngineRun {
     uint32_t failure_count;
     bool archive_damaged;
@@ -114,11 +115,13 @@ Bytes build_archive(const std::vector<TestMember>& members, bool end_byte = true
 
 // Runs `packed` through the real decode_member as one member of `method_index`
 // expanding to `original_size` bytes.  The member declares `packed_size` bytes
-// (default: all of `packed`).  Returns the result, the output and its CRC-16.
+// (default: all of `packed`).  Returns the result, the output, its CRC-16 and
+// whether a write failed.  Each call is a run of its own: not stopped.
 struct DecodedMember {
     DecodeResult result;
     Bytes output;
     uint16_t crc;
+    bool write_failed;
 };
 // With `with_progress` the progress total is the member's size, so the percentage
 // runs from 1 to 100 over it and the progress hooks see it.  Given an `output`, the

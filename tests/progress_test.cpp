@@ -7,7 +7,7 @@
 
 #include "decode/crc16.h"
 #include "decode/decode_driver.h"
-#include "decode/output_sink.h"
+#include "decode/progress.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -115,7 +115,7 @@ TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
         SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.done_before) + " " +
                      std::to_string(c.member_done));
         start_progress(c.total);
-        output_sink.progress_done = c.done_before;
+        decoder.progress.done = c.done_before;
         ReportRecorder recorder;
         update_progress(c.member_done);  // brings the last position up to date
         const size_t sent = recorder.progress.size();
@@ -130,12 +130,12 @@ TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
     }
     // A position still to be sent, exact percentages and an empty total.
     start_progress(50000);
-    output_sink.progress_done = 20000;
+    decoder.progress.done = 20000;
     EXPECT_EQ(progress_quiet_until(10), 10u);
-    output_sink.progress_total = 1000;
-    output_sink.progress_done = 0;
+    decoder.progress.total = 1000;
+    decoder.progress.done = 0;
     EXPECT_EQ(progress_quiet_until(10), 10u);
-    output_sink.progress_total = 0;
+    decoder.progress.total = 0;
     EXPECT_EQ(progress_quiet_until(10), UINT32_MAX);
 }
 
@@ -150,33 +150,33 @@ struct StoredCopy : ::testing::Test {
         archive = fopen("in", "rb");
     }
     void TearDown() override { fclose(archive); }
+    MemberResult copied;
     DecodeResult copy(FILE* out, uint32_t count) {
-        return decode_member(archive, out, METHOD_TABLE[METHOD_LH0], count, count);
+        copied = decode_member({count, count, archive, out, &METHOD_TABLE[METHOD_LH0], 0});
+        return copied.result;
     }
 };
 
 TEST_F(StoredCopy, CopiesInBlocksOf2048) {
     ReportRecorder recorder;
-    output_sink.progress_total = 5000;
+    decoder.progress.total = 5000;
     FILE* out = fopen("out", "wb");
     EXPECT_EQ(copy(out, 5000), DECODE_COMPLETE);
     fclose(out);
     EXPECT_EQ(read_file("out"), data);
-    EXPECT_EQ(output_sink.crc, crc16_of(data));
+    EXPECT_EQ(copied.output.crc, crc16_of(data));
     // update_progress saw 2048, 4096 and 5000 bytes: 40, 81 and 100 percent.
     EXPECT_EQ(recorder.progress, (std::vector<uint32_t>{40, 81, 100}));
 }
 
 TEST_F(StoredCopy, StopsAfterTheBlockInWhichTheCancelWasSeen) {
     PlatformHooks hooks = {};
-    hooks.progress = [](void*, uint32_t) { keep_going = 0; };
+    hooks.progress = [](void*, uint32_t) { decoder.stop_requested = 1; };
     platform_set_hooks(&hooks);
     start_progress(5000);
     FILE* out = fopen("out", "wb");
     EXPECT_EQ(copy(out, 5000), DECODE_CANCELLED);
     fclose(out);
-    platform_set_hooks(nullptr);
-    keep_going = 1;
     EXPECT_EQ(read_file("out").size(), 2048u);
 }
 
