@@ -1,10 +1,12 @@
 #include "decode/adaptive_huffman.h"
 
 #include "decode/bit_input.h"
-#include "decode/decode_driver.h"
+#include "decode/decoder_state.h"
 #include "decode/huffman_table.h"
-#include "decode/methods.h"
+#include "decode/method_table.h"
 #include "decode/progress.h"
+#include "decode/window_copy.h"
+
 
 static AdaptiveModel& model = decoder.adaptive.model;
 
@@ -399,12 +401,23 @@ static inline void count_symbol_fast(unsigned symbol) {
     } while (q != CHAR_ROOT && !decoder.member_damaged);
 }
 
+/* The fast run's bounds: the steps a walk down the character tree is allowed, the
+ * most bits a symbol then takes (the walk, the position code and its 6 plain
+ * bits), and the longest match (symbol 313). */
+enum {
+    LH1_WALK_MOST_STEPS = 34,
+    LH1_SYMBOL_MOST_BITS = LH1_WALK_MOST_STEPS + MAX_CODE_LENGTH + 6,  // 56
+    LH1_LONGEST_MATCH = 313 - 253                                      // 60
+};
+static_assert((int)LH1_SYMBOL_MOST_BITS <= (int)FAST_BITS_HELD, "a refilled word holds any symbol");
+static_assert((int)LH1_LONGEST_MATCH <= (int)FAST_RUN_TAIL, "no match of the fast run needs cutting");
+
 /* run_lh1_symbols: the fast run of "-lh1-" (FastRunFn).  Symbol by symbol it does
  * what read_adaptive_symbol, read_lh1_position and the driver's simple loop do,
  * specialised where that is safe:
  * - the character tree is walked on the bits of a local word instead of 16-bit
- *   look-aheads, its first steps through top_walk, and counted with
- *   count_symbol_fast.  A walk is allowed 34
+ *   look-aheads, its first steps through top.entries, and counted with
+ *   count_symbol_fast.  A walk is allowed LH1_WALK_MOST_STEPS
  *   steps, far more than any tree the model keeps is deep (a leaf's weight halves
  *   at most every two levels and the root stays below 0x8001); a longer one is
  *   left unconsumed to the simple loop.  "-lh1-" has no escape;
@@ -412,20 +425,20 @@ static inline void count_symbol_fast(unsigned symbol) {
  *   table's 8 bits), else lookup_code as in decode_with_table, and then its 6 plain
  *   bits;
  *   a model that was found damaged reads no position, as read_lh1_position;
- * - a symbol thus takes at most 34 + 16 + 6 bits, and the word holds at least 56
- *   before each; FastBits keeps it away from the input's end;
- * - no match needs cutting: it runs only while more than 256 bytes of the member
- *   are still to come; no progress is due: it stops after the symbol that reaches
+ * - a symbol thus takes at most LH1_SYMBOL_MOST_BITS, and the word holds at
+ *   least FAST_BITS_HELD before each; FastBits keeps it away from the input's end;
+ * - no match needs cutting: it runs only while more than FAST_RUN_TAIL bytes of
+ *   the member are still to come; no progress is due: it stops after the symbol that reaches
  *   the count where update_progress might send something;
  * - bytes go to the window through put_literal and put_match. */
 uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoder.decoded_count;
     FastBits in;
-    if (model.escape_symbol < model.adaptive_symbol_count || original_size <= 256 ||
-        start >= original_size - 256 || !take_fast_bits(in))
+    if (model.escape_symbol < model.adaptive_symbol_count || original_size <= FAST_RUN_TAIL ||
+        start >= original_size - FAST_RUN_TAIL || !take_fast_bits(in))
         return 0;
     uint32_t stop_at = progress_quiet_until(start);
-    if (stop_at > original_size - 256) stop_at = original_size - 256;
+    if (stop_at > original_size - FAST_RUN_TAIL) stop_at = original_size - FAST_RUN_TAIL;
     uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
     const unsigned position_codes = LH1_POSITION_CODES;
@@ -434,7 +447,7 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
     uint32_t count = start;
 
     for (;;) {
-        if (in.count < 56) refill_fast_bits(in);
+        if (in.count < FAST_BITS_HELD) refill_fast_bits(in);
         uint64_t word = in.word;
         // The first steps of the walk take one lookup in top_walk.
         if (top.stale) build_top_walk();
@@ -442,7 +455,8 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
         int c = walked >> 3;
         unsigned steps = (unsigned)walked & 7;
         word <<= steps;
-        for (; c > 0 && steps < 34; steps++, word <<= 1) c = model.down_link[c - (int)(word >> 63)];
+        for (; c > 0 && steps < LH1_WALK_MOST_STEPS; steps++, word <<= 1)
+            c = model.down_link[c - (int)(word >> 63)];
         if (c > 0) break;
         in.word = word;
         in.count -= steps;

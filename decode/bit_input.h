@@ -9,6 +9,11 @@
 
 #include "decode/decoder_state.h"
 
+// Gives the InputBuffer a block for the member's compressed bytes: all of them when
+// memory allows, else a block that the bit input refills.  The block starts used up,
+// so the first byte taken reads it.  False when no block was given.
+bool buffer_member_input(uint32_t packed_size);
+
 void init_bit_reader();
 void skip_bits(unsigned n);
 uint16_t read_bits(unsigned n);
@@ -31,7 +36,9 @@ bool input_overrun();
 // least FAST_INPUT_MARGIN bytes beyond its position, so it never refills the block,
 // never reaches the zero bits past the data, and its eight-byte loads stay in the
 // block.
-enum { FAST_INPUT_MARGIN = 16 };
+// A refill tops the word up to FAST_BITS_HELD bits or more: a fast run refills
+// before each symbol, and each of its symbols takes at most that many bits.
+enum { FAST_INPUT_MARGIN = 16, FAST_BITS_HELD = 56 };
 
 struct FastBits {
     uint64_t word;        // the next `count` bits of the stream from bit 63 down
@@ -45,8 +52,9 @@ inline bool fast_bits_room(const FastBits& in) {
     return in.end - in.next >= FAST_INPUT_MARGIN;
 }
 
-// Tops the word up to 56 to 63 valid bits.  The bits below `count` are either 0 or
-// the same stream bits the new load brings, so they can be or-ed over.
+// Tops the word up to FAST_BITS_HELD to 63 valid bits.  The bits below `count` are
+// either 0 or the same stream bits the new load brings, so they can be or-ed over;
+// the count's top bits are or-ed in the same way.
 inline void refill_fast_bits(FastBits& in) {
     const uint8_t* p = in.next;
     uint64_t load = (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 |
@@ -54,7 +62,8 @@ inline void refill_fast_bits(FastBits& in) {
                     (uint64_t)p[6] << 8 | (uint64_t)p[7];
     in.word |= load >> in.count;
     in.next += (63 - in.count) >> 3;
-    in.count |= 56;
+    static_assert(FAST_BITS_HELD == 0x38, "the count's top three bits, or-ed in");
+    in.count |= FAST_BITS_HELD;
 }
 
 inline void consume_fast_bits(FastBits& in, unsigned n) {

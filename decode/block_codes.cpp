@@ -19,10 +19,11 @@
 // the 510 lengths, a length above 16, a single value outside its alphabet) end the
 // member as damaged before anything is stored out of place.
 #include "decode/bit_input.h"
-#include "decode/decode_driver.h"
+#include "decode/decoder_state.h"
 #include "decode/huffman_table.h"
-#include "decode/methods.h"
+#include "decode/method_table.h"
 #include "decode/progress.h"
+#include "decode/window_copy.h"
 
 enum {
     LENGTH_CODES = 19,    // 0-2: runs of zero lengths, 3-18: lengths 1-16
@@ -324,8 +325,8 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
             bytes[at++] = (uint8_t)symbol;
             entry = block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
             // A second literal goes before the refill: a fast entry's code has at
-            // most CHAR_TABLE_BITS bits, so the 56 or more bits after a refill hold
-            // two of them and the next entry's bits.
+            // most CHAR_TABLE_BITS bits, so the FAST_BITS_HELD or more bits after a
+            // refill hold two of them and the next entry's bits.
             if (entry < (256u << FAST_SYMBOL_SHIFT) && left > 1) {
                 in.word <<= entry & FAST_LENGTH_MASK;
                 in.count -= fast_length(entry);
@@ -344,8 +345,9 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
         const uint32_t p = take_step(after, step);
         in.word = after << (step & FAST_LENGTH_MASK);
         in.count -= fast_length(entry) + (step & FAST_LENGTH_MASK);
-        // At most 12 + 8 + 15 bits are gone: the next entry's bits are there
-        // before the refill, as after a literal.
+        // At most CHAR_TABLE_BITS + SMALL_TABLE_BITS + POSITION_MOST_EXTRA_BITS
+        // bits are gone: the next entry's bits are there before the refill, as
+        // after a literal.
         entry = block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)];
         refill_fast_bits(in);
         const uint32_t match = symbol - 253;
@@ -363,18 +365,37 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
     return left;
 }
 
+/* The fast run's bounds: the longest match; the most bits a symbol takes, its
+ * character code, position code and extra bits (a position code j has j - 1 of
+ * them, j up to 16); and the bytes of input those bits can reach. */
+enum {
+    BLOCK_LONGEST_MATCH = CHAR_CODES - 1 - 253,  // 256
+    POSITION_MOST_EXTRA_BITS = 15,
+    BLOCK_SYMBOL_MOST_BITS = 2 * MAX_CODE_LENGTH + POSITION_MOST_EXTRA_BITS,  // 47
+    BLOCK_SYMBOL_MOST_BYTES = (BLOCK_SYMBOL_MOST_BITS + 7) / 8  // 6
+};
+static_assert((int)BLOCK_LONGEST_MATCH <= (int)FAST_RUN_TAIL, "no match of the fast run needs cutting");
+static_assert((int)BLOCK_SYMBOL_MOST_BITS <= (int)FAST_BITS_HELD, "a refilled word holds any symbol");
+// In a batch a literal's code, a second literal's code and the entry after them, or
+// a match's codes, extra bits and the entry after them, have at most the tables'
+// bits and lie in a refilled word.
+static_assert(3 * CHAR_TABLE_BITS <= FAST_BITS_HELD &&
+                  2 * CHAR_TABLE_BITS + SMALL_TABLE_BITS + POSITION_MOST_EXTRA_BITS <=
+                      FAST_BITS_HELD,
+              "the next entry's bits are there before the refill");
+
 /* run_block_symbols: the fast run of the block codes (FastRunFn).  Symbol by symbol
  * it does what read_block_symbol, read_block_position and the driver's simple loop
  * do, specialised where that is safe:
  * - the block's tables stay in force: it stops once the block's count has run out,
  *   and the simple loop reads the next tables;
- * - the bit input is a local word holding at least 56 bits before each symbol,
- *   which takes at most 16 + 16 + 15 (character code, position code, extra bits);
- *   FastBits keeps it away from the input's end;
+ * - the bit input is a local word holding at least FAST_BITS_HELD bits before
+ *   each symbol, which takes at most BLOCK_SYMBOL_MOST_BITS; FastBits keeps it
+ *   away from the input's end;
  * - codes of up to the table's bits take one lookup in the fast tables; longer
  *   codes and damage go through lookup_code (take_symbol, take_position);
- * - no match needs cutting: it runs only while more than 256 bytes of the member
- *   are still to come;
+ * - no match needs cutting: it runs only while more than FAST_RUN_TAIL bytes of
+ *   the member are still to come;
  * - no progress is due: it stops after the symbol that reaches the count where
  *   update_progress might send something;
  * - it goes in batches of symbols that cannot reach any of those boundaries
@@ -385,13 +406,13 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
 FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoder.decoded_count;
     FastBits in;
-    if (block.codes_left == 0 || original_size <= 256 || start >= original_size - 256 ||
-        !take_fast_bits(in))
+    if (block.codes_left == 0 || original_size <= FAST_RUN_TAIL ||
+        start >= original_size - FAST_RUN_TAIL || !take_fast_bits(in))
         return 0;
     // The run ends after the symbol that reaches stop_at: the count where progress
-    // may change, or the start of the member's last 256 bytes.
+    // may change, or the start of the member's last FAST_RUN_TAIL bytes.
     uint32_t stop_at = progress_quiet_until(start);
-    if (stop_at > original_size - 256) stop_at = original_size - 256;
+    if (stop_at > original_size - FAST_RUN_TAIL) stop_at = original_size - FAST_RUN_TAIL;
     uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
     uint32_t position = decoder.window.window_position;
@@ -404,26 +425,29 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
 
     for (;;) {
         // A batch of symbols that cannot reach a boundary before its last one: no
-        // more than the block still holds; at most 256 bytes each, so all but the
-        // last stay below stop_at; at most 47 bits each, so that the refills
-        // (which never hold more than 63 bits) and the final one in
-        // give_back_fast_bits read no byte past the input's end: k symbols move
-        // `next` less than 6k + 8 bytes on.  The boundaries themselves are looked
-        // at after the batch; one symbol is always allowed, as the run goes on only
-        // with FAST_INPUT_MARGIN bytes left.
+        // more than the block still holds; at most BLOCK_LONGEST_MATCH bytes each,
+        // so all but the last stay below stop_at; at most BLOCK_SYMBOL_MOST_BITS
+        // each, so that the refills (which never hold more than 63 bits) and the
+        // final one in give_back_fast_bits read no byte past the input's end: k
+        // symbols move `next` less than BLOCK_SYMBOL_MOST_BYTES * k + 8 bytes on.
+        // The boundaries themselves are looked at after the batch; one symbol is
+        // always allowed, as the run goes on only with FAST_INPUT_MARGIN bytes left.
         uint32_t batch = codes_left;
-        if (batch > (stop_at - count) >> 8) batch = (stop_at - count) >> 8;
-        if (batch > (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6)
-            batch = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN) / 6;
-        // Symbols of at most 256 bytes each, whose copies touch past_match bytes
-        // past them, that all stay this far from the window's end: no flush can
-        // fall inside them, and no destination wraps.
+        if (batch > (stop_at - count) / BLOCK_LONGEST_MATCH)
+            batch = (stop_at - count) / BLOCK_LONGEST_MATCH;
+        const uint32_t input_left = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN);
+        if (batch > input_left / BLOCK_SYMBOL_MOST_BYTES)
+            batch = input_left / BLOCK_SYMBOL_MOST_BYTES;
+        // Symbols of at most BLOCK_LONGEST_MATCH bytes each, whose copies touch
+        // past_match bytes past them, that all stay this far from the window's end:
+        // no flush can fall inside them, and no destination wraps.
         const uint32_t room = mask + 1 - position;
-        const uint32_t clear = room > past_match ? (room - past_match) >> 8 : 0;
+        const uint32_t clear = room > past_match ? (room - past_match) / BLOCK_LONGEST_MATCH : 0;
         if (batch > clear && clear != 0) batch = clear;
         if (batch == 0) batch = 1;
         uint32_t left = batch;
-        // The word is topped up after every symbol, not only below 47 bits: a branch
+        // The word is topped up after every symbol, not only below
+        // BLOCK_SYMBOL_MOST_BITS: a branch
         // on the count goes either way about as often and is mispredicted.  In the
         // batch loop, whose codes have at most the tables' bits, the next character
         // entry is looked up before that refill: the refill only adds bits below

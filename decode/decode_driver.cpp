@@ -6,10 +6,10 @@
 
 #include "decode/bit_input.h"
 #include "decode/member_output.h"
+#include "decode/window_copy.h"
 #ifndef MAVUSFX_NO_WRITE_BEHIND
 #include "decode/write_behind.h"
 #endif
-#include "platform/system_services.h"
 
 DecoderState decoder;
 
@@ -21,33 +21,6 @@ struct DecodeJob {
     FILE* output_file;     // null: decode and check only
     uint32_t original_size;
 };
-
-enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
-
-/* buffer_member_input: the block is the whole packed size up to INPUT_BLOCK_SIZE and
- * to the available physical memory; a larger member is refilled by fetch_input_byte
- * as the block runs empty.  Decoding runs from memory either way.  The cap is for
- * speed: every page of a fresh block costs a fault when the read first touches it,
- * and a block that is refilled in place pays that only once (reading a 4 MiB member
- * whole took about a third of its decoding time in faults).  A failed allocation
- * falls back to 16 KiB.  The block is read by fetch_input_byte when the first byte is
- * taken, as every later time it runs empty. */
-bool buffer_member_input(uint32_t packed_size) {
-    uint32_t size = packed_size < INPUT_BLOCK_SIZE ? packed_size : (uint32_t)INPUT_BLOCK_SIZE;
-    uint32_t available = platform_available_memory();
-    if (available != 0 && size > available) size = available;
-    if (size == 0) size = 1;  // keeps the block a valid allocation; never refilled
-    decoder.input.data = (uint8_t*)malloc(size);
-    if (decoder.input.data == nullptr) {
-        size = FALLBACK_INPUT_SIZE;
-        decoder.input.data = (uint8_t*)malloc(size);
-        if (decoder.input.data == nullptr) return false;
-    }
-    // The block starts used up: the first byte taken fills it.
-    decoder.input.size = size;
-    decoder.input.read_index = size;
-    return true;
-}
 
 static void release_member_buffers() {
     free(decoder.window.bytes);

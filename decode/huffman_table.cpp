@@ -1,7 +1,8 @@
 #include "decode/huffman_table.h"
 
 #include "decode/bit_input.h"
-#include "decode/decode_driver.h"
+#include "decode/decoder_state.h"
+
 
 
 static HuffmanStore& store = decoder.huffman;

@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "decode/bit_input.h"
-#include "decode/decode_driver.h"
-#include "decode/methods.h"
+#include "decode/decoder_state.h"
+#include "decode/method_table.h"
 
 static LzsLz5State& lz = decoder.lzs_lz5;
 

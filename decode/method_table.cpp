@@ -1,6 +1,5 @@
 #include "decode/method_table.h"
 
-#include "decode/methods.h"
 
 /* The stub is built without the fast runs: the simple loop decodes alike.  A build
  * without any has no place for one in its rows. */

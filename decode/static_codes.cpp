@@ -1,9 +1,9 @@
 // The static codes of "-lh3-": characters and lengths sent in blocks, and positions
 // as a Huffman code for the distance's upper part in units of 64, then 6 plain bits.
 #include "decode/bit_input.h"
-#include "decode/decode_driver.h"
+#include "decode/decoder_state.h"
 #include "decode/huffman_table.h"
-#include "decode/methods.h"
+#include "decode/method_table.h"
 
 enum { LH3_CHAR_CODES = 286 };  // 256 bytes, lengths 3 to 31, 285 the escape
 

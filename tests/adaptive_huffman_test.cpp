@@ -8,7 +8,7 @@
 
 #include "decode/adaptive_huffman.h"
 #include "decode/bit_input.h"
-#include "decode/methods.h"
+#include "decode/method_table.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/adaptive_reference.h"
 #include "tests/support/member_decoding.h"

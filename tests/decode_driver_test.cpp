@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "decode/decode_driver.h"
+#include "decode/window_copy.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "decode/methods.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/adaptive_reference.h"
 #include "tests/support/member_decoding.h"

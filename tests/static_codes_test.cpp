@@ -6,7 +6,7 @@
 
 #include "decode/bit_input.h"
 #include "decode/huffman_table.h"
-#include "decode/methods.h"
+#include "decode/method_table.h"
 #include "engine/extraction_loop.h"
 #include "tests/support/member_decoding.h"
 
