@@ -13,45 +13,9 @@
 #include "platform/system_services.h"
 #include "engine/windows_names.h"
 
-long file_size(FILE* file) {
-    long here = ftell(file);
-    fseek(file, 0, SEEK_END);
-    long size = ftell(file);
-    fseek(file, here, SEEK_SET);
-    return size;
-}
-
-/* Every header is read as the member loop will read it, and the data stepped over.
- * A sound archive ends in its 0 byte, with every member's data inside the file
- * before it; what follows the end byte (a signature) is not looked at.  Nothing, or
- * no readable header, where the archive should begin is no archive; a file that
- * ends where a header or a member's data should be is cut short.  A header of an
- * unknown layout is reported here, once, before anything is written. */
-ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total) {
-    FILE* file = run->archive_file;
-    long start = ftell(file);
-    ArchiveShape shape = SHAPE_NO_ARCHIVE;  // until a first header was read
-    *total = 0;
-    MemberHeader header;
-    for (long at = start; at < run->archive_size;) {
-        HeaderResult read = read_member_header(file, &header);
-        at = ftell(file);
-        if (read == HEADER_UNKNOWN_LAYOUT) platform_report_unknown_header();
-        if (read == HEADER_END) shape = SHAPE_SOUND;
-        else if (read == HEADER_UNKNOWN_LAYOUT ||
-                 (read == HEADER_DAMAGED && shape != SHAPE_NO_ARCHIVE && at < run->archive_size))
-            shape = SHAPE_DAMAGED;
-        if (read != HEADER_READ) break;
-        shape = SHAPE_CUT_SHORT;  // unless the end byte follows
-        *total += header.original_size;
-        // The header was read, so it ended inside the file: at <= archive_size.
-        if (header.packed_size > (unsigned long)(run->archive_size - at)) break;
-        at += (long)header.packed_size;
-        fseek(file, at, SEEK_SET);
-    }
-    fseek(file, start, SEEK_SET);
-    return shape;
-}
+#ifndef MAVUSFX_STUB_BUILD
+static void count_member(void* count, const MemberHeader&) { ++*(uint32_t*)count; }
+#endif
 
 /* A folder entry makes its folder (a path without the trailing '/' gets one) and
  * never reaches the decoder. */
@@ -174,14 +138,21 @@ static bool folder_takes_files() {
 /* Before anything is written the archive's shape is walked: an archive cut short,
  * damaged or missing, a destination that cannot be written, and members that need
  * more room than the destination has, are refused as a whole, and nothing is
- * extracted. */
+ * extracted.  A run that takes the sound members first goes on with them, when
+ * there are any, and reports the damage or the cut after them. */
 static bool archive_acceptable(ExtractionRun* run) {
     uint64_t total;
+#ifdef MAVUSFX_STUB_BUILD
     ArchiveShape shape = walk_archive(run, &total);
+#else
+    run->sound_members = 0;
+    ArchiveShape shape = walk_archive(run, &total, run->sound_members_first ? count_member : nullptr,
+                                      &run->sound_members);
+#endif
     start_progress((uint32_t)total);
     // The shapes but the sound one name their refusals in the same order.
     FailureKind refusal = (FailureKind)(ARCHIVE_DAMAGED - SHAPE_DAMAGED + shape);
-    if (shape == SHAPE_SOUND) {
+    if (shape == SHAPE_SOUND || (run->sound_members_first && run->sound_members != 0)) {
         if (run->test_only) return true;
         refusal = ARCHIVE_NOT_WRITABLE;
         if (folder_takes_files()) {
@@ -211,6 +182,17 @@ void run_extraction(void* argument) {
         // (the shape walk saw it inside the file).
         fseek(run->archive_file, data_position + (long)header.packed_size, SEEK_SET);
         progress_pass_member(header.original_size);
+#ifndef MAVUSFX_STUB_BUILD
+        // After the last sound member comes the end, or the damage or the cut the
+        // walk found, told apart as the walk tells them.
+        if (run->sound_members_first && --run->sound_members == 0) {
+            read = read_member_header(run->archive_file, &header);
+            if (read != HEADER_END)
+                record_failure(run, nullptr, read == HEADER_READ || ftell(run->archive_file) >= run->archive_size
+                                                 ? ARCHIVE_CUT_SHORT : ARCHIVE_DAMAGED);
+            break;
+        }
+#endif
     }
     platform_report_end(decoder.stop_requested != 0);
 }

@@ -29,8 +29,15 @@ struct ExtractionRun {
     char* dest_folder;                           // owned; the members' folder, for shell notices
 #ifdef MAVUSFX_STUB_BUILD
     static constexpr uint8_t test_only = 0;  // the stub always writes
+    static constexpr uint8_t sound_members_first = 0;  // an installer never half-installs
+    static constexpr uint32_t sound_members = 0;
 #else
     uint8_t test_only;          // decode and check every member, write nothing
+    // An archive damaged or cut short after sound members: those members are handled,
+    // then the damage or the cut is reported (the host tool on a bare archive).
+    // Otherwise such an archive is refused as a whole.
+    uint8_t sound_members_first;
+    uint32_t sound_members;     // those the walk found and the loop has yet to take
 #endif
     RunOutcome outcome;
 };

@@ -198,8 +198,11 @@ TEST_F(Loop, SumOfOriginalSizesWalksEveryLevel) {
     run.archive_file = fopen("archive.lzh", "rb");
     run.archive_size = (long)read_file("archive.lzh").size();
     uint64_t total = 0;
-    EXPECT_EQ(walk_archive(&run, &total), SHAPE_SOUND);
+    uint32_t members = 0;
+    EXPECT_EQ(walk_archive(&run, &total, [](void* count, const MemberHeader&) { ++*(uint32_t*)count; },
+                           &members), SHAPE_SOUND);
     EXPECT_EQ(total, 16u);
+    EXPECT_EQ(members, 4u);
     EXPECT_EQ(ftell(run.archive_file), 0);
     fclose(run.archive_file);
 }

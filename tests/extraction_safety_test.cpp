@@ -1,7 +1,8 @@
 // What an extraction may touch and what it must keep: links below the destination
 // are never written through, an old file survives a member that fails or a stop,
 // names Windows cannot hold are refused, and an archive cut short, missing, or too
-// big for the free space extracts nothing at all.
+// big for the free space extracts nothing at all, unless the sound members before
+// damage or a cut are asked for.
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -172,16 +173,18 @@ TEST_F(Safety, DeclaredSizesBeyondTheFreeSpaceWriteNothing) {
 TEST_F(Safety, AnArchiveCutShortExtractsNothing) {
     Bytes whole = build_archive({stored("a.txt", "alpha"), stored("b.txt", std::string(500, 'b'))});
     Bytes inside_data(whole.begin(), whole.end() - 101);
-    Bytes between = build_archive({stored("a.txt", "alpha")}, false);
-    Bytes one_too_many = whole;  // the last member's packed size one too large
     size_t last = build_member(stored("a.txt", "alpha")).size();
-    one_too_many[last + 7]++;
+    Bytes inside_header(whole.begin(), whole.begin() + (long)last + 10);
+    // The last member's packed size two too large (one too large takes the end byte
+    // for data, and the file then ends right after the member).
+    Bytes two_too_many = whole;
+    two_too_many[last + 7] += 2;
     TestMember folder = folder_entry("dir\xFF");
     folder.data = Bytes(10, 0);
     Bytes folder_past = build_archive({stored("a.txt", "alpha"), folder});
     folder_past.resize(folder_past.size() - 6);
     int i = 0;
-    for (const Bytes& cut : {inside_data, between, one_too_many, folder_past}) {
+    for (const Bytes& cut : {inside_data, inside_header, two_too_many, folder_past}) {
         ReportRecorder each;
         extract(cut);
         EXPECT_EQ(run.refused, ARCHIVE_CUT_SHORT) << i;
@@ -190,6 +193,65 @@ TEST_F(Safety, AnArchiveCutShortExtractsNothing) {
         EXPECT_TRUE(folder_entries(dest).empty()) << i;
         extract(cut, true);  // test agrees
         EXPECT_EQ(run.refused, ARCHIVE_CUT_SHORT) << i++;
+    }
+}
+
+// Several encoders write no end byte: the file ends right after the last member's
+// data, a folder entry's included.
+TEST_F(Safety, AnArchiveWithoutItsEndByteIsComplete) {
+    extract(build_archive({stored("a.txt", "alpha"), stored("b.txt", "bravo")}, false));
+    EXPECT_EQ(run.refused, 0);
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content(dest + "/a.txt"), "alpha");
+    EXPECT_EQ(content(dest + "/b.txt"), "bravo");
+    extract(build_archive({stored("c.txt", "charlie"), folder_entry("dir\xFF")}, false));
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content(dest + "/c.txt"), "charlie");
+    EXPECT_TRUE(folder_exists(dest + "/dir"));
+}
+
+// The host tool on a bare archive takes the sound members before damage or a cut,
+// then reports it; the installer's run (above) refuses such an archive whole.
+TEST_F(Safety, SoundMembersBeforeDamageOrACutWhenAskedFor) {
+    Bytes sound = build_archive({stored("a.txt", "alpha"), stored("b.txt", "bravo")}, false);
+    Bytes junk = sound;
+    junk.insert(junk.end(), {0x1A, 0x1A, 0x1A, 'p', 'a', 'd', 'd', 'i', 'n', 'g', '.', '.', '.', '.', '.',
+                             '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.'});
+    Bytes damaged = sound;  // a later header of no level
+    Bytes broken = build_member(stored("c.txt", "charlie"));
+    broken[20] = 9;
+    damaged.insert(damaged.end(), broken.begin(), broken.end());
+    damaged.push_back(0);
+    Bytes cut = sound;  // cut inside a later member's data
+    Bytes third = build_member(stored("c.txt", std::string(300, 'c')));
+    cut.insert(cut.end(), third.begin(), third.end() - 100);
+    Bytes header_cut = sound;  // cut inside a later member's header
+    header_cut.insert(header_cut.end(), third.begin(), third.begin() + 12);
+    struct Case { const Bytes* archive; FailureKind kind; } cases[] = {
+        {&junk, ARCHIVE_DAMAGED}, {&damaged, ARCHIVE_DAMAGED}, {&cut, ARCHIVE_CUT_SHORT},
+        {&header_cut, ARCHIVE_CUT_SHORT}};
+    for (const Case& c : cases) {
+        for (bool test_only : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.kind) + (test_only ? " test" : " extract"));
+            ReportRecorder each;
+            write_file(scratch / "archive.lzh", *c.archive);
+            ASSERT_EQ(chdir(dest.c_str()), 0);
+            run = run_engine_on(scratch / "archive.lzh", test_only, true);
+            ASSERT_EQ(chdir(scratch.path().c_str()), 0);
+            EXPECT_EQ(each.members, (std::vector<std::string>{"a.txt", "b.txt"}));
+            ASSERT_EQ(each.failures.size(), 1u);
+            EXPECT_EQ(each.failures[0].kind, c.kind);
+            EXPECT_EQ(run.failure_count, 1u);
+            EXPECT_EQ(each.ends, 1);
+            std::vector<std::string> written;
+            if (!test_only) written = {"a.txt", "b.txt"};
+            EXPECT_EQ(folder_entries(dest), written);
+            if (!test_only) {
+                EXPECT_EQ(content(dest + "/b.txt"), "bravo");
+            }
+            unlink((dest + "/a.txt").c_str());
+            unlink((dest + "/b.txt").c_str());
+        }
     }
 }
 

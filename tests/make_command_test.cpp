@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/archive_walk.h"
 #include "tests/support/pe_file.h"
 #include "tests/support/test_support.h"
 #include "tools/tool.h"
@@ -276,7 +277,11 @@ std::vector<std::pair<std::string, std::string>> members_of_file(const std::stri
     std::vector<std::pair<std::string, std::string>> members;
     OpenedArchive opened;
     if (!open_archive(path.c_str(), &opened)) return members;
-    walk_members(opened.file, [](void* context, const MemberHeader& h) {
+    ExtractionRun reader = {};
+    reader.archive_file = opened.file;
+    reader.archive_size = file_size(opened.file);
+    uint64_t total;
+    walk_archive(&reader, &total, [](void* context, const MemberHeader& h) {
         ((std::vector<std::pair<std::string, std::string>>*)context)->push_back({h.name, std::string(h.method, 5)});
     }, &members);
     fclose(opened.file);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/text_conversion.h"
+#include "tests/support/pe_file.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -187,6 +188,61 @@ TEST(Tool, CutShortAndMissingArchivesAgreeAcrossCommands) {
     }
     EXPECT_FALSE(file_exists(scratch / "a.txt"));
     EXPECT_NE(run_tool("test " + (scratch / "end.lzh")).out.find("0 members tested, all OK"), std::string::npos);
+}
+
+// A bare archive damaged or cut after sound members: extract and test handle those
+// members, list shows them, and each command then reports the damage or cut with
+// status 1.  The same archive behind a stub (an installer) is refused whole.
+TEST(Tool, SoundMembersOfABareArchiveBeforeDamageOrACut) {
+    ScratchFolder scratch;
+    TestMember a, b, c;
+    a.name = "a.txt";
+    a.data = bytes_of("alpha");
+    b.name = "b.txt";
+    b.data = bytes_of("bravo");
+    c.name = "c.txt";
+    c.data = Bytes(400, 'c');
+    Bytes sound = build_archive({a, b}, false);
+    Bytes padded = sound;
+    padded.insert(padded.end(), 40, 0x1A);  // padding of no header
+    Bytes cut = sound;
+    Bytes third = build_member(c);
+    cut.insert(cut.end(), third.begin(), third.end() - 50);
+    write_file("padded.lzh", padded);
+    write_file("cut.lzh", cut);
+    for (const char* name : {"padded.lzh", "cut.lzh"}) {
+        SCOPED_TRACE(name);
+        const char* fault = name[0] == 'p' ? "damaged archive" : "cut short";
+        ToolRun list = run_tool("list " + (scratch / name));
+        EXPECT_EQ(list.status, 1);
+        EXPECT_NE(list.out.find("a.txt"), std::string::npos) << list.out;
+        EXPECT_NE(list.out.find("b.txt"), std::string::npos) << list.out;
+        EXPECT_NE(list.out.find("2 members"), std::string::npos) << list.out;
+        EXPECT_NE(list.err.find(fault), std::string::npos) << list.err;
+        ToolRun test = run_tool("test " + (scratch / name));
+        EXPECT_EQ(test.status, 1);
+        EXPECT_NE(test.out.find("2 members tested, all OK"), std::string::npos) << test.out;
+        EXPECT_NE(test.err.find(fault), std::string::npos) << test.err;
+        ToolRun extract = run_tool("extract -C " + (scratch / "out") + " " + (scratch / name));
+        EXPECT_EQ(extract.status, 1);
+        EXPECT_NE(extract.err.find(fault), std::string::npos) << extract.err;
+        EXPECT_EQ(folder_entries(scratch / "out"), (std::vector<std::string>{"a.txt", "b.txt"}));
+        EXPECT_EQ(text_of(read_file(scratch / "out/b.txt")), "bravo");
+        EXPECT_EQ(system(("rm -rf '" + (scratch / "out") + "'").c_str()), 0);
+    }
+    // As an installer: made from the sound archive, then cut inside its last member.
+    write_file("sound.lzh", sound);
+    write_file("stub.exe", fake_pe({{0x200, 0x200}}, 0x200));
+    ASSERT_EQ(run_tool({"make", "--stub", scratch / "stub.exe", "--archive", scratch / "sound.lzh", "-o",
+                        scratch / "setup.exe"}).status, 0);
+    Bytes setup = read_file(scratch / "setup.exe");
+    setup.resize(setup.size() - 3);  // the end byte and two bytes of "bravo"
+    write_file("setup.exe", setup);
+    ToolRun refused = run_tool("extract -C " + (scratch / "out") + " " + (scratch / "setup.exe"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("cut short"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("nothing extracted"), std::string::npos) << refused.err;
+    EXPECT_TRUE(folder_entries(scratch / "out").empty());
 }
 
 // A file size limit makes the write fail, which is reported with the system's

@@ -24,7 +24,7 @@ const char* failure_text(FailureKind kind) {
     case FAILED_LINK_IN_PATH: return "a symbolic link or junction on its path, not extracted";
     case FAILED_WINDOWS_NAME: return "a name Windows cannot hold (device, reserved or control character), not extracted";
     case ARCHIVE_DAMAGED: return "damaged archive: a member header cannot be read";
-    case ARCHIVE_CUT_SHORT: return "the archive is cut short (a member or its end byte lies past the end of the file); nothing extracted";
+    case ARCHIVE_CUT_SHORT: return "the archive is cut short (a member's header or data lies past the end of the file)";
     case ARCHIVE_NOT_LHA: return "not an LHA archive";
     case NO_FAILURE: return "no failure";
     case ARCHIVE_NO_SPACE: return "not enough free space in the destination for the members; nothing extracted";
@@ -78,7 +78,10 @@ static void on_failure(void* context, const char* name, FailureKind kind) {
         }
         return;
     }
-    fprintf(stderr, "%s\n", failure_text(kind));
+    fputs(failure_text(kind), stderr);
+    if (kind == ARCHIVE_DAMAGED || kind == ARCHIVE_CUT_SHORT)
+        fputs(reports->sound_members_first ? "; the members before it were read" : "; nothing extracted", stderr);
+    fputc('\n', stderr);
 }
 
 static void on_older_reading(void* context, const char* name) {

@@ -10,6 +10,9 @@ struct ConsoleReports {
     uint32_t members;
     const char* archive_name;  // the archive as messages show it, for failures of the whole
     bool out_of_room;          // a write found the disk full: the run was stopped there
+    // Damage or a cut is reported after the sound members before it, which were
+    // handled; otherwise it refused the whole run.
+    bool sound_members_first;
 };
 
 // Installs the reports as the platform's hooks.  A member that cannot be made or

@@ -17,6 +17,8 @@ const char TEST_HELP[] =
     "usage: mavusfx test FILE\n"
     "Decodes every member of FILE and checks its CRC-16; writes nothing.  Each\n"
     "member's path is shown on stdout, each failure on its own line on stderr.\n"
+    "A bare archive damaged or cut short after sound members has those tested;\n"
+    "a self-extracting FILE is refused as a whole, as its installer would be.\n"
     "\n"
     "  -h, --help   this text\n"
     "\n"
@@ -34,7 +36,10 @@ const char EXTRACT_HELP[] =
     "      --raw-names       write the names as the archive's bytes (Shift-JIS)\n"
     "  -h, --help            this text\n"
     "\n"
-    "Members with an absolute path or '..' are not extracted.  Exit status: 0 all\n"
+    "Members with an absolute path or '..' are not extracted.  A bare archive\n"
+    "damaged or cut short after sound members has those extracted, then the\n"
+    "damage or the cut reported; a self-extracting FILE is refused as a whole, as\n"
+    "its installer would be.  Exit status: 0 all\n"
     "members good, 1 a member failed or was skipped, 2 usage or unreadable file.\n";
 
 enum { OPTION_DIRECTORY, OPTION_RAW_NAMES };
@@ -56,6 +61,9 @@ int extract(const char* path, const char* folder, bool test_only, bool raw_names
     init_app(&app, nullptr);
     app.run.archive_file = archive.file;
     app.run.test_only = test_only ? 1 : 0;
+    // An installer must not half-install, and its test says what it would do; a bare
+    // archive gives up its sound members before damage or a cut.
+    app.run.sound_members_first = archive.combined ? 0 : 1;
     if (!test_only && folder != nullptr && !enter_folder(&app, folder)) {
         fprintf(stderr, "mavusfx: %s: cannot create or enter this folder\n", shown_local(folder).c_str());
         release_app(&app);
@@ -68,14 +76,19 @@ int extract(const char* path, const char* folder, bool test_only, bool raw_names
     install_console_reports(&reports, true, !raw_names);
     std::string shown_path = shown_local(path);
     reports.archive_name = shown_path.c_str();
+    reports.sound_members_first = app.run.sound_members_first != 0;
     run_extraction(&app.run);
     platform_set_hooks(nullptr);
 
     uint32_t failed = app.run.outcome.failure_count;
     uint8_t refused = app.run.outcome.refused;
-    if (test_only && refused == 0) {
-        if (failed == 0) printf("%u members tested, all OK\n", reports.members);
-        else printf("%u members tested, %u failed\n", reports.members, failed);
+    // Damage or a cut after the sound members counts once among the failures.
+    bool broken_off = app.run.sound_members_first && (refused == ARCHIVE_DAMAGED || refused == ARCHIVE_CUT_SHORT);
+    if (test_only && (refused == 0 || broken_off)) {
+        uint32_t member_failures = failed - (broken_off ? 1 : 0);
+        const char* after = broken_off ? ", before the damage or cut reported above" : "";
+        if (member_failures == 0) printf("%u members tested, all OK%s\n", reports.members, after);
+        else printf("%u members tested, %u failed%s\n", reports.members, member_failures, after);
     }
     release_app(&app);
     if (refused == ARCHIVE_NOT_LHA) return EXIT_USAGE;

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "engine/extraction_loop.h"
+#include "decode/method_table.h"
+#include "engine/archive_walk.h"
 #include "engine/member_header.h"
 #include "tools/execution_level.h"
 #include "tools/command_line.h"
@@ -73,14 +74,11 @@ static void print_config(const OpenedArchive* archive) {
     print_field("launch:", c.launch_target);
 }
 
-struct ListTotals {
-    uint32_t members;
-    uint64_t packed, original;
-    bool unknown_method;
-};
+static void keep_member(void* context, const MemberHeader& header) {
+    ((std::vector<MemberHeader>*)context)->push_back(header);
+}
 
-static void print_member(void* context, const MemberHeader& header) {
-    ListTotals* totals = (ListTotals*)context;
+static void print_member(const MemberHeader& header) {
     // Levels 0 and 1 hold the packing machine's local time, shown as stored; level 2
     // holds UTC, marked Z.
     char when[32];
@@ -95,14 +93,10 @@ static void print_member(void* context, const MemberHeader& header) {
     char crc[8];
     if (header.has_crc) snprintf(crc, sizeof crc, "%04x", header.crc);
     else strcpy(crc, "----");
-    printf("%.5s  %10u %10u  %-20s  %-4s  ", header.method, header.packed_size,
-           header.original_size, when, crc);
+    printf("%.5s  %10llu %10llu  %-20s  %-4s  ", header.method, (unsigned long long)header.packed_size,
+           (unsigned long long)header.original_size, when, crc);
     print_sjis(stdout, header.name);
     fputc('\n', stdout);
-    if (method_index(header.method) < 0) totals->unknown_method = true;
-    totals->members++;
-    totals->packed += header.packed_size;
-    totals->original += header.original_size;
 }
 
 static const char HELP[] =
@@ -119,8 +113,9 @@ static const char HELP[] =
     "Exit status: 0 all members readable, 1 a member of an unknown method or a\n"
     "damaged or cut archive, 2 usage or unreadable file.\n";
 
-/* The verdict on the archive's shape is the engine's own, as for test and extract:
- * no archive at all is a usage error; one cut short is listed as far as it goes. */
+/* The verdict on the archive's shape is the engine's own, as for test and extract,
+ * from the same walk: no archive at all is a usage error; the members before damage
+ * or a cut are listed, and the damage or the cut reported. */
 int run_list(int argc, char** argv) {
     CommandLine line;
     if (!parse_command_line("list", argc, argv, {HELP_OPTION}, &line)) return EXIT_USAGE;
@@ -132,28 +127,32 @@ int run_list(int argc, char** argv) {
     ExtractionRun reader = {};
     reader.archive_file = archive.file;
     reader.archive_size = file_size(archive.file);
-    uint64_t total;
-    ArchiveShape shape = walk_archive(&reader, &total);
+    std::vector<MemberHeader> members;
+    uint64_t original = 0;
+    ArchiveShape shape = walk_archive(&reader, &original, keep_member, &members);
     if (shape == SHAPE_NO_ARCHIVE) {
         fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(ARCHIVE_NOT_LHA));
         fclose(archive.file);
         return EXIT_USAGE;
     }
     if (archive.combined) print_config(&archive);
+    fclose(archive.file);
 
     printf("%-6s %10s %10s  %-20s  %-4s  %s\n", "method", "packed", "original", "time", "crc", "path");
-    ListTotals totals = {};
-    WalkEnd end = walk_members(archive.file, print_member, &totals);
-    int status = totals.unknown_method ? EXIT_MEMBER_FAILED : EXIT_ALL_GOOD;
-    if (end == WALK_DAMAGED) {
-        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(ARCHIVE_DAMAGED));
-        status = EXIT_MEMBER_FAILED;
-    } else if (shape == SHAPE_CUT_SHORT || end != WALK_END_BYTE) {
-        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(ARCHIVE_CUT_SHORT));
+    uint64_t packed = 0;
+    int status = EXIT_ALL_GOOD;
+    for (const MemberHeader& header : members) {
+        print_member(header);
+        packed += header.packed_size;
+        if (method_index(header.method) < 0) status = EXIT_MEMBER_FAILED;
+    }
+    if (shape != SHAPE_SOUND) {
+        FailureKind fault = shape == SHAPE_DAMAGED ? ARCHIVE_DAMAGED : ARCHIVE_CUT_SHORT;
+        fflush(stdout);
+        fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(fault));
         status = EXIT_MEMBER_FAILED;
     }
-    printf("%u members, %llu bytes packed, %llu bytes original\n", totals.members,
-           (unsigned long long)totals.packed, (unsigned long long)totals.original);
-    fclose(archive.file);
+    printf("%u members, %llu bytes packed, %llu bytes original\n", (unsigned)members.size(),
+           (unsigned long long)packed, (unsigned long long)original);
     return status;
 }

@@ -416,11 +416,14 @@ struct ArchiveCheck {
     uint32_t undecodable = 0;
     std::vector<std::string> files;    // member paths, Shift-JIS, '/' between components
     std::vector<std::string> folders;  // folder entries and every folder a path passes
+    FILE* file = nullptr;              // the archive walked
+    int64_t data_end = 0;              // where the last member's data ends
 };
 
 void check_member(void* context, const MemberHeader& header) {
     ArchiveCheck* check = (ArchiveCheck*)context;
     check->members++;
+    if (check->file != nullptr) check->data_end = (int64_t)ftell(check->file) + (int64_t)header.packed_size;
     std::string name = header.name[0] == '/' ? header.name + 1 : header.name;
     bool is_folder = memcmp(header.method, "-lhd-", 5) == 0;
     while (!name.empty() && name.back() == '/') name.pop_back();
@@ -496,10 +499,17 @@ FILE* open_checked_archive(const char* path, bool* needs_end_byte, ArchiveCheck*
     if (pe_image_end(head, (uint32_t)got) != 0) {
         problem = "is a program, not an LHA archive";
     } else {
-        WalkEnd end = walk_members(file, check_member, check);
-        *needs_end_byte = end == WALK_END_OF_FILE;
-        if (end == WALK_DAMAGED) problem = "is not an LHA archive that mavusfx can read";
-        else if (end == WALK_TRUNCATED) problem = "ends inside a member: the archive is cut short";
+        ExtractionRun reader = {};
+        reader.archive_file = file;
+        reader.archive_size = file_size(file);
+        uint64_t total;
+        check->file = file;
+        ArchiveShape shape = walk_archive(&reader, &total, check_member, check);
+        check->file = nullptr;
+        // A sound archive without its end byte ends right after the last member.
+        *needs_end_byte = check->data_end == (int64_t)reader.archive_size;
+        if (shape == SHAPE_DAMAGED || shape == SHAPE_NO_ARCHIVE) problem = "is not an LHA archive that mavusfx can read";
+        else if (shape == SHAPE_CUT_SHORT) problem = "ends inside a member: the archive is cut short";
         else if (check->members == 0) problem = "holds no members";
     }
     if (problem != nullptr) {
@@ -586,7 +596,11 @@ int join_folder(const MakeOptions& o, const SfxConfig& config, FILE* out, const 
         made->write_error = errno != 0 ? errno : EIO;
         return EXIT_MEMBER_FAILED;
     }
-    walk_members(out, check_member, &made->check);
+    ExtractionRun reader = {};
+    reader.archive_file = out;
+    reader.archive_size = file_size(out);
+    uint64_t total;
+    walk_archive(&reader, &total, check_member, &made->check);
     if (made->check.members == 0) return fail("%s holds nothing to pack", shown(o.text(SET_FROM)));
     if (!check_targets(config, made->check)) return EXIT_USAGE;
     return fseek(out, 0, SEEK_END) == 0 ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;

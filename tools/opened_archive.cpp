@@ -1,7 +1,6 @@
 #include <errno.h>
 #include <string.h>
 
-#include "engine/extraction_loop.h"
 #include "frontend/pe_image.h"
 #include "platform/host_services.h"
 #include "tools/local_names.h"
@@ -41,23 +40,4 @@ bool open_archive(const char* path, OpenedArchive* archive) {
     archive->block_offset = image_end;
     archive->archive_offset = (uint32_t)ftell(file);
     return true;
-}
-
-/* Each member's data follows its header; the next header follows the data.  A
- * member whose data would run past the end of the file ends the walk there. */
-WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader& header),
-                     void* context) {
-    long size = file_size(file);
-
-    MemberHeader header;
-    for (;;) {
-        long position = ftell(file);
-        HeaderResult read = read_member_header(file, &header);
-        if (read == HEADER_END) return position >= size ? WALK_END_OF_FILE : WALK_END_BYTE;
-        if (read != HEADER_READ) return WALK_DAMAGED;
-        visit(context, header);
-        int64_t next = (int64_t)ftell(file) + header.packed_size;
-        if (next > size) return WALK_TRUNCATED;
-        fseek(file, (long)next, SEEK_SET);
-    }
 }

@@ -26,19 +26,6 @@ struct OpenedArchive {
 // Opens `path`; on failure prints one line on stderr and returns false.
 bool open_archive(const char* path, OpenedArchive* archive);
 
-// How a walk over the member headers ended.
-enum WalkEnd {
-    WALK_END_BYTE,     // the archive's 0 end byte
-    WALK_END_OF_FILE,  // the file ended where a header would begin: no end byte
-    WALK_DAMAGED,      // a header that cannot be read
-    WALK_TRUNCATED     // the file ends inside a member's data
-};
-
-// Walks the member headers from the file's position to the archive's end, calling
-// `visit` with each header; the file is left where the walk ended.
-WalkEnd walk_members(FILE* file, void (*visit)(void* context, const MemberHeader& header),
-                     void* context);
-
 // Shift-JIS text as the terminal shows it: in the locale's encoding, with control
 // characters and bytes that do not convert as \xNN (tools/local_names.h).
 void print_sjis(FILE* out, const char* text);

@@ -181,12 +181,13 @@ std::string method_id(int method) {
     return "-" + std::string(METHOD_TABLE[method].letters) + "-";
 }
 
-EngineRun run_engine_on(const std::string& archive, bool test_only) {
+EngineRun run_engine_on(const std::string& archive, bool test_only, bool sound_members_first) {
     decoder.stop_requested = 0;  // a run of its own
     ExtractionRun run = {};
     run.archive_file = fopen(archive.c_str(), "rb");
     if (run.archive_file == nullptr) throw std::runtime_error("cannot open " + archive);
     run.test_only = test_only ? 1 : 0;
+    run.sound_members_first = sound_members_first ? 1 : 0;
     char here[PATH_BUFFER_SIZE];
     if (platform_current_folder(here, sizeof here)) run.dest_folder = here;
     run_extraction(&run);

@@ -93,7 +93,9 @@ struct EngineRun {
     bool archive_damaged;
     uint8_t refused;  // the whole-run refusal (ARCHIVE_CUT_SHORT ...), 0 when none
 };
-EngineRun run_engine_on(const std::string& archive, bool test_only = false);
+// `sound_members_first` as the host tool sets it for a bare archive.
+EngineRun run_engine_on(const std::string& archive, bool test_only = false,
+                        bool sound_members_first = false);
 
 // Builds LHA member headers and archives in memory.
 struct TestMember {

@@ -1,0 +1,49 @@
+#include "engine/archive_walk.h"
+
+#include "platform/reports.h"
+
+long file_size(FILE* file) {
+    long here = ftell(file);
+    fseek(file, 0, SEEK_END);
+    long size = ftell(file);
+    fseek(file, here, SEEK_SET);
+    return size;
+}
+
+/* Every header is read as the member loop will read it, and the data stepped over.
+ * An archive ends at its 0 byte, or where the file ends right after a member's data
+ * (several encoders write no end byte); what follows the end byte (a signature) is
+ * not looked at.  Nothing, or no readable header, where the archive should begin is
+ * no archive; a file that ends inside a header or a member's data is cut short.  A
+ * header of an unknown layout is reported here, once, before anything is written. */
+ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total, MemberVisit visit, void* context) {
+    FILE* file = run->archive_file;
+    long start = ftell(file);
+    long size = run->archive_size;
+    *total = 0;
+    ArchiveShape shape = SHAPE_NO_ARCHIVE;
+    MemberHeader header;
+    for (long at = start; at < size;) {
+        HeaderResult read = read_member_header(file, &header);
+        at = ftell(file);
+        if (read == HEADER_END) {
+            shape = SHAPE_SOUND;
+        } else if (read == HEADER_UNKNOWN_LAYOUT) {
+            platform_report_unknown_header();
+            shape = SHAPE_DAMAGED;
+        } else if (read == HEADER_DAMAGED && shape != SHAPE_NO_ARCHIVE) {
+            shape = at < size ? SHAPE_DAMAGED : SHAPE_CUT_SHORT;
+        }
+        if (read != HEADER_READ) break;
+        // The header was read, so it ended inside the file: at <= size.
+        shape = SHAPE_CUT_SHORT;
+        if (header.packed_size > (unsigned long)(size - at)) break;
+        shape = SHAPE_SOUND;  // unless another header follows
+        *total += header.original_size;
+        if (visit != nullptr) visit(context, header);
+        at += (long)header.packed_size;
+        fseek(file, at, SEEK_SET);
+    }
+    fseek(file, start, SEEK_SET);
+    return shape;
+}
