@@ -189,7 +189,7 @@ TEST(StubResources, CancelDialog) {
     expect_control(d.controls[0], 2, "BUTTON", 0x50010001, 7, 0, 50, 14, "中止");
 }
 
-// Icon group 102: one 32 x 32 image of 16 colours, icon resource 1.
+// Icon group 102: one 32 x 32 image, PNG-compressed, icon resource 1.
 TEST(StubResources, IconAndManifest) {
     SKIP_WITHOUT_STUB();
     std::vector<uint32_t> languages = stub().resource_languages(RT_GROUP_ICON, 102);
@@ -201,11 +201,15 @@ TEST(StubResources, IconAndManifest) {
     EXPECT_EQ(group[4] | group[5] << 8, 1);   // one image
     EXPECT_EQ(group[6], 32);
     EXPECT_EQ(group[7], 32);
-    EXPECT_EQ(group[8], 16);
+    EXPECT_EQ(group[8], 0);                    // no palette count: not a bitmap
     EXPECT_EQ(group[18] | group[19] << 8, 1);  // icon resource 1
     Bytes icon;
     ASSERT_TRUE(stub().resource(RT_ICON, 1, languages[0], &icon));
-    EXPECT_EQ(icon[14] | icon[15] << 8, 4);   // 4 bits per pixel
+    ASSERT_GE(icon.size(), 24u);
+    EXPECT_EQ(std::string(icon.begin(), icon.begin() + 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(icon[19], 32u);  // IHDR: 32 x 32
+    EXPECT_EQ(icon[23], 32u);
+    EXPECT_EQ(group[14] | group[15] << 8 | group[16] << 16, (int)icon.size());
 
     languages = stub().resource_languages(RT_MANIFEST, 1);
     ASSERT_EQ(languages.size(), 1u);
