@@ -39,8 +39,8 @@ FILE* platform_create_new_file(const char* path);
 // Moves `from` over `to`, replacing a file there (rename; MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
 bool platform_replace_file(const char* from, const char* to);
-// Free bytes for this process on the volume of `folder` (statvfs;
-// GetDiskFreeSpaceExW); UINT64_MAX when unknown.
+// Free bytes for this process on the volume of `folder`, named as it is, not as a
+// member's path (statvfs; GetDiskFreeSpaceExW); UINT64_MAX when unknown.
 uint64_t platform_free_space(const char* folder);
 // Sets access and modification time to `unix_time` (_wutime); failure is ignored.
 void platform_set_file_time(const char* path, uint32_t unix_time);

@@ -399,3 +399,23 @@ TEST(ToolNames, ControlCharactersAreShownEscaped) {
 }
 
 }  // namespace
+
+// The free-space check on a real small disk (a 1 MiB tmpfs, where the machine lets
+// this test mount one), with names mapped as by default: a member larger than the
+// disk is refused before anything is written.
+TEST(Tool, AnArchiveTooBigForTheDiskIsRefusedBeforeAnythingIsWritten) {
+    ScratchFolder scratch;
+    std::string disk = scratch / "disk";
+    mkdir(disk.c_str(), 0777);
+    if (system(("mount -t tmpfs -o size=1m mavusfx-test " + disk + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    TestMember big;
+    big.name = "big.bin";
+    big.data = Bytes(2 << 20, 'b');
+    write_file("big.lzh", build_archive({big}));
+    ToolRun run = run_tool("extract -C " + disk + " " + (scratch / "big.lzh"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("free space"), std::string::npos) << run.err;
+    EXPECT_EQ(folder_entries(disk), std::vector<std::string>{});
+    EXPECT_EQ(system(("umount " + disk).c_str()), 0);
+}

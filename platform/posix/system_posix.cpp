@@ -101,10 +101,12 @@ bool platform_replace_file(const char* from, const char* to) {
     return true;
 }
 
+/* The folder is asked about as it is: it is the destination ("." for the engine),
+ * not a member's path, and the hooks' mapping of member names (which refuses "."
+ * and "..") has no business with it. */
 uint64_t platform_free_space(const char* folder) {
-    FileName name(folder);
     struct statvfs st;
-    if (name.path == nullptr || statvfs(name.path, &st) != 0) return UINT64_MAX;
+    if (statvfs(folder, &st) != 0) return UINT64_MAX;
     return (uint64_t)st.f_bavail * st.f_frsize;
 }
 
