@@ -114,6 +114,7 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
         if (failure == NO_FAILURE) {
             platform_set_file_time(temporary, header->time);
             if (!platform_replace_file(temporary, path)) failure = FAILED_CANNOT_CREATE;
+            else notify_file_written(run, path);
         }
         if (failure != NO_FAILURE) platform_delete_file(temporary);
     }
@@ -177,7 +178,6 @@ void run_extraction(void* argument) {
         long data_position = ftell(run->archive_file);
         platform_report_member(header.name);
         if (extract_member(run, &header, data_position) != 0) break;
-        if (!run->test_only) notify_shell(run, false, header.name);
         // The next header follows the member's data, whatever the decoder consumed
         // (the shape walk saw it inside the file).
         fseek(run->archive_file, data_position + (long)header.packed_size, SEEK_SET);
@@ -194,5 +194,6 @@ void run_extraction(void* argument) {
         }
 #endif
     }
+    if (!run->test_only) finish_shell_notices(run);
     platform_report_end(decoder.stop_requested != 0);
 }

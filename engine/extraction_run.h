@@ -26,7 +26,8 @@ struct RunOutcome {
 struct ExtractionRun {
     FILE* archive_file;                          // positioned on the first header
     long archive_size;                           // bytes in archive_file, bounding member reads
-    char* dest_folder;                           // owned; the members' folder, for shell notices
+    char* dest_folder;                           // owned; the members' folder
+    char filled_folder[PATH_BUFFER_SIZE + 2];    // "./" and the last members' folder, to be announced
 #ifdef MAVUSFX_STUB_BUILD
     static constexpr uint8_t test_only = 0;  // the stub always writes
     static constexpr uint8_t sound_members_first = 0;  // an installer never half-installs

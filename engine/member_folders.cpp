@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "engine/shell_notices.h"
 #include "platform/system_services.h"
 
 enum { FOLDER_WORK_BUFFER = 1024 };
@@ -23,9 +22,8 @@ bool path_has_link(char* path) {
 }
 
 /* Walks up the path until a folder exists or can be created, and creates the missing
- * ones on the way back down, the outermost first.  Only the first creation attempt
- * of each level is announced; the retry after its parent was made is not.  Only '/'
- * separates here: a '/' byte never occurs inside a Shift-JIS character. */
+ * ones on the way back down, the outermost first; each one made is announced.  Only
+ * '/' separates here: a '/' byte never occurs inside a Shift-JIS character. */
 bool make_parent_folders(ExtractionRun* run, const char* path) {
     char folder[FOLDER_WORK_BUFFER];
     size_t length = strlen(path);
@@ -40,10 +38,14 @@ bool make_parent_folders(ExtractionRun* run, const char* path) {
     FolderState state = platform_path_state(folder);
     if (state != PATH_MISSING) return state == PATH_IS_FOLDER;
     if (platform_create_folder(folder)) {
-        notify_shell(run, true, folder);
+        platform_notify_shell(SHELL_FOLDER_MADE, folder);
         return true;
     }
     if (!make_parent_folders(run, folder)) return false;
+    if (platform_create_folder(folder)) {
+        platform_notify_shell(SHELL_FOLDER_MADE, folder);
+        return true;
+    }
     // "a/b/" after "a/b" was made (the path had two separators at its end).
-    return platform_create_folder(folder) || platform_path_state(folder) == PATH_IS_FOLDER;
+    return platform_path_state(folder) == PATH_IS_FOLDER;
 }

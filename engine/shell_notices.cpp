@@ -2,22 +2,31 @@
 
 #include <string.h>
 
-#include "engine/path_text.h"
 #include "platform/system_services.h"
 
-void notify_shell(ExtractionRun* run, bool folder_made, const char* path) {
-    if (folder_made) {
-        platform_notify_shell(SHELL_FOLDER_MADE, path);
-        return;
-    }
-    // The destination folder, one backslash and the member path: anything longer
-    // than 259 bytes is cut there rather than written past the buffer.
-    char announced[PATH_BUFFER_SIZE];
-    copy_text(announced, run->dest_folder != nullptr ? run->dest_folder : "", sizeof announced - 1);
-    append_backslash(announced);
-    size_t used = strlen(announced);
-    copy_text(announced + used, path, (unsigned)(sizeof announced - used));
-    for (char* p = announced; *p != 0; p++)
-        if (*p == '/') *p = '\\';
-    platform_notify_shell(SHELL_FILE_CREATED, announced);
+/* Windows shows a new file in an open window of its folder once the folder is
+ * announced as changed (SHCNE_UPDATEDIR); one notice for a folder's files instead
+ * of one a file spares the shell thousands of look-ups of every part of each path.
+ * A file's folder is "./" and its path, cut at the last '/': "./a/b", or "." for
+ * the destination itself. */
+void notify_file_written(ExtractionRun* run, const char* path) {
+    char folder[sizeof run->filled_folder];
+    folder[0] = '.';
+    folder[1] = '/';
+    char* end = folder + 1;
+    char* out = folder + 2;
+    for (; (*out = *path) != 0; path++, out++)
+        if (*out == '/') end = out;
+    *end = 0;
+    const char* a = folder;
+    const char* b = run->filled_folder;
+    while (*a == *b && *a != 0) a++, b++;
+    if (*a == *b) return;
+    finish_shell_notices(run);
+    memcpy(run->filled_folder, folder, sizeof folder);
+}
+
+void finish_shell_notices(ExtractionRun* run) {
+    if (run->filled_folder[0] != 0) platform_notify_shell(SHELL_FOLDER_UPDATED, run->filled_folder);
+    run->filled_folder[0] = 0;
 }

@@ -49,6 +49,7 @@ uint32_t platform_available_memory();
 // Seconds west of UTC for local standard time (_tzset, _timezone).
 int32_t platform_timezone_offset();
 
-enum ShellEvent { SHELL_FILE_CREATED = 2, SHELL_FOLDER_MADE = 8 };
-// Announces a created file or folder to the shell (SHChangeNotify, SHCNF_PATHW).
+enum ShellEvent { SHELL_FOLDER_MADE = 8, SHELL_FOLDER_UPDATED = 0x1000 };
+// Announces a folder made or changed to the shell (SHChangeNotify, SHCNF_PATHW), by
+// its whole path (GetFullPathNameW): `path` may be relative to the current folder.
 void platform_notify_shell(ShellEvent event, const char* path);

@@ -28,7 +28,7 @@ struct PathsTest : ::testing::Test {
     }
 };
 
-TEST_F(PathsTest, OpeningAFileCreatesItsFoldersAndAnnouncesOnlyTheFirstAttempt) {
+TEST_F(PathsTest, OpeningAFileCreatesAndAnnouncesItsFolders) {
     char temporary[TEMPORARY_NAME_SIZE];
     FILE* file = open_output_file(&run, "a/b/c.txt", temporary);
     ASSERT_NE(file, nullptr);
@@ -36,13 +36,13 @@ TEST_F(PathsTest, OpeningAFileCreatesItsFoldersAndAnnouncesOnlyTheFirstAttempt) 
     EXPECT_STREQ(temporary, "a/b/c.txt.~0");
     EXPECT_TRUE(file_exists("a/b/c.txt.~0"));
     EXPECT_TRUE(folder_exists("a/b"));
-    // a/b is made by the retry after its parent, which is not announced.
-    EXPECT_EQ(made_folders(), std::vector<std::string>{"a"});
+    // a/b is made by the retry after its parent, and announced as well.
+    EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/b"}));
 
     file = open_output_file(&run, "a/d/e.txt", temporary);
     ASSERT_NE(file, nullptr);
     close_output_file(file);
-    EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/d"}));
+    EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/b", "a/d"}));
 }
 
 TEST_F(PathsTest, FolderCreationEdges) {
@@ -102,13 +102,21 @@ TEST(Separators, ConvertSeparatorsRespectsShiftJis) {
     EXPECT_STREQ(text, "d\x80/x\x81/y");
 }
 
-// The full backslash path is pinned in the extraction loop's tests.
-TEST_F(PathsTest, CreatedFileAnnouncementIsCutAtThePathBuffer) {
-    std::string long_name(400, 'n');
-    notify_shell(&run, false, long_name.c_str());
-    ASSERT_EQ(recorder.notices.size(), 1u);
-    EXPECT_EQ(recorder.notices[0].event, SHELL_FILE_CREATED);
-    EXPECT_EQ(recorder.notices[0].path, "C:\\Dest\\" + std::string(259 - 8, 'n'));
+// A folder's files are announced once for each run of them, by the folder.  The
+// order within a whole archive is pinned in the extraction loop's tests.
+TEST_F(PathsTest, FilesAreAnnouncedByTheirFolderOnceForEachRun) {
+    for (const char* name : {"top.txt", "x/1.txt", "x/2.txt", "x/y/3.txt", "x/4.txt", "top2.txt"})
+        notify_file_written(&run, name);
+    std::string long_folder(250, 'n');
+    notify_file_written(&run, (long_folder + "/f.txt").c_str());
+    finish_shell_notices(&run);
+    finish_shell_notices(&run);  // nothing left to announce
+    std::vector<std::string> updated;
+    for (const auto& n : recorder.notices) {
+        EXPECT_EQ(n.event, SHELL_FOLDER_UPDATED);
+        updated.push_back(n.path);
+    }
+    EXPECT_EQ(updated, (std::vector<std::string>{".", "./x", "./x/y", "./x", ".", "./" + long_folder}));
 }
 
 TEST(UnsafePaths, AbsoluteAndClimbingPathsAreRefused) {

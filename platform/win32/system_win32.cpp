@@ -108,6 +108,9 @@ int32_t platform_timezone_offset() {
     return (int32_t)_timezone;
 }
 
+/* The shell matches only whole paths to its windows. */
 void platform_notify_shell(ShellEvent event, const char* path) {
-    SHChangeNotify((LONG)event, SHCNF_PATHW, wide(path), nullptr);
+    WCHAR whole[MAX_PATH];
+    DWORD length = GetFullPathNameW(wide(path), MAX_PATH, whole, nullptr);
+    if (length != 0 && length < MAX_PATH) SHChangeNotify((LONG)event, SHCNF_PATHW, whole, nullptr);
 }
