@@ -17,11 +17,28 @@ void platform_set_report_window(void* main_window, void* progress_bar) {
     report_bar = (HWND)progress_bar;
 }
 
+/* A name is shown once the one before has stood for SHOW_NAME_MS: members that come
+ * faster than anyone reads pass by unshown, and the worker does not wait for a
+ * repaint of each.  One passed over is shown at the next progress step, which comes
+ * while it is still the worker's member (its name is the worker's header record), so
+ * that a long member is named while it runs. */
+enum { SHOW_NAME_MS = 50 };
+static DWORD name_shown_at;
+static const char* passed_over;
+
+static void show_passed_over() {
+    name_shown_at = GetTickCount();
+    SendMessageW(report_window, WM_SFX_MEMBER, 0, (LPARAM)passed_over);
+    passed_over = nullptr;
+}
+
 void platform_report_member(const char* name) {
-    SendMessageW(report_window, WM_SFX_MEMBER, 0, (LPARAM)name);
+    passed_over = name;
+    if (GetTickCount() - name_shown_at >= SHOW_NAME_MS) show_passed_over();
 }
 
 void platform_report_progress(uint32_t percent) {
+    if (passed_over != nullptr) show_passed_over();
     SendMessageW(report_bar, PBM_SETPOS, percent, 0);
 }
 
