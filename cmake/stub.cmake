@@ -22,7 +22,7 @@ set(STUB_CODE_FLAGS -Oz -fomit-frame-pointer -fno-tree-loop-optimize -mpreferred
 # costs more of the stub's file than it is worth there; README.md has the figures).
 # The simple loop they stand for decodes exactly alike.
 set(STUB_DEFINES -DMAVUSFX_STUB_BUILD -DMAVUSFX_NO_BLOCK_FAST_RUN -DMAVUSFX_NO_LH1_FAST_RUN
-  -DMAVUSFX_NO_CRC_SLICES -DMAVUSFX_NO_QUIET_PROGRESS -DMAVUSFX_NO_OUTPUT_BUFFER
+  -DMAVUSFX_NO_QUIET_PROGRESS -DMAVUSFX_NO_OUTPUT_BUFFER
   -DMAVUSFX_NO_WRITE_BEHIND)
 set(STUB_FLAGS ${CORE_FLAGS} ${STUB_DEFINES} ${STUB_CODE_FLAGS} -ffunction-sections
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident
