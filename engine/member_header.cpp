@@ -100,6 +100,12 @@ static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames*
         } else if (type == 0x02) {
             names->folder_name = data;
             names->folder_length = data_length;
+#ifndef MAVUSFX_STUB_BUILD
+        } else if (type == 0x42 && data_length >= 16) {
+            // The packed and original sizes in 64 bits, over the 32-bit fields.
+            header->packed_size = le32_at(data) | (uint64_t)le32_at(data + 4) << 32;
+            header->original_size = le32_at(data + 8) | (uint64_t)le32_at(data + 12) << 32;
+#endif
         } else if (type == 0x40 && data_length >= 1 &&
                    (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0)) {
             header->attribute = data[0];

@@ -7,11 +7,20 @@
 
 enum { HEADER_BUFFER_SIZE = 4096 };
 
+// A member's sizes.  The host tool honours the 64-bit sizes of extended header
+// 0x42 (members over 4 GiB); the stub, whose file functions stop at 2 GiB, keeps
+// the 32-bit fields.
+#ifdef MAVUSFX_STUB_BUILD
+typedef uint32_t MemberSize;
+#else
+typedef uint64_t MemberSize;
+#endif
+
 struct MemberHeader {
     uint8_t header_size;     // first byte (level 1: plus the extended headers, mod 256)
     char method[5];          // method id such as "-lh5-", not terminated
-    uint32_t packed_size;    // member data in the archive, extended headers excluded
-    uint32_t original_size;  // bytes after expansion
+    MemberSize packed_size;    // member data in the archive, extended headers excluded
+    MemberSize original_size;  // bytes after expansion
     uint32_t raw_time;       // MS-DOS time and date (levels 0, 1) or Unix seconds (2)
     uint8_t attribute;
     uint8_t level;

@@ -271,6 +271,32 @@ TEST_F(Safety, NoArchiveAtAllAndAnEmptyOne) {
     EXPECT_EQ(content(dest + "/a.txt"), "alpha");
 }
 
+// Extended header 0x42 carries the sizes in 64 bits, over the 32-bit fields (MorphOS
+// LHA writes it for members over 4 GiB).  Its low halves alone would pass a member
+// cut to them as sound.
+TEST_F(Safety, SizesOfExtendedHeader0x42OverTheShortFields) {
+    auto sizes = [](uint64_t packed, uint64_t original) {
+        std::string data;
+        for (uint64_t v : {packed, original})
+            for (int i = 0; i < 8; i++) data.push_back((char)(v >> (8 * i)));
+        return std::make_pair((uint8_t)0x42, data);
+    };
+    TestMember small = stored("small.txt", "alpha");
+    small.original_size = 0;  // the 32-bit fields say nothing; 0x42 says 5
+    small.extended = {sizes(5, 5)};
+    Bytes archive = build_archive({small}, false);
+    archive[7] = 0;  // packed size 0 in the 32-bit field
+    extract(archive);
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content(dest + "/small.txt"), "alpha");
+
+    TestMember huge = stored("huge.bin", "alpha");
+    huge.extended = {sizes(5 + (1ull << 32), 5 + (1ull << 32))};
+    extract(build_archive({huge}, false));
+    EXPECT_EQ(run.refused, ARCHIVE_CUT_SHORT);
+    EXPECT_FALSE(file_exists(dest + "/huge.bin"));
+}
+
 // jLHA writes a level-2 header of 256 bytes and more for a long path.
 TEST_F(Safety, LongLevel2HeadersAndImpossibleMonthsLoseNoMember) {
     TestMember deep = stored(std::string(39, 'n'), "deep");

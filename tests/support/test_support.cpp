@@ -214,6 +214,7 @@ Bytes build_member(const TestMember& s) {
         Bytes ext;
         if (s.level == 1) {
             if (!s.folder.empty()) put_extended(ext, 0x02, s.folder);
+            for (const auto& e : s.extended) put_extended(ext, e.first, e.second);
             put16(ext, 0);
         }
         h.push_back(0);  // size, set below
@@ -253,6 +254,7 @@ Bytes build_member(const TestMember& s) {
         h.push_back(s.os_id);
         if (!s.name.empty()) put_extended(h, 0x01, s.name);
         if (!s.folder.empty()) put_extended(h, 0x02, s.folder);
+        for (const auto& e : s.extended) put_extended(h, e.first, e.second);
         put16(h, 0);
         h[0] = (uint8_t)h.size();
         h[1] = (uint8_t)(h.size() >> 8);

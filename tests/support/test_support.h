@@ -111,6 +111,8 @@ struct TestMember {
     uint16_t crc = 0;             // 0: computed from data (for -lh0-)
     bool crc_given = false;
     uint8_t os_id = 'M';
+    // Further extended headers (levels 1, 2): type and data, after the names.
+    std::vector<std::pair<uint8_t, std::string>> extended;
 };
 Bytes build_member(const TestMember& member);
 Bytes build_archive(const std::vector<TestMember>& members, bool end_byte = true);
