@@ -29,7 +29,7 @@ add_library(mavusfx_engine STATIC ${CORE_SOURCES}
   platform/hooked_reports.cpp
   decode/write_behind.cpp)
 target_include_directories(mavusfx_engine PUBLIC ${PROJECT_SOURCE_DIR})
-target_compile_options(mavusfx_engine PRIVATE ${CORE_FLAGS})
+target_compile_options(mavusfx_engine PRIVATE ${CORE_FLAGS} ${CORE_WARNINGS})
 # Names are normalised to NFC with utf8proc (Debian: libutf8proc-dev).
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)

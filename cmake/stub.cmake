@@ -33,7 +33,7 @@ add_library(stub_engine STATIC ${CORE_SOURCES}
   platform/win32/wide_text.cpp
   platform/win32/window_reports.cpp)
 target_include_directories(stub_engine PUBLIC ${PROJECT_SOURCE_DIR})
-target_compile_options(stub_engine PRIVATE ${STUB_FLAGS})
+target_compile_options(stub_engine PRIVATE ${STUB_FLAGS} ${CORE_WARNINGS})
 
 # The stub: its own entry point instead of the runtime's start-up code, the runtime
 # functions from msvcrt.dll, and imports only from libraries of the KnownDLLs list

@@ -19,7 +19,7 @@ static AdaptiveModel& model = decoder.adaptive.model;
  * Only bump_node's trade of subtrees changes a down_link on its own, and it makes
  * the table stale when it trades a marked node; a fresh or rebuilt tree makes it
  * stale outright.  A generation that wraps round can only take an old mark for a
- * new one, which costs a needless rebuild. */
+ * new one, which costs a needless rebuild.  (bench/README.md has the widths tried.) */
 static TopWalk& top = decoder.adaptive.top;
 
 static inline void note_trade(int p, int h) {
@@ -28,8 +28,8 @@ static inline void note_trade(int p, int h) {
 #endif
 
 enum {
-    POSITION_SYMBOLS = 128,       // leaves the position tree's nodes have room for
-    ROOT_WEIGHT_MARK = 0xFFFF     // the grown position root's weight
+    POSITION_SYMBOLS = 128,    // leaves the position tree's nodes have room for
+    ROOT_WEIGHT_MARK = 0xFFFF  // the grown position root's weight
 };
 
 /* Run numbers come from a stack of 628; 0 means "no run" and is never handed out.
@@ -315,7 +315,7 @@ void grow_position_tree(unsigned symbol) {
     model.node_run[q] = take_run();
     model.run_head[model.node_run[q]] = q;
     model.leaf_of_symbol[symbol + POSITION_SYMBOL_BASE] = q;
-    model.last_position_node = q;
+    model.last_position_node = (uint32_t)q;
     count_position(symbol);
 }
 
@@ -410,7 +410,8 @@ enum {
     LH1_LONGEST_MATCH = 313 - 253                                      // 60
 };
 static_assert((int)LH1_SYMBOL_MOST_BITS <= (int)FAST_BITS_HELD, "a refilled word holds any symbol");
-static_assert((int)LH1_LONGEST_MATCH <= (int)FAST_RUN_TAIL, "no match of the fast run needs cutting");
+static_assert((int)LH1_LONGEST_MATCH <= (int)FAST_RUN_TAIL,
+              "no match of the fast run needs cutting");
 
 /* run_lh1_symbols: the fast run of "-lh1-" (FastRunFn).  Symbol by symbol it does
  * what read_adaptive_symbol, read_lh1_position and the driver's simple loop do,

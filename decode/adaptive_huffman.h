@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 enum {
-    NODE_COUNT = 884,            // nodes 0-627 character tree, 628-883 position tree
+    NODE_COUNT = 884,  // nodes 0-627 character tree, 628-883 position tree
     CHAR_ROOT = 0,
     POSITION_ROOT = 628,
     POSITION_SYMBOL_BASE = 314,  // position symbol s is symbol number s + 314
@@ -35,8 +35,8 @@ struct AdaptiveModel {
     uint32_t adaptive_symbol_count;  // 314 for "-lh1-", 286 for "-lh2-"
     uint32_t escape_symbol;          // followed by 8 plain bits; 512: none
     uint32_t last_position_node;
-    uint32_t position_updates;       // stands in for the position root's weight
-    uint32_t next_growth_count;      // decoded_count to exceed before the next growth
+    uint32_t position_updates;   // stands in for the position root's weight
+    uint32_t next_growth_count;  // decoded_count to exceed before the next growth
     uint32_t position_limit;
 };
 

@@ -11,9 +11,8 @@ enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
  * to the available physical memory; a larger member is refilled by fetch_input_byte
  * as the block runs empty.  Decoding runs from memory either way.  The cap is for
  * speed: every page of a fresh block costs a fault when the read first touches it,
- * and a block that is refilled in place pays that only once (reading a 4 MiB member
- * whole took about a third of its decoding time in faults).  A failed allocation
- * falls back to 16 KiB.  The block is read by fetch_input_byte when the first byte is
+ * and a block that is refilled in place pays that only once (bench/README.md has
+ * the figures).  A failed allocation falls back to 16 KiB.  The block is read by fetch_input_byte when the first byte is
  * taken, as every later time it runs empty. */
 bool buffer_member_input(uint32_t packed_size) {
     uint32_t size = packed_size < INPUT_BLOCK_SIZE ? packed_size : (uint32_t)INPUT_BLOCK_SIZE;

@@ -48,9 +48,7 @@ struct FastBits {
 };
 
 // True while a refill cannot reach beyond the bytes the run may take.
-inline bool fast_bits_room(const FastBits& in) {
-    return in.end - in.next >= FAST_INPUT_MARGIN;
-}
+inline bool fast_bits_room(const FastBits& in) { return in.end - in.next >= FAST_INPUT_MARGIN; }
 
 // Tops the word up to FAST_BITS_HELD to 63 valid bits.  The bits below `count` are
 // either 0 or the same stream bits the new load brings, so they can be or-ed over;

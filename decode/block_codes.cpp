@@ -67,7 +67,7 @@ static void derive_position_steps() {
         const uint32_t extra = j > 1 ? j - 1 : 0;
         const uint32_t length = fast_length(entry);
         block.position_steps[i] = base << STEP_BASE_AT | extra << STEP_EXTRA_AT |
-                            length << STEP_LENGTH_AT | (length + extra);
+                                  length << STEP_LENGTH_AT | (length + extra);
     }
 }
 #endif
@@ -117,9 +117,9 @@ static unsigned read_short_length() {
  * up to the alphabet size are zero beyond the last index reached. */
 static void read_code_lengths(HuffmanCode code, int symbol_count, int count_bits,
                               int zero_run_after) {
-    int n = read_bits(count_bits);
+    int n = read_bits((unsigned)count_bits);
     if (n == 0) {
-        set_single_code(code, symbol_count, read_bits(count_bits));
+        set_single_code(code, symbol_count, read_bits((unsigned)count_bits));
         return;
     }
     if (code == CHAR_CODE && n > CHAR_CODES) {
@@ -374,8 +374,10 @@ enum {
     BLOCK_SYMBOL_MOST_BITS = 2 * MAX_CODE_LENGTH + POSITION_MOST_EXTRA_BITS,  // 47
     BLOCK_SYMBOL_MOST_BYTES = (BLOCK_SYMBOL_MOST_BITS + 7) / 8  // 6
 };
-static_assert((int)BLOCK_LONGEST_MATCH <= (int)FAST_RUN_TAIL, "no match of the fast run needs cutting");
-static_assert((int)BLOCK_SYMBOL_MOST_BITS <= (int)FAST_BITS_HELD, "a refilled word holds any symbol");
+static_assert((int)BLOCK_LONGEST_MATCH <= (int)FAST_RUN_TAIL,
+              "no match of the fast run needs cutting");
+static_assert((int)BLOCK_SYMBOL_MOST_BITS <= (int)FAST_BITS_HELD,
+              "a refilled word holds any symbol");
 // In a batch a literal's code, a second literal's code and the entry after them, or
 // a match's codes, extra bits and the entry after them, have at most the tables'
 // bits and lie in a refilled word.
@@ -447,12 +449,11 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         if (batch == 0) batch = 1;
         uint32_t left = batch;
         // The word is topped up after every symbol, not only below
-        // BLOCK_SYMBOL_MOST_BITS: a branch
-        // on the count goes either way about as often and is mispredicted.  In the
-        // batch loop, whose codes have at most the tables' bits, the next character
-        // entry is looked up before that refill: the refill only adds bits below
-        // those left, so the entry's 12 bits are already there, and the lookup need
-        // not wait for the refill's load.
+        // BLOCK_SYMBOL_MOST_BITS: a branch on the count goes either way about as
+        // often and is mispredicted.  In the batch loop, whose codes have at most the
+        // tables' bits, the next character entry is looked up before that refill:
+        // the refill only adds bits below those left, so the entry's CHAR_TABLE_BITS
+        // bits are already there, and the lookup need not wait for the refill's load.
         refill_fast_bits(in);
         if (batch <= clear) {
             // Fast path: a batch clear of the window's end (run_clear_batch), in
@@ -467,9 +468,8 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             // One symbol the careful way: near the window's end (the flush and all),
             // or one with a long code.  Damage, to the codes or found by a flush,
             // marks the member and ends the run after it.
-            const unsigned symbol =
-                take_symbol(in, block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)], CHAR_CODE,
-                            CHAR_CODES);
+            const unsigned symbol = take_symbol(
+                in, block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)], CHAR_CODE, CHAR_CODES);
             if (symbol <= 255) {
                 put_literal(bytes, mask, position, symbol, out);
                 count++;

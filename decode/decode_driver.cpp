@@ -18,7 +18,7 @@ struct DecodeJob {
     uint32_t window_size;  // 2 ** the row's window bits
     ReadSymbolFn read_symbol;
     ReadPositionFn read_position;
-    FILE* output_file;     // null: decode and check only
+    FILE* output_file;  // null: decode and check only
     uint32_t original_size;
 };
 
@@ -146,8 +146,7 @@ void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits
 /* Coded data: the window starts as spaces; a window that cannot be had ends the
  * member as out of memory, as an input block that cannot be had does. */
 static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
-                                 uint32_t packed_size, uint32_t original_size,
-                                 uint8_t older_rule) {
+                                 uint32_t packed_size, uint32_t original_size, uint8_t older_rule) {
     start_member_state(archive, packed_size, row.window_bits, older_rule);
 
     DecodeJob job;

@@ -38,7 +38,7 @@ struct BitReader {
     // Zero bytes supplied after the data ran out; with the look-ahead they tell
     // whether a decoder consumed more bits than the member holds.
     uint32_t padding_bytes;
-    uint8_t looks_ahead;         // 1 once init_bit_reader ran: 16 + pending bits held
+    uint8_t looks_ahead;  // 1 once init_bit_reader ran: 16 + pending bits held
 };
 
 // The member's compressed bytes in memory.
@@ -53,13 +53,13 @@ struct InputBuffer {
 // has no use for the count, and without it a member's result comes back in two
 // registers.
 struct MemberOutput {
-    uint16_t crc;           // CRC-16 of the bytes so far
-    bool write_failed;      // a write to the member's file failed
+    uint16_t crc;       // CRC-16 of the bytes so far
+    bool write_failed;  // a write to the member's file failed
 #ifndef MAVUSFX_STUB_BUILD
     // errno of that write (or of closing the file, which the engine notes here),
     // for the host tool's message.
     int write_error;
-    uint64_t written;       // bytes put out (to the file, when there is one)
+    uint64_t written;  // bytes put out (to the file, when there is one)
 #endif
 };
 
@@ -149,9 +149,9 @@ struct DecoderState {
     BitReader bits;
     InputBuffer input;
     MemberOutput output;
-    FILE* input_file;         // the archive stream, standing in the member's data
-    uint32_t decoded_count;   // bytes of the member produced so far
-    uint16_t dictionary_bits; // the row's window bits
+    FILE* input_file;          // the archive stream, standing in the member's data
+    uint32_t decoded_count;    // bytes of the member produced so far
+    uint16_t dictionary_bits;  // the row's window bits
     // Set by a method when its stream cannot be valid (a table that would overrun its
     // arrays, a value outside its alphabet); the driver then ends the member as damaged.
     bool member_damaged;

@@ -4,7 +4,6 @@
 #include "decode/decoder_state.h"
 
 
-
 static HuffmanStore& store = decoder.huffman;
 static_assert(SMALL_CODE == 1 && CHAR_TABLE_BITS - SMALL_TABLE_BITS == 4,
               "a code's part of the store follows from its number");
@@ -229,7 +228,7 @@ static inline void derive_entries(const uint16_t* table, const uint8_t* lengths,
     for (unsigned s = 0; s < symbol_count; s++) {
         const int l = lengths[s];
         if (l == 0 || l > table_bits) continue;
-        const uint16_t entry = (uint16_t)(s << FAST_SYMBOL_SHIFT | l);
+        const uint16_t entry = (uint16_t)(s << FAST_SYMBOL_SHIFT | (unsigned)l);
         uint16_t* const run = fast + start[l];
         const uint32_t run_length = 1u << (table_bits - l);
         for (uint32_t k = 0; k < run_length; k++) run[k] = entry;

@@ -5,10 +5,10 @@
 #include <stdint.h>
 
 enum {
-    CHAR_TABLE_BITS = 12,   // the character/length tables
-    SMALL_TABLE_BITS = 8,   // every other table
+    CHAR_TABLE_BITS = 12,  // the character/length tables
+    SMALL_TABLE_BITS = 8,  // every other table
     MAX_CODE_LENGTH = 16,
-    CHAR_CODES = 510,       // largest alphabet
+    CHAR_CODES = 510,  // largest alphabet
     NODE_ARRAY_SIZE = 2 * CHAR_CODES - 1
 };
 
@@ -25,8 +25,8 @@ enum HuffmanCode { CHAR_CODE = 0, SMALL_CODE = 1 };
 // and the small code's after it, so that a code's part follows from its number.
 // Kept in decoder.huffman.
 enum {
-    SMALL_LENGTHS_AT = CHAR_CODES,           // the small code's lengths, 128 of them
-    SMALL_TABLE_AT = 1 << CHAR_TABLE_BITS    // the small code's table
+    SMALL_LENGTHS_AT = CHAR_CODES,         // the small code's lengths, 128 of them
+    SMALL_TABLE_AT = 1 << CHAR_TABLE_BITS  // the small code's table
 };
 struct HuffmanStore {
     uint8_t lengths[SMALL_LENGTHS_AT + 128];

@@ -58,7 +58,7 @@ static void read_lh3_tables() {
     lh3.position_code_missing = false;
     if (read_bits(1)) {
         lh3.position_code_missing = !read_lh3_lengths(SMALL_CODE, LH3_POSITION_CODES, false,
-                                                  decoder.older_encoders_rule ? 7 : 10);
+                                                      decoder.older_encoders_rule ? 7 : 10);
     } else {
         set_ready_made_lengths();
     }

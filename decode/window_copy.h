@@ -34,9 +34,9 @@ void flush_full_window(FILE* out);
 // only in their word copies.  The bytes after the match that each touches:
 // WINDOW_COPY_PAST (put back), RING_SLACK (written over).
 enum {
-    COPY_WORD = 8,                      // bytes moved at once
-    WINDOW_COPY_PAST = 2 * COPY_WORD,   // copy_in_window: the first two words
-    RING_SLACK = 4 * COPY_WORD          // copy_in_ring: four words a step
+    COPY_WORD = 8,                     // bytes moved at once
+    WINDOW_COPY_PAST = 2 * COPY_WORD,  // copy_in_window: the first two words
+    RING_SLACK = 4 * COPY_WORD         // copy_in_ring: four words a step
 };
 
 template <bool IN_RING>
@@ -87,8 +87,7 @@ inline void copy_match(uint8_t* bytes, uint32_t position, uint32_t source, uint3
     memcpy(to + length, kept, WINDOW_COPY_PAST);
 }
 
-inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source,
-                           uint32_t length) {
+inline void copy_in_window(uint8_t* bytes, uint32_t position, uint32_t source, uint32_t length) {
     copy_match<false>(bytes, position, source, length);
 }
 

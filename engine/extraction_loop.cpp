@@ -181,7 +181,7 @@ void run_extraction(void* argument) {
         // The next header follows the member's data, whatever the decoder consumed
         // (the shape walk saw it inside the file).
         fseek(run->archive_file, data_position + (long)header.packed_size, SEEK_SET);
-        progress_pass_member(header.original_size);
+        progress_pass_member((uint32_t)header.original_size);  // progress counts in 32 bits
 #ifndef MAVUSFX_STUB_BUILD
         // After the last sound member comes the end, or the damage or the cut the
         // walk found, told apart as the walk tells them.

@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config libgtest-dev libbenchmark-dev
   libtomlplusplus-dev                 # the settings files of mavusfx make (header-only use)
   clang libclang-rt-14-dev            # libFuzzer and the sanitizers
+  clang-format                        # the format check (scripts/check-format.sh)
   g++-mingw-w64-i686                  # the stub's cross compiler
   wine wine32 wine32-preloader        # running the stub, as on 64-bit Windows:
   wine64                              # Wine's server and services are 64-bit

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds native and i686, and runs every test: the
-# native suite, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the suites that run the tool's helper thread under ThreadSanitizer, and the
-# end-to-end runs of the stub under Wine.
+# Installs what is missing, checks the format of the files held to it, builds
+# native and i686, and runs every test: the native suite, the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the suites that run the tool's
+# helper thread under ThreadSanitizer, and the end-to-end runs of the stub under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
+echo "== the format of the files held to it"
+scripts/check-format.sh
 echo "== the set-up's install, simulated without the security suite's i386 index"
 scripts/check-apt-resolve.sh
 scripts/build.sh --sanitize
