@@ -52,6 +52,8 @@ const MethodRow METHOD_TABLE[METHOD_COUNT] = {
      FAST_RUN_AND(nullptr, 0)},
     UNCODED_ROW("lz4", METHOD_STORED),
     UNCODED_ROW("lhd", METHOD_FOLDER),
+    // PMarc's stored form.  Its "-pm1-" and "-pm2-" are described nowhere public.
+    UNCODED_ROW("pm0", METHOD_STORED),
 };
 
 int method_index(const char* method) {

@@ -18,7 +18,7 @@ static void count_member(void* count, const MemberHeader&) { ++*(uint32_t*)count
 #endif
 
 /* A folder entry makes its folder (a path without the trailing '/' gets one) and
- * never reaches the decoder. */
+ * never reaches the decoder, whatever its method. */
 static void make_member_folder(ExtractionRun* run, const char* path) {
     char folder[PATH_BUFFER_SIZE + 1];
     size_t length = strlen(path);
@@ -44,7 +44,7 @@ static bool refuse_member(ExtractionRun* run, const MemberHeader* header, char* 
     FailureKind kind;
     if (is_unsafe_member_path(header->name)) kind = FAILED_UNSAFE_PATH;
     else if (windows_name_problem(header->name, header->name_length) != nullptr) kind = FAILED_WINDOWS_NAME;
-    else if (method == nullptr) kind = FAILED_UNKNOWN_METHOD;
+    else if (method == nullptr && !header->named_as_folder) kind = FAILED_UNKNOWN_METHOD;
     else if (!run->test_only && path_has_link(path)) kind = FAILED_LINK_IN_PATH;
     else return false;
     record_failure(run, header->name, kind);
@@ -60,7 +60,7 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
     copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
     const MethodRow* method = find_method(header->method);
     if (refuse_member(run, header, path, method)) return 0;
-    if (method->kind == METHOD_FOLDER) {
+    if (header->named_as_folder || method->kind == METHOD_FOLDER) {
         if (!run->test_only) make_member_folder(run, path);
         return 0;
     }

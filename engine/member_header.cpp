@@ -7,11 +7,13 @@
 #include "engine/shift_jis.h"
 #include "platform/system_services.h"
 
-// The whole header of one member, level-1 extended headers included.
+// The whole header of one member, level-1 extended headers included.  Zeroed
+// memory: it costs the program's file nothing.
 static uint8_t header_buffer[HEADER_BUFFER_SIZE];
 
-// Read position in header_buffer.
+// Read position in header_buffer, and the end of the header read so far.
 static const uint8_t* header_cursor;
+static uint32_t header_end;
 
 static uint8_t take_u8() { return *header_cursor++; }
 
@@ -25,13 +27,16 @@ static uint32_t take_u32() {
     return le32_at(header_cursor - 4);
 }
 
+/* The attribute and the header's size byte are read for the tool and the tests; the
+ * extraction uses neither, and the stub keeps their code out. */
+#ifdef MAVUSFX_STUB_BUILD
+#define NOT_IN_STUB(statement)
+#else
+#define NOT_IN_STUB(statement) statement
+#endif
+
 static bool read_exactly(FILE* file, uint8_t* out, uint32_t count) {
     return fread(out, 1, count, file) == count;
-}
-
-void slashes_from_backslashes(char* text, unsigned count) {
-    for (char *p = text, *end = text + count; p < end; p += sjis_char_length(p, end))
-        if (*p == '\\') *p = '/';
 }
 
 static const uint16_t DAYS_BEFORE_MONTH[13] = {0,   0,   31,  59,  90,  120, 151,
@@ -71,29 +76,38 @@ struct HeaderNames {
     uint32_t folder_length;
 };
 
-/* Extended headers: a 2-byte size S announces each; the header itself is a type byte,
- * S - 3 bytes of data and the next size field.  0 ends the chain.  Level 1 reads each
- * one from the file when its size is known, behind the previous one; level 2 has
- * them all in the header already and they must end within its length `limit`.
- * Sizes 1 and 2 cannot hold their own type byte and next size: damaged. */
+/* Extended headers: a size S announces each, 2 bytes (level 3: 4); the header
+ * itself is a type byte, S - 1 - w bytes of data and the next size field of w
+ * bytes.  0 ends the chain.  Level 1 reads each one from the file when its size is
+ * known, behind the previous one; levels 2 and 3 have them all in the header
+ * already and they must end within its stated length, `header_end`.  Sizes too
+ * small to hold their own type byte and next size are damaged.
+ *
+ * LHa for OS-9 states a level-2 header's length 2 bytes short: its chain, followed
+ * to the 0 that ends it, ends 2 bytes past the stated length, where the data
+ * begins.  A chain that ends exactly there decides: the two bytes are read and the
+ * header ends behind them.  (Once only: the next size, if any, would have to be 2.) */
 static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames* names,
-                                  uint32_t limit, uint32_t* total) {
+                                  uint32_t* total) {
+    uint32_t width = header->level == 3 ? 4 : 2;
     *total = 0;
     for (;;) {
-        uint32_t size = take_u16();
+        uint32_t size = width == 4 ? take_u32() : take_u16();
         if (size == 0) return true;
-        if (size < 3) return false;
+        if (size < 1 + width) return false;
         uint32_t at = (uint32_t)(header_cursor - header_buffer);
         if (header->level == 1) {
             if (size > HEADER_BUFFER_SIZE - at) return false;
             if (!read_exactly(file, header_buffer + at, size)) return false;
-        } else if (size > limit - at) {
-            return false;
+        } else if (size > header_end - at) {
+            if (size - (header_end - at) != 2 || !read_exactly(file, header_buffer + header_end, 2))
+                return false;
+            header_end += 2;
         }
         *total += size;
         uint8_t type = take_u8();
         const uint8_t* data = header_cursor;
-        uint32_t data_length = size - 3;
+        uint32_t data_length = size - 1 - width;
         if (type == 0x01) {
             names->file_name = data;
             names->file_length = data_length;
@@ -106,48 +120,71 @@ static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames*
             header->packed_size = le32_at(data) | (uint64_t)le32_at(data + 4) << 32;
             header->original_size = le32_at(data + 8) | (uint64_t)le32_at(data + 12) << 32;
 #endif
-        } else if (type == 0x40 && data_length >= 1 &&
-                   (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0)) {
-            header->attribute = data[0];
         }
+        NOT_IN_STUB(if (type == 0x40 && data_length >= 1 &&
+                        (header->os_id == 'M' || header->os_id == 'H' || header->os_id == 0))
+                        header->attribute = data[0]);
         header_cursor = data + data_length;
     }
 }
 
 /* The name: the folder name (its separators, 0xFF among them, made '/') followed by
- * the file name.  More than 259 bytes do not fit the name field: damaged. */
+ * the file name.  A file name ends at a NUL: Amiga and MorphOS encoders store the
+ * file's comment behind it.  More than 259 bytes do not fit the name field:
+ * damaged.  A member without a file name, or whose path ends in a separator, is a
+ * folder entry whatever its method says (Amiga LHA stores folders as -lh0-). */
 static bool compose_name(MemberHeader* header, const HeaderNames* names) {
     uint32_t folder_length = names->folder_length;
-    if (folder_length + names->file_length > PATH_BUFFER_SIZE - 1) return false;
-    if (folder_length > 0) {
-        memcpy(header->name, names->folder_name, folder_length);
-        header->name[folder_length] = 0;
-        convert_separators(header->name, '/');
+    uint32_t file_length = 0;
+    while (file_length < names->file_length && names->file_name[file_length] != 0) file_length++;
+#ifndef MAVUSFX_STUB_BUILD
+    if (file_length < names->file_length) {
+        uint32_t comment_length = names->file_length - file_length - 1;
+        if (comment_length > sizeof header->comment - 1) comment_length = sizeof header->comment - 1;
+        memcpy(header->comment, names->file_name + file_length + 1, comment_length);
+        header->comment_length = (uint16_t)comment_length;
     }
-    if (names->file_length > 0) memcpy(header->name + folder_length, names->file_name, names->file_length);
-    header->name[folder_length + names->file_length] = 0;
-    header->name_length = (uint16_t)(folder_length + names->file_length);
-    slashes_from_backslashes(header->name, folder_length + names->file_length);
+#endif
+    uint32_t length = folder_length + file_length;
+    if (length > PATH_BUFFER_SIZE - 1) return false;
+    // The name field was cleared with the header: the terminator is there.
+    char* name = header->name;
+    if (folder_length > 0) memcpy(name, names->folder_name, folder_length);
+    if (file_length > 0) memcpy(name + folder_length, names->file_name, file_length);
+    header->name_length = (uint16_t)length;
+    // Backslashes outside Shift-JIS characters become slashes, and in the folder name
+    // 0xFF, its separator, too.
+    for (char *p = name, *end = name + length; p < end; p += sjis_char_length(p, end))
+        if (*p == '\\' || (*p == '\xFF' && p < name + folder_length)) *p = '/';
+    header->named_as_folder = file_length == 0 || name[length - 1] == '/';
     return true;
 }
 
+/* The base header: levels 0 and 1 are h + 2 bytes, h their first byte; level 2
+ * states its whole length in its first two bytes (jLHA writes 256 bytes and more
+ * for a long path); level 3 has 4 there, its word size, and its whole length in 4
+ * bytes at offset 24, behind the CRC-16 and the OS id.  The level is at offset 20. */
 HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     memset(header, 0, sizeof *header);
     int first = fgetc(file);
     if (first == EOF || first == 0) return HEADER_END;
     header_buffer[0] = (uint8_t)first;
-    // The first 21 bytes hold the level at offset 20.  The whole header is then
-    // h + 2 bytes for levels 0 and 1 (level 1: the base header), and the 16-bit
-    // length at offset 0 for level 2 (jLHA writes 256 bytes and more for a long
-    // path); the buffer bounds it.
     if (!read_exactly(file, header_buffer + 1, 20)) return HEADER_DAMAGED;
     uint8_t level = header_buffer[20];
-    if (level > 2) return HEADER_DAMAGED;
     uint32_t h = (uint32_t)first;
-    uint32_t length = level == 2 ? le16_at(header_buffer) : h + 2;
-    if (length < 21 + (level != 2) || length > HEADER_BUFFER_SIZE) return HEADER_DAMAGED;
-    if (!read_exactly(file, header_buffer + 21, length - 21)) return HEADER_DAMAGED;
-    if (level == 2) h = length;
+    uint32_t length = h + 2, known = 21;
+    if (level == 2) {
+        length = le16_at(header_buffer);
+    } else if (level == 3) {
+        if (le16_at(header_buffer) != 4 || !read_exactly(file, header_buffer + 21, 11)) return HEADER_DAMAGED;
+        length = le32_at(header_buffer + 24);
+        known = 32;
+    } else if (level > 3) {
+        return HEADER_DAMAGED;
+    }
+    if (length < known + (level < 2) || length > HEADER_BUFFER_SIZE) return HEADER_DAMAGED;
+    if (!read_exactly(file, header_buffer + known, length - known)) return HEADER_DAMAGED;
+    if (level >= 2) h = length;
 
     header_cursor = header_buffer + 2;
     memcpy(header->method, header_cursor, 5);
@@ -155,21 +192,22 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     header->packed_size = take_u32();
     header->original_size = take_u32();
     header->raw_time = take_u32();
-    header->attribute = take_u8();
+    NOT_IN_STUB(header->attribute = header_buffer[19]);
+    header_cursor++;
     header->level = take_u8();
-    header->header_size = (uint8_t)h;
+    NOT_IN_STUB(header->header_size = (uint8_t)h);
 
-    // Levels 0 and 1 carry the base name here; level 2 only in extended headers.
+    // Levels 0 and 1 carry the base name here; levels 2 and 3 only in extended headers.
     HeaderNames names = {};
     uint32_t n = 0;
-    if (level != 2) {
+    if (level < 2) {
         n = take_u8();
         names.file_name = header_cursor;
         names.file_length = n;
         header_cursor += n;
     }
-    // d = h - n tells whether the CRC-16 and the OS id follow (level 2: d is the
-    // header's whole length).
+    // d = h - n tells whether the CRC-16 and the OS id follow (levels 2 and 3: d is
+    // the header's whole length).
     uint32_t d = n > h ? 0 : h - n;
     if (d >= 24) {
         header->crc = take_u16();
@@ -185,18 +223,19 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     if (level == 2 && h < 26) return HEADER_DAMAGED;
 
     if (level != 0) {
-        header_cursor = header_buffer + (level == 1 ? h : 24);
+        header_cursor = header_buffer + (level == 1 ? h : level == 2 ? 24 : 28);
         uint32_t total = 0;
-        if (!read_extended_headers(file, header, &names, h, &total)) return HEADER_DAMAGED;
+        header_end = length;
+        if (!read_extended_headers(file, header, &names, &total)) return HEADER_DAMAGED;
         if (level == 1 && total > 0) {
             // Level 1 counts its extended headers into the packed size.
             if (total > header->packed_size) return HEADER_DAMAGED;
             header->packed_size -= total;
-            header->header_size = (uint8_t)(header->header_size + total);
+            NOT_IN_STUB(header->header_size = (uint8_t)(header->header_size + total));
         }
     }
     if (!compose_name(header, &names)) return HEADER_DAMAGED;
 
-    header->time = level == 2 ? header->raw_time : dos_time_to_unix(header->raw_time);
+    header->time = level >= 2 ? header->raw_time : dos_time_to_unix(header->raw_time);
     return HEADER_READ;
 }

@@ -1,11 +1,13 @@
-// LHA member headers of levels 0, 1 and 2 with their extended headers.
+// LHA member headers of levels 0 to 3 with their extended headers.
 #pragma once
 
 #include <stdint.h>
 
 #include "engine/extraction_run.h"
 
-enum { HEADER_BUFFER_SIZE = 4096 };
+// The longest level-2 header (its length is 16 bits) and the two bytes an OS-9
+// encoder leaves out of it; level 3 and level-1 extended headers are held to it too.
+enum { HEADER_BUFFER_SIZE = 0xFFFF + 2 };
 
 // A member's sizes.  The host tool honours the 64-bit sizes of extended header
 // 0x42 (members over 4 GiB); the stub, whose file functions stop at 2 GiB, keeps
@@ -17,19 +19,29 @@ typedef uint64_t MemberSize;
 #endif
 
 struct MemberHeader {
-    uint8_t header_size;     // first byte (level 1: plus the extended headers, mod 256)
+    uint8_t header_size;     // first byte (level 1: plus the extended headers, mod 256;
+                             // levels 2, 3: the length's low byte); not in the stub
     char method[5];          // method id such as "-lh5-", not terminated
     MemberSize packed_size;    // member data in the archive, extended headers excluded
     MemberSize original_size;  // bytes after expansion
-    uint32_t raw_time;       // MS-DOS time and date (levels 0, 1) or Unix seconds (2)
-    uint8_t attribute;
+    uint32_t raw_time;       // MS-DOS time and date (levels 0, 1) or Unix seconds (2, 3)
+    uint8_t attribute;       // MS-DOS attributes, never applied; not in the stub
     uint8_t level;
     char name[PATH_BUFFER_SIZE];  // relative path, '/' as separator
-    uint16_t name_length;    // bytes of the name as stored: a NUL inside stays visible
+    uint16_t name_length;    // bytes of the name: a NUL inside the folder name stays visible
     uint16_t crc;
     uint8_t has_crc;
     uint8_t os_id;
+    // No file name, or a path ending in '/': a folder entry whatever its method says
+    // (as is every -lhd- member).
+    uint8_t named_as_folder;
     uint32_t time;           // seconds since 1970, UTC
+#ifndef MAVUSFX_STUB_BUILD
+    // What follows a NUL in the file name (the Amiga's file comment), its first 255
+    // bytes, terminated.
+    char comment[256];
+    uint16_t comment_length;
+#endif
 };
 
 enum HeaderResult {
@@ -42,9 +54,6 @@ enum HeaderResult {
 // Reads the next member header from `file`; on HEADER_READ the file stands on the
 // member's data.
 HeaderResult read_member_header(FILE* file, MemberHeader* header);
-
-// Backslashes become slashes, except as the second byte of a Shift-JIS character.
-void slashes_from_backslashes(char* text, unsigned count);
 
 // MS-DOS local standard time to seconds since 1970 UTC; 0 stays 0.  A month field
 // of 13 to 15 names no month: such a stamp counts as 1980-01-01 00:00:00, the

@@ -98,6 +98,40 @@ TEST_F(Loop, UnknownMethodIsSkippedAndCountedLikeTheOthers) {
     EXPECT_EQ(run.failure_count, 1u);
 }
 
+// What other encoders write: level 3 (LHA for OS/2 2.08), a level-2 length stated 2
+// short (LHa for OS-9), a comment behind a NUL in the name (Amiga and MorphOS LHA),
+// a folder as an -lh0- member without a file name (Amiga LHA 1.22), and PMarc's
+// stored -pm0-; its -pm1- and -pm2- stay unknown.
+TEST_F(Loop, FormsOfOtherEncodersAreExtracted) {
+    TestMember level3 = stored("l3.txt", "level three", 3);
+    level3.folder = "os2\xFF";
+    level3.os_id = '2';
+    Bytes os9 = build_member(stored("os9.txt", "from OS-9"));
+    os9[0] = (uint8_t)(os9[0] - 2);
+    TestMember amiga = stored(std::string("pic.iff\0a comment", 17), "picture", 1);
+    amiga.os_id = 'A';
+    TestMember amiga_folder = stored("", "", 1);
+    amiga_folder.folder = "drawer\xFF";
+    TestMember pm0 = stored("pm0.txt", "pmarc");
+    pm0.method = "-pm0-";
+    TestMember pm1 = stored("pm1.bin", "pmarc");
+    pm1.method = "-pm1-";
+    Bytes archive = build_member(level3);
+    archive.insert(archive.end(), os9.begin(), os9.end());
+    Bytes rest = build_archive({amiga, amiga_folder, pm0, pm1});
+    archive.insert(archive.end(), rest.begin(), rest.end());
+    extract(archive);
+    EXPECT_EQ(content("os2/l3.txt"), "level three");
+    EXPECT_EQ(content("os9.txt"), "from OS-9");
+    EXPECT_EQ(content("pic.iff"), "picture");
+    EXPECT_TRUE(folder_exists("drawer"));
+    EXPECT_EQ(content("pm0.txt"), "pmarc");
+    EXPECT_FALSE(file_exists("pm1.bin"));
+    EXPECT_TRUE(recorder.failed("pm1.bin", FAILED_UNKNOWN_METHOD));
+    EXPECT_EQ(run.failure_count, 1u);
+    EXPECT_FALSE(run.archive_damaged);
+}
+
 TEST_F(Loop, LeadingSlashIsDroppedOnceAndLaterMembersReplaceEarlierOnes) {
     extract(build_archive({stored("/top.txt", "first"), stored("top.txt", "second")}));
     EXPECT_EQ(content("top.txt"), "second");

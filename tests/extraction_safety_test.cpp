@@ -143,13 +143,25 @@ TEST_F(Safety, NamesWindowsCannotHoldAreRefusedOnEveryPlatform) {
     std::vector<TestMember> members;
     for (const char* bad : {"CON", "nul.txt", "sub/AUX", "COM1", "ab:c", "q?.txt", "tab\t.txt", "dot."})
         members.push_back(stored(bad, "x"));
-    members.push_back(stored(std::string("a\0/../../x", 10), "cut"));
     members.push_back(stored("\x83\x7C.txt", "po"));  // "ポ": its trail byte is '|'
+    TestMember nul_in_folder = stored("f", "x");
+    nul_in_folder.folder = std::string("a\0/../../\xFF", 9);
+    members.push_back(nul_in_folder);
     extract(build_archive(members));
     for (const char* bad : {"CON", "nul.txt", "sub/AUX", "COM1", "ab:c", "q?.txt", "tab\t.txt", "dot.", "a"})
         EXPECT_TRUE(recorder.failed(bad, FAILED_WINDOWS_NAME)) << bad;
     EXPECT_EQ(run.failure_count, 9u);
     EXPECT_EQ(folder_entries(dest), std::vector<std::string>{"\x83\x7C.txt"});
+    EXPECT_FALSE(file_exists(scratch / "f"));
+}
+
+// A NUL ends a file name: what follows is a comment (Amiga LHA writes one there),
+// never a part of the path.
+TEST_F(Safety, WhatFollowsANulInAFileNameIsNeverAPath) {
+    extract(build_archive({stored(std::string("a\0/../../x", 10), "cut")}));
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(folder_entries(dest), std::vector<std::string>{"a"});
+    EXPECT_EQ(content(dest + "/a"), "cut");
     EXPECT_FALSE(file_exists(scratch / "x"));
 }
 

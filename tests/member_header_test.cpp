@@ -2,6 +2,8 @@
 // classes, names and time stamps, and headers that must be refused.
 #include <string.h>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "engine/member_header.h"
@@ -55,6 +57,158 @@ Bytes level2(const std::string& extended, uint8_t os_id = 'M', const Bytes& data
     h[1] = (uint8_t)(h.size() >> 8);
     h.insert(h.end(), data.begin(), data.end());
     return h;
+}
+
+std::string ext3(uint8_t type, const std::string& data) {
+    std::string out;
+    uint32_t size = (uint32_t)data.size() + 5;
+    for (int i = 0; i < 4; i++) out += (char)(size >> (8 * i));
+    out += (char)type;
+    return out + data;
+}
+
+// A level-3 header: 4 where level 2 has its length, the length in four bytes behind
+// the OS id, extended headers (from ext3()) with four-byte sizes.
+Bytes level3(const std::string& extended, const Bytes& data = Bytes(4, 'x')) {
+    Bytes h = {4, 0, '-', 'l', 'h', '0', '-'};
+    auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; i++) h.push_back((uint8_t)(v >> (8 * i))); };
+    put32((uint32_t)data.size());
+    put32((uint32_t)data.size());
+    put32(1262581662);
+    h.push_back(0x20);
+    h.push_back(3);
+    h.push_back(0x34);
+    h.push_back(0x12);
+    h.push_back('2');  // OS/2
+    put32(0);          // total length, set below
+    h.insert(h.end(), extended.begin(), extended.end());
+    put32(0);
+    for (int i = 0; i < 4; i++) h[24 + i] = (uint8_t)(h.size() >> (8 * i));
+    h.insert(h.end(), data.begin(), data.end());
+    return h;
+}
+
+TEST(MemberHeader, Level3HasFourByteSizesAndItsLengthBehindTheOsId) {
+    Bytes b = level3(ext3(0x00, "\x11\x22") + ext3(0x02, "os2\xFF" "dir\xFF") + ext3(0x01, "file.txt") +
+                     ext3(0x40, std::string("\x21\x00", 2)));
+    Read r = read_one(b);
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_EQ(r.header.level, 3);
+    EXPECT_STREQ(r.header.name, "os2/dir/file.txt");
+    EXPECT_EQ(r.header.packed_size, 4u);
+    EXPECT_EQ(r.header.original_size, 4u);
+    EXPECT_EQ(r.header.time, 1262581662u);
+    EXPECT_EQ(r.header.crc, 0x1234);
+    EXPECT_EQ(r.header.has_crc, 1);
+    EXPECT_EQ(r.header.os_id, '2');
+    EXPECT_EQ(r.header.attribute, 0x20);  // an OS/2 header's 0x40 is not taken
+    EXPECT_EQ(r.position, (long)b.size() - 4);
+
+    // Every size is bounded as level 2's: the word size, the length against what
+    // the header needs and what the buffer holds, each extended header within it.
+    Bytes word = b;
+    word[0] = 2;
+    EXPECT_EQ(read_one(word).result, HEADER_DAMAGED);
+    for (uint32_t length : {31u, (uint32_t)HEADER_BUFFER_SIZE + 1, 0xFFFFFFFFu}) {
+        Bytes bad = b;
+        for (int i = 0; i < 4; i++) bad[24 + i] = (uint8_t)(length >> (8 * i));
+        EXPECT_EQ(read_one(bad).result, HEADER_DAMAGED) << length;
+    }
+    for (uint32_t size : {4u, 60u, 0xFFFFFFFFu}) {  // no room for itself; past the end
+        Bytes bad = b;
+        for (int i = 0; i < 4; i++) bad[28 + i] = (uint8_t)(size >> (8 * i));
+        EXPECT_EQ(read_one(bad).result, HEADER_DAMAGED) << size;
+    }
+    EXPECT_EQ(read_one(Bytes(b.begin(), b.begin() + 40)).result, HEADER_DAMAGED);
+    EXPECT_EQ(read_one(Bytes(b.begin(), b.begin() + 30)).result, HEADER_DAMAGED);
+}
+
+// LHa for OS-9 (OS id 'K') states a level-2 header 2 bytes shorter than its chain
+// of extended headers, and takes the header's CRC over the whole chain (which the
+// reader, like every header CRC, does not check).
+Bytes os9_member(int short_by) {
+    Bytes b = level2(ext(0x00, std::string(2, '\0')) + ext(0x01, "os9.txt"), 'K');
+    size_t length = b.size() - 4;
+    b[0] = (uint8_t)(length - (size_t)short_by);
+    b[1] = (uint8_t)((length - (size_t)short_by) >> 8);
+    uint16_t crc = crc16_of(Bytes(b.begin(), b.begin() + (long)length));
+    b[27] = (uint8_t)crc;
+    b[28] = (uint8_t)(crc >> 8);
+    return b;
+}
+
+TEST(MemberHeader, Level2StatedTwoShortIsReadToTheEndOfItsChain) {
+    Bytes b = os9_member(2);
+    Read r = read_one(b);
+    ASSERT_EQ(r.result, HEADER_READ);
+    EXPECT_STREQ(r.header.name, "os9.txt");
+    EXPECT_EQ(r.header.os_id, 'K');
+    EXPECT_EQ(r.position, (long)b.size() - 4);  // the data begins where the chain ends
+    EXPECT_EQ(read_one(os9_member(0)).result, HEADER_READ);
+    // Only exactly 2 short, and only when those two bytes end the chain.
+    EXPECT_EQ(read_one(os9_member(1)).result, HEADER_DAMAGED);
+    EXPECT_EQ(read_one(os9_member(3)).result, HEADER_DAMAGED);
+    Bytes more = os9_member(2);
+    more[b.size() - 6] = 9;  // the chain goes on behind them
+    EXPECT_EQ(read_one(more).result, HEADER_DAMAGED);
+    EXPECT_EQ(read_one(Bytes(b.begin(), b.end() - 5)).result, HEADER_DAMAGED);  // cut inside them
+}
+
+// Amiga and MorphOS LHA store a file's comment behind a NUL in its name.
+TEST(MemberHeader, AFileNameEndsAtANulAndTheRestIsItsComment) {
+    for (int level : {0, 1, 2}) {
+        TestMember m;
+        m.level = level;
+        m.name = std::string("pic.iff\0A comment", 17);
+        Read r = read_one(build_member(m));
+        ASSERT_EQ(r.result, HEADER_READ) << level;
+        EXPECT_STREQ(r.header.name, "pic.iff") << level;
+        EXPECT_EQ(r.header.name_length, 7) << level;
+        EXPECT_STREQ(r.header.comment, "A comment") << level;
+        EXPECT_EQ(r.header.comment_length, 9) << level;
+    }
+    // A NUL in a folder name is no comment: it stays in the name, to be refused.
+    Read folder = read_one(level2(ext(0x02, std::string("a\0b\xFF", 4)) + ext(0x01, "f")));
+    ASSERT_EQ(folder.result, HEADER_READ);
+    EXPECT_EQ(folder.header.name_length, 5);
+    EXPECT_EQ(folder.header.comment_length, 0);
+}
+
+TEST(MemberHeader, NamedAsFolderWithoutAFileNameOrWithATrailingSeparator) {
+    struct Case {
+        const char* method;
+        std::string name, folder;
+        int level;
+        bool named_as_folder;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"-lh0-", "", "dir\xFF", 2, true},   // Amiga LHA 1.22's folders
+             {"-lh0-", "", "dir", 1, true},        // no separator behind the folder
+             {"-lh5-", "x\\", "", 0, true},
+             {"-pm2-", "x/", "", 0, true},         // whatever the method
+             {"-lh0-", "a.txt", "dir\xFF", 2, false}}) {
+        TestMember m;
+        m.method = c.method;
+        m.name = c.name;
+        m.folder = c.folder;
+        m.level = c.level;
+        Read r = read_one(build_member(m));
+        ASSERT_EQ(r.result, HEADER_READ) << c.method << c.name;
+        EXPECT_EQ(r.header.named_as_folder, c.named_as_folder) << c.method << c.name;
+    }
+}
+
+// A level-2 header is read up to its 16-bit maximum (lhasa and 7z read 5,000 bytes of
+// comment); what the buffer cannot hold is only level 3's, and damaged.
+TEST(MemberHeader, Level2HeadersUpToTheirSixteenBitMaximum) {
+    for (size_t filler : {5000u, 65535u - 26 - 11 - 3}) {
+        Bytes b = level2(ext(0x01, "big.txt") + ext(0x3F, std::string(filler, 'c')));
+        ASSERT_LE(b.size() - 4, 65535u);
+        Read r = read_one(b);
+        ASSERT_EQ(r.result, HEADER_READ) << filler;
+        EXPECT_STREQ(r.header.name, "big.txt");
+        EXPECT_EQ(r.position, (long)b.size() - 4);
+    }
 }
 
 TEST(MemberHeader, Level2WithNameCrcAndAttribute) {
@@ -178,9 +332,9 @@ TEST(MemberHeader, RefusesHeadersOutsideTheFormatsBounds) {
     Bytes short_read(good.begin(), good.begin() + 10);
     EXPECT_EQ(read_one(short_read).result, HEADER_DAMAGED);
 
-    Bytes level3 = good;
-    level3[20] = 3;
-    EXPECT_EQ(read_one(level3).result, HEADER_DAMAGED);
+    Bytes level4 = good;
+    level4[20] = 4;
+    EXPECT_EQ(read_one(level4).result, HEADER_DAMAGED);
 
     Bytes tiny = {12, 0, '-', 'l', 'h', '0', '-', 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(read_one(tiny).result, HEADER_DAMAGED);

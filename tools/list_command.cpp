@@ -2,6 +2,7 @@
 #include <string.h>
 #include <time.h>
 
+#include <string>
 #include <vector>
 
 #include "decode/method_table.h"
@@ -79,10 +80,10 @@ static void keep_member(void* context, const MemberHeader& header) {
 }
 
 static void print_member(const MemberHeader& header) {
-    // Levels 0 and 1 hold the packing machine's local time, shown as stored; level 2
-    // holds UTC, marked Z.
+    // Levels 0 and 1 hold the packing machine's local time, shown as stored; levels 2
+    // and 3 hold UTC, marked Z.
     char when[32];
-    if (header.level == 2) {
+    if (header.level >= 2) {
         time_t stamp = (time_t)header.time;
         strftime(when, sizeof when, "%Y-%m-%d %H:%M:%SZ", gmtime(&stamp));
     } else {
@@ -96,15 +97,21 @@ static void print_member(const MemberHeader& header) {
     printf("%.5s  %10llu %10llu  %-20s  %-4s  ", header.method, (unsigned long long)header.packed_size,
            (unsigned long long)header.original_size, when, crc);
     print_sjis(stdout, header.name);
+    if (header.comment_length != 0) {
+        fputs("  (", stdout);
+        print_sjis(stdout, header.comment);
+        fputc(')', stdout);
+    }
     fputc('\n', stdout);
 }
 
 static const char HELP[] =
     "usage: mavusfx list FILE\n"
     "Shows the configuration block of a self-extracting FILE and, for every member,\n"
-    "its method, packed and original size, time, CRC-16 and path.  Times of level-2\n"
-    "headers are UTC, marked Z; levels 0 and 1 hold the packer's local time, shown as\n"
-    "stored.  Control characters in names are shown as \\xNN.  Only headers are\n"
+    "its method, packed and original size, time, CRC-16 and path, and in parentheses\n"
+    "a file comment (what follows a NUL in the stored name).  Times of level-2 and\n"
+    "level-3 headers are UTC, marked Z; levels 0 and 1 hold the packer's local time,\n"
+    "shown as stored.  Control characters in names are shown as \\xNN.  Only headers are\n"
     "read: whether a -lh2- or -lh3- member comes out right only by the older\n"
     "encoders' rule shows when its data is decoded, and 'mavusfx test' says so.\n"
     "\n"
@@ -144,7 +151,7 @@ int run_list(int argc, char** argv) {
     for (const MemberHeader& header : members) {
         print_member(header);
         packed += header.packed_size;
-        if (method_index(header.method) < 0) status = EXIT_MEMBER_FAILED;
+        if (!header.named_as_folder && method_index(header.method) < 0) status = EXIT_MEMBER_FAILED;
     }
     if (shape != SHAPE_SOUND) {
         FailureKind fault = shape == SHAPE_DAMAGED ? ARCHIVE_DAMAGED : ARCHIVE_CUT_SHORT;

@@ -425,12 +425,12 @@ void check_member(void* context, const MemberHeader& header) {
     check->members++;
     if (check->file != nullptr) check->data_end = (int64_t)ftell(check->file) + (int64_t)header.packed_size;
     std::string name = header.name[0] == '/' ? header.name + 1 : header.name;
-    bool is_folder = memcmp(header.method, "-lhd-", 5) == 0;
+    bool is_folder = header.named_as_folder || memcmp(header.method, "-lhd-", 5) == 0;
     while (!name.empty() && name.back() == '/') name.pop_back();
     (is_folder ? check->folders : check->files).push_back(name);
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
         check->folders.push_back(name.substr(0, slash));
-    if (method_index(header.method) >= 0) return;
+    if (header.named_as_folder || method_index(header.method) >= 0) return;
     check->undecodable++;
     fputs("mavusfx: warning: ", stderr);
     print_sjis(stderr, header.name);

@@ -200,8 +200,10 @@ EngineRun run_engine_on(const std::string& archive, bool test_only, bool sound_m
 static void put16(Bytes& b, uint32_t v) { b.push_back((uint8_t)v); b.push_back((uint8_t)(v >> 8)); }
 static void put32(Bytes& b, uint32_t v) { put16(b, v & 0xFFFF); put16(b, v >> 16); }
 
-static void put_extended(Bytes& b, uint8_t type, const std::string& data) {
-    put16(b, (uint32_t)data.size() + 3);
+// Level 3 gives each extended header a size of 4 bytes, the others 2.
+static void put_extended(Bytes& b, uint8_t type, const std::string& data, int level = 2) {
+    if (level == 3) put32(b, (uint32_t)data.size() + 5);
+    else put16(b, (uint32_t)data.size() + 3);
     b.push_back(type);
     b.insert(b.end(), data.begin(), data.end());
 }
@@ -243,21 +245,29 @@ Bytes build_member(const TestMember& s) {
             h[0] = (uint8_t)(h.size() - 2);
         }
     } else {
-        put16(h, 0);  // total length, set below
+        // Level 2: the total length in the first two bytes.  Level 3: 4 there (its
+        // word size) and the total length in four bytes behind the OS id.
+        put16(h, s.level == 3 ? 4 : 0);
         h.insert(h.end(), s.method.begin(), s.method.begin() + 5);
         put32(h, (uint32_t)s.data.size());
         put32(h, original);
         put32(h, s.raw_time);
         h.push_back(s.attribute);
-        h.push_back(2);
+        h.push_back((uint8_t)s.level);
         put16(h, crc);
         h.push_back(s.os_id);
-        if (!s.name.empty()) put_extended(h, 0x01, s.name);
-        if (!s.folder.empty()) put_extended(h, 0x02, s.folder);
-        for (const auto& e : s.extended) put_extended(h, e.first, e.second);
-        put16(h, 0);
-        h[0] = (uint8_t)h.size();
-        h[1] = (uint8_t)(h.size() >> 8);
+        if (s.level == 3) put32(h, 0);  // total length, set below
+        if (!s.name.empty()) put_extended(h, 0x01, s.name, s.level);
+        if (!s.folder.empty()) put_extended(h, 0x02, s.folder, s.level);
+        for (const auto& e : s.extended) put_extended(h, e.first, e.second, s.level);
+        if (s.level == 3) {
+            put32(h, 0);
+            for (int i = 0; i < 4; i++) h[24 + i] = (uint8_t)(h.size() >> (8 * i));
+        } else {
+            put16(h, 0);
+            h[0] = (uint8_t)h.size();
+            h[1] = (uint8_t)(h.size() >> 8);
+        }
     }
     h.insert(h.end(), s.data.begin(), s.data.end());
     return h;

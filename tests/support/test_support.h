@@ -100,8 +100,8 @@ EngineRun run_engine_on(const std::string& archive, bool test_only = false,
 // Builds LHA member headers and archives in memory.
 struct TestMember {
     std::string method = "-lh0-";
-    std::string name;             // as stored: level 0/1 base name or level-2 file name
-    std::string folder;           // extended folder name (levels 1, 2), 0xFF separated
+    std::string name;             // as stored: level 0/1 base name or level-2/3 file name
+    std::string folder;           // extended folder name (levels 1 to 3), 0xFF separated
     Bytes data;                   // the member's data as stored
     uint32_t original_size = UINT32_MAX;  // default: data.size()
     uint32_t raw_time = 0;
