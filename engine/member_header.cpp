@@ -11,9 +11,8 @@
 // memory: it costs the program's file nothing.
 static uint8_t header_buffer[HEADER_BUFFER_SIZE];
 
-// Read position in header_buffer, and the end of the header read so far.
+// Read position in header_buffer.
 static const uint8_t* header_cursor;
-static uint32_t header_end;
 
 static uint8_t take_u8() { return *header_cursor++; }
 
@@ -27,8 +26,8 @@ static uint32_t take_u32() {
     return le32_at(header_cursor - 4);
 }
 
-/* The attribute and the header's size byte are read for the tool and the tests; the
- * extraction uses neither, and the stub keeps their code out. */
+/* The attribute, the OS id and the header's size byte are read for the tool and the
+ * tests; the extraction uses none of them, and the stub keeps their code out. */
 #ifdef MAVUSFX_STUB_BUILD
 #define NOT_IN_STUB(statement)
 #else
@@ -78,15 +77,9 @@ struct HeaderNames {
 
 /* Extended headers: a size S announces each, 2 bytes (level 3: 4); the header
  * itself is a type byte, S - 1 - w bytes of data and the next size field of w
- * bytes.  0 ends the chain.  Level 1 reads each one from the file when its size is
- * known, behind the previous one; levels 2 and 3 have them all in the header
- * already and they must end within its stated length, `header_end`.  Sizes too
- * small to hold their own type byte and next size are damaged.
- *
- * LHa for OS-9 states a level-2 header's length 2 bytes short: its chain, followed
- * to the 0 that ends it, ends 2 bytes past the stated length, where the data
- * begins.  A chain that ends exactly there decides: the two bytes are read and the
- * header ends behind them.  (Once only: the next size, if any, would have to be 2.) */
+ * bytes.  0 ends the chain.  Each is read from the file when its size is known,
+ * behind the previous one, as far as the buffer holds.  Sizes too small to hold
+ * their own type byte and next size are damaged. */
 static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames* names,
                                   uint32_t* total) {
     uint32_t width = header->level == 3 ? 4 : 2;
@@ -96,14 +89,7 @@ static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames*
         if (size == 0) return true;
         if (size < 1 + width) return false;
         uint32_t at = (uint32_t)(header_cursor - header_buffer);
-        if (header->level == 1) {
-            if (size > HEADER_BUFFER_SIZE - at) return false;
-            if (!read_exactly(file, header_buffer + at, size)) return false;
-        } else if (size > header_end - at) {
-            if (size - (header_end - at) != 2 || !read_exactly(file, header_buffer + header_end, 2))
-                return false;
-            header_end += 2;
-        }
+        if (size > HEADER_BUFFER_SIZE - at || !read_exactly(file, header_buffer + at, size)) return false;
         *total += size;
         uint8_t type = take_u8();
         const uint8_t* data = header_cursor;
@@ -149,8 +135,8 @@ static bool compose_name(MemberHeader* header, const HeaderNames* names) {
     if (length > PATH_BUFFER_SIZE - 1) return false;
     // The name field was cleared with the header: the terminator is there.
     char* name = header->name;
-    if (folder_length > 0) memcpy(name, names->folder_name, folder_length);
-    if (file_length > 0) memcpy(name + folder_length, names->file_name, file_length);
+    memcpy(name, names->folder_name, folder_length);
+    memcpy(name + folder_length, names->file_name, file_length);
     header->name_length = (uint16_t)length;
     // Backslashes outside Shift-JIS characters become slashes, and in the folder name
     // 0xFF, its separator, too.
@@ -160,10 +146,17 @@ static bool compose_name(MemberHeader* header, const HeaderNames* names) {
     return true;
 }
 
-/* The base header: levels 0 and 1 are h + 2 bytes, h their first byte; level 2
- * states its whole length in its first two bytes (jLHA writes 256 bytes and more
- * for a long path); level 3 has 4 there, its word size, and its whole length in 4
- * bytes at offset 24, behind the CRC-16 and the OS id.  The level is at offset 20. */
+/* The base header, up to the first extended header's size: levels 0 and 1 are
+ * h + 2 bytes, h their first byte.  Level 2 is 26 bytes and states the whole
+ * header's length in its first two (jLHA writes 256 bytes and more for a long path);
+ * level 3 is 32 bytes, has 4 (its word size) in its first two and the whole length
+ * in 4 bytes at offset 24.  The level is at offset 20.
+ *
+ * The extended headers of levels 2 and 3 must end within the stated length; what
+ * lies between their end and it is passed over.  LHa for OS-9 states a level-2
+ * length 2 bytes short: its chain, followed to the 0 that ends it, ends 2 bytes
+ * past the stated length, where the data begins.  A chain that ends exactly there
+ * decides. */
 HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     memset(header, 0, sizeof *header);
     int first = fgetc(file);
@@ -172,33 +165,27 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     if (!read_exactly(file, header_buffer + 1, 20)) return HEADER_DAMAGED;
     uint8_t level = header_buffer[20];
     uint32_t h = (uint32_t)first;
-    uint32_t length = h + 2, known = 21;
-    if (level == 2) {
-        length = le16_at(header_buffer);
-    } else if (level == 3) {
-        if (le16_at(header_buffer) != 4 || !read_exactly(file, header_buffer + 21, 11)) return HEADER_DAMAGED;
+    uint32_t base = level < 2 ? h + 2 : level == 2 ? 26 : 32;
+    if (level > 3 || base < 22 || !read_exactly(file, header_buffer + 21, base - 21)) return HEADER_DAMAGED;
+    uint32_t length = base;
+    if (level == 2) length = le16_at(header_buffer);
+    if (level == 3) {
+        if (le16_at(header_buffer) != 4) return HEADER_DAMAGED;
         length = le32_at(header_buffer + 24);
-        known = 32;
-    } else if (level > 3) {
-        return HEADER_DAMAGED;
     }
-    if (length < known + (level < 2) || length > HEADER_BUFFER_SIZE) return HEADER_DAMAGED;
-    if (!read_exactly(file, header_buffer + known, length - known)) return HEADER_DAMAGED;
     if (level >= 2) h = length;
 
-    header_cursor = header_buffer + 2;
-    memcpy(header->method, header_cursor, 5);
-    header_cursor += 5;
-    header->packed_size = take_u32();
-    header->original_size = take_u32();
-    header->raw_time = take_u32();
+    memcpy(header->method, header_buffer + 2, 5);
+    header->packed_size = le32_at(header_buffer + 7);
+    header->original_size = le32_at(header_buffer + 11);
+    header->raw_time = le32_at(header_buffer + 15);
     NOT_IN_STUB(header->attribute = header_buffer[19]);
-    header_cursor++;
-    header->level = take_u8();
+    header->level = level;
+    header_cursor = header_buffer + 21;
     NOT_IN_STUB(header->header_size = (uint8_t)h);
 
     // Levels 0 and 1 carry the base name here; levels 2 and 3 only in extended headers.
-    HeaderNames names = {};
+    HeaderNames names = {header_buffer, 0, header_buffer, 0};  // no null to copy from
     uint32_t n = 0;
     if (level < 2) {
         n = take_u8();
@@ -211,7 +198,7 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     uint32_t d = n > h ? 0 : h - n;
     if (d >= 24) {
         header->crc = take_u16();
-        header->os_id = take_u8();
+        NOT_IN_STUB(header->os_id = take_u8());
         header->has_crc = 1;
     } else if (d == 22) {
         header->crc = take_u16();
@@ -219,19 +206,23 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     } else if (d != 20) {
         return HEADER_UNKNOWN_LAYOUT;
     }
-    // A level-2 header too short to hold its first extended-header size.
-    if (level == 2 && h < 26) return HEADER_DAMAGED;
+    // A level-2 or level-3 header too short to hold its first extended-header size.
+    if (length < base) return HEADER_DAMAGED;
 
     if (level != 0) {
-        header_cursor = header_buffer + (level == 1 ? h : level == 2 ? 24 : 28);
+        header_cursor = header_buffer + base - (level == 3 ? 4 : 2);
         uint32_t total = 0;
-        header_end = length;
         if (!read_extended_headers(file, header, &names, &total)) return HEADER_DAMAGED;
+        uint32_t end = (uint32_t)(header_cursor - header_buffer);
         if (level == 1 && total > 0) {
             // Level 1 counts its extended headers into the packed size.
             if (total > header->packed_size) return HEADER_DAMAGED;
             header->packed_size -= total;
             NOT_IN_STUB(header->header_size = (uint8_t)(header->header_size + total));
+        } else if (level >= 2 && end != length + 2) {
+            if (end > length || length > HEADER_BUFFER_SIZE ||
+                !read_exactly(file, header_buffer + end, length - end))
+                return HEADER_DAMAGED;
         }
     }
     if (!compose_name(header, &names)) return HEADER_DAMAGED;

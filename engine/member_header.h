@@ -31,7 +31,7 @@ struct MemberHeader {
     uint16_t name_length;    // bytes of the name: a NUL inside the folder name stays visible
     uint16_t crc;
     uint8_t has_crc;
-    uint8_t os_id;
+    uint8_t os_id;           // not in the stub
     // No file name, or a path ending in '/': a folder entry whatever its method says
     // (as is every -lhd- member).
     uint8_t named_as_folder;
