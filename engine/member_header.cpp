@@ -89,7 +89,8 @@ static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames*
         if (size == 0) return true;
         if (size < 1 + width) return false;
         uint32_t at = (uint32_t)(header_cursor - header_buffer);
-        if (size > HEADER_BUFFER_SIZE - at || !read_exactly(file, header_buffer + at, size)) return false;
+        if (size > HEADER_BUFFER_SIZE - at || !read_exactly(file, header_buffer + at, size))
+            return false;
         *total += size;
         uint8_t type = take_u8();
         const uint8_t* data = header_cursor;
@@ -126,7 +127,8 @@ static bool compose_name(MemberHeader* header, const HeaderNames* names) {
 #ifndef MAVUSFX_STUB_BUILD
     if (file_length < names->file_length) {
         uint32_t comment_length = names->file_length - file_length - 1;
-        if (comment_length > sizeof header->comment - 1) comment_length = sizeof header->comment - 1;
+        if (comment_length > sizeof header->comment - 1)
+            comment_length = sizeof header->comment - 1;
         memcpy(header->comment, names->file_name + file_length + 1, comment_length);
         header->comment_length = (uint16_t)comment_length;
     }
@@ -166,7 +168,8 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     uint8_t level = header_buffer[20];
     uint32_t h = (uint32_t)first;
     uint32_t base = level < 2 ? h + 2 : level == 2 ? 26 : 32;
-    if (level > 3 || base < 22 || !read_exactly(file, header_buffer + 21, base - 21)) return HEADER_DAMAGED;
+    if (level > 3 || base < 22 || !read_exactly(file, header_buffer + 21, base - 21))
+        return HEADER_DAMAGED;
     uint32_t length = base;
     if (level == 2) length = le16_at(header_buffer);
     if (level == 3) {

@@ -19,23 +19,23 @@ typedef uint64_t MemberSize;
 #endif
 
 struct MemberHeader {
-    uint8_t header_size;     // first byte (level 1: plus the extended headers, mod 256;
-                             // levels 2, 3: the length's low byte); not in the stub
-    char method[5];          // method id such as "-lh5-", not terminated
+    uint8_t header_size;       // first byte (level 1: plus the extended headers, mod 256;
+                               // levels 2, 3: the length's low byte); not in the stub
+    char method[5];            // method id such as "-lh5-", not terminated
     MemberSize packed_size;    // member data in the archive, extended headers excluded
     MemberSize original_size;  // bytes after expansion
-    uint32_t raw_time;       // MS-DOS time and date (levels 0, 1) or Unix seconds (2, 3)
-    uint8_t attribute;       // MS-DOS attributes, never applied; not in the stub
+    uint32_t raw_time;         // MS-DOS time and date (levels 0, 1) or Unix seconds (2, 3)
+    uint8_t attribute;         // MS-DOS attributes, never applied; not in the stub
     uint8_t level;
     char name[PATH_BUFFER_SIZE];  // relative path, '/' as separator
-    uint16_t name_length;    // bytes of the name: a NUL inside the folder name stays visible
+    uint16_t name_length;         // bytes of the name: a NUL inside the folder name stays visible
     uint16_t crc;
     uint8_t has_crc;
-    uint8_t os_id;           // not in the stub
+    uint8_t os_id;  // not in the stub
     // No file name, or a path ending in '/': a folder entry whatever its method says
     // (as is every -lhd- member).
     uint8_t named_as_folder;
-    uint32_t time;           // seconds since 1970, UTC
+    uint32_t time;  // seconds since 1970, UTC
 #ifndef MAVUSFX_STUB_BUILD
     // What follows a NUL in the file name (the Amiga's file comment), its first 255
     // bytes, terminated.
@@ -45,9 +45,9 @@ struct MemberHeader {
 };
 
 enum HeaderResult {
-    HEADER_END,      // a 0 byte or the end of the file where a header should begin
-    HEADER_READ,     // a member header was read; archive_file stands on its data
-    HEADER_DAMAGED,  // neither: short, or out of the format's bounds
+    HEADER_END,            // a 0 byte or the end of the file where a header should begin
+    HEADER_READ,           // a member header was read; archive_file stands on its data
+    HEADER_DAMAGED,        // neither: short, or out of the format's bounds
     HEADER_UNKNOWN_LAYOUT  // damaged too: fields after the name of no known layout
 };
 

@@ -10,9 +10,13 @@
 #include <stddef.h>
 
 // With bit 5 flipped, the two ranges 0x81-0x9F and 0xE0-0xFC become 0xA1-0xDC.
-inline bool is_sjis_lead_byte(unsigned char c) { return (unsigned char)((c ^ 0x20) - 0xA1) <= 0xDC - 0xA1; }
+inline bool is_sjis_lead_byte(unsigned char c) {
+    return (unsigned char)((c ^ 0x20) - 0xA1) <= 0xDC - 0xA1;
+}
 
-inline bool is_sjis_trail_byte(unsigned char c) { return (unsigned char)(c - 0x40) <= 0xFC - 0x40 && c != 0x7F; }
+inline bool is_sjis_trail_byte(unsigned char c) {
+    return (unsigned char)(c - 0x40) <= 0xFC - 0x40 && c != 0x7F;
+}
 
 // Bytes of the character at `p`, 1 or 2, in a text that ends at `end` (which lies
 // behind `p`).  A terminated text may pass no end: its terminator is no trail byte.
