@@ -24,12 +24,14 @@ packages=(
   libutf8proc-dev                     # the packer's NFC names
 )
 
+# The wine32 packages are the i386 ones.
+for i in "${!packages[@]}"; do
+  case ${packages[$i]} in wine32*) packages[$i]="${packages[$i]}:i386" ;; esac
+done
+
 # --print-packages: the list above, one a line (scripts/check-apt-resolve.sh takes it).
 if [ "${1:-}" = --print-packages ]; then
-  for p in "${packages[@]}"; do
-    case $p in wine32*) p="$p:i386" ;; esac
-    echo "$p"
-  done
+  printf '%s\n' "${packages[@]}"
   exit 0
 fi
 
@@ -48,7 +50,6 @@ codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
 
 missing=()
 for p in "${packages[@]}"; do
-  case $p in wine32*) p="$p:i386" ;; esac
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
