@@ -37,13 +37,15 @@ static const FailureKind FAILURE_OF_DECODE[] = {
     FAILED_TRUNCATED};
 
 /* Why a member may not be written at all, before anything is touched: a path that
- * leaves the destination, a name Windows cannot hold (a NUL inside included), an
- * unknown method, a link on the way. */
+ * leaves the destination, a name Windows cannot hold (a NUL inside included; a run
+ * may write those its own system can), an unknown method, a link on the way. */
 static bool refuse_member(ExtractionRun* run, const MemberHeader* header, char* path,
                           const MethodRow* method) {
     FailureKind kind;
     if (is_unsafe_member_path(header->name)) kind = FAILED_UNSAFE_PATH;
-    else if (windows_name_problem(header->name, header->name_length) != nullptr) kind = FAILED_WINDOWS_NAME;
+    else if (windows_name_problem(header->name, header->name_length) != nullptr &&
+             !(run->names_beyond_windows && only_windows_refuses(header->name, header->name_length)))
+        kind = FAILED_WINDOWS_NAME;
     else if (method == nullptr && !header->named_as_folder) kind = FAILED_UNKNOWN_METHOD;
     else if (!run->test_only && path_has_link(path)) kind = FAILED_LINK_IN_PATH;
     else return false;

@@ -32,6 +32,7 @@ struct ExtractionRun {
     static constexpr uint8_t test_only = 0;  // the stub always writes
     static constexpr uint8_t sound_members_first = 0;  // an installer never half-installs
     static constexpr uint32_t sound_members = 0;
+    static constexpr uint8_t names_beyond_windows = 0;  // refused as Windows refuses them
 #else
     uint8_t test_only;          // decode and check every member, write nothing
     // An archive damaged or cut short after sound members: those members are handled,
@@ -39,6 +40,9 @@ struct ExtractionRun {
     // Otherwise such an archive is refused as a whole.
     uint8_t sound_members_first;
     uint32_t sound_members;     // those the walk found and the loop has yet to take
+    // Names Windows cannot hold but this system can (only_windows_refuses) are
+    // written (the host tool on POSIX); otherwise refused as the installer does.
+    uint8_t names_beyond_windows;
 #endif
     RunOutcome outcome;
 };

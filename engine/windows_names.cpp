@@ -72,3 +72,13 @@ const char* windows_name_problem(const char* path, size_t length) {
         }
     }
 }
+
+#ifndef MAVUSFX_STUB_BUILD
+/* Shift-JIS trail bytes are 0x40 and up: a byte below 0x20 is a control character
+ * wherever it stands. */
+bool only_windows_refuses(const char* path, size_t length) {
+    for (size_t i = 0; i < length; i++)
+        if ((unsigned char)path[i] < 0x20) return false;
+    return windows_name_problem(path, length) != nullptr;
+}
+#endif

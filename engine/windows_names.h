@@ -14,3 +14,14 @@
 // AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$), alone or before an extension.
 // Components "." and ".." are left to the check for paths that leave the destination.
 const char* windows_name_problem(const char* path, size_t length);
+
+// True when Windows could not hold `path` but a POSIX file system can: a name that
+// windows_name_problem refuses while no byte of it is a NUL or another control
+// character (a trailing dot, a device name, one of < > : " | ? *).  Whether the
+// path stays inside the destination is is_unsafe_member_path's to say.  The stub
+// writes for Windows alone.
+#ifdef MAVUSFX_STUB_BUILD
+inline bool only_windows_refuses(const char*, size_t) { return false; }
+#else
+bool only_windows_refuses(const char* path, size_t length);
+#endif

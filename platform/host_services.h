@@ -10,6 +10,9 @@
 bool platform_error_output_is_terminal();
 // Seconds on a monotonic clock.
 double platform_seconds_now();
+// True when files may bear names Windows cannot hold (a trailing dot, "CON", a ':'):
+// on POSIX; false on Windows.
+bool platform_takes_names_windows_refuses();
 
 // What the packer needs to know of a path (links followed).  `identity` tells two
 // names of one file apart from two files (device and file number).

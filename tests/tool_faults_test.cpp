@@ -563,6 +563,8 @@ TEST(ToolCompletion, ValuesFoldersAndFilesWhereEachBelongs) {
     EXPECT_EQ(completed(here, {"mavusfx", "make", "--config", ""}), (Answers{"dir", "setup.toml"}));
     EXPECT_EQ(completed(here, {"mavusfx", "make", "--title", ""}), Answers{});
     EXPECT_EQ(completed(here, {"mavusfx", "list", ""}), (Answers{"a.lzh", "b.LZH", "dir", "setup.exe"}));
+    EXPECT_EQ(completed(here, {"mavusfx", "extract", "--w"}), Answers{"--windows-names"});
+    EXPECT_EQ(completed(here, {"mavusfx", "test", "--w"}), Answers{"--windows-names"});
 }
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include "decode/method_table.h"
 #include "engine/archive_walk.h"
 #include "engine/member_header.h"
+#include "platform/host_services.h"
 #include "tools/execution_level.h"
 #include "tools/command_line.h"
 #include "tools/installer_identity.h"
 #include "tools/local_names.h"
+#include "tools/member_name_notes.h"
 #include "tools/tool.h"
 
 static const char* option_text(uint8_t option) {
@@ -114,6 +116,8 @@ static const char HELP[] =
     "shown as stored.  Control characters in names are shown as \\xNN.  Only headers are\n"
     "read: whether a -lh2- or -lh3- member comes out right only by the older\n"
     "encoders' rule shows when its data is decoded, and 'mavusfx test' says so.\n"
+    "Warnings on stderr name members that extract over one another, and members\n"
+    "whose names Windows cannot hold, as 'mavusfx test' does.\n"
     "\n"
     "  -h, --help   this text\n"
     "\n"
@@ -148,8 +152,10 @@ int run_list(int argc, char** argv) {
     printf("%-6s %10s %10s  %-20s  %-4s  %s\n", "method", "packed", "original", "time", "crc", "path");
     uint64_t packed = 0;
     int status = EXIT_ALL_GOOD;
+    MemberNameNotes notes(platform_takes_names_windows_refuses());
     for (const MemberHeader& header : members) {
         print_member(header);
+        notes.note(header);
         packed += header.packed_size;
         if (!header.named_as_folder && method_index(header.method) < 0) status = EXIT_MEMBER_FAILED;
     }
@@ -159,6 +165,8 @@ int run_list(int argc, char** argv) {
         fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(fault));
         status = EXIT_MEMBER_FAILED;
     }
+    fflush(stdout);
+    notes.print(stderr);
     printf("%u members, %llu bytes packed, %llu bytes original\n", (unsigned)members.size(),
            (unsigned long long)packed, (unsigned long long)original);
     return status;

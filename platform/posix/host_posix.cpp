@@ -21,6 +21,8 @@ bool platform_output_is_terminal() { return isatty(1) != 0; }
 
 void platform_make_binary(FILE*) {}
 
+bool platform_takes_names_windows_refuses() { return true; }
+
 double platform_seconds_now() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);

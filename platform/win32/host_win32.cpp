@@ -23,6 +23,8 @@ void platform_make_binary(FILE* stream) { _setmode(_fileno(stream), _O_BINARY); 
 
 double platform_seconds_now() { return (double)GetTickCount() / 1000.0; }
 
+bool platform_takes_names_windows_refuses() { return false; }
+
 // The callers tell why with strerror(errno): the system's last error in its terms.
 static void errno_from_last_error() {
     switch (GetLastError()) {
