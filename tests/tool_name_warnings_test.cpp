@@ -156,3 +156,26 @@ TEST(ToolNameWarnings, MembersOfOneFileAreNamedOneLineAClash) {
 }
 
 }  // namespace
+
+namespace {
+
+// make --archive takes the publisher's archive as it is, and tells what the
+// installer would refuse or leave behind: one warning a member, one a clash.
+TEST(ToolNameWarnings, MakeTellsWhatTheInstallerWouldRefuseOrLeave) {
+    ScratchFolder scratch;
+    write_file(scratch / "a.lzh", build_archive({stored("GPL-2.", "g"), stored("a.txt", "1"), stored("A.TXT", "2"),
+                                                 stored("../up", "u"), stored("ok.txt", "ok")}));
+    ToolRun make = run_tool(Words{"make", "--archive", scratch / "a.lzh", "-o", scratch / "setup.exe"});
+    EXPECT_EQ(make.status, 0) << make.err;
+    EXPECT_EQ(lines_with(make.err, "warning"),
+              (std::vector<std::string>{
+                  "mavusfx: warning: GPL-2.: a name Windows cannot hold (a name ending in a dot or a space); the "
+                  "stub will refuse this member",
+                  "mavusfx: warning: ../up: a path outside the destination; the stub will refuse this member",
+                  "mavusfx: warning: members 2 \"a.txt\" and 3 \"A.TXT\" are one file on Windows, which does not tell "
+                  "letter case apart; extracting there leaves member 3"}))
+        << make.err;
+    EXPECT_TRUE(file_exists(scratch / "setup.exe"));
+}
+
+}  // namespace

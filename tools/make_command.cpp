@@ -14,6 +14,7 @@
 #include "engine/extraction_loop.h"
 #include "engine/path_text.h"
 #include "engine/shift_jis.h"
+#include "engine/unsafe_member_path.h"
 #include "platform/host_services.h"
 #include "platform/text_conversion.h"
 #include "engine/windows_names.h"
@@ -25,6 +26,7 @@
 #include "tools/pack/folder_packer.h"
 #include "tools/local_names.h"
 #include "tools/make_config.h"
+#include "tools/member_name_notes.h"
 #include "tools/pe_resources.h"
 #include "tools/replacing_file.h"
 #include "tools/tool.h"
@@ -418,7 +420,15 @@ struct ArchiveCheck {
     std::vector<std::string> folders;  // folder entries and every folder a path passes
     FILE* file = nullptr;              // the archive walked
     int64_t data_end = 0;              // where the last member's data ends
+    MemberNameNotes names{false};      // members of one file, as the installer sees them
 };
+
+void warn_of_member(const char* name, const char* what, const char* why) {
+    fputs("mavusfx: warning: ", stderr);
+    print_sjis(stderr, name);
+    fprintf(stderr, ": %s%s%s%s; the stub will refuse this member\n", what, why[0] != 0 ? " (" : "", why,
+            why[0] != 0 ? ")" : "");
+}
 
 void check_member(void* context, const MemberHeader& header) {
     ArchiveCheck* check = (ArchiveCheck*)context;
@@ -426,6 +436,12 @@ void check_member(void* context, const MemberHeader& header) {
     if (check->file != nullptr) check->data_end = (int64_t)ftell(check->file) + (int64_t)header.packed_size;
     std::string name = header.name[0] == '/' ? header.name + 1 : header.name;
     bool is_folder = header.named_as_folder || memcmp(header.method, "-lhd-", 5) == 0;
+    // The archive is the publisher's: what the installer would refuse is told, as
+    // an undecodable method is, and the installer made all the same.
+    if (is_unsafe_member_path(header.name)) warn_of_member(header.name, "a path outside the destination", "");
+    else if (const char* why = windows_name_problem(header.name, header.name_length))
+        warn_of_member(header.name, "a name Windows cannot hold", why);
+    check->names.note(header);
     while (!name.empty() && name.back() == '/') name.pop_back();
     (is_folder ? check->folders : check->files).push_back(name);
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
@@ -517,6 +533,7 @@ FILE* open_checked_archive(const char* path, bool* needs_end_byte, ArchiveCheck*
         fail("%s %s", shown_local(path), problem);
         return nullptr;
     }
+    check->names.print(stderr);
     fseek(file, 0, SEEK_SET);
     return file;
 }
