@@ -77,10 +77,6 @@ static void print_config(const OpenedArchive* archive) {
     print_field("launch:", c.launch_target);
 }
 
-static void keep_member(void* context, const MemberHeader& header) {
-    ((std::vector<MemberHeader>*)context)->push_back(header);
-}
-
 static void print_member(const MemberHeader& header) {
     // Levels 0 and 1 hold the packing machine's local time, shown as stored; levels 2
     // and 3 hold UTC, marked Z.
@@ -124,9 +120,26 @@ static const char HELP[] =
     "Exit status: 0 all members readable, 1 a member of an unknown method or a\n"
     "damaged or cut archive, 2 usage or unreadable file.\n";
 
+struct Listing {
+    uint32_t members = 0;
+    uint64_t packed = 0;
+    bool undecodable = false;  // a member of an unknown method
+    MemberNameNotes notes{platform_takes_names_windows_refuses()};
+};
+
+static void list_member(void* context, const MemberHeader& header) {
+    Listing* listing = (Listing*)context;
+    print_member(header);
+    listing->members++;
+    listing->packed += header.packed_size;
+    if (!header.named_as_folder && method_index(header.method) < 0) listing->undecodable = true;
+    listing->notes.note(header);
+}
+
 /* The verdict on the archive's shape is the engine's own, as for test and extract,
  * from the same walk: no archive at all is a usage error; the members before damage
- * or a cut are listed, and the damage or the cut reported. */
+ * or a cut are listed, and the damage or the cut reported.  The members are printed
+ * by a second walk, one at a time, so that none is held. */
 int run_list(int argc, char** argv) {
     CommandLine line;
     if (!parse_command_line("list", argc, argv, {HELP_OPTION}, &line)) return EXIT_USAGE;
@@ -138,27 +151,20 @@ int run_list(int argc, char** argv) {
     ExtractionRun reader = {};
     reader.archive_file = archive.file;
     reader.archive_size = file_size(archive.file);
-    std::vector<MemberHeader> members;
     uint64_t original = 0;
-    ArchiveShape shape = walk_archive(&reader, &original, keep_member, &members);
+    ArchiveShape shape = walk_archive(&reader, &original);
     if (shape == SHAPE_NO_ARCHIVE) {
         fprintf(stderr, "mavusfx: %s: %s\n", shown_local(path).c_str(), failure_text(ARCHIVE_NOT_LHA));
         fclose(archive.file);
         return EXIT_USAGE;
     }
     if (archive.combined) print_config(&archive);
-    fclose(archive.file);
 
     printf("%-6s %10s %10s  %-20s  %-4s  %s\n", "method", "packed", "original", "time", "crc", "path");
-    uint64_t packed = 0;
-    int status = EXIT_ALL_GOOD;
-    MemberNameNotes notes(platform_takes_names_windows_refuses());
-    for (const MemberHeader& header : members) {
-        print_member(header);
-        notes.note(header);
-        packed += header.packed_size;
-        if (!header.named_as_folder && method_index(header.method) < 0) status = EXIT_MEMBER_FAILED;
-    }
+    Listing listing;
+    walk_archive(&reader, &original, list_member, &listing);
+    fclose(archive.file);
+    int status = listing.undecodable ? EXIT_MEMBER_FAILED : EXIT_ALL_GOOD;
     if (shape != SHAPE_SOUND) {
         FailureKind fault = shape == SHAPE_DAMAGED ? ARCHIVE_DAMAGED : ARCHIVE_CUT_SHORT;
         fflush(stdout);
@@ -166,8 +172,8 @@ int run_list(int argc, char** argv) {
         status = EXIT_MEMBER_FAILED;
     }
     fflush(stdout);
-    notes.print(stderr);
-    printf("%u members, %llu bytes packed, %llu bytes original\n", (unsigned)members.size(),
-           (unsigned long long)packed, (unsigned long long)original);
+    listing.notes.print(stderr);
+    printf("%u members, %llu bytes packed, %llu bytes original\n", listing.members,
+           (unsigned long long)listing.packed, (unsigned long long)original);
     return status;
 }

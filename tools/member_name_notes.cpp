@@ -10,7 +10,7 @@
 
 namespace {
 
-enum { SHOWN_NAMES = 5, FIRST_SLOTS = 1024 };
+enum { SHOWN_NAMES = 5, FIRST_SLOTS = 1024, BLOCK_SIZE = 1 << 16 };
 
 const char* without_leading_slash(const char* name) { return name[0] == '/' ? name + 1 : name; }
 
@@ -28,18 +28,33 @@ uint32_t hash_of(const std::string& key) {
     return hash;
 }
 
-uint32_t number_at(const std::vector<char>& names, uint32_t at) {
+}  // namespace
+
+/* A name is at most PATH_BUFFER_SIZE bytes with its NUL: an entry always fits a block. */
+static_assert(4 + PATH_BUFFER_SIZE <= BLOCK_SIZE, "a member's entry fits one block");
+
+uint32_t MemberNameNotes::store(uint32_t number, const char* name) {
+    size_t length = strlen(name) + 1;
+    if (blocks_.empty() || used_ + 4 + length > BLOCK_SIZE) {
+        blocks_.emplace_back(new char[BLOCK_SIZE]);
+        used_ = 0;
+    }
+    char* entry = blocks_.back().get() + used_;
+    memcpy(entry, &number, 4);
+    memcpy(entry + 4, name, length);
+    uint32_t place = (uint32_t)(blocks_.size() - 1) * BLOCK_SIZE + used_;
+    used_ += (uint32_t)(4 + length);
+    return place;
+}
+
+uint32_t MemberNameNotes::number_at(uint32_t place) const {
     uint32_t number;
-    memcpy(&number, &names[at], 4);
+    memcpy(&number, blocks_[place / BLOCK_SIZE].get() + place % BLOCK_SIZE, 4);
     return number;
 }
 
-const char* name_at(const std::vector<char>& names, uint32_t at) { return &names[at + 4]; }
-
-}  // namespace
-
-bool MemberNameNotes::same_file(uint32_t at, const std::string& key) const {
-    return folded_key(name_at(names_, at)) == key;
+const char* MemberNameNotes::name_at(uint32_t place) const {
+    return blocks_[place / BLOCK_SIZE].get() + place % BLOCK_SIZE + 4;
 }
 
 void MemberNameNotes::grow() {
@@ -49,7 +64,7 @@ void MemberNameNotes::grow() {
     uint32_t mask = (uint32_t)slots_.size() - 1;
     for (uint32_t slot : old) {
         if (slot == 0) continue;
-        uint32_t i = hash_of(folded_key(name_at(names_, slot - 1))) & mask;
+        uint32_t i = hash_of(folded_key(name_at(slot - 1))) & mask;
         while (slots_[i] != 0) i = (i + 1) & mask;
         slots_[i] = slot;
     }
@@ -71,23 +86,19 @@ void MemberNameNotes::note(const MemberHeader& header) {
     if ((filled_ + 1) * 2 > slots_.size()) grow();
     uint32_t mask = (uint32_t)slots_.size() - 1;
     uint32_t i = hash_of(key) & mask;
-    while (slots_[i] != 0 && !same_file(slots_[i] - 1, key)) i = (i + 1) & mask;
-    uint32_t at = (uint32_t)names_.size();
-    size_t length = strlen(name);
-    names_.resize(at + 4 + length + 1);
-    memcpy(&names_[at], &number, 4);
-    memcpy(&names_[at + 4], name, length + 1);
+    while (slots_[i] != 0 && folded_key(name_at(slots_[i] - 1)) != key) i = (i + 1) & mask;
+    uint32_t place = store(number, name);
     // The later member takes the slot: a third member of that name clashes with it.
-    if (slots_[i] != 0) clashes_.push_back({slots_[i] - 1, at});
+    if (slots_[i] != 0) clashes_.push_back({slots_[i] - 1, place});
     else filled_++;
-    slots_[i] = at + 1;
+    slots_[i] = place + 1;
 }
 
 void MemberNameNotes::print(FILE* out) const {
     for (const Clash& clash : clashes_) {
-        const char* earlier = name_at(names_, clash.earlier);
-        const char* later = name_at(names_, clash.later);
-        uint32_t first = number_at(names_, clash.earlier), second = number_at(names_, clash.later);
+        const char* earlier = name_at(clash.earlier);
+        const char* later = name_at(clash.later);
+        uint32_t first = number_at(clash.earlier), second = number_at(clash.later);
         bool case_only = strcmp(without_leading_slash(earlier), without_leading_slash(later)) != 0;
         fputs("mavusfx: warning: ", out);
         if (strcmp(earlier, later) == 0)

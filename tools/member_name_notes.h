@@ -8,6 +8,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,18 +35,23 @@ public:
 
 private:
     struct Clash {
-        uint32_t earlier, later;  // where each stands in names_
+        uint32_t earlier, later;  // places of the two members
     };
-    // Whether the file named at `at` in names_ is the one named by `key` (folded).
-    bool same_file(uint32_t at, const std::string& key) const;
+    // Keeps a member's number and name; returns its place.
+    uint32_t store(uint32_t number, const char* name);
+    uint32_t number_at(uint32_t place) const;
+    const char* name_at(uint32_t place) const;
     void grow();
 
     bool names_beyond_windows_;
     uint32_t members_ = 0;
-    // Each member taken into the table: its number (4 bytes), its name, a NUL.
-    std::vector<char> names_;
-    // Open addressing with linear probes: where a name stands in names_, plus one;
-    // 0 is an empty slot.  Kept at most half full.
+    // Each member taken into the table: its number (4 bytes), its name, a NUL, in
+    // blocks that never move, so that a long list grows without a copy; a place is
+    // the block's index times BLOCK_SIZE plus the offset in it.
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    uint32_t used_ = 0;  // bytes taken of the last block
+    // Open addressing with linear probes: a member's place plus one; 0 is an empty
+    // slot.  Kept at most half full.
     std::vector<uint32_t> slots_;
     uint32_t filled_ = 0;
     std::vector<Clash> clashes_;
