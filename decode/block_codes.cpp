@@ -297,7 +297,11 @@ static inline uint32_t take_position(FastBits& in) {
 }
 
 /* run_clear_batch: up to `left` symbols of a batch that stays clear of the window's
- * end; returns how many are left undone.  Only codes that the fast tables hold
+ * end and of the member's last bytes; returns how many are left undone.  BOUNDED:
+ * the batch also ends after the symbol that takes the write position to `end` or
+ * past it, so that every symbol of it starts below `end`, which the caller sets
+ * where a symbol of the longest match still ends clear of both.  Otherwise the
+ * caller has made `left` small enough for that.  Only codes that the fast tables hold
  * whole go here: the batch stops before a symbol whose character or position code
  * is longer, and the caller takes that one the careful way.  With no call left in
  * it the loop keeps the bit input in registers (a call in it had the compiler keep
@@ -306,9 +310,10 @@ static inline uint32_t take_position(FastBits& in) {
  * is one copy_in_ring (SLACK: a ring larger than the window) or copy_in_window,
  * whose destination side the batch keeps inside.  A form of its own for each kind
  * of ring keeps the choice out of the loop. */
-template <bool SLACK>
+template <bool SLACK, bool BOUNDED>
 static inline __attribute__((always_inline)) uint32_t run_clear_batch(
-    FastBits& bits, uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t left) {
+    FastBits& bits, uint8_t* bytes, uint32_t mask, uint32_t& position, uint32_t left,
+    uint32_t end) {
     const uint32_t past_match = SLACK ? RING_SLACK : WINDOW_COPY_PAST;
     FastBits in = bits;
     uint32_t at = position;
@@ -327,7 +332,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
             // A second literal goes before the refill: a fast entry's code has at
             // most CHAR_TABLE_BITS bits, so the FAST_BITS_HELD or more bits after a
             // refill hold two of them and the next entry's bits.
-            if (entry < (256u << FAST_SYMBOL_SHIFT) && left > 1) {
+            if (entry < (256u << FAST_SYMBOL_SHIFT) && left > 1 && (!BOUNDED || at < end)) {
                 in.word <<= entry & FAST_LENGTH_MASK;
                 in.count -= fast_length(entry);
                 bytes[at++] = (uint8_t)fast_symbol(entry);
@@ -359,7 +364,7 @@ static inline __attribute__((always_inline)) uint32_t run_clear_batch(
             for (uint32_t i = 0; i < match; i++) bytes[at + i] = bytes[(source + i) & mask];
         }
         at += match;
-    } while (--left != 0);
+    } while (--left != 0 && (!BOUNDED || at < end));
     position = at;
     bits = in;
     return left;
@@ -372,10 +377,12 @@ enum {
     BLOCK_LONGEST_MATCH = CHAR_CODES - 1 - 253,  // 256
     POSITION_MOST_EXTRA_BITS = 15,
     BLOCK_SYMBOL_MOST_BITS = 2 * MAX_CODE_LENGTH + POSITION_MOST_EXTRA_BITS,  // 47
-    BLOCK_SYMBOL_MOST_BYTES = (BLOCK_SYMBOL_MOST_BITS + 7) / 8  // 6
+    BLOCK_SYMBOL_MOST_BYTES = (BLOCK_SYMBOL_MOST_BITS + 7) / 8,  // 6
+    // The fewest symbols a batch that looks at no bound is cut to.
+    SURE_BATCH = 16
 };
 static_assert((int)BLOCK_LONGEST_MATCH <= (int)FAST_RUN_TAIL,
-              "no match of the fast run needs cutting");
+              "no match of a batch needs cutting");
 static_assert((int)BLOCK_SYMBOL_MOST_BITS <= (int)FAST_BITS_HELD,
               "a refilled word holds any symbol");
 // In a batch a literal's code, a second literal's code and the entry after them, or
@@ -396,25 +403,26 @@ static_assert(3 * CHAR_TABLE_BITS <= FAST_BITS_HELD &&
  *   away from the input's end;
  * - codes of up to the table's bits take one lookup in the fast tables; longer
  *   codes and damage go through lookup_code (take_symbol, take_position);
- * - no match needs cutting: it runs only while more than FAST_RUN_TAIL bytes of
- *   the member are still to come;
  * - no progress is due: it stops after the symbol that reaches the count where
  *   update_progress might send something;
- * - it goes in batches of symbols that cannot reach any of those boundaries
- *   before their last one, and looks at the stop flag after each batch;
- * - a batch that stays clear of the window's end stores its bytes straight into
- *   the window; near the end each symbol goes through put_literal and put_match,
- *   and a flush there finds no overrun, as the run never takes padding bytes. */
+ * - it goes in batches of symbols that each start below every bound: that count,
+ *   the member's last FAST_RUN_TAIL bytes (no match of a batch needs cutting) and
+ *   the window's end less the longest match (no flush falls inside a batch, no
+ *   destination wraps); the bounds are looked at in bytes after each symbol, and
+ *   the stop flag after each batch.  A batch that shrank by the longest match's
+ *   worth of bytes per symbol would end every few symbols near a bound;
+ * - past a bound each symbol goes the careful way, through put_literal and
+ *   put_match, with a last match cut at the member's size as the simple loop cuts
+ *   it; a flush there finds no overrun, as the run never takes padding bytes. */
 FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     const uint32_t start = decoder.decoded_count;
     FastBits in;
-    if (block.codes_left == 0 || original_size <= FAST_RUN_TAIL ||
-        start >= original_size - FAST_RUN_TAIL || !take_fast_bits(in))
-        return 0;
+    if (block.codes_left == 0 || start >= original_size || !take_fast_bits(in)) return 0;
     // The run ends after the symbol that reaches stop_at: the count where progress
-    // may change, or the start of the member's last FAST_RUN_TAIL bytes.
+    // may change, or the member's end.
     uint32_t stop_at = progress_quiet_until(start);
-    if (stop_at > original_size - FAST_RUN_TAIL) stop_at = original_size - FAST_RUN_TAIL;
+    if (stop_at > original_size) stop_at = original_size;
+    const uint32_t batches_until = original_size > FAST_RUN_TAIL ? original_size - FAST_RUN_TAIL : 0;
     uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
     uint32_t position = decoder.window.window_position;
@@ -424,28 +432,21 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
     // its end (copy_in_ring); a ring that is the window keeps those bytes.
     const bool slack = mask + 1 - (1u << decoder.dictionary_bits) >= RING_SLACK;
     const uint32_t past_match = slack ? RING_SLACK : WINDOW_COPY_PAST;
+    // A symbol that starts below clear_end, the longest match and the bytes its
+    // copy touches past it stay inside the window (every window is larger).
+    const uint32_t clear_end = mask + 2 - past_match - BLOCK_LONGEST_MATCH;
 
     for (;;) {
-        // A batch of symbols that cannot reach a boundary before its last one: no
-        // more than the block still holds; at most BLOCK_LONGEST_MATCH bytes each,
-        // so all but the last stay below stop_at; at most BLOCK_SYMBOL_MOST_BITS
-        // each, so that the refills (which never hold more than 63 bits) and the
-        // final one in give_back_fast_bits read no byte past the input's end: k
-        // symbols move `next` less than BLOCK_SYMBOL_MOST_BYTES * k + 8 bytes on.
-        // The boundaries themselves are looked at after the batch; one symbol is
-        // always allowed, as the run goes on only with FAST_INPUT_MARGIN bytes left.
+        // A batch takes no more symbols than the block still holds, and at most
+        // BLOCK_SYMBOL_MOST_BITS each, so that the refills (which never hold more
+        // than 63 bits) and the final one in give_back_fast_bits read no byte past
+        // the input's end: k symbols move `next` less than BLOCK_SYMBOL_MOST_BYTES
+        // * k + 8 bytes on.  One symbol is always allowed, as the run goes on only
+        // with FAST_INPUT_MARGIN bytes left.
         uint32_t batch = codes_left;
-        if (batch > (stop_at - count) / BLOCK_LONGEST_MATCH)
-            batch = (stop_at - count) / BLOCK_LONGEST_MATCH;
         const uint32_t input_left = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN);
         if (batch > input_left / BLOCK_SYMBOL_MOST_BYTES)
             batch = input_left / BLOCK_SYMBOL_MOST_BYTES;
-        // Symbols of at most BLOCK_LONGEST_MATCH bytes each, whose copies touch
-        // past_match bytes past them, that all stay this far from the window's end:
-        // no flush can fall inside them, and no destination wraps.
-        const uint32_t room = mask + 1 - position;
-        const uint32_t clear = room > past_match ? (room - past_match) / BLOCK_LONGEST_MATCH : 0;
-        if (batch > clear && clear != 0) batch = clear;
         if (batch == 0) batch = 1;
         uint32_t left = batch;
         // The word is topped up after every symbol, not only below
@@ -455,19 +456,33 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
         // the refill only adds bits below those left, so the entry's CHAR_TABLE_BITS
         // bits are already there, and the lookup need not wait for the refill's load.
         refill_fast_bits(in);
-        if (batch <= clear) {
+        if (count < batches_until && position < clear_end) {
             // Fast path: a batch clear of the window's end (run_clear_batch), in
-            // the form for the ring at hand.  The count follows from the position
+            // the form for the ring at hand, up to the nearest bound in window
+            // positions.  Far from it the batch is cut to the symbols that cannot
+            // reach it even as longest matches, and the loop looks at no bound;
+            // near it, where that would leave a few symbols a batch, the bound is
+            // looked at after each symbol.  The count follows from the position
             // once the batch is done.
+            const uint32_t reach = (stop_at < batches_until ? stop_at : batches_until) - count;
+            const uint32_t bound = reach < clear_end - position ? reach : clear_end - position;
+            const uint32_t sure = bound / BLOCK_LONGEST_MATCH;
             const uint32_t from = position;
-            left = slack ? run_clear_batch<true>(in, bytes, mask, position, left)
-                         : run_clear_batch<false>(in, bytes, mask, position, left);
+            if (sure >= SURE_BATCH || sure >= left) {
+                if (left > sure) left = batch = sure;
+                left = slack ? run_clear_batch<true, false>(in, bytes, mask, position, left, 0)
+                             : run_clear_batch<false, false>(in, bytes, mask, position, left, 0);
+            } else {
+                const uint32_t end = position + bound;
+                left = slack ? run_clear_batch<true, true>(in, bytes, mask, position, left, end)
+                             : run_clear_batch<false, true>(in, bytes, mask, position, left, end);
+            }
             count += position - from;
         }
-        if (left != 0) {
-            // One symbol the careful way: near the window's end (the flush and all),
-            // or one with a long code.  Damage, to the codes or found by a flush,
-            // marks the member and ends the run after it.
+        // One symbol the careful way: past a bound, or one with a long code, unless
+        // the batch already took the symbol that reaches stop_at.  Damage, to the
+        // codes or found by a flush, marks the member and ends the run after it.
+        if (left != 0 && (count < stop_at || left == batch)) {
             const unsigned symbol = take_symbol(
                 in, block.char_fast[in.word >> (64 - CHAR_TABLE_BITS)], CHAR_CODE, CHAR_CODES);
             if (symbol <= 255) {
@@ -475,7 +490,8 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
                 count++;
             } else {
                 const uint32_t p = take_position(in);
-                const uint32_t match = symbol - 253;
+                uint32_t match = symbol - 253;
+                if (match > original_size - count) match = original_size - count;
                 count += match;
                 put_match(bytes, mask, position, p, match, out);
             }

@@ -128,14 +128,15 @@ static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
     return result;
 }
 
-/* Nothing of an earlier member is left: every field of the member's part is 0 (no
- * window, no input block, nothing decoded or written, not damaged) and so is every
- * Huffman code, so a block that sends no lengths finds empty tables rather than
- * another member's.  The run's part, in front of it, stays. */
-void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
-                        uint8_t older_rule) {
+/* Nothing of an earlier member is left: every field of the member's part up to
+ * `cleared_to` is 0 (no window, no input block, nothing decoded or written, not
+ * damaged) and so is every Huffman code, so a block that sends no lengths finds
+ * empty tables rather than another member's.  The run's part, in front of it,
+ * stays. */
+static void start_member_part(FILE* archive, uint32_t packed_size, uint8_t window_bits,
+                              uint8_t older_rule, size_t cleared_to) {
     const size_t run_part = offsetof(DecoderState, window);
-    memset((char*)&decoder + run_part, 0, sizeof decoder - run_part);
+    memset((char*)&decoder + run_part, 0, cleared_to - run_part);
     decoder.input_file = archive;
     decoder.bits.packed_bytes_left = packed_size;
     decoder.dictionary_bits = window_bits;
@@ -143,11 +144,30 @@ void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits
     decoder.window.mask = (1u << window_bits) - 1;
 }
 
+void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
+                        uint8_t older_rule) {
+    start_member_part(archive, packed_size, window_bits, older_rule, sizeof decoder);
+}
+
+#ifndef MAVUSFX_NO_BLOCK_FAST_RUN
+/* Fast path: the block codes' fast tables are derived whole from each block's codes
+ * before the fast run reads them, so a member of theirs starts with the method's
+ * state cleared up to them, and the 10 KiB of tables are left as they are. */
+static size_t member_part_cleared(const MethodRow& row) {
+    return row.begin_member == begin_block_method ? offsetof(DecoderState, block.char_fast)
+                                                  : sizeof decoder;
+}
+#endif
+
 /* Coded data: the window starts as spaces; a window that cannot be had ends the
  * member as out of memory, as an input block that cannot be had does. */
 static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
                                  uint32_t packed_size, uint32_t original_size, uint8_t older_rule) {
+#ifdef MAVUSFX_NO_BLOCK_FAST_RUN
     start_member_state(archive, packed_size, row.window_bits, older_rule);
+#else
+    start_member_part(archive, packed_size, row.window_bits, older_rule, member_part_cleared(row));
+#endif
 
     DecodeJob job;
     job.window_size = 1u << row.window_bits;

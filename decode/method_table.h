@@ -23,10 +23,12 @@ typedef void (*BeginMemberFn)();
 // got 0.
 typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
 
-// The member's last bytes, where a match may be cut at the member's size, are left
-// to the simple loop: a fast run goes on only while more than FAST_RUN_TAIL bytes
-// are still to come, as many as the longest match of a family with a fast run
-// (each holds that up with a static_assert).
+// The member's last bytes, where a match may be cut at the member's size: the
+// "-lh1-" fast run leaves them to the simple loop, going on only while more than
+// FAST_RUN_TAIL bytes are still to come; the block codes' run takes them a symbol
+// at a time, cutting as the simple loop does, and its batches stop short of them.
+// As many as the longest match of a family with a fast run (each holds that up with
+// a static_assert).
 enum { FAST_RUN_TAIL = 256 };
 
 // A build without any fast run (the stub) has no place for one in its rows.
