@@ -16,8 +16,17 @@ enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
  * taken, as every later time it runs empty. */
 bool buffer_member_input(uint32_t packed_size) {
     uint32_t size = packed_size < INPUT_BLOCK_SIZE ? packed_size : (uint32_t)INPUT_BLOCK_SIZE;
-    uint32_t available = platform_available_memory();
-    if (available != 0 && size > available) size = available;
+#ifndef MAVUSFX_STUB_BUILD
+    /* Fast path: a block no larger than the fallback's is not lowered, as lowering
+     * it could not take it below what a failed allocation falls back to; the system
+     * is asked only about larger ones (a call a member, for archives of small
+     * files, cost more than the block's reading). */
+    if (size > FALLBACK_INPUT_SIZE)
+#endif
+    {
+        uint32_t available = platform_available_memory();
+        if (available != 0 && size > available) size = available;
+    }
     if (size == 0) size = 1;  // keeps the block a valid allocation; never refilled
     decoder.input.data = (uint8_t*)malloc(size);
     if (decoder.input.data == nullptr) {

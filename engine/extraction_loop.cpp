@@ -182,7 +182,13 @@ void run_extraction(void* argument) {
         if (extract_member(run, &header, data_position) != 0) break;
         // The next header follows the member's data, whatever the decoder consumed
         // (the shape walk saw it inside the file).
-        fseek(run->archive_file, data_position + (long)header.packed_size, SEEK_SET);
+        const long next_header = data_position + (long)header.packed_size;
+#ifndef MAVUSFX_STUB_BUILD
+        // Fast path: a decoder that took the member's data whole stands there
+        // already, and a seek would cost a system call even inside the buffer.
+        if (ftell(run->archive_file) != next_header)
+#endif
+            fseek(run->archive_file, next_header, SEEK_SET);
         progress_pass_member((uint32_t)header.original_size);  // progress counts in 32 bits
 #ifndef MAVUSFX_STUB_BUILD
         // After the last sound member comes the end, or the damage or the cut the

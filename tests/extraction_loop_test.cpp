@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/extraction_loop.h"
+#include "tests/support/member_decoding.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -245,6 +246,31 @@ TEST_F(Loop, SumOfOriginalSizesWalksEveryLevel) {
     EXPECT_EQ(members, 4u);
     EXPECT_EQ(ftell(run.archive_file), 0);
     fclose(run.archive_file);
+}
+
+// The next header is read where the member's data ends, whether the decoder stopped
+// short of it (a stored copy of fewer bytes than stored), read past it (a long
+// member's input block refilled over the next header) or took it exactly.
+TEST_F(Loop, NextHeaderFollowsTheDataWhateverTheDecoderRead) {
+    TestMember short_copy = stored("short.txt", "four bytes");
+    short_copy.original_size = 4;
+    short_copy.crc = crc16_of(bytes_of("four"));
+    short_copy.crc_given = true;
+    const ArchiveMember long_member = read_archive_members(corpus_path("lh5_long.lzh")).at(0);
+    TestMember coded;
+    coded.method = long_member.method;
+    coded.name = "long.txt";
+    coded.level = 2;
+    coded.data = long_member.packed;
+    coded.original_size = long_member.original_size;
+    coded.crc = long_member.crc;
+    coded.crc_given = true;
+    extract(build_archive({short_copy, stored("a.txt", "alpha"), coded, stored("b.txt", "bravo")}));
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content("short.txt"), "four");
+    EXPECT_EQ(content("a.txt"), "alpha");
+    EXPECT_EQ(read_file("long.txt").size(), long_member.original_size);
+    EXPECT_EQ(content("b.txt"), "bravo");
 }
 
 }  // namespace
