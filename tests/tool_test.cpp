@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/text_conversion.h"
+#include "tools/local_names.h"
 #include "tests/support/pe_file.h"
 #include "tests/support/test_support.h"
 
@@ -312,6 +313,26 @@ std::vector<std::string> paths_of(const std::vector<NamedFile>& files) {
 // A folder with Japanese names, packed and extracted, comes back as it was: names in
 // UTF-8 under a UTF-8 locale, and under the C locale (its names are taken as UTF-8
 // too); with --raw-names as the archive's Shift-JIS bytes.
+// Components of ASCII alone come out as converting them gives them, every byte from
+// 1 to 127 among them, beside a component that is converted; "." and ".." are
+// refused either way.
+TEST(ToolNames, AsciiComponentsComeOutAsTheConversionGivesThem) {
+    for (int c = 1; c < 0x80; c++) {
+        if (c == '/') continue;
+        const std::string part = std::string("a") + (char)c + "z";
+        char converted[64], local[128];
+        ASSERT_TRUE(platform_sjis_to_local(part.c_str(), converted, sizeof converted)) << c;
+        ASSERT_TRUE(local_file_name((part + "/\x83\x5c/" + part).c_str(), local, sizeof local)) << c;
+        char kana[16];  // as its bytes where the locale has no form for it
+        if (!platform_sjis_to_local("\x83\x5c", kana, sizeof kana)) strcpy(kana, "\x83\x5c");
+        EXPECT_EQ(std::string(local), std::string(converted) + "/" + kana + "/" + converted) << c;
+    }
+    char local[64];
+    EXPECT_FALSE(local_file_name("a/./b", local, sizeof local));
+    EXPECT_FALSE(local_file_name("..", local, sizeof local));
+    EXPECT_TRUE(local_file_name("a/.../b", local, sizeof local));
+}
+
 TEST(ToolNames, ExtractedNamesComeBackInTheLocalesEncoding) {
     ScratchFolder scratch;
     for (const NamedFile& f : JAPANESE_TREE) {

@@ -67,13 +67,24 @@ std::string shown_local(const char* text) {
 
 void print_sjis(FILE* out, const char* text) { fputs(shown_sjis(text).c_str(), out); }
 
+static bool is_ascii(const std::string& text) {
+    for (char c : text)
+        if ((unsigned char)c >= 0x80) return false;
+    return true;
+}
+
+/* A component of ASCII alone is its own local form (see shown_sjis), and is taken
+ * without the conversion, which the engine asks for several times a member. */
 bool local_file_name(const char* sjis, char* out, unsigned size) {
     std::string name;
     for (const char* component = sjis;;) {
         const char* end = strchr(component, '/');
         std::string part = end != nullptr ? std::string(component, end) : std::string(component);
         char local[4 * PATH_BUFFER_SIZE];
-        if (!part.empty() && platform_sjis_to_local(part.c_str(), local, sizeof local)) {
+        if (!part.empty() && is_ascii(part)) {
+            if (part == "." || part == "..") return false;
+            name += part;
+        } else if (!part.empty() && platform_sjis_to_local(part.c_str(), local, sizeof local)) {
             if (strcmp(local, ".") == 0 || strcmp(local, "..") == 0) return false;
             name += local;
         } else {
