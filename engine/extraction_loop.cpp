@@ -5,6 +5,8 @@
 
 #include "decode/decode_driver.h"
 #include "decode/progress.h"
+#include "engine/folder_times.h"
+#include "engine/macbinary.h"
 #include "engine/member_folders.h"
 #include "engine/output_file.h"
 #include "engine/shell_notices.h"
@@ -53,6 +55,26 @@ static bool refuse_member(ExtractionRun* run, const MemberHeader* header, char* 
     return true;
 }
 
+#ifndef MAVUSFX_STUB_BUILD
+/* What the host tool does to a member's complete, sound data before the file is
+ * closed: a MacBinary member is cut down to its data fork (the CRC-16 was taken over
+ * all of it), and Unix permissions are applied without the set-user-ID, set-group-ID
+ * and sticky bits, masked by the umask.  Both act on the open file, never on a name
+ * that could meanwhile lead elsewhere. */
+static void finish_host_output(const ExtractionRun* run, const MemberHeader* header, FILE* out,
+                               MemberResult* decoded) {
+    if (decoded->result != DECODE_COMPLETE || decoded->output.write_failed ||
+        (header->has_crc && decoded->output.crc != header->crc))
+        return;
+    if (header->os_id == 'm' && !run->keep_macbinary && !keep_data_fork(out, header->original_size)) {
+        decoder.output.write_error = errno;
+        decoded->output.write_failed = true;
+        return;
+    }
+    if (header->has_mode) platform_set_file_mode(out, header->mode & 0777u);
+}
+#endif
+
 /* The member's data goes to a new file beside its path, which is moved over the
  * path only when the data is complete, written and matches its CRC-16: a member
  * that fails, or a stop, leaves the old file as it was and takes the new one away.
@@ -64,6 +86,11 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
     if (refuse_member(run, header, path, method)) return 0;
     if (header->named_as_folder || method->kind == METHOD_FOLDER) {
         if (!run->test_only) make_member_folder(run, path);
+#ifndef MAVUSFX_STUB_BUILD
+        // Its time is set once its members are in (a folder that could not be made
+        // takes none).
+        if (!run->test_only) note_folder_time(run, path, header->time);
+#endif
         return 0;
     }
 
@@ -102,6 +129,9 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
         }
         decoded.output.write_failed = again.output.write_failed;
     }
+#ifndef MAVUSFX_STUB_BUILD
+    if (out != nullptr) finish_host_output(run, header, out, &decoded);
+#endif
     if (out != nullptr && close_output_file(out) != 0) {
 #ifndef MAVUSFX_STUB_BUILD
         if (!decoded.output.write_failed) decoder.output.write_error = errno;
@@ -203,5 +233,8 @@ void run_extraction(void* argument) {
 #endif
     }
     if (!run->test_only) finish_shell_notices(run);
+#ifndef MAVUSFX_STUB_BUILD
+    restore_folder_times(run);
+#endif
     platform_report_end(decoder.stop_requested != 0);
 }

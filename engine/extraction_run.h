@@ -13,6 +13,8 @@ enum { PATH_BUFFER_SIZE = 260 };     // MAX_PATH: 259 bytes and the terminator
 
 enum { OUTCOME_LISTED_NAMES = 10 };
 
+struct FolderTime;  // engine/folder_times.h
+
 // What went wrong during a run: the count of failures and the names of the first
 // ten failed members, for the end-of-run report.
 struct RunOutcome {
@@ -43,6 +45,12 @@ struct ExtractionRun {
     // Names Windows cannot hold but this system can (only_windows_refuses) are
     // written (the host tool on POSIX); otherwise refused as the installer does.
     uint8_t names_beyond_windows;
+    // A MacBinary member (OS id 'm') is written whole, wrapper and both forks;
+    // otherwise its data fork alone.
+    uint8_t keep_macbinary;
+    // The times of the folder entries, set once the run's files are written.
+    FolderTime* folder_times;  // owned, from the heap
+    uint32_t folder_time_count;
 #endif
     RunOutcome outcome;
 };

@@ -106,6 +106,10 @@ static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames*
             // The packed and original sizes in 64 bits, over the 32-bit fields.
             header->packed_size = le32_at(data) | (uint64_t)le32_at(data + 4) << 32;
             header->original_size = le32_at(data + 8) | (uint64_t)le32_at(data + 12) << 32;
+        } else if (type == 0x50 && data_length >= 2) {
+            // Unix permissions, whatever the OS id says.
+            header->mode = (uint16_t)le16_at(data);
+            header->has_mode = 1;
 #endif
         }
         NOT_IN_STUB(if (type == 0x40 && data_length >= 1 &&
@@ -209,6 +213,14 @@ HeaderResult read_member_header(FILE* file, MemberHeader* header) {
     } else if (d != 20) {
         return HEADER_UNKNOWN_LAYOUT;
     }
+#ifndef MAVUSFX_STUB_BUILD
+    // A level-0 header of a Unix encoder goes on behind the OS id 'U' with a version
+    // byte, the Unix time (4 bytes), the permissions (2), the user and group ids.
+    if (level == 0 && header->os_id == 'U' && d >= 30) {
+        header->mode = (uint16_t)le16_at(header_cursor + 5);
+        header->has_mode = 1;
+    }
+#endif
     // A level-2 or level-3 header too short to hold its first extended-header size.
     if (length < base) return HEADER_DAMAGED;
 

@@ -41,6 +41,11 @@ struct MemberHeader {
     // bytes, terminated.
     char comment[256];
     uint16_t comment_length;
+    // The Unix permission bits a Unix encoder stored (extended header 0x50, or the
+    // Unix extension of a level-0 header), all 16 bits as stored; has_mode is 0
+    // when the header holds none.
+    uint16_t mode;
+    uint8_t has_mode;
 #endif
 };
 

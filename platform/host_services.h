@@ -22,6 +22,8 @@ struct PathInfo {
     bool is_file;      // a plain file (not a folder, pipe, device ...)
     uint64_t size;
     int64_t modified;  // seconds since 1970, UTC
+    bool has_mode;     // the system keeps Unix permissions (not on Windows)
+    uint32_t mode;     // those permissions, set-user-ID, set-group-ID and sticky bits included
     uint64_t identity[2];
 };
 // False when the path cannot be examined; errno (or its like) tells why.  `is_link`

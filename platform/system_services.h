@@ -49,6 +49,17 @@ uint32_t platform_available_memory();
 // Seconds west of UTC for local standard time (_tzset, _timezone).
 int32_t platform_timezone_offset();
 
+#ifndef MAVUSFX_STUB_BUILD
+// Host tool only.  Gives an open file the Unix permissions `mode` (0777 at most),
+// less the bits the umask takes away (fchmod); nothing on Windows.
+void platform_set_file_mode(FILE* file, uint32_t mode);
+// Sets access and modification time of the folder `path` to `unix_time`, reaching
+// it without following any link on the way or at its end: a link put in a
+// folder's place gets no time, nor does what it leads to (openat with O_NOFOLLOW,
+// utimensat; CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT).  Failure is ignored.
+void platform_set_folder_time(const char* path, uint32_t unix_time);
+#endif
+
 enum ShellEvent { SHELL_FOLDER_MADE = 8, SHELL_FOLDER_UPDATED = 0x1000 };
 // Announces a folder made or changed to the shell (SHChangeNotify, SHCNF_PATHW), by
 // its whole path (GetFullPathNameW): `path` may be relative to the current folder.

@@ -33,7 +33,8 @@ const char TEST_HELP[] =
     "skipped, 2 usage or unreadable file.\n";
 
 const char EXTRACT_HELP[] =
-    "usage: mavusfx extract [-C DIR] [--raw-names] [--windows-names] FILE\n"
+    "usage: mavusfx extract [-C DIR] [--raw-names] [--windows-names] [--keep-macbinary]\n"
+    "                       FILE\n"
     "Extracts every member of FILE (a bare archive or a self-extracting file) into\n"
     "the current folder, or DIR.  Names are written in the locale's encoding\n"
     "(UTF-8 under a UTF-8 locale), converted from the archive's Shift-JIS; a name\n"
@@ -42,8 +43,13 @@ const char EXTRACT_HELP[] =
     "  -C, --directory=DIR   extract into DIR, made when missing\n"
     "      --raw-names       write the names as the archive's bytes (Shift-JIS)\n"
     "      --windows-names   refuse names Windows cannot hold, as the installer does\n"
+    "      --keep-macbinary  write members of Macintosh encoders whole, in their\n"
+    "                        MacBinary wrapper, not their data fork alone\n"
     "  -h, --help            this text\n"
     "\n"
+    "Files get the Unix permissions a Unix encoder stored, less the umask and never\n"
+    "set-user-ID, set-group-ID or sticky; the others those of a new file.  Folders\n"
+    "get their stored times once their members are in.\n"
     "Members with an absolute path or '..', or a control character in the name,\n"
     "are not extracted.  Names Windows cannot hold but this system can (\"GPL-2.\",\n"
     "\"CON\", \"x?.txt\") are written, and named at the end in one warning: they would\n"
@@ -55,7 +61,7 @@ const char EXTRACT_HELP[] =
     "Exit status: 0 all members good (warnings or not), 1 a member failed or was\n"
     "skipped, 2 usage or unreadable file.\n";
 
-enum { OPTION_DIRECTORY, OPTION_RAW_NAMES, OPTION_WINDOWS_NAMES };
+enum { OPTION_DIRECTORY, OPTION_RAW_NAMES, OPTION_WINDOWS_NAMES, OPTION_KEEP_MACBINARY };
 
 const KnownOption WINDOWS_NAMES_OPTION = {"windows-names", 0, false, OPTION_WINDOWS_NAMES};
 
@@ -71,13 +77,15 @@ bool enter_folder(SfxApp* app, const char* folder) {
 
 /* The member names are looked at in a walk of their own before the run, and the
  * warnings printed after it, when it was not refused as a whole. */
-int extract(const char* path, const char* folder, bool test_only, bool raw_names, bool windows_names) {
+int extract(const char* path, const char* folder, bool test_only, bool raw_names, bool windows_names,
+            bool keep_macbinary) {
     OpenedArchive archive;
     if (!open_archive(path, &archive)) return EXIT_USAGE;
     SfxApp app;
     init_app(&app, nullptr);
     app.run.archive_file = archive.file;
     app.run.test_only = test_only ? 1 : 0;
+    app.run.keep_macbinary = keep_macbinary ? 1 : 0;
     // An installer must not half-install, and its test says what it would do; a bare
     // archive gives up its sound members before damage or a cut.
     app.run.sound_members_first = archive.combined ? 0 : 1;
@@ -134,23 +142,24 @@ int run_test(int argc, char** argv) {
     if (line.operands.size() != 1) return usage_error("test", "test takes one FILE");
     bool windows_names = false;
     for (const GivenOption& o : line.options) windows_names |= o.id == OPTION_WINDOWS_NAMES;
-    return extract(line.operands[0].c_str(), nullptr, true, true, windows_names);
+    return extract(line.operands[0].c_str(), nullptr, true, true, windows_names, false);
 }
 
 int run_extract(int argc, char** argv) {
     static const std::vector<KnownOption> SPECS = {
         {"directory", 'C', true, OPTION_DIRECTORY}, {"raw-names", 0, false, OPTION_RAW_NAMES},
-        WINDOWS_NAMES_OPTION, HELP_OPTION};
+        WINDOWS_NAMES_OPTION, {"keep-macbinary", 0, false, OPTION_KEEP_MACBINARY}, HELP_OPTION};
     CommandLine line;
     if (!parse_command_line("extract", argc, argv, SPECS, &line)) return EXIT_USAGE;
     if (line.wants_help) return print_help(EXTRACT_HELP);
     const char* folder = nullptr;
-    bool raw_names = false, windows_names = false;
+    bool raw_names = false, windows_names = false, keep_macbinary = false;
     for (const GivenOption& o : line.options) {
         if (o.id == OPTION_DIRECTORY) folder = o.value.c_str();
         if (o.id == OPTION_RAW_NAMES) raw_names = true;
         if (o.id == OPTION_WINDOWS_NAMES) windows_names = true;
+        if (o.id == OPTION_KEEP_MACBINARY) keep_macbinary = true;
     }
     if (line.operands.size() != 1) return usage_error("extract", "extract takes one FILE");
-    return extract(line.operands[0].c_str(), folder, false, raw_names, windows_names);
+    return extract(line.operands[0].c_str(), folder, false, raw_names, windows_names, keep_macbinary);
 }

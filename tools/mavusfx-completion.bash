@@ -82,7 +82,7 @@ _mavusfx() {
     if [[ $cur == -* ]]; then
         local options=
         case $command in
-            extract) options="-C --directory --raw-names --windows-names" ;;
+            extract) options="-C --directory --raw-names --windows-names --keep-macbinary" ;;
             test) options="--windows-names" ;;
             pack) options="-o --output --method --level --exclude --follow-symlinks" ;;
             make) options="--archive --from --method --exclude -o --output --config --stub --title --dest

@@ -37,6 +37,8 @@ bool platform_path_info(const char* path, PathInfo* info) {
     info->is_file = S_ISREG(st.st_mode);
     info->size = (uint64_t)st.st_size;
     info->modified = (int64_t)st.st_mtime;
+    info->has_mode = true;
+    info->mode = (uint32_t)(st.st_mode & 07777);
     info->identity[0] = (uint64_t)st.st_dev;
     info->identity[1] = (uint64_t)st.st_ino;
     return true;

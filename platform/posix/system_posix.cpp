@@ -18,6 +18,10 @@
 #include "platform/report_hooks.h"
 #include "platform/system_services.h"
 
+#ifndef O_PATH
+#define O_PATH O_RDONLY  // where folders cannot be opened for their path alone
+#endif
+
 bool platform_current_folder(char* out, unsigned size) {
     if (getcwd(out, size) != nullptr) return true;
     if (size > 0) out[0] = 0;
@@ -81,8 +85,9 @@ FILE* platform_create_new_file(const char* path) {
     // A signal between the making and the noting would leave the file behind.
     sigset_t signals;
     hold_signals(&signals);
-    int fd = open(name.path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    // Readable too: a MacBinary member is read back to lose its wrapper.
+    int fd = open(name.path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    FILE* file = fd < 0 ? nullptr : fdopen(fd, "w+b");
     if (file != nullptr) {
         note_live_file(name.path);
     } else if (fd >= 0) {
@@ -117,6 +122,63 @@ void platform_set_file_time(const char* path, uint32_t unix_time) {
     times.actime = (time_t)unix_time;
     times.modtime = (time_t)unix_time;
     utime(name.path, &times);
+}
+
+/* The umask as the kernel shows it, which leaves it in place: setting it to read
+ * it would, for a moment, let another thread make files without it.  Where the
+ * kernel does not show it, it is read by setting it, once. */
+static mode_t current_umask() {
+    static int known = -1;
+    if (known >= 0) return (mode_t)known;
+    FILE* status = fopen("/proc/self/status", "re");
+    char line[128];
+    unsigned value;
+    while (status != nullptr && fgets(line, sizeof line, status) != nullptr)
+        if (sscanf(line, "Umask: %o", &value) == 1) known = (int)(value & 0777);
+    if (status != nullptr) fclose(status);
+    if (known < 0) {
+        mode_t mask = umask(022);
+        umask(mask);
+        known = (int)mask;
+    }
+    return (mode_t)known;
+}
+
+void platform_set_file_mode(FILE* file, uint32_t mode) {
+    fchmod(fileno(file), (mode_t)(mode & 0777) & ~current_umask());
+}
+
+/* From the current folder down, each folder of the path is opened from the one
+ * above with O_NOFOLLOW, and the last is given its time through its parent with
+ * AT_SYMLINK_NOFOLLOW once it is seen to be a folder: a link anywhere on the way
+ * ends the walk, and one swapped in at the end is at most touched itself. */
+void platform_set_folder_time(const char* path, uint32_t unix_time) {
+    FileName name(path);
+    if (name.path == nullptr) return;
+    char walk[PATH_MAX];
+    size_t length = strlen(name.path);
+    if (length >= sizeof walk) return;
+    memcpy(walk, name.path, length + 1);
+    while (length > 0 && walk[length - 1] == '/') walk[--length] = 0;
+    if (length == 0) return;
+    int parent = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    char* component = walk;
+    for (char* slash; parent >= 0 && (slash = strchr(component, '/')) != nullptr; component = slash + 1) {
+        *slash = 0;
+        if (component[0] == 0 || strcmp(component, ".") == 0) continue;
+        int next = openat(parent, component, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        close(parent);
+        parent = next;
+    }
+    if (parent < 0) return;
+    struct stat st;
+    if (fstatat(parent, component, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        utimensat(parent, component, times, AT_SYMLINK_NOFOLLOW);
+    }
+    close(parent);
 }
 
 uint32_t platform_available_memory() {

@@ -58,6 +58,8 @@ bool platform_path_info(const char* path, PathInfo* info) {
     info->size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
     uint64_t ticks = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
     info->modified = (int64_t)(ticks / 10000000u) - 11644473600LL;  // from 1601 to 1970
+    info->has_mode = false;
+    info->mode = 0;
     HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     info->identity[0] = info->identity[1] = 0;

@@ -73,8 +73,14 @@ void platform_delete_file(const char* path) {
  * not be had (no memory for it), the new empty file is left to the caller's
  * failure report. */
 FILE* platform_create_new_file(const char* path) {
+#ifdef MAVUSFX_STUB_BUILD
     int fd = _wopen(wide(path), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     return fd < 0 ? nullptr : _fdopen(fd, "wb");
+#else
+    // The host tool reads a member back (a MacBinary member loses its wrapper).
+    int fd = _wopen(wide(path), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? nullptr : _fdopen(fd, "w+b");
+#endif
 }
 
 bool platform_replace_file(const char* from, const char* to) {
@@ -95,6 +101,27 @@ void platform_set_file_time(const char* path, uint32_t unix_time) {
     times.modtime = (time_t)unix_time;
     _wutime(wide(path), &times);
 }
+
+#ifndef MAVUSFX_STUB_BUILD
+void platform_set_file_mode(FILE*, uint32_t) {}
+
+/* The folder is opened as the name itself (a junction or a symbolic link in its
+ * place is opened as the link) and given its time only when it is a folder. */
+void platform_set_folder_time(const char* path, uint32_t unix_time) {
+    HANDLE folder = CreateFileW(wide(path), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(folder, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ULONGLONG ticks = ((ULONGLONG)unix_time + 11644473600ULL) * 10000000ULL;  // from 1601, 100 ns
+        FILETIME time = {(DWORD)ticks, (DWORD)(ticks >> 32)};
+        SetFileTime(folder, nullptr, &time, &time);
+    }
+    CloseHandle(folder);
+}
+#endif
 
 uint32_t platform_available_memory() {
     MEMORYSTATUS status;

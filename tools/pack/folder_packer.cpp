@@ -52,6 +52,8 @@ struct PlannedMember {
     bool is_folder;
     uint64_t size;
     time_t modified;
+    bool has_mode;          // a file's Unix permissions are known
+    uint16_t mode;
 };
 
 struct ExcludePattern {
@@ -139,6 +141,7 @@ bool name_member(Plan* plan, const std::string& relative, bool is_folder, Planne
     memcpy(entry.method, "-lh0-", 6);
     entry.folder = m->folder.c_str();
     entry.file_name = m->file_name.c_str();
+    entry.has_mode = m->has_mode;  // its header takes room too
     uint8_t header[MAX_MEMBER_HEADER];
     if (build_member_header(&entry, plan->level, header) == 0) {
         char what[160];
@@ -279,6 +282,8 @@ void walk(Plan* plan, const std::string& path, const std::string& relative, cons
                 continue;
             }
             m.size = info.size;
+            m.has_mode = info.has_mode;
+            m.mode = (uint16_t)(info.mode & 0777);
             if (!name_member(plan, member_relative, false, &m) || !unique_in_folder(plan, m, &member_names))
                 continue;
             plan->total_bytes += m.size;
@@ -375,6 +380,8 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
     MemberEntry entry = {};
     memcpy(entry.method, method_id(settings->dictionary_bits), 6);
     entry.attribute = ATTRIBUTE_FILE;
+    entry.has_mode = m.has_mode;
+    entry.mode = m.mode;
     entry.modified = m.modified;
     entry.folder = m.folder.c_str();
     entry.file_name = m.file_name.c_str();

@@ -11,6 +11,7 @@ enum {
     LEVEL2_MAX_HEADER = 255, // the reader takes only the length's low byte
     MAX_PATH_BYTES = 259,
     OS_ID_MSDOS = 'M',
+    UNIX_REGULAR_FILE = 0100000,
 };
 
 static void put16(uint8_t* p, uint32_t v) {
@@ -79,6 +80,18 @@ static uint8_t* put_attribute_header(uint8_t* p, const MemberEntry* e) {
     return put_extended(p, 0x40, value, 2, '/');
 }
 
+/* The Unix mode of a plain file, 2 bytes little-endian (extended header 0x50): the
+ * file-type bits of a regular file, as Unix encoders store them, and the
+ * permissions.  Readers on Windows pass it over; Unix readers give the extracted
+ * file these permissions. */
+static unsigned mode_header_size(const MemberEntry* e) { return e->has_mode ? 5 : 0; }
+
+static uint8_t* put_mode_header(uint8_t* p, const MemberEntry* e) {
+    uint32_t mode = UNIX_REGULAR_FILE | (e->mode & 0777u);
+    char value[2] = {(char)(mode & 0xFF), (char)(mode >> 8)};
+    return put_extended(p, 0x50, value, 2, '/');
+}
+
 // Levels 0 and 1 carry a checksum of the h bytes after the first two.
 static void put_checksum(uint8_t* h) {
     uint8_t sum = 0;
@@ -109,7 +122,7 @@ static unsigned level1_header(const MemberEntry* e, size_t folder, size_t file, 
     if (file > LEVEL1_MAX_NAME || folder + file > MAX_PATH_BYTES) return 0;
     uint32_t stamp = unix_to_dos_time(e->modified, platform_timezone_offset());
     unsigned folder_header = folder > 0 ? (unsigned)(3 + folder) : 0;
-    unsigned extended = folder_header + attribute_header_size(e);
+    unsigned extended = folder_header + attribute_header_size(e) + mode_header_size(e);
     h[0] = (uint8_t)(25 + file);
     put_common(h, e, e->packed_size + extended, stamp, 1);
     h[21] = (uint8_t)file;
@@ -130,16 +143,21 @@ static unsigned level1_header(const MemberEntry* e, size_t folder, size_t file, 
         next_size = put_attribute_header(p, e);
         p = next_size + 2;
     }
+    if (mode_header_size(e) != 0) {
+        put16(next_size, 5);
+        next_size = put_mode_header(p, e);
+        p = next_size + 2;
+    }
     put_checksum(h);
     return (unsigned)(p - h);
 }
 
 /* Level 2: a fixed part of 26 bytes, then extended headers: the header's own
- * CRC-16, the file name, the folder name (0xFF separators) and, for a folder, the
- * attribute.  The header CRC is taken over the whole header with its own field at 0. */
+ * CRC-16, the file name, the folder name (0xFF separators), for a folder the
+ * attribute, and the Unix permissions when they are known.  The header CRC is taken over the whole header with its own field at 0. */
 static unsigned level2_header(const MemberEntry* e, size_t folder, size_t file, uint8_t* h) {
     size_t total = 26 + 5 + (file > 0 ? 3 + file : 0) + (folder > 0 ? 3 + folder : 0) +
-                   attribute_header_size(e);
+                   attribute_header_size(e) + mode_header_size(e);
     if (total > LEVEL2_MAX_HEADER) return 0;
     put16(h, (uint32_t)total);
     uint32_t stamp = e->modified < 0 ? 0 : e->modified > (time_t)UINT32_MAX ? UINT32_MAX : (uint32_t)e->modified;
@@ -160,6 +178,10 @@ static unsigned level2_header(const MemberEntry* e, size_t folder, size_t file, 
     if (attribute_header_size(e) != 0) {
         put16(next_size, 5);
         next_size = put_attribute_header(next_size + 2, e);
+    }
+    if (mode_header_size(e) != 0) {
+        put16(next_size, 5);
+        next_size = put_mode_header(next_size + 2, e);
     }
     put16(header_crc, crc16(0, h, (uint32_t)total));
     return (unsigned)total;

@@ -1,6 +1,6 @@
 // Member headers as the packer writes them: levels 0, 1 and 2, with the names split
-// the way each level wants them, the CRC-16 of the data, the time stamp and an
-// MS-DOS attribute.
+// the way each level wants them, the CRC-16 of the data, the time stamp, an MS-DOS
+// attribute and (levels 1 and 2) the Unix permissions.
 #pragma once
 
 #include <stdint.h>
@@ -18,6 +18,8 @@ struct MemberEntry {
     uint32_t original_size;
     uint16_t crc;
     uint8_t attribute;
+    bool has_mode;            // a file's Unix permissions are known: levels 1 and 2 keep them
+    uint16_t mode;            // those permissions; bits above 0777 are not kept
     time_t modified;          // seconds since 1970, UTC
     // The member's path in Shift-JIS with '/' as the separator: the folder part with
     // its trailing '/' (empty at the top), and the file name (empty for a folder).
