@@ -87,9 +87,9 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
     if (header->named_as_folder || method->kind == METHOD_FOLDER) {
         if (!run->test_only) make_member_folder(run, path);
 #ifndef MAVUSFX_STUB_BUILD
-        // Its time is set once its members are in (a folder that could not be made
-        // takes none).
-        if (!run->test_only) note_folder_time(run, path, header->time);
+        // Its time and permissions are set once its members are in (a folder that
+        // could not be made takes none).
+        if (!run->test_only) note_folder_time(run, path, header);
 #endif
         return 0;
     }

@@ -9,7 +9,7 @@
 enum { FIRST_ROOM = 16 };
 
 /* The list grows to twice its room each time it is full: at 16, 32, 64 ... */
-void note_folder_time(ExtractionRun* run, const char* path, uint32_t time) {
+void note_folder_time(ExtractionRun* run, const char* path, const MemberHeader* header) {
     size_t length = strlen(path);
     while (length > 0 && path[length - 1] == '/') length--;
     if (length == 0 || length >= PATH_BUFFER_SIZE) return;
@@ -23,7 +23,8 @@ void note_folder_time(ExtractionRun* run, const char* path, uint32_t time) {
     FolderTime* kept = &run->folder_times[count];
     memcpy(kept->path, path, length);
     kept->path[length] = 0;
-    kept->time = time;
+    kept->time = header->time;
+    kept->mode = header->has_mode ? (int32_t)(header->mode & 0777u) : -1;
     run->folder_time_count = count + 1;
 }
 
@@ -46,7 +47,8 @@ void restore_folder_times(ExtractionRun* run) {
     for (uint32_t depth = deepest + 1; depth-- > 0;)
         for (uint32_t i = 0; i < count; i++)
             if (depth_of(run->folder_times[i].path) == depth)
-                platform_set_folder_time(run->folder_times[i].path, run->folder_times[i].time);
+                platform_stamp_folder(run->folder_times[i].path, run->folder_times[i].time,
+                                      run->folder_times[i].mode);
     free(run->folder_times);
     run->folder_times = nullptr;
     run->folder_time_count = 0;

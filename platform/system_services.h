@@ -53,11 +53,13 @@ int32_t platform_timezone_offset();
 // Host tool only.  Gives an open file the Unix permissions `mode` (0777 at most),
 // less the bits the umask takes away (fchmod); nothing on Windows.
 void platform_set_file_mode(FILE* file, uint32_t mode);
-// Sets access and modification time of the folder `path` to `unix_time`, reaching
-// it without following any link on the way or at its end: a link put in a
-// folder's place gets no time, nor does what it leads to (openat with O_NOFOLLOW,
-// utimensat; CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT).  Failure is ignored.
-void platform_set_folder_time(const char* path, uint32_t unix_time);
+// Sets access and modification time of the folder `path` to `unix_time` and, unless
+// `mode` is negative, its Unix permissions to `mode` (0777 at most) less the umask;
+// the folder is reached without following any link on the way or at its end: a
+// link put in a folder's place gets nothing, nor does what it leads to (openat with
+// O_NOFOLLOW, futimens, fchmod; CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT, no
+// permissions).  Failure is ignored.
+void platform_stamp_folder(const char* path, uint32_t unix_time, int32_t mode);
 #endif
 
 enum ShellEvent { SHELL_FOLDER_MADE = 8, SHELL_FOLDER_UPDATED = 0x1000 };

@@ -156,18 +156,22 @@ TEST(UnixPermissions, PackThenExtractKeepsTheExecutableBit) {
     }
 }
 
-// Folder entries' times hold after their members are written, deepest first; a
-// folder made only for a member's path keeps the time it was made.
+// Folder entries' times and permissions hold after their members are written,
+// deepest first; a folder made only for a member's path keeps the time it was made.
 TEST(FolderTimes, RestoredOnceTheMembersAreIn) {
     ScratchFolder scratch;
+    Umask mask(022);
     TestMember top;
     top.level = 2;
+    top.os_id = 'U';
     top.method = "-lhd-";
     top.folder = "top\xFF";
     top.raw_time = 1000000000;
+    top.extended = {{0x50, le16(040555)}};
     TestMember below = top;
     below.folder = "top\xFFsub\xFF";
     below.raw_time = 900000000;
+    below.extended = {{0x50, le16(042777)}};
     TestMember file;
     file.level = 2;
     file.folder = "top\xFFsub\xFF";
@@ -193,26 +197,39 @@ TEST(FolderTimes, RestoredOnceTheMembersAreIn) {
     EXPECT_EQ(modified(scratch / "out/top/sub/f.txt"), 1100000000);
     EXPECT_EQ(modified(scratch / "out/dos"), 1276603200);
     EXPECT_GE(modified(scratch / "out/made"), before);
+    EXPECT_EQ(mode_of(scratch / "out/top"), 0555u);
+    EXPECT_EQ(mode_of(scratch / "out/top/sub"), 0755u);  // less the umask, no set-group-ID
+    EXPECT_EQ(mode_of(scratch / "out/dos"), 0755u);      // none stored: as made
+    EXPECT_EQ(read_file(scratch / "out/top/g.txt"), bytes_of("f"));
+    chmod((scratch / "out/top").c_str(), 0755);  // for the clean-up
 }
 
-// The times are set through the folders themselves: a link put in a folder's place,
-// at the end of the path or on the way, gives no time to what it leads to.
-TEST(FolderTimes, NoTimeThroughALink) {
+// Times and permissions are set through the folders themselves: a link put in a
+// folder's place, at the end of the path or on the way, gives nothing to what it
+// leads to.
+TEST(FolderTimes, NothingThroughALink) {
     ScratchFolder scratch;
-    mkdir("real", 0777);
-    mkdir("real/inner", 0777);
-    mkdir("a", 0777);
+    Umask mask(022);
+    mkdir("real", 0755);
+    mkdir("real/inner", 0755);
+    mkdir("a", 0755);
     ASSERT_EQ(symlink("../real", "a/b"), 0);
     ASSERT_EQ(symlink("real", "link"), 0);
     time_t real = modified("real"), inner = modified("real/inner");
-    platform_set_folder_time("link", 1000000000);
-    platform_set_folder_time("a/b/inner", 1000000000);
-    platform_set_folder_time("a/b/inner/", 1000000000);
+    platform_stamp_folder("link", 1000000000, 0700);
+    platform_stamp_folder("a/b/inner", 1000000000, 0700);
+    platform_stamp_folder("a/b/inner/", 1000000000, 0700);
     EXPECT_EQ(modified("real"), real);
     EXPECT_EQ(modified("real/inner"), inner);
+    EXPECT_EQ(mode_of("real"), 0755u);
+    EXPECT_EQ(mode_of("real/inner"), 0755u);
     EXPECT_NE(modified("link"), 1000000000);  // a link is no folder: left alone too
-    platform_set_folder_time("real/inner/", 1000000000);
+    platform_stamp_folder("real/inner/", 1000000000, 0700);
     EXPECT_EQ(modified("real/inner"), 1000000000);
+    EXPECT_EQ(mode_of("real/inner"), 0700u);
+    platform_stamp_folder("real", 900000000, -1);
+    EXPECT_EQ(modified("real"), 900000000);
+    EXPECT_EQ(mode_of("real"), 0755u);
 }
 
 }  // namespace

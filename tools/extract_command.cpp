@@ -49,7 +49,7 @@ const char EXTRACT_HELP[] =
     "\n"
     "Files get the Unix permissions a Unix encoder stored, less the umask and never\n"
     "set-user-ID, set-group-ID or sticky; the others those of a new file.  Folders\n"
-    "get their stored times once their members are in.\n"
+    "get their stored times (and permissions) once their members are in.\n"
     "Members with an absolute path or '..', or a control character in the name,\n"
     "are not extracted.  Names Windows cannot hold but this system can (\"GPL-2.\",\n"
     "\"CON\", \"x?.txt\") are written, and named at the end in one warning: they would\n"

@@ -149,10 +149,11 @@ void platform_set_file_mode(FILE* file, uint32_t mode) {
 }
 
 /* From the current folder down, each folder of the path is opened from the one
- * above with O_NOFOLLOW, and the last is given its time through its parent with
- * AT_SYMLINK_NOFOLLOW once it is seen to be a folder: a link anywhere on the way
- * ends the walk, and one swapped in at the end is at most touched itself. */
-void platform_set_folder_time(const char* path, uint32_t unix_time) {
+ * above with O_NOFOLLOW, the last one too, and stamped through its own descriptor:
+ * a link anywhere ends the walk.  A folder that cannot be opened for reading gets
+ * its time through its parent with AT_SYMLINK_NOFOLLOW once it is seen to be a
+ * folder, so that one swapped for a link meanwhile is at most touched itself. */
+void platform_stamp_folder(const char* path, uint32_t unix_time, int32_t mode) {
     FileName name(path);
     if (name.path == nullptr) return;
     char walk[PATH_MAX];
@@ -171,11 +172,17 @@ void platform_set_folder_time(const char* path, uint32_t unix_time) {
         parent = next;
     }
     if (parent < 0) return;
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    int folder = openat(parent, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
-    if (fstatat(parent, component, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-        struct timespec times[2];
-        times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
-        times[0].tv_nsec = times[1].tv_nsec = 0;
+    if (folder >= 0) {
+        futimens(folder, times);
+        if (mode >= 0) fchmod(folder, (mode_t)(mode & 0777) & ~current_umask());
+        close(folder);
+    } else if (errno == EACCES && fstatat(parent, component, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISDIR(st.st_mode)) {
         utimensat(parent, component, times, AT_SYMLINK_NOFOLLOW);
     }
     close(parent);

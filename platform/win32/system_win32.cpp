@@ -107,7 +107,7 @@ void platform_set_file_mode(FILE*, uint32_t) {}
 
 /* The folder is opened as the name itself (a junction or a symbolic link in its
  * place is opened as the link) and given its time only when it is a folder. */
-void platform_set_folder_time(const char* path, uint32_t unix_time) {
+void platform_stamp_folder(const char* path, uint32_t unix_time, int32_t) {
     HANDLE folder = CreateFileW(wide(path), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
