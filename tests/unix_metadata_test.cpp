@@ -1,6 +1,7 @@
 // What the host tool keeps of a Unix system's files: the permissions Unix encoders
 // store (and the packer records), and the times of folder entries.
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/report_hooks.h"
 #include "platform/system_services.h"
 #include "tests/support/test_support.h"
 
@@ -230,6 +232,47 @@ TEST(FolderTimes, NothingThroughALink) {
     platform_stamp_folder("real", 900000000, -1);
     EXPECT_EQ(modified("real"), 900000000);
     EXPECT_EQ(mode_of("real"), 0755u);
+}
+
+// A folder swapped for a link to a folder outside while the run goes on: at the
+// end neither the link nor what it leads to takes the entry's time or permissions.
+void swap_top_for_link(void*, const char* name) {
+    if (strcmp(name, "late.txt") != 0) return;
+    rename("top", "moved");
+    symlink("outside", "top");
+}
+
+TEST(FolderTimes, AFolderSwappedForALinkDuringTheRunGivesNothing) {
+    ScratchFolder scratch;
+    Umask mask(022);
+    mkdir("outside", 0755);
+    time_t outside = modified("outside");
+    TestMember top;
+    top.level = 2;
+    top.os_id = 'U';
+    top.method = "-lhd-";
+    top.folder = "top\xFF";
+    top.raw_time = 1000000000;
+    top.extended = {{0x50, le16(040700)}};
+    TestMember inside;
+    inside.level = 2;
+    inside.folder = "top\xFF";
+    inside.name = "a.txt";
+    inside.data = bytes_of("a");
+    TestMember late = inside;
+    late.folder.clear();
+    late.name = "late.txt";
+    write_file("a.lzh", build_archive({top, inside, late}));
+    PlatformHooks hooks = {};
+    hooks.member = swap_top_for_link;
+    platform_set_hooks(&hooks);
+    EngineRun run = run_engine_on("a.lzh");
+    platform_set_hooks(nullptr);
+    EXPECT_EQ(run.failure_count, 0u);
+    ASSERT_TRUE(file_exists("moved/a.txt"));
+    EXPECT_EQ(modified("outside"), outside);
+    EXPECT_EQ(mode_of("outside"), 0755u);
+    EXPECT_NE(modified("top"), 1000000000);  // the link itself
 }
 
 }  // namespace
