@@ -32,9 +32,9 @@ FolderState platform_link_state(const char* path);
 
 // Deletes a file (DeleteFileW); the result is not needed by anyone.
 void platform_delete_file(const char* path);
-// Creates and opens ("wb") a file that must not exist yet: a name that exists, as a
-// link too, is never opened (O_CREAT | O_EXCL; _wopen).  Null when
-// that fails.
+// Creates and opens ("wb"; in the host tool "w+b", as engine/macbinary.cpp reads a
+// member back) a file that must not exist yet: a name that exists, as a link too,
+// is never opened (O_CREAT | O_EXCL; _wopen).  Null when that fails.
 FILE* platform_create_new_file(const char* path);
 // Moves `from` over `to`, replacing a file there (rename; MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
