@@ -265,9 +265,10 @@ void rebuild_tree(int first, int end) {
 uint16_t read_adaptive_position() {
     if (decoder.member_damaged) return 0;
     while (decoder.decoded_count > model.next_growth_count) {
-        grow_position_tree(model.next_growth_count / 64);
+        grow_position_tree((unsigned)(model.next_growth_count / 64));  // below position_limit
         model.next_growth_count += 64;
-        if (model.next_growth_count >= model.position_limit) model.next_growth_count = 0xFFFFFFFF;
+        if (model.next_growth_count >= model.position_limit)
+            model.next_growth_count = (MemberSize)-1;  // grown whole: never again
     }
     unsigned symbol =
         (unsigned)(-1 - walk_to_leaf(model.down_link[POSITION_ROOT]) - POSITION_SYMBOL_BASE);
@@ -432,20 +433,22 @@ static_assert((int)LH1_LONGEST_MATCH <= (int)FAST_RUN_TAIL,
  *   the member are still to come; no progress is due: it stops after the symbol that reaches
  *   the count where update_progress might send something;
  * - bytes go to the window through put_literal and put_match. */
-uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
-    const uint32_t start = decoder.decoded_count;
+uint32_t run_lh1_symbols(MemberSize original_size, FILE* out) {
+    const MemberSize start = decoder.decoded_count;
     FastBits in;
     if (model.escape_symbol < model.adaptive_symbol_count || original_size <= FAST_RUN_TAIL ||
         start >= original_size - FAST_RUN_TAIL || !take_fast_bits(in))
         return 0;
-    uint32_t stop_at = progress_quiet_until(start);
-    if (stop_at > original_size - FAST_RUN_TAIL) stop_at = original_size - FAST_RUN_TAIL;
+    // Counts go from start (fast_run_reach).
+    uint32_t stop_at = fast_run_reach(progress_quiet_until(start) - start);
+    const uint32_t before_tail = fast_run_reach(original_size - FAST_RUN_TAIL - start);
+    if (stop_at > before_tail) stop_at = before_tail;
     uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
     const unsigned position_codes = LH1_POSITION_CODES;
     const uint16_t* const position_fast = decoder.adaptive.lh1_position_fast;
     uint32_t position = decoder.window.window_position;
-    uint32_t count = start;
+    uint32_t count = 0;
 
     for (;;) {
         if (in.count < FAST_BITS_HELD) refill_fast_bits(in);
@@ -490,9 +493,9 @@ uint32_t run_lh1_symbols(uint32_t original_size, FILE* out) {
         }
         if (!sound || count >= stop_at || !fast_bits_room(in) || decoder.stop_requested) break;
     }
-    decoder.decoded_count = count;
+    decoder.decoded_count = start + count;
     decoder.window.window_position = position;
     give_back_fast_bits(in);
-    return count - start;
+    return count;
 }
 #endif

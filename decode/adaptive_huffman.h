@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "decode/member_size.h"
+
 enum {
     NODE_COUNT = 884,  // nodes 0-627 character tree, 628-883 position tree
     CHAR_ROOT = 0,
@@ -36,7 +38,7 @@ struct AdaptiveModel {
     uint32_t escape_symbol;          // followed by 8 plain bits; 512: none
     uint32_t last_position_node;
     uint32_t position_updates;   // stands in for the position root's weight
-    uint32_t next_growth_count;  // decoded_count to exceed before the next growth
+    MemberSize next_growth_count;  // decoded_count to exceed before the next growth
     uint32_t position_limit;
 };
 

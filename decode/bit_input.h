@@ -12,7 +12,7 @@
 // Gives the InputBuffer a block for the member's compressed bytes: all of them when
 // memory allows, else a block that the bit input refills.  The block starts used up,
 // so the first byte taken reads it.  False when no block was given.
-bool buffer_member_input(uint32_t packed_size);
+bool buffer_member_input(MemberSize packed_size);
 
 void init_bit_reader();
 void skip_bits(unsigned n);
@@ -79,7 +79,7 @@ inline void consume_fast_bits(FastBits& in, unsigned n) {
 // Takes the bit input over; false when too few bytes are left for a fast run.
 inline bool take_fast_bits(FastBits& in) {
     uint32_t left = decoder.input.size - decoder.input.read_index;
-    if (left > decoder.bits.packed_bytes_left) left = decoder.bits.packed_bytes_left;
+    if (left > decoder.bits.packed_bytes_left) left = (uint32_t)decoder.bits.packed_bytes_left;
     if (!decoder.bits.looks_ahead || left < FAST_INPUT_MARGIN) return false;
     in.word = (uint64_t)decoder.bits.bit_buffer << 48 | (uint64_t)decoder.bits.pending_byte << 40;
     in.count = 16u + decoder.bits.pending_bits;

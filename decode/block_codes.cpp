@@ -414,19 +414,20 @@ static_assert(3 * CHAR_TABLE_BITS <= FAST_BITS_HELD &&
  * - past a bound each symbol goes the careful way, through put_literal and
  *   put_match, with a last match cut at the member's size as the simple loop cuts
  *   it; a flush there finds no overrun, as the run never takes padding bytes. */
-FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
-    const uint32_t start = decoder.decoded_count;
+FAST_RUN_FORMS uint32_t run_block_symbols(MemberSize original_size, FILE* out) {
+    const MemberSize start = decoder.decoded_count;
     FastBits in;
     if (block.codes_left == 0 || start >= original_size || !take_fast_bits(in)) return 0;
     // The run ends after the symbol that reaches stop_at: the count where progress
-    // may change, or the member's end.
-    uint32_t stop_at = progress_quiet_until(start);
-    if (stop_at > original_size) stop_at = original_size;
-    const uint32_t batches_until = original_size > FAST_RUN_TAIL ? original_size - FAST_RUN_TAIL : 0;
+    // may change, or the member's end.  Counts go from start (fast_run_reach).
+    const uint32_t size = fast_run_reach(original_size - start);
+    uint32_t stop_at = fast_run_reach(progress_quiet_until(start) - start);
+    if (stop_at > size) stop_at = size;
+    const uint32_t batches_until = size > FAST_RUN_TAIL ? size - FAST_RUN_TAIL : 0;
     uint8_t* bytes = decoder.window.bytes;
     const uint32_t mask = decoder.window.mask;
     uint32_t position = decoder.window.window_position;
-    uint32_t count = start;
+    uint32_t count = 0;
     uint16_t codes_left = block.codes_left;
     // A ring larger than the window (writing behind) lets a match's copy run past
     // its end (copy_in_ring); a ring that is the window keeps those bytes.
@@ -491,7 +492,7 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             } else {
                 const uint32_t p = take_position(in);
                 uint32_t match = symbol - 253;
-                if (match > original_size - count) match = original_size - count;
+                if (match > size - count) match = size - count;
                 count += match;
                 put_match(bytes, mask, position, p, match, out);
             }
@@ -503,9 +504,9 @@ FAST_RUN_FORMS uint32_t run_block_symbols(uint32_t original_size, FILE* out) {
             break;
     }
     block.codes_left = codes_left;
-    decoder.decoded_count = count;
+    decoder.decoded_count = start + count;
     decoder.window.window_position = position;
     give_back_fast_bits(in);
-    return count - start;
+    return count;
 }
 #endif

@@ -19,7 +19,7 @@ struct DecodeJob {
     ReadSymbolFn read_symbol;
     ReadPositionFn read_position;
     FILE* output_file;  // null: decode and check only
-    uint32_t original_size;
+    MemberSize original_size;
 };
 
 static void release_member_buffers() {
@@ -91,8 +91,8 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
     // A last match that would carry the output past the member's size is cut
     // there: the output is exactly the member, and its CRC-16 tells whether the
     // stream was sound.
-    const uint32_t left = job->original_size - decoder.decoded_count;
-    if (length > left) length = left;
+    const MemberSize left = job->original_size - decoder.decoded_count;
+    if (length > left) length = (uint32_t)left;
     decoder.decoded_count += length;
     uint32_t source = (decoder.window.window_position - p - 1) & mask;
     for (uint32_t i = 0; i < length; i++) {
@@ -104,12 +104,12 @@ static void decode_symbol(DecodeJob* job, unsigned match_code_base) {
 
 /* Stored data: each block read, written, CRC, progress, cancel check, in this
  * order.  A short read ends the copy as truncated, keeping what arrived. */
-static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
+static DecodeResult copy_stored(FILE* archive, FILE* out, MemberSize count) {
     uint8_t* const buffer = decoder.stored_block;
-    uint32_t copied = 0;
+    MemberSize copied = 0;
     DecodeResult result = DECODE_COMPLETE;
     while (count > 0) {
-        uint32_t n = count < (uint32_t)COPY_BLOCK_SIZE ? count : (uint32_t)COPY_BLOCK_SIZE;
+        uint32_t n = count < COPY_BLOCK_SIZE ? (uint32_t)count : (uint32_t)COPY_BLOCK_SIZE;
         uint32_t got = (uint32_t)fread(buffer, 1, n, archive);
         write_output(buffer, got, out);
         if (got < n) {
@@ -133,7 +133,7 @@ static DecodeResult copy_stored(FILE* archive, FILE* out, uint32_t count) {
  * damaged) and so is every Huffman code, so a block that sends no lengths finds
  * empty tables rather than another member's.  The run's part, in front of it,
  * stays. */
-static void start_member_part(FILE* archive, uint32_t packed_size, uint8_t window_bits,
+static void start_member_part(FILE* archive, MemberSize packed_size, uint8_t window_bits,
                               uint8_t older_rule, size_t cleared_to) {
     const size_t run_part = offsetof(DecoderState, window);
     memset((char*)&decoder + run_part, 0, cleared_to - run_part);
@@ -144,7 +144,7 @@ static void start_member_part(FILE* archive, uint32_t packed_size, uint8_t windo
     decoder.window.mask = (1u << window_bits) - 1;
 }
 
-void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
+void start_member_state(FILE* archive, MemberSize packed_size, uint8_t window_bits,
                         uint8_t older_rule) {
     start_member_part(archive, packed_size, window_bits, older_rule, sizeof decoder);
 }
@@ -162,7 +162,8 @@ static size_t member_part_cleared(const MethodRow& row) {
 /* Coded data: the window starts as spaces; a window that cannot be had ends the
  * member as out of memory, as an input block that cannot be had does. */
 static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
-                                 uint32_t packed_size, uint32_t original_size, uint8_t older_rule) {
+                                 MemberSize packed_size, MemberSize original_size,
+                                 uint8_t older_rule) {
 #ifdef MAVUSFX_NO_BLOCK_FAST_RUN
     start_member_state(archive, packed_size, row.window_bits, older_rule);
 #else
@@ -212,7 +213,7 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
     const FastRunFn fast_run = decoder.simple_loop_only ? nullptr : row.fast_run;
 #endif
     const unsigned match_base = row.match_base;
-    uint32_t quiet_until = 0;
+    MemberSize quiet_until = 0;
     DecodeResult result = DECODE_COMPLETE;
     while (decoder.decoded_count < original_size && !decoder.member_damaged) {
         if (fast_run == nullptr || fast_run(original_size, out) == 0)
@@ -247,18 +248,18 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 
 /* Stored data is the member's own bytes: a count beyond them would copy the next
  * member's header into this file, so the copy stops there and the member is
- * damaged.  The sizes are taken as 32-bit counts. */
+ * damaged. */
 MemberResult decode_member(const MemberJob& job) {
     const MethodRow& method = *job.method;
-    const uint32_t packed_size = (uint32_t)job.packed_size;
-    const uint32_t original_size = (uint32_t)job.original_size;
+    const MemberSize packed_size = job.packed_size;
+    const MemberSize original_size = job.original_size;
     decoder.output = MemberOutput();
     DecodeResult result = DECODE_COMPLETE;
     if (method.kind == METHOD_CODED) {
         result = decode_coded(job.archive, job.output, method, packed_size, original_size,
                               job.older_rule);
     } else if (method.kind == METHOD_STORED) {
-        uint32_t count = original_size < packed_size ? original_size : packed_size;
+        MemberSize count = original_size < packed_size ? original_size : packed_size;
         result = copy_stored(job.archive, job.output, count);
         if (result == DECODE_COMPLETE && count < original_size) result = DECODE_DAMAGED;
     }

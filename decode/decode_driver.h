@@ -18,24 +18,16 @@ enum DecodeResult {
     DECODE_TRUNCATED = 4   // stored data: the archive ended inside it
 };
 
-// One member to decode.  In the stub it is aligned to 4 bytes, as the stub's stack
-// is (-mpreferred-stack-boundary=2): aligned to 8, as its sizes would have it, it
-// would make the frame that holds it realign the stack.
-#ifdef MAVUSFX_STUB_BUILD
-#pragma pack(push, 4)
-#endif
+// One member to decode.
 struct MemberJob {
-    uint64_t packed_size;     // bytes of data in the archive
-    uint64_t original_size;   // bytes it decodes to
-    FILE* archive;            // standing on the member's data
-    FILE* output;             // null: decode and check only
-    const MethodRow* method;  // its row of METHOD_TABLE
+    MemberSize packed_size;     // bytes of data in the archive
+    MemberSize original_size;   // bytes it decodes to
+    FILE* archive;              // standing on the member's data
+    FILE* output;               // null: decode and check only
+    const MethodRow* method;    // its row of METHOD_TABLE
     // 1: read it by the method's older encoders' rule (older_encoders_rule).
     uint8_t older_rule;
 };
-#ifdef MAVUSFX_STUB_BUILD
-#pragma pack(pop)
-#endif
 
 // What became of it: the decoding's end and its output's CRC-16, write failure and
 // count (MemberOutput).
@@ -51,5 +43,5 @@ MemberResult decode_member(const MemberJob& job);
 // packed_size bytes) through a window of 2 ** window_bits bytes: the member's part
 // of the state cleared (every Huffman code too), then those set.  decode_member
 // runs it first; a test that calls a method's operations one by one runs it instead.
-void start_member_state(FILE* archive, uint32_t packed_size, uint8_t window_bits,
+void start_member_state(FILE* archive, MemberSize packed_size, uint8_t window_bits,
                         uint8_t older_rule);

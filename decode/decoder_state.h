@@ -14,6 +14,7 @@
 
 #include "decode/adaptive_huffman.h"
 #include "decode/huffman_table.h"
+#include "decode/member_size.h"
 #include "decode/progress.h"
 
 // The dictionary of the member.
@@ -34,7 +35,7 @@ struct BitReader {
     uint16_t bit_buffer;         // next 16 bits of the stream, bit 15 first
     uint8_t pending_byte;        // bits taken but not yet in bit_buffer, left-aligned
     uint8_t pending_bits;        // how many of them are valid, 0 to 8
-    uint32_t packed_bytes_left;  // compressed bytes of the member not yet taken
+    MemberSize packed_bytes_left;  // compressed bytes of the member not yet taken
     // Zero bytes supplied after the data ran out; with the look-ahead they tell
     // whether a decoder consumed more bits than the member holds.
     uint32_t padding_bytes;
@@ -150,7 +151,7 @@ struct DecoderState {
     InputBuffer input;
     MemberOutput output;
     FILE* input_file;          // the archive stream, standing in the member's data
-    uint32_t decoded_count;    // bytes of the member produced so far
+    MemberSize decoded_count;  // bytes of the member produced so far
     uint16_t dictionary_bits;  // the row's window bits
     // Set by a method when its stream cannot be valid (a table that would overrun its
     // arrays, a value outside its alphabet); the driver then ends the member as damaged.

@@ -7,6 +7,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "decode/member_size.h"
+
 typedef uint16_t (*ReadSymbolFn)();
 typedef uint16_t (*ReadPositionFn)();
 typedef void (*BeginMemberFn)();
@@ -21,7 +23,7 @@ typedef void (*BeginMemberFn)();
 // driver then reports progress and checks the stop flag for its last symbol, exactly
 // as after a symbol of the simple loop, and takes the next symbol itself when it
 // got 0.
-typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
+typedef uint32_t (*FastRunFn)(MemberSize original_size, FILE* out);
 
 // The member's last bytes, where a match may be cut at the member's size: the
 // "-lh1-" fast run leaves them to the simple loop, going on only while more than
@@ -30,6 +32,13 @@ typedef uint32_t (*FastRunFn)(uint32_t original_size, FILE* out);
 // As many as the longest match of a family with a fast run (each holds that up with
 // a static_assert).
 enum { FAST_RUN_TAIL = 256 };
+
+// A fast run counts its bytes from where it started, in 32 bits: it ends within
+// the input block it holds (and the block codes' run within its block), far short
+// of 4 GiB, so a bound further off than that is as good as any.
+inline uint32_t fast_run_reach(MemberSize ahead) {
+    return ahead < UINT32_MAX ? (uint32_t)ahead : UINT32_MAX;
+}
 
 // A build without any fast run (the stub) has no place for one in its rows.
 #if defined(MAVUSFX_NO_BLOCK_FAST_RUN) && defined(MAVUSFX_NO_LH1_FAST_RUN)
@@ -93,7 +102,7 @@ void begin_block_method();
 uint16_t read_block_symbol();
 uint16_t read_block_position();
 // Fast run of the block codes (a FastRunFn).
-uint32_t run_block_symbols(uint32_t original_size, FILE* out);
+uint32_t run_block_symbols(MemberSize original_size, FILE* out);
 
 // Fast path: on an x86-64 Linux host, GCC builds a fast run marked FAST_RUN_FORMS
 // twice, for the baseline processor and for x86-64-v3, and the loader picks the form
@@ -120,7 +129,7 @@ void init_symbol_tree();
 void begin_lh1();
 uint16_t read_lh1_position();
 // Fast run of "-lh1-" (a FastRunFn).
-uint32_t run_lh1_symbols(uint32_t original_size, FILE* out);
+uint32_t run_lh1_symbols(MemberSize original_size, FILE* out);
 void begin_lh2();
 uint16_t read_adaptive_symbol();
 uint16_t read_adaptive_position();

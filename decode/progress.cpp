@@ -5,21 +5,31 @@
 
 static Progress& progress = decoder.progress;
 
-void start_progress(uint32_t total) {
-    progress.total = total;
+/* The unit is the smallest power of two that brings the total within 32 bits.  A
+ * member's count in units is rounded down, so the sums never pass the total. */
+void start_progress(uint64_t total) {
+    uint8_t shift = 0;
+    while (total > UINT32_MAX) {
+        total >>= 1;
+        shift++;
+    }
+    progress.total = (uint32_t)total;
+    progress.shift = shift;
     progress.done = 0;
     progress.last_percent = 0;
 }
 
-void progress_pass_member(uint32_t original_size) { progress.done += original_size; }
+void progress_pass_member(MemberSize original_size) {
+    progress.done += (uint32_t)(original_size >> progress.shift);
+}
 
 /* The percentage is exact up to a total of 1000 bytes; above, the divisor is the
  * total / 100 rounded down, so the last value can exceed 100 (a total of 1099 gives
  * 109), which the bar shows as full.  Position 0 is never sent: the last value
  * starts at 0. */
-void update_progress(uint32_t member_done) {
+void update_progress(MemberSize member_done) {
     if (progress.total == 0) return;
-    uint32_t done = progress.done + member_done;
+    uint32_t done = progress.done + (uint32_t)(member_done >> progress.shift);
     uint32_t percent =
         progress.total <= 1000 ? done * 100 / progress.total : done / (progress.total / 100);
     if (percent == progress.last_percent) return;
@@ -28,18 +38,21 @@ void update_progress(uint32_t member_done) {
 }
 
 /* The percentage of member_done' bytes equals the last one sent for every
- * member_done' from member_done up to the next multiple of the divisor, or up to
- * where the 32-bit sum wraps and the percentage falls back, whichever is first.
- * Exact percentages (a total up to 1000) and a position still to be sent are
- * looked at after every symbol. */
-uint32_t progress_quiet_until(uint32_t member_done) {
-    if (progress.total == 0) return UINT32_MAX;
+ * member_done' from member_done up to the first whose units reach the next
+ * multiple of the divisor, or up to where the 32-bit sum wraps and the percentage
+ * falls back, whichever is first.  Exact percentages (a total up to 1000) and a
+ * position still to be sent are looked at after every symbol. */
+MemberSize progress_quiet_until(MemberSize member_done) {
+    const MemberSize never = (MemberSize)-1;
+    if (progress.total == 0) return never;
     if (progress.total <= 1000) return member_done;
     uint32_t divisor = progress.total / 100;
-    uint32_t done = progress.done + member_done;
+    uint32_t units = (uint32_t)(member_done >> progress.shift);
+    uint32_t done = progress.done + units;
     if (done / divisor != progress.last_percent) return member_done;
     uint64_t next = ((uint64_t)(done / divisor) + 1) * divisor;
     if (next > 0x100000000u) next = 0x100000000u;
-    uint64_t until = member_done + (next - done);
-    return until > UINT32_MAX ? UINT32_MAX : (uint32_t)until;
+    uint64_t units_until = units + (next - done);
+    if (units_until > (uint64_t)(never >> progress.shift)) return never;
+    return (MemberSize)(units_until << progress.shift);
 }

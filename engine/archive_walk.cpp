@@ -39,7 +39,12 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total, MemberVisit visit
         shape = SHAPE_CUT_SHORT;
         if (header.packed_size > (unsigned long)(size - at)) break;
         shape = SHAPE_SOUND;  // unless another header follows
+#ifdef MAVUSFX_STUB_BUILD
         *total += header.original_size;
+#else
+        // Sizes of 64 bits may sum past the count: the total then stays at its largest.
+        if (__builtin_add_overflow(*total, header.original_size, total)) *total = UINT64_MAX;
+#endif
         if (visit != nullptr) visit(context, header);
         at += (long)header.packed_size;
         fseek(file, at, SEEK_SET);

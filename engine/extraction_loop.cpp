@@ -182,7 +182,7 @@ static bool archive_acceptable(ExtractionRun* run) {
     ArchiveShape shape = walk_archive(run, &total, run->sound_members_first ? count_member : nullptr,
                                       &run->sound_members);
 #endif
-    start_progress((uint32_t)total);
+    start_progress(total);
     // The shapes but the sound one name their refusals in the same order.
     FailureKind refusal = (FailureKind)(ARCHIVE_DAMAGED - SHAPE_DAMAGED + shape);
     if (shape == SHAPE_SOUND || (run->sound_members_first && run->sound_members != 0)) {
@@ -219,7 +219,7 @@ void run_extraction(void* argument) {
         if (ftell(run->archive_file) != next_header)
 #endif
             fseek(run->archive_file, next_header, SEEK_SET);
-        progress_pass_member((uint32_t)header.original_size);  // progress counts in 32 bits
+        progress_pass_member(header.original_size);
 #ifndef MAVUSFX_STUB_BUILD
         // After the last sound member comes the end, or the damage or the cut the
         // walk found, told apart as the walk tells them.

@@ -3,20 +3,12 @@
 
 #include <stdint.h>
 
+#include "decode/member_size.h"
 #include "engine/extraction_run.h"
 
 // The longest level-2 header (its length is 16 bits) and the two bytes an OS-9
 // encoder leaves out of it; level 3 and level-1 extended headers are held to it too.
 enum { HEADER_BUFFER_SIZE = 0xFFFF + 2 };
-
-// A member's sizes.  The host tool honours the 64-bit sizes of extended header
-// 0x42 (members over 4 GiB); the stub, whose file functions stop at 2 GiB, keeps
-// the 32-bit fields.
-#ifdef MAVUSFX_STUB_BUILD
-typedef uint32_t MemberSize;
-#else
-typedef uint64_t MemberSize;
-#endif
 
 struct MemberHeader {
     uint8_t header_size;       // first byte (level 1: plus the extended headers, mod 256;

@@ -103,13 +103,18 @@ TEST(Progress, NothingForAnEmptyTotal) {
 // rather than looked at after every symbol).
 TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
     struct Case {
-        uint32_t total, done_before, member_done;
+        uint64_t total;
+        uint32_t done_before;  // in the run's units
+        MemberSize member_done;
     };
     const Case cases[] = {
         {1001, 0, 0},          {1001, 0, 9},         {123457, 0, 0},
         {123457, 5000, 7},     {16777216, 0, 3},     {16777216, 8000000, 167772},
         {1000000000, 4290000000u, 1000},  // the sum wraps before the next change
         {4294967295u, 0, 100},
+        // Over 4 GiB the counts go in units of 2 or 4 bytes.
+        {6442450944u, 0, 5000000000u},        {6442450944u, 1000000000u, 987654321},
+        {17179869185u, 7, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.done_before) + " " +
@@ -119,9 +124,9 @@ TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
         ReportRecorder recorder;
         update_progress(c.member_done);  // brings the last position up to date
         const size_t sent = recorder.progress.size();
-        uint32_t until = progress_quiet_until(c.member_done);
+        MemberSize until = progress_quiet_until(c.member_done);
         ASSERT_GT(until, c.member_done);
-        for (uint32_t m = c.member_done; m < until && m - c.member_done < 3000; m++)
+        for (MemberSize m = c.member_done; m < until && m - c.member_done < 3000; m++)
             update_progress(m);
         update_progress(until - 1);
         EXPECT_EQ(recorder.progress.size(), sent);
@@ -136,7 +141,23 @@ TEST(Progress, QuietUntilTheNextChangeAndNoFurther) {
     decoder.progress.done = 0;
     EXPECT_EQ(progress_quiet_until(10), 10u);
     decoder.progress.total = 0;
-    EXPECT_EQ(progress_quiet_until(10), UINT32_MAX);
+    EXPECT_EQ(progress_quiet_until(10), (MemberSize)-1);
+}
+
+// Members whose sizes sum past 4 GiB: the positions climb to 100 over the run and
+// never fall back, as they did where the 32-bit total and sums wrapped.
+TEST(Progress, RunsOver4GiBDoNotWrap) {
+    const uint64_t sizes[] = {4718592000u, 3000000001u, 123};
+    start_progress(sizes[0] + sizes[1] + sizes[2]);
+    ReportRecorder recorder;
+    for (uint64_t size : sizes) {
+        for (uint64_t done = 0; done <= size; done += 1u << 20) update_progress(done);
+        update_progress(size);
+        progress_pass_member(size);
+    }
+    ASSERT_EQ(recorder.progress.size(), 100u);
+    for (size_t i = 0; i < recorder.progress.size(); i++)
+        EXPECT_EQ(recorder.progress[i], i + 1) << i;
 }
 
 struct StoredCopy : ::testing::Test {
