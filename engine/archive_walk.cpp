@@ -2,11 +2,11 @@
 
 #include "platform/reports.h"
 
-long file_size(FILE* file) {
-    long here = ftell(file);
-    fseek(file, 0, SEEK_END);
-    long size = ftell(file);
-    fseek(file, here, SEEK_SET);
+FileOffset file_size(FILE* file) {
+    FileOffset here = platform_tell(file);
+    platform_seek(file, 0, SEEK_END);
+    FileOffset size = platform_tell(file);
+    platform_seek(file, here, SEEK_SET);
     return size;
 }
 
@@ -18,14 +18,14 @@ long file_size(FILE* file) {
  * header of an unknown layout is reported here, once, before anything is written. */
 ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total, MemberVisit visit, void* context) {
     FILE* file = run->archive_file;
-    long start = ftell(file);
-    long size = run->archive_size;
+    FileOffset start = platform_tell(file);
+    FileOffset size = run->archive_size;
     *total = 0;
     ArchiveShape shape = SHAPE_NO_ARCHIVE;
     MemberHeader header;
-    for (long at = start; at < size;) {
+    for (FileOffset at = start; at < size;) {
         HeaderResult read = read_member_header(file, &header);
-        at = ftell(file);
+        at = platform_tell(file);
         if (read == HEADER_END) {
             shape = SHAPE_SOUND;
         } else if (read == HEADER_UNKNOWN_LAYOUT) {
@@ -37,7 +37,7 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total, MemberVisit visit
         if (read != HEADER_READ) break;
         // The header was read, so it ended inside the file: at <= size.
         shape = SHAPE_CUT_SHORT;
-        if (header.packed_size > (unsigned long)(size - at)) break;
+        if (header.packed_size > (MemberSize)(size - at)) break;
         shape = SHAPE_SOUND;  // unless another header follows
 #ifdef MAVUSFX_STUB_BUILD
         *total += header.original_size;
@@ -46,9 +46,9 @@ ArchiveShape walk_archive(ExtractionRun* run, uint64_t* total, MemberVisit visit
         if (__builtin_add_overflow(*total, header.original_size, total)) *total = UINT64_MAX;
 #endif
         if (visit != nullptr) visit(context, header);
-        at += (long)header.packed_size;
-        fseek(file, at, SEEK_SET);
+        at += (FileOffset)header.packed_size;
+        platform_seek(file, at, SEEK_SET);
     }
-    fseek(file, start, SEEK_SET);
+    platform_seek(file, start, SEEK_SET);
     return shape;
 }

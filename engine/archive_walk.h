@@ -10,7 +10,7 @@
 #include "engine/member_header.h"
 
 // The size of an open file in bytes; its position is left as it was.
-long file_size(FILE* file);
+FileOffset file_size(FILE* file);
 
 // In the order of their refusals ARCHIVE_DAMAGED, ARCHIVE_CUT_SHORT, ARCHIVE_NOT_LHA.
 enum ArchiveShape {

@@ -79,7 +79,7 @@ static void finish_host_output(const ExtractionRun* run, const MemberHeader* hea
  * path only when the data is complete, written and matches its CRC-16: a member
  * that fails, or a stop, leaves the old file as it was and takes the new one away.
  * A stop that comes once the data is complete keeps the member. */
-static int extract_member(ExtractionRun* run, const MemberHeader* header, long data_position) {
+static int extract_member(ExtractionRun* run, const MemberHeader* header, FileOffset data_position) {
     char path[PATH_BUFFER_SIZE];
     copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
     const MethodRow* method = find_method(header->method);
@@ -118,8 +118,8 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, long d
     if (method->older_reading && header->has_crc && !decoded.output.write_failed &&
         (decoded.result == DECODE_DAMAGED ||
          (decoded.result == DECODE_COMPLETE && decoded.output.crc != header->crc))) {
-        fseek(run->archive_file, data_position, SEEK_SET);
-        if (out != nullptr) fseek(out, 0, SEEK_SET);
+        platform_seek(run->archive_file, data_position, SEEK_SET);
+        if (out != nullptr) platform_seek(out, 0, SEEK_SET);
         job.older_rule = 1;
         MemberResult again = decode_member(job);
         if (again.result == DECODE_CANCELLED ||
@@ -207,18 +207,18 @@ void run_extraction(void* argument) {
         if (read == HEADER_DAMAGED || read == HEADER_UNKNOWN_LAYOUT)
             record_failure(run, nullptr, ARCHIVE_DAMAGED);
         if (read != HEADER_READ) break;
-        long data_position = ftell(run->archive_file);
+        FileOffset data_position = platform_tell(run->archive_file);
         platform_report_member(header.name);
         if (extract_member(run, &header, data_position) != 0) break;
         // The next header follows the member's data, whatever the decoder consumed
         // (the shape walk saw it inside the file).
-        const long next_header = data_position + (long)header.packed_size;
+        const FileOffset next_header = data_position + (FileOffset)header.packed_size;
 #ifndef MAVUSFX_STUB_BUILD
         // Fast path: a decoder that took the member's data whole stands there
         // already, and a seek would cost a system call even inside the buffer.
-        if (ftell(run->archive_file) != next_header)
+        if (platform_tell(run->archive_file) != next_header)
 #endif
-            fseek(run->archive_file, next_header, SEEK_SET);
+            platform_seek(run->archive_file, next_header, SEEK_SET);
         progress_pass_member(header.original_size);
 #ifndef MAVUSFX_STUB_BUILD
         // After the last sound member comes the end, or the damage or the cut the
@@ -226,7 +226,7 @@ void run_extraction(void* argument) {
         if (run->sound_members_first && --run->sound_members == 0) {
             read = read_member_header(run->archive_file, &header);
             if (read != HEADER_END)
-                record_failure(run, nullptr, read == HEADER_READ || ftell(run->archive_file) >= run->archive_size
+                record_failure(run, nullptr, read == HEADER_READ || platform_tell(run->archive_file) >= run->archive_size
                                                  ? ARCHIVE_CUT_SHORT : ARCHIVE_DAMAGED);
             break;
         }

@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include "platform/reports.h"
+#include "platform/system_services.h"
 
 enum { PATH_BUFFER_SIZE = 260 };     // MAX_PATH: 259 bytes and the terminator
 
@@ -27,7 +28,7 @@ struct RunOutcome {
 
 struct ExtractionRun {
     FILE* archive_file;                          // positioned on the first header
-    long archive_size;                           // bytes in archive_file, bounding member reads
+    FileOffset archive_size;                     // bytes in archive_file, bounding member reads
     char* dest_folder;                           // owned; the members' folder
     char filled_folder[PATH_BUFFER_SIZE + 2];    // "./" and the last members' folder, to be announced
 #ifdef MAVUSFX_STUB_BUILD

@@ -39,6 +39,23 @@ FILE* platform_create_new_file(const char* path);
 // Moves `from` over `to`, replacing a file there (rename; MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
 bool platform_replace_file(const char* from, const char* to);
+// A position in a file, in 64 bits: archives may pass 2 GiB, where a `long` stops
+// on Windows.  The position of an open file in bytes from its start (ftello;
+// _ftelli64), -1 on failure, and a move to `offset` bytes from its start (SEEK_SET)
+// or its end (SEEK_END), 0 when done, as fseek (fseeko; _fseeki64).
+#ifdef MAVUSFX_STUB_BUILD
+// The stub still counts in a `long` (installers up to 2 GiB), with the runtime's
+// own calls: 64-bit positions cost it more bytes than it has.
+typedef long FileOffset;
+__attribute__((always_inline)) inline FileOffset platform_tell(FILE* file) { return ftell(file); }
+__attribute__((always_inline)) inline int platform_seek(FILE* file, FileOffset offset, int origin) {
+    return fseek(file, offset, origin);
+}
+#else
+typedef int64_t FileOffset;
+FileOffset platform_tell(FILE* file);
+int platform_seek(FILE* file, FileOffset offset, int origin);
+#endif
 // Free bytes for this process on the volume of `folder`, named as it is, not as a
 // member's path (statvfs; GetDiskFreeSpaceExW); UINT64_MAX when unknown.
 uint64_t platform_free_space(const char* folder);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/shift_jis.h"
+#include "platform/system_services.h"
 
 /* In the manifest the level attribute is followed by blanks up to the width of the
  * longest level and its closing quote, then the element's end:
@@ -83,9 +84,9 @@ bool write_execution_level(uint8_t* image, uint32_t size, ExecutionLevel level) 
 }
 
 ExecutionLevel read_file_execution_level(FILE* file, uint32_t stub_size) {
-    long here = ftell(file);
+    FileOffset here = platform_tell(file);
     std::vector<uint8_t> stub(stub_size);
     bool read = fseek(file, 0, SEEK_SET) == 0 && fread(stub.data(), 1, stub_size, file) == stub_size;
-    fseek(file, here, SEEK_SET);
+    platform_seek(file, here, SEEK_SET);
     return read ? read_execution_level(stub.data(), stub_size) : LEVEL_NONE;
 }

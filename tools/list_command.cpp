@@ -9,6 +9,7 @@
 #include "engine/archive_walk.h"
 #include "engine/member_header.h"
 #include "platform/host_services.h"
+#include "platform/system_services.h"
 #include "tools/execution_level.h"
 #include "tools/command_line.h"
 #include "tools/installer_identity.h"
@@ -40,10 +41,10 @@ static void print_field(const char* label, const char* text) {
 /* The product, company and version of the file's properties, read from the stub's
  * resources: what Explorer shows of the installer.  The file's position is kept. */
 static void print_identity(FILE* file, uint32_t image_size) {
-    long here = ftell(file);
+    FileOffset here = platform_tell(file);
     std::vector<uint8_t> image(image_size);
     bool read = fseek(file, 0, SEEK_SET) == 0 && fread(image.data(), 1, image_size, file) == image_size;
-    fseek(file, here, SEEK_SET);
+    platform_seek(file, here, SEEK_SET);
     ShownIdentity shown;
     if (!read || !read_identity(image.data(), image_size, &shown)) return;
     const std::pair<const char*, const std::string*> fields[] = {

@@ -16,6 +16,7 @@
 #include "engine/shift_jis.h"
 #include "engine/unsafe_member_path.h"
 #include "platform/host_services.h"
+#include "platform/system_services.h"
 #include "platform/text_conversion.h"
 #include "engine/windows_names.h"
 #include "frontend/pe_image.h"
@@ -433,7 +434,7 @@ void warn_of_member(const char* name, const char* what, const char* why) {
 void check_member(void* context, const MemberHeader& header) {
     ArchiveCheck* check = (ArchiveCheck*)context;
     check->members++;
-    if (check->file != nullptr) check->data_end = (int64_t)ftell(check->file) + (int64_t)header.packed_size;
+    if (check->file != nullptr) check->data_end = (int64_t)platform_tell(check->file) + (int64_t)header.packed_size;
     std::string name = header.name[0] == '/' ? header.name + 1 : header.name;
     bool is_folder = header.named_as_folder || memcmp(header.method, "-lhd-", 5) == 0;
     // The archive is the publisher's: what the installer would refuse is told, as
@@ -603,13 +604,13 @@ int join_folder(const MakeOptions& o, const SfxConfig& config, FILE* out, const 
     settings.exclude = o.exclude;
     if (o.has(SET_METHOD) && !method_bits(o.text(SET_METHOD), &settings.dictionary_bits))
         return usage_error("make", "unknown method '%s' (lh5, lh6, lh7 or lh0)", shown(o.text(SET_METHOD)).c_str());
-    long start = ftell(out);
+    FileOffset start = platform_tell(out);
     PackTotals totals = {};
     int status = pack_folder_into(o.text(SET_FROM), out, &settings, &totals, output_target);
     made->write_error = totals.write_error;
     if (status != EXIT_ALL_GOOD) return status;
     made->archive_size = totals.archive_bytes;
-    if (fflush(out) != 0 || fseek(out, start, SEEK_SET) != 0) {
+    if (fflush(out) != 0 || platform_seek(out, start, SEEK_SET) != 0) {
         made->write_error = errno != 0 ? errno : EIO;
         return EXIT_MEMBER_FAILED;
     }
@@ -620,7 +621,7 @@ int join_folder(const MakeOptions& o, const SfxConfig& config, FILE* out, const 
     walk_archive(&reader, &total, check_member, &made->check);
     if (made->check.members == 0) return fail("%s holds nothing to pack", shown(o.text(SET_FROM)));
     if (!check_targets(config, made->check)) return EXIT_USAGE;
-    return fseek(out, 0, SEEK_END) == 0 ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;
+    return platform_seek(out, 0, SEEK_END) == 0 ? EXIT_ALL_GOOD : EXIT_MEMBER_FAILED;
 }
 
 }  // namespace

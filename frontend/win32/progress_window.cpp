@@ -15,6 +15,7 @@
 #include "frontend/win32/front_end.h"
 #include "platform/window_messages.h"
 #include "platform/reports.h"
+#include "platform/system_services.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
@@ -70,7 +71,7 @@ static bool open_own_file(SfxApp* app) {
  * module's own headers, which lie in the first page of the mapped image. */
 static bool seek_to_block(SfxApp* app) {
     uint32_t image_end = pe_image_end((const uint8_t*)app->instance, 4096);
-    return image_end != 0 && fseek(app->run.archive_file, (long)image_end, SEEK_SET) == 0;
+    return image_end != 0 && platform_seek(app->run.archive_file, image_end, SEEK_SET) == 0;
 }
 
 static bool register_window_class(SfxApp* app) {

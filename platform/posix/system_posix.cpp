@@ -203,3 +203,9 @@ int32_t platform_timezone_offset() {
 }
 
 void platform_notify_shell(ShellEvent event, const char* path) { notify_hooked_shell(event, path); }
+
+FileOffset platform_tell(FILE* file) { return ftello(file); }
+
+int platform_seek(FILE* file, FileOffset offset, int origin) {
+    return fseeko(file, (off_t)offset, origin);
+}

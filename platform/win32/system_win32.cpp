@@ -141,3 +141,11 @@ void platform_notify_shell(ShellEvent event, const char* path) {
     DWORD length = GetFullPathNameW(wide(path), MAX_PATH, whole, nullptr);
     if (length != 0 && length < MAX_PATH) SHChangeNotify((LONG)event, SHCNF_PATHW, whole, nullptr);
 }
+
+#ifndef MAVUSFX_STUB_BUILD
+FileOffset platform_tell(FILE* file) { return _ftelli64(file); }
+
+int platform_seek(FILE* file, FileOffset offset, int origin) {
+    return _fseeki64(file, offset, origin);
+}
+#endif

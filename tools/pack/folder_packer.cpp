@@ -14,6 +14,7 @@
 #include "engine/shift_jis.h"
 #include "engine/unsafe_member_path.h"
 #include "platform/host_services.h"
+#include "platform/system_services.h"
 #include "tools/pack/exclude_globs.h"
 #include "tools/pack/lha_encoder.h"
 #include "tools/pack/member_names.h"
@@ -385,9 +386,9 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
     entry.modified = m.modified;
     entry.folder = m.folder.c_str();
     entry.file_name = m.file_name.c_str();
-    long header_at = ftell(out);
+    FileOffset header_at = platform_tell(out);
     bool written = write_header(out, &entry, settings->level);
-    long data_at = ftell(out);
+    FileOffset data_at = platform_tell(out);
 
     EncodedMember result = {};
     EncodeOutcome outcome = ENCODE_NOT_SMALLER;
@@ -398,7 +399,7 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
     }
     if (written && outcome == ENCODE_NOT_SMALLER) {
         memcpy(entry.method, "-lh0-", 6);
-        if (fseek(in, 0, SEEK_SET) != 0 || fseek(out, data_at, SEEK_SET) != 0) outcome = ENCODE_WRITE_ERROR;
+        if (fseek(in, 0, SEEK_SET) != 0 || platform_seek(out, data_at, SEEK_SET) != 0) outcome = ENCODE_WRITE_ERROR;
         else outcome = copy_stored_data(in, out, progress, &result);
     }
     if (!written) outcome = ENCODE_WRITE_ERROR;
@@ -412,9 +413,9 @@ bool pack_file(const PlannedMember& m, const PackSettings* settings, FILE* out, 
     entry.packed_size = result.packed_size;
     entry.original_size = result.original_size;
     entry.crc = result.crc;
-    long data_end = ftell(out);
-    if (fseek(out, header_at, SEEK_SET) != 0 || !write_header(out, &entry, settings->level) ||
-        fseek(out, data_end, SEEK_SET) != 0)
+    FileOffset data_end = platform_tell(out);
+    if (platform_seek(out, header_at, SEEK_SET) != 0 || !write_header(out, &entry, settings->level) ||
+        platform_seek(out, data_end, SEEK_SET) != 0)
         return output_failed(counted, errno);
     counted->original_bytes += result.original_size;
     return true;
@@ -478,7 +479,7 @@ std::vector<ExcludePattern> exclude_patterns(const std::vector<std::string>& glo
 
 int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, PackTotals* totals) {
     make_crc_table();
-    long start = ftell(out);
+    FileOffset start = platform_tell(out);
     Progress progress = {};
     start_progress_bar(&progress.bar, settings->show_progress);
     progress.total = plan.total_bytes;
@@ -512,7 +513,7 @@ int write_archive(const Plan& plan, FILE* out, const PackSettings* settings, Pac
     clear_progress(&progress);
     // The end of the archive: a 0 where the next header would begin.  A member
     // stored after a longer attempt to compress it may have left bytes behind.
-    long end = ftell(out) + 1;
+    FileOffset end = platform_tell(out) + 1;
     if (fputc(0, out) == EOF || !platform_truncate(out, end) || ferror(out)) {
         output_failed(&counted, errno);
         if (totals != nullptr) *totals = counted;
