@@ -12,7 +12,8 @@ static uint32_t be32_at(const uint8_t* p) {
 
 /* The data fork is padded to the next multiple of 128 bytes when a resource fork
  * follows; the last fork may end unpadded. */
-bool macbinary_data_fork(const uint8_t* header, uint64_t member_size, uint64_t* data_length) {
+bool macbinary_forks(const uint8_t* header, uint64_t member_size, uint64_t* data_length,
+                     uint64_t* resource_length) {
     if (member_size < MACBINARY_HEADER_SIZE) return false;
     if (header[0] != 0 || header[1] < 1 || header[1] > 63 || header[74] != 0 || header[82] != 0) return false;
     uint64_t data = be32_at(header + 83), resource = be32_at(header + 87);
@@ -21,6 +22,7 @@ bool macbinary_data_fork(const uint8_t* header, uint64_t member_size, uint64_t* 
     if (resource != 0 && ((data + 127) / 128 * 128 > room || resource > room - (data + 127) / 128 * 128))
         return false;
     *data_length = data;
+    *resource_length = resource;
     return true;
 }
 
@@ -30,7 +32,7 @@ enum { MOVE_BLOCK = 64 * 1024 };
  * over, and the rest is cut off. */
 bool keep_data_fork(FILE* file, uint64_t member_size) {
     uint8_t block[MOVE_BLOCK];
-    uint64_t data_length;
+    uint64_t data_length, resource_length;
     if (member_size > (uint64_t)LONG_MAX) return true;  // beyond fseek's reach: kept whole
     errno = 0;
     if (fflush(file) != 0 || fseek(file, 0, SEEK_SET) != 0) return false;
@@ -38,7 +40,8 @@ bool keep_data_fork(FILE* file, uint64_t member_size) {
         if (errno == 0) errno = EIO;
         return false;
     }
-    if (!macbinary_data_fork(block, member_size, &data_length)) return true;
+    if (!macbinary_forks(block, member_size, &data_length, &resource_length) || resource_length != 0)
+        return true;
     for (uint64_t moved = 0; moved < data_length;) {
         size_t piece = data_length - moved < MOVE_BLOCK ? (size_t)(data_length - moved) : (size_t)MOVE_BLOCK;
         errno = 0;

@@ -34,18 +34,25 @@ Bytes macbinary(const Bytes& data, const Bytes& resource, bool pad_last = true) 
     return file;
 }
 
+uint64_t resource_length;
+
+bool forks_of(const uint8_t* header, uint64_t size, uint64_t* data_length) {
+    return macbinary_forks(header, size, data_length, &resource_length);
+}
+
 TEST(MacBinaryHeader, WhatCountsAsMacBinary) {
     Bytes data = bytes_of("hello\r"), resource(300, 'R');
     Bytes good = macbinary(data, resource);
     uint64_t length = 0;
-    EXPECT_TRUE(macbinary_data_fork(good.data(), good.size(), &length));
+    EXPECT_TRUE(forks_of(good.data(), good.size(), &length));
     EXPECT_EQ(length, data.size());
+    EXPECT_EQ(resource_length, resource.size());
     // The last fork may end unpadded, and either fork may be empty.
     Bytes unpadded = macbinary(data, {}, false);
     EXPECT_EQ(unpadded.size(), 128u + data.size());
-    EXPECT_TRUE(macbinary_data_fork(unpadded.data(), unpadded.size(), &length));
+    EXPECT_TRUE(forks_of(unpadded.data(), unpadded.size(), &length));
     Bytes resource_only = macbinary({}, resource, false);
-    EXPECT_TRUE(macbinary_data_fork(resource_only.data(), resource_only.size(), &length));
+    EXPECT_TRUE(forks_of(resource_only.data(), resource_only.size(), &length));
     EXPECT_EQ(length, 0u);
 
     struct Spoiled { const char* what; size_t at; uint8_t value; };
@@ -54,27 +61,27 @@ TEST(MacBinaryHeader, WhatCountsAsMacBinary) {
         SCOPED_TRACE(s.what);
         Bytes spoiled = good;
         spoiled[s.at] = s.value;
-        EXPECT_FALSE(macbinary_data_fork(spoiled.data(), spoiled.size(), &length));
+        EXPECT_FALSE(forks_of(spoiled.data(), spoiled.size(), &length));
     }
     // Forks that run past the member, by one byte.
     Bytes long_data = good;
     put_be32(long_data, 83, (uint32_t)(good.size() - 128 + 1));
-    EXPECT_FALSE(macbinary_data_fork(long_data.data(), long_data.size(), &length));
+    EXPECT_FALSE(forks_of(long_data.data(), long_data.size(), &length));
     Bytes long_resource = good;
     put_be32(long_resource, 87, 385);  // after 128 of header and 128 of data fork, 384 remain
-    EXPECT_FALSE(macbinary_data_fork(long_resource.data(), long_resource.size(), &length));
+    EXPECT_FALSE(forks_of(long_resource.data(), long_resource.size(), &length));
     put_be32(long_resource, 87, 384);
-    EXPECT_TRUE(macbinary_data_fork(long_resource.data(), long_resource.size(), &length));
+    EXPECT_TRUE(forks_of(long_resource.data(), long_resource.size(), &length));
     // A data fork whose padding would not fit before the resource fork.
     Bytes tight = macbinary(data, {}, false);
     put_be32(tight, 87, 1);
     tight.push_back('R');
-    EXPECT_FALSE(macbinary_data_fork(tight.data(), tight.size(), &length));
+    EXPECT_FALSE(forks_of(tight.data(), tight.size(), &length));
     // A member shorter than the header itself.
-    EXPECT_FALSE(macbinary_data_fork(good.data(), 127, &length));
+    EXPECT_FALSE(forks_of(good.data(), 127, &length));
     uint32_t huge = 0xFFFFFFFFu;
     put_be32(long_data, 83, huge);
-    EXPECT_FALSE(macbinary_data_fork(long_data.data(), long_data.size(), &length));
+    EXPECT_FALSE(forks_of(long_data.data(), long_data.size(), &length));
 }
 
 TestMember mac_member(const std::string& name, const Bytes& stored, uint8_t os_id = 'm') {
@@ -87,11 +94,13 @@ TestMember mac_member(const std::string& name, const Bytes& stored, uint8_t os_i
 }
 
 // The data fork alone by default, the stored bytes whole with --keep-macbinary, and
-// whole too whatever is not sound MacBinary of OS id 'm'.
+// whole too whatever is not sound MacBinary of OS id 'm', or has a resource fork
+// (which a file here cannot hold: nothing is lost).
 TEST(MacBinaryMembers, DataForkAloneOrTheWholeWrapper) {
     ScratchFolder scratch;
-    Bytes data = bytes_of("Mac text\rsecond line\r"), resource(1000, 'R');
-    Bytes wrapped = macbinary(data, resource);
+    Bytes data = bytes_of("Mac text\rsecond line\r");
+    Bytes wrapped = macbinary(data, {});
+    Bytes with_resource = macbinary(data, Bytes(1000, 'R'));
     Bytes spoiled = wrapped;
     spoiled[0] = 1;
     Bytes too_long = wrapped;
@@ -99,7 +108,8 @@ TEST(MacBinaryMembers, DataForkAloneOrTheWholeWrapper) {
     TestMember level1 = mac_member("level1", wrapped);
     level1.level = 1;
     write_file("mac.lzh", build_archive({mac_member("ReadMe", wrapped), level1, mac_member("spoiled", spoiled),
-                                          mac_member("too_long", too_long), mac_member("dos", wrapped, 'M')}));
+                                          mac_member("too_long", too_long), mac_member("dos", wrapped, 'M'),
+                                          mac_member("resource", with_resource)}));
     ToolRun run = run_tool({"extract", "-C", scratch / "out", scratch / "mac.lzh"});
     ASSERT_EQ(run.status, 0) << run.output();
     EXPECT_EQ(read_file(scratch / "out/ReadMe"), data);
@@ -107,6 +117,7 @@ TEST(MacBinaryMembers, DataForkAloneOrTheWholeWrapper) {
     EXPECT_EQ(read_file(scratch / "out/spoiled"), spoiled);
     EXPECT_EQ(read_file(scratch / "out/too_long"), too_long);
     EXPECT_EQ(read_file(scratch / "out/dos"), wrapped);
+    EXPECT_EQ(read_file(scratch / "out/resource"), with_resource);
 
     ToolRun kept = run_tool({"extract", "--keep-macbinary", "-C", scratch / "kept", scratch / "mac.lzh"});
     ASSERT_EQ(kept.status, 0) << kept.output();
@@ -119,7 +130,7 @@ TEST(MacBinaryMembers, DataForkAloneOrTheWholeWrapper) {
 // only its data fork fails and leaves nothing, and an old file of its name stays.
 TEST(MacBinaryMembers, TheCrcIsCheckedOverTheWholeMember) {
     ScratchFolder scratch;
-    Bytes data = bytes_of("fork"), wrapped = macbinary(data, Bytes(10, 'R'));
+    Bytes data = bytes_of("fork"), wrapped = macbinary(data, {});
     TestMember m = mac_member("ReadMe", wrapped);
     m.crc = crc16_of(data);
     m.crc_given = true;
@@ -141,7 +152,7 @@ TEST(MacBinaryMembers, CompressedMembersLoseTheirWrapperToo) {
     std::mt19937 random(8);
     Bytes data;
     for (int i = 0; i < 150000; i++) data.push_back((uint8_t)("abcdefgh"[random() % 8]));
-    Bytes wrapped = macbinary(data, Bytes(777, 'R'));
+    Bytes wrapped = macbinary(data, {}, false);
     ASSERT_EQ(system(("mkdir -p '" + (scratch / "src") + "'").c_str()), 0);
     write_file(scratch / "src/Big", wrapped);
     ASSERT_EQ(run_tool({"pack", scratch / "src", "-o", scratch / "big.lzh"}).status, 0);
