@@ -52,15 +52,15 @@ bool read_config_block(FILE* file, SfxConfig* c) {
 }
 
 bool compose_destination(const char* dest_name, bool under_program_files,
-                         const char* windows_folder, const char* current_folder, char* out,
+                         const char* system_folder, const char* current_folder, char* out,
                          unsigned size) {
     out[0] = 0;
     if (dest_name[0] != 0 && dest_name[1] == ':') return append_text(out, size, dest_name);
     if (under_program_files) {
-        // The drive of the Windows folder, a letter and a colon.
+        // The drive of the system folder (the Windows drive), a letter and a colon.
         char drive[3] = {0, 0, 0};
-        if (windows_folder[0] != 0 && windows_folder[1] == ':') {
-            drive[0] = windows_folder[0];
+        if (system_folder[0] != 0 && system_folder[1] == ':') {
+            drive[0] = system_folder[0];
             drive[1] = ':';
         }
         return append_text(out, size, drive) && append_text(out, size, "\\Program Files\\") &&
@@ -83,10 +83,11 @@ bool read_config(SfxApp* app) {
     platform_current_folder(current_folder, sizeof current_folder);
     const char* destination = current_folder;
     if (c.dest_length != 0) {
-        // A Windows folder the system cannot give is taken as empty as well.
-        char windows_folder[PATH_BUFFER_SIZE];
-        platform_windows_folder(windows_folder, sizeof windows_folder);
-        if (!compose_destination(c.dest_name, c.under_program_files != 0, windows_folder,
+        // The Windows drive is the system folder's; a system folder the system cannot
+        // give is taken as empty as well.
+        char system_folder[PATH_BUFFER_SIZE];
+        platform_system_folder(system_folder, sizeof system_folder);
+        if (!compose_destination(c.dest_name, c.under_program_files != 0, system_folder,
                                  current_folder, composed, sizeof composed))
             return false;
         destination = composed;

@@ -49,11 +49,12 @@ bool read_config(SfxApp* app);
 bool read_config_bytes(FILE* file, int count, char* out);
 
 // The destination from a configured name: with a drive letter the name itself;
-// under Program Files the Windows folder's drive, "\Program Files\" and the name;
-// otherwise the current folder, a backslash unless it ends in one, and the name.
+// under Program Files the system folder's drive (the Windows drive), "\Program
+// Files\" and the name; otherwise the current folder, a backslash unless it ends in
+// one, and the name.
 // False when the result would not fit `size` bytes (nothing is written past it).
 bool compose_destination(const char* dest_name, bool under_program_files,
-                         const char* windows_folder, const char* current_folder,
+                         const char* system_folder, const char* current_folder,
                          char* out, unsigned size);
 
 // Serialises a block; returns its length (1 + ... as above), at most 1029 bytes.

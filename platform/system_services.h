@@ -14,9 +14,9 @@
 // The process's current folder (GetCurrentDirectoryW).  False, with `out` empty,
 // when it does not fit or Shift-JIS cannot hold it.
 bool platform_current_folder(char* out, unsigned size);
-// The Windows folder (GetWindowsDirectoryW); on POSIX a fixed "C:\Windows".  False,
-// with `out` empty, as above.
-bool platform_windows_folder(char* out, unsigned size);
+// The system folder (GetSystemDirectoryW), which lies on the Windows folder's drive;
+// on POSIX a fixed "C:\Windows\System32".  False, with `out` empty, as above.
+bool platform_system_folder(char* out, unsigned size);
 // Makes the current folder `path` (SetCurrentDirectoryW).
 bool platform_change_folder(const char* path);
 // Creates one folder (CreateDirectoryW, default security).

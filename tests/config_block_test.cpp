@@ -127,16 +127,16 @@ TEST(Destination, Composition) {
 // The reader composes in whatever a folder query leaves behind: a folder that does
 // not fit comes back empty, never as a cut or stale text.
 TEST(Destination, FolderNotGivenComesBackEmpty) {
-    char out[10];
+    char out[19];
     memset(out, 'x', sizeof out);
-    EXPECT_FALSE(platform_windows_folder(out, sizeof out));  // "C:\Windows" needs 11
+    EXPECT_FALSE(platform_system_folder(out, sizeof out));  // "C:\Windows\System32" needs 20
     EXPECT_STREQ(out, "");
     char one[1] = {'x'};
     EXPECT_FALSE(platform_current_folder(one, sizeof one));
     EXPECT_EQ(one[0], 0);
     char full[PATH_BUFFER_SIZE];
-    EXPECT_TRUE(platform_windows_folder(full, sizeof full));
-    EXPECT_STREQ(full, "C:\\Windows");
+    EXPECT_TRUE(platform_system_folder(full, sizeof full));
+    EXPECT_STREQ(full, "C:\\Windows\\System32");
     EXPECT_TRUE(platform_current_folder(full, sizeof full));
     EXPECT_EQ(full[0], '/');
 }

@@ -1,7 +1,7 @@
 // System services on POSIX, for the host tool and the native tests.  The paths the
 // engine writes pass through the hooks' file-name mapping (the tool turns the
 // archive's Shift-JIS into the locale's encoding there); without it they are used
-// as bytes.  The Windows folder is a fixed "C:\Windows".
+// as bytes.  The system folder is a fixed "C:\Windows\System32".
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -28,9 +28,9 @@ bool platform_current_folder(char* out, unsigned size) {
     return false;
 }
 
-bool platform_windows_folder(char* out, unsigned size) {
-    if (size > 10) {
-        memcpy(out, "C:\\Windows", 11);
+bool platform_system_folder(char* out, unsigned size) {
+    if (size > 19) {
+        memcpy(out, "C:\\Windows\\System32", 20);
         return true;
     }
     if (size > 0) out[0] = 0;

@@ -19,7 +19,7 @@ static WCHAR wide_buffer[MAX_PATH];
 
 static const WCHAR* wide(const char* path) { return to_wide(path, wide_buffer, MAX_PATH); }
 
-/* The current and the Windows folder come back in Shift-JIS; one that Shift-JIS
+/* The current and the system folder come back in Shift-JIS; one that Shift-JIS
  * cannot hold (a Korean name on any system) or that is too long counts as not given.
  * `length` is what the system said it wrote, without the terminator. */
 static bool folder_in_sjis(DWORD length, const WCHAR* folder, char* out, unsigned size) {
@@ -32,9 +32,9 @@ bool platform_current_folder(char* out, unsigned size) {
     return folder_in_sjis(GetCurrentDirectoryW(MAX_PATH, folder), folder, out, size);
 }
 
-bool platform_windows_folder(char* out, unsigned size) {
+bool platform_system_folder(char* out, unsigned size) {
     WCHAR folder[MAX_PATH];
-    return folder_in_sjis(GetWindowsDirectoryW(folder, MAX_PATH), folder, out, size);
+    return folder_in_sjis(GetSystemDirectoryW(folder, MAX_PATH), folder, out, size);
 }
 
 bool platform_change_folder(const char* path) {
