@@ -11,7 +11,6 @@
 #include "decode/decoder_state.h"
 #include "frontend/config_block.h"
 #include "frontend/end_report.h"
-#include "frontend/pe_image.h"
 #include "frontend/win32/front_end.h"
 #include "platform/window_messages.h"
 #include "platform/reports.h"
@@ -67,11 +66,20 @@ static bool open_own_file(SfxApp* app) {
     return app->run.archive_file != nullptr;
 }
 
-/* The image's end is where the configuration block begins; it is read from the
- * module's own headers, which lie in the first page of the mapped image. */
+/* The image's end is where the configuration block begins: where the raw data of
+ * its last section ends, read from the module's own headers.  The loader mapped the
+ * module by these headers and so has checked them: they are read as they stand. */
 static bool seek_to_block(SfxApp* app) {
-    uint32_t image_end = pe_image_end((const uint8_t*)app->instance, 4096);
-    return image_end != 0 && platform_seek(app->run.archive_file, image_end, SEEK_SET) == 0;
+    const IMAGE_NT_HEADERS* headers =
+        (const IMAGE_NT_HEADERS*)((const BYTE*)app->instance +
+                                  ((const IMAGE_DOS_HEADER*)app->instance)->e_lfanew);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
+    DWORD image_end = headers->OptionalHeader.SizeOfHeaders;
+    for (unsigned n = headers->FileHeader.NumberOfSections; n != 0; n--, section++) {
+        DWORD end = section->PointerToRawData + section->SizeOfRawData;
+        if (section->SizeOfRawData != 0 && end > image_end) image_end = end;
+    }
+    return platform_seek(app->run.archive_file, image_end, SEEK_SET) == 0;
 }
 
 static bool register_window_class(SfxApp* app) {
