@@ -14,6 +14,7 @@ __declspec(dllimport) int __cdecl fseek(FILE*, long, int);
 __declspec(dllimport) long __cdecl ftell(FILE*);
 __declspec(dllimport) int __cdecl fgetc(FILE*);
 __declspec(dllimport) int __cdecl fclose(FILE*);
+__declspec(dllimport) int __cdecl fflush(FILE*);
 __declspec(dllimport) void* __cdecl malloc(size_t);
 __declspec(dllimport) void __cdecl free(void*);
 __declspec(dllimport) size_t __cdecl strlen(const char*);
