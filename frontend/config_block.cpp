@@ -76,9 +76,9 @@ bool compose_destination(const char* dest_name, bool under_program_files,
  * run without a word: the dialog then shows an empty box to fill, and without a
  * dialog the members go into the current folder all the same. */
 bool read_config(SfxApp* app) {
-    SfxConfig c;
+    SfxConfig& c = app->config;
     if (!read_config_block(app->run.archive_file, &c)) return false;
-    if (!replace_owned_text(&app->title, c.title_length == 0 ? DEFAULT_TITLE : c.title)) return false;
+    app->title = c.title_length == 0 ? DEFAULT_TITLE : c.title;
     char current_folder[PATH_BUFFER_SIZE], composed[PATH_BUFFER_SIZE];
     platform_current_folder(current_folder, sizeof current_folder);
     const char* destination = current_folder;
@@ -94,12 +94,8 @@ bool read_config(SfxApp* app) {
     }
     if (!replace_owned_text(&app->run.dest_folder, destination)) return false;
     if (c.present == 0) return true;
-    if (!replace_owned_text(&app->shortcut_target, c.shortcut_target) ||
-        !replace_owned_text(&app->launch_target, c.launch_target))
-        return false;
-    app->start_menu_option = c.start_menu_option;
-    app->desktop_option = c.desktop_option;
-    app->send_to_option = c.send_to_option;
+    app->shortcut_target = c.shortcut_target;
+    app->launch_target = c.launch_target;
     app->has_config = 1;
     return true;
 }

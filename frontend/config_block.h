@@ -17,29 +17,13 @@ enum { OPTION_ENABLED = 0x01, OPTION_CHECKED = 0x02 };
 
 extern const char DEFAULT_TITLE[];  // "Mavu SFX"
 
-// The block's fields as stored.
-struct SfxConfig {
-    uint8_t present;
-    uint8_t title_length;
-    char title[256];
-    uint8_t under_program_files;
-    uint8_t dest_length;
-    char dest_name[256];
-    uint8_t target_length;
-    char shortcut_target[256];
-    uint8_t start_menu_option;
-    uint8_t desktop_option;
-    uint8_t send_to_option;
-    uint8_t launch_length;
-    char launch_target[256];
-};
-
 // Reads the block's raw fields from `file` (standing on it).  False when the file
 // ends inside the block.
 bool read_config_block(FILE* file, SfxConfig* config);
 
-// Reads the block from app->run.archive_file (standing on it) and fills the record:
-// title, dest_folder, shortcut_target, launch_target, the options and has_config.
+// Reads the block from app->run.archive_file (standing on it) into app->config and
+// fills the record: title, shortcut_target and launch_target point into the block,
+// dest_folder is composed, and has_config set.
 // False when the file ends inside the block, or when the composed destination would
 // not fit 259 bytes.  On true the file stands on the archive's first byte.
 bool read_config(SfxApp* app);

@@ -14,11 +14,9 @@ void release_app(SfxApp* app) {
         fclose(app->run.archive_file);
         app->run.archive_file = nullptr;
     }
-    free(app->shortcut_target);
-    free(app->title);
     free(app->run.dest_folder);
-    free(app->launch_target);
-    app->shortcut_target = app->title = app->run.dest_folder = app->launch_target = nullptr;
+    app->run.dest_folder = nullptr;
+    app->shortcut_target = app->title = app->launch_target = nullptr;
 }
 
 bool replace_owned_text(char** field, const char* text) {

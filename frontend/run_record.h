@@ -12,6 +12,24 @@
 
 #include "engine/extraction_run.h"
 
+// The configuration block's fields as stored (config_block.h), each text terminated
+// once read.
+struct SfxConfig {
+    uint8_t present;
+    uint8_t title_length;
+    char title[256];
+    uint8_t under_program_files;
+    uint8_t dest_length;
+    char dest_name[256];
+    uint8_t target_length;
+    char shortcut_target[256];
+    uint8_t start_menu_option;
+    uint8_t desktop_option;
+    uint8_t send_to_option;
+    uint8_t launch_length;
+    char launch_target[256];
+};
+
 struct SfxApp {
     void* instance;                              // module instance handle
     char own_path[PATH_BUFFER_SIZE];             // the program's own file
@@ -19,21 +37,20 @@ struct SfxApp {
     void* status_text;                           // the status line
     void* cancel_dialog;                         // the modeless cancel dialog
     ExtractionRun run;                           // archive_file: own file, opened "rb"
-    char* title;                                 // owned texts
-    char* shortcut_target;
-    char* launch_target;
-    uint8_t start_menu_option;                   // option bits, see config_block.h
-    uint8_t desktop_option;
-    uint8_t send_to_option;
+    const char* title;                           // texts of `config`, or the default title
+    const char* shortcut_target;                 // null without a block
+    const char* launch_target;
     uint8_t has_config;                          // 1 once a complete block was read
+    SfxConfig config;                            // the block as read
 };
 
-// The three option bytes side by side, in the order of the destination dialog's
-// check boxes and of the shortcut folders: start menu, desktop, "send to".
-static_assert(offsetof(SfxApp, desktop_option) == offsetof(SfxApp, start_menu_option) + 1 &&
-                  offsetof(SfxApp, send_to_option) == offsetof(SfxApp, start_menu_option) + 2,
+// The three option bytes of the block side by side, in the order of the destination
+// dialog's check boxes and of the shortcut folders: start menu, desktop, "send to".
+// Option bits: see config_block.h.
+static_assert(offsetof(SfxConfig, desktop_option) == offsetof(SfxConfig, start_menu_option) + 1 &&
+                  offsetof(SfxConfig, send_to_option) == offsetof(SfxConfig, start_menu_option) + 2,
               "the option bytes side by side");
-inline uint8_t* shortcut_options(SfxApp* app) { return &app->start_menu_option; }
+inline uint8_t* shortcut_options(SfxApp* app) { return &app->config.start_menu_option; }
 
 void init_app(SfxApp* app, void* instance);
 void release_app(SfxApp* app);

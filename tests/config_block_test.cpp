@@ -17,9 +17,9 @@ struct Block {
     long position;
 };
 
-// Reads a block followed by one archive byte (0x5A) and keeps the record.
-Block read_block(const Bytes& block) {
-    Block b;
+// Reads a block followed by one archive byte (0x5A) and keeps the record in `b`, where
+// its texts point into it.
+void read_block(Block& b, const Bytes& block) {
     FILE* file = tmpfile();
     fwrite(block.data(), 1, block.size(), file);
     fputc(0x5A, file);
@@ -28,7 +28,6 @@ Block read_block(const Bytes& block) {
     b.app.run.archive_file = file;
     b.ok = read_config(&b.app);
     b.position = ftell(file);
-    return b;
 }
 
 Bytes typical_block() {
@@ -48,7 +47,8 @@ Bytes typical_block() {
 TEST(ConfigBlock, TypicalBlockOfThirtyBytes) {
     Bytes block = typical_block();
     ASSERT_EQ(block.size(), 30u);
-    Block b = read_block(block);
+    Block b;
+    read_block(b, block);
     ASSERT_TRUE(b.ok);
     EXPECT_EQ(b.position, 30);  // standing on the archive
     EXPECT_STREQ(b.app.title, "Sample Setup!");
@@ -57,14 +57,15 @@ TEST(ConfigBlock, TypicalBlockOfThirtyBytes) {
     EXPECT_STREQ(b.app.run.dest_folder, here);  // empty name: Program Files has no effect
     EXPECT_STREQ(b.app.shortcut_target, "tool.exe");
     EXPECT_STREQ(b.app.launch_target, "");
-    EXPECT_EQ(b.app.start_menu_option, 1);
-    EXPECT_EQ(b.app.send_to_option, 0);
+    EXPECT_EQ(b.app.config.start_menu_option, 1);
+    EXPECT_EQ(b.app.config.send_to_option, 0);
     EXPECT_EQ(b.app.has_config, 1);
     release_app(&b.app);
 }
 
 TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
-    Block b = read_block({0});
+    Block b;
+    read_block(b, {0});
     ASSERT_TRUE(b.ok);
     EXPECT_EQ(b.position, 1);
     EXPECT_STREQ(b.app.title, "Mavu SFX");
@@ -78,16 +79,18 @@ TEST(ConfigBlock, AbsentConfigurationAndEmptyTitle) {
 
     Bytes other_present = typical_block();
     other_present[0] = 0xFF;  // any non-zero value means a block follows
-    Block c = read_block(other_present);
+    Block c;
+    read_block(c, other_present);
     EXPECT_TRUE(c.ok);
     EXPECT_EQ(c.app.has_config, 1);
     release_app(&c.app);
 
-    Block empty_title = read_block({1, 0, 0, 0, 0, 3, 3, 3, 0});  // a block, its title empty
+    Block empty_title;
+    read_block(empty_title, {1, 0, 0, 0, 0, 3, 3, 3, 0});  // a block, its title empty
     ASSERT_TRUE(empty_title.ok);
     EXPECT_EQ(empty_title.position, 9);  // its zero fields do not end it early
     EXPECT_STREQ(empty_title.app.title, "Mavu SFX");
-    EXPECT_EQ(empty_title.app.desktop_option, 3);
+    EXPECT_EQ(empty_title.app.config.desktop_option, 3);
     release_app(&empty_title.app);
 }
 
@@ -160,7 +163,8 @@ TEST(Destination, TooLongIsRefusedNotOverrun) {
     memset(c.dest_name, 'n', 255);
     uint8_t raw[1100];
     Bytes block(raw, raw + write_config_block(&c, raw));
-    Block b = read_block(block);
+    Block b;
+    read_block(b, block);
     EXPECT_FALSE(b.ok);
     release_app(&b.app);
 }

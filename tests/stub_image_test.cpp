@@ -340,9 +340,9 @@ TEST(CombinedFile, BlockAndArchiveBehindTheStub) {
     EXPECT_STREQ(app.run.dest_folder, "D:\\Apps\\T");
     EXPECT_STREQ(app.shortcut_target, "t.exe");
     EXPECT_STREQ(app.launch_target, "");
-    EXPECT_EQ(app.start_menu_option, 3);
-    EXPECT_EQ(app.desktop_option, 1);
-    EXPECT_EQ(app.send_to_option, 2);
+    EXPECT_EQ(app.config.start_menu_option, 3);
+    EXPECT_EQ(app.config.desktop_option, 1);
+    EXPECT_EQ(app.config.send_to_option, 2);
     EXPECT_EQ(app.has_config, 1);
     EXPECT_EQ(ftell(app.run.archive_file), (long)(image_end + block_size));
 
