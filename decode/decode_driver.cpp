@@ -154,8 +154,9 @@ void start_member_state(FILE* archive, MemberSize packed_size, uint8_t window_bi
  * before the fast run reads them, so a member of theirs starts with the method's
  * state cleared up to them, and the 10 KiB of tables are left as they are. */
 static size_t member_part_cleared(const MethodRow& row) {
-    return row.begin_member == begin_block_method ? offsetof(DecoderState, block.char_fast)
-                                                  : sizeof decoder;
+    return row.family->begin_member == begin_block_method
+               ? offsetof(DecoderState, block.char_fast)
+               : sizeof decoder;
 }
 #endif
 
@@ -172,8 +173,9 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 
     DecodeJob job;
     job.window_size = 1u << row.window_bits;
-    job.read_symbol = row.read_symbol;
-    job.read_position = row.read_position;
+    const MethodFamily& family = *row.family;
+    job.read_symbol = family.read_symbol;
+    job.read_position = family.read_position;
     job.output_file = out;
     job.original_size = original_size;
 #ifndef MAVUSFX_NO_WRITE_BEHIND
@@ -200,7 +202,7 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
         return DECODE_NO_MEMORY;
     }
     memset(decoder.window.bytes, ' ', job.window_size);
-    row.begin_member();
+    family.begin_member();
 
 
     // Each turn decodes one symbol, or a fast run of them, and then reports the
@@ -210,7 +212,7 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
 #ifdef MAVUSFX_NO_FAST_RUNS
     const FastRunFn fast_run = nullptr;
 #else
-    const FastRunFn fast_run = decoder.simple_loop_only ? nullptr : row.fast_run;
+    const FastRunFn fast_run = decoder.simple_loop_only ? nullptr : family.fast_run;
 #endif
     const unsigned match_base = row.match_base;
     MemberSize quiet_until = 0;

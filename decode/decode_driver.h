@@ -1,6 +1,6 @@
 // The decode driver: one member's data from the archive to its output, by the kind
 // of its method row.  Stored data is copied; coded data runs through the sliding
-// window with the row's three operations, whole windows written through
+// window with the row's family's three operations, whole windows written through
 // write_output (member_output.h).
 #pragma once
 

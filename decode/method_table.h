@@ -40,7 +40,7 @@ inline uint32_t fast_run_reach(MemberSize ahead) {
     return ahead < UINT32_MAX ? (uint32_t)ahead : UINT32_MAX;
 }
 
-// A build without any fast run (the stub) has no place for one in its rows.
+// A build without any fast run (the stub) has no place for one in its families.
 #if defined(MAVUSFX_NO_BLOCK_FAST_RUN) && defined(MAVUSFX_NO_LH1_FAST_RUN)
 #define MAVUSFX_NO_FAST_RUNS 1
 #endif
@@ -51,11 +51,21 @@ enum MethodKind : uint8_t {
     METHOD_CODED    // the data runs through the sliding window
 };
 
-// One method.  read_symbol: 0-255 a literal, match_base and above a match of
-// symbol - match_base bytes.  read_position: called once right after each match
-// symbol; the match starts p + 1 bytes behind the next write position.
-// begin_member: once per member, after the window is filled with spaces and the
-// input is loaded, before the first symbol.
+// The operations of a method family, which its coded rows share.  read_symbol:
+// 0-255 a literal, match_base and above a match of symbol - match_base bytes.
+// read_position: called once right after each match symbol; the match starts p + 1
+// bytes behind the next write position.  begin_member: once per member, after the
+// window is filled with spaces and the input is loaded, before the first symbol.
+struct MethodFamily {
+    BeginMemberFn begin_member;
+    ReadSymbolFn read_symbol;
+    ReadPositionFn read_position;
+#ifndef MAVUSFX_NO_FAST_RUNS
+    FastRunFn fast_run;  // null: the simple loop only
+#endif
+};
+
+// One method; a coded one names its family.
 //
 // The id is kept as the three letters between its dashes: the five bytes "-lh5-"
 // standing in the program would look like a member header to readers that search
@@ -68,12 +78,7 @@ struct MethodRow {
     // 1: the method's older encoders differ from the format in one rule, which
     // older_encoders_rule turns on (a second reading for a member that fails).
     uint8_t older_reading;
-    BeginMemberFn begin_member;
-    ReadSymbolFn read_symbol;
-    ReadPositionFn read_position;
-#ifndef MAVUSFX_NO_FAST_RUNS
-    FastRunFn fast_run;  // null: the simple loop only
-#endif
+    const MethodFamily* family;  // null for the rows that are not coded
 #ifndef MAVUSFX_NO_WRITE_BEHIND
     // 1: no match starts further back than the window holds, so a ring of any
     // larger size decodes alike (writing behind takes one).  The block codes of

@@ -54,9 +54,10 @@ Output decode(std::vector<std::pair<uint16_t, uint16_t>> items, uint32_t origina
     setvbuf(sink, nullptr, _IONBF, 0);
     FILE* in = tmpfile();
     // The scripted operations with the window and match base of `method`'s row.
+    static const MethodFamily operations = {scripted_begin, symbol_then_advance,
+                                            scripted_position, nullptr};
     const MethodRow scripted = {"scr", METHOD_CODED, (uint8_t)dictionary_bits,
-                                METHOD_TABLE[method].match_base, 0, scripted_begin,
-                                symbol_then_advance, scripted_position, nullptr, 0};
+                                METHOD_TABLE[method].match_base, 0, &operations, 0};
     MemberResult decoded = decode_member({0, original_size, in, sink, &scripted, 0});
     out.result = decoded.result;
     out.crc = decoded.output.crc;
