@@ -25,7 +25,7 @@ static int window_width;      // 220 at 96 DPI, or as wide as the title needs
 static bool worker_running;   // from the worker's start until its end message
 static bool close_requested;  // the window was closed while the worker ran
 static bool finishing;        // shortcuts and launch under way on their own thread
-static int exit_code;         // EXIT_* of front_end.h
+static uint8_t exit_code;     // EXIT_* of front_end.h
 
 enum { FINISH_TIMER = 1, FINISH_LIMIT_MS = 60000 };
 // The handle GetCurrentProcess returns, a constant that names the calling process.
@@ -165,14 +165,13 @@ bool start_up(SfxApp* app) {
 }
 
 /* The stop button's dialog gets its keys from the dialog manager: Escape and Enter
- * press the button, as does Space while it has the focus, which it always has. */
+ * press the button, as does Space while it has the focus, which it always has.  The
+ * dialog manager translates every key it is given into characters itself, and no
+ * key reaches another window of the thread: nothing else is translated. */
 int run_message_loop() {
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageW((HWND)sfx_app.cancel_dialog, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        if (!IsDialogMessageW((HWND)sfx_app.cancel_dialog, &message)) DispatchMessageW(&message);
     return (int)message.wParam;
 }
 
