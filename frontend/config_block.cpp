@@ -58,13 +58,12 @@ bool compose_destination(const char* dest_name, bool under_program_files,
     if (dest_name[0] != 0 && dest_name[1] == ':') return append_text(out, size, dest_name);
     if (under_program_files) {
         // The drive of the system folder (the Windows drive), a letter and a colon.
-        char drive[3] = {0, 0, 0};
-        if (system_folder[0] != 0 && system_folder[1] == ':') {
-            drive[0] = system_folder[0];
-            drive[1] = ':';
+        if (size > 2 && system_folder[0] != 0 && system_folder[1] == ':') {
+            out[0] = system_folder[0];
+            out[1] = ':';
+            out[2] = 0;
         }
-        return append_text(out, size, drive) && append_text(out, size, "\\Program Files\\") &&
-               append_text(out, size, dest_name);
+        return append_text(out, size, "\\Program Files\\") && append_text(out, size, dest_name);
     }
     return compose_in_folder(current_folder, dest_name, out, size);
 }
