@@ -68,16 +68,17 @@ static bool open_own_file(SfxApp* app) {
 
 /* The image's end is where the configuration block begins: where the raw data of
  * its last section ends, read from the module's own headers.  The loader mapped the
- * module by these headers and so has checked them: they are read as they stand. */
+ * module by these headers and so has checked them: they are read as they stand.  A
+ * section without raw data (.bss) has no file offset either, and so ends at 0. */
 static bool seek_to_block(SfxApp* app) {
     const IMAGE_NT_HEADERS* headers =
         (const IMAGE_NT_HEADERS*)((const BYTE*)app->instance +
                                   ((const IMAGE_DOS_HEADER*)app->instance)->e_lfanew);
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
-    DWORD image_end = headers->OptionalHeader.SizeOfHeaders;
+    DWORD image_end = 0;
     for (unsigned n = headers->FileHeader.NumberOfSections; n != 0; n--, section++) {
         DWORD end = section->PointerToRawData + section->SizeOfRawData;
-        if (section->SizeOfRawData != 0 && end > image_end) image_end = end;
+        if (end > image_end) image_end = end;
     }
     return platform_seek(app->run.archive_file, image_end, SEEK_SET) == 0;
 }
