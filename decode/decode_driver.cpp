@@ -227,6 +227,12 @@ static DecodeResult decode_coded(FILE* archive, FILE* out, const MethodRow& row,
         if (decoder.decoded_count >= quiet_until) {
             update_progress(decoder.decoded_count);
             quiet_until = progress_quiet_until(decoder.decoded_count);
+#ifndef MAVUSFX_STUB_BUILD
+            // A bounded run ends the member at its bound, where the quiet stretch ends.
+            if (decoder.output_limit != 0 && decoder.decoded_count >= decoder.output_limit &&
+                decoder.decoded_count < original_size)
+                decoder.member_damaged = true;
+#endif
         }
 #endif
         // A stop after the last symbol leaves the member complete.

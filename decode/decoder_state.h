@@ -143,6 +143,12 @@ struct DecoderState {
     // Writing behind: each buffer's size, a power of two at least twice the
     // largest window; 0: WRITE_BEHIND_RING.  The tests take smaller rings.
     uint32_t ring_size;
+#ifndef MAVUSFX_STUB_BUILD
+    // A bound for the fuzz targets, whose members may claim gigabytes: a coded member
+    // that has produced this many bytes and more is due ends there, as damaged, with
+    // what it produced written.  0: none.
+    uint32_t output_limit;
+#endif
     Progress progress;
 
     // ---- the member's part: cleared at the start of each member ----

@@ -42,7 +42,7 @@ void update_progress(MemberSize member_done) {
  * multiple of the divisor, or up to where the 32-bit sum wraps and the percentage
  * falls back, whichever is first.  Exact percentages (a total up to 1000) and a
  * position still to be sent are looked at after every symbol. */
-MemberSize progress_quiet_until(MemberSize member_done) {
+static MemberSize quiet_until(MemberSize member_done) {
     const MemberSize never = (MemberSize)-1;
     if (progress.total == 0) return never;
     if (progress.total <= 1000) return member_done;
@@ -55,4 +55,15 @@ MemberSize progress_quiet_until(MemberSize member_done) {
     uint64_t units_until = units + (next - done);
     if (units_until > (uint64_t)(never >> progress.shift)) return never;
     return (MemberSize)(units_until << progress.shift);
+}
+
+/* A bounded run (decoder.output_limit) also ends a quiet stretch at its bound, so
+ * that the simple loop and the fast runs stop at the same symbol there. */
+MemberSize progress_quiet_until(MemberSize member_done) {
+    MemberSize until = quiet_until(member_done);
+#ifndef MAVUSFX_STUB_BUILD
+    const MemberSize limit = decoder.output_limit;
+    if (limit != 0 && until > limit) until = limit > member_done ? limit : member_done;
+#endif
+    return until;
 }

@@ -23,8 +23,8 @@ void start_progress(uint64_t total);
 void update_progress(MemberSize member_done);
 // The count of the current member's bytes below which update_progress sends
 // nothing, from member_done on: a fast path calls it only once that count is
-// reached.  Never above the true point; the largest count when nothing is ever
-// sent.
+// reached.  Never above the true point, nor above a bounded run's limit
+// (decoder.output_limit); the largest count when nothing is ever sent.
 MemberSize progress_quiet_until(MemberSize member_done);
 // The current member, of `original_size` bytes, is passed: the next one's bytes
 // count from there.

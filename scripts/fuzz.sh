@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) and
 # runs each for SECONDS (default 600).  Seeds come from tests/data; the growing corpus
 # stays in build/fuzz/corpus-*, and any crash input in build/fuzz/crashes-*: copy it to
-# tests/data/regressions/ with a telling name once it is fixed.
+# tests/data/regressions/ with a telling name once it is fixed.  fuzz/README.md tells
+# what each target does, the output limit and how to run one by hand.
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,8 +24,9 @@ for target in "${targets[@]}"; do
   cp -n tests/data/corpus/*.lzh tests/data/regressions/* "$corpus"/ 2>/dev/null || true
   rm -f "$corpus/README.md"
   case $target in
-    decode_member) max_len=65536 ;;
+    decode_member) max_len=4096 ;;
     config_block) max_len=2048 ;;
+    extraction) max_len=65536 ;;
     *) max_len=400000 ;;
   esac
   echo "== fuzz_$target for ${seconds}s"

@@ -89,6 +89,36 @@ TEST(FastRuns, AgreeWithTheSimpleLoop) {
     EXPECT_GT(members, 10);
 }
 
+// A bounded run, as the fuzz targets make, ends a member just past its bound: at
+// the same symbol both ways (no fast run may carry it further than the simple loop
+// goes), damaged, and with the bytes up to there those of the whole member.
+TEST(FastRuns, BoundedRunEndsAtTheSameSymbolBothWays) {
+    int bounded = 0;
+    for (const char* archive : {"lh1_long.lzh", "lh5_long.lzh", "lh7_long.lzh", "lzs_long.lzh"}) {
+        for (const ArchiveMember& m : read_archive_members(corpus_path(archive))) {
+            const int method = method_index(m.method.c_str());
+            if (METHOD_TABLE[method].kind != METHOD_CODED) continue;
+            const Bytes whole = decode_course(m.packed, m.original_size, method, true).decoded.output;
+            for (uint32_t limit : {1000u, 10000u, 70001u}) {
+                if (limit + 256 >= m.original_size) continue;
+                const std::string what =
+                    std::string(archive) + " " + m.name + " bound " + std::to_string(limit);
+                decoder.output_limit = limit;
+                Course fast = decode_course(m.packed, m.original_size, method, true);
+                expect_same_course(m.packed, m.original_size, method, what);
+                decoder.output_limit = 0;
+                const Bytes& out = fast.decoded.output;
+                EXPECT_EQ(fast.decoded.result, DECODE_DAMAGED) << what;
+                EXPECT_GE(out.size(), limit) << what;
+                EXPECT_LE(out.size(), limit + 256) << what;
+                EXPECT_TRUE(std::equal(out.begin(), out.end(), whole.begin())) << what;
+                bounded++;
+            }
+        }
+    }
+    EXPECT_GT(bounded, 8);
+}
+
 // An "-lh1-" stream whose commonest bytes change every few thousand symbols, so that
 // the heaviest leaves keep trading places near the root and the first levels of the
 // character tree are laid out anew again and again.  Matches take position code 0
