@@ -442,13 +442,14 @@ FAST_RUN_FORMS uint32_t run_block_symbols(MemberSize original_size, FILE* out) {
         // BLOCK_SYMBOL_MOST_BITS each, so that the refills (which never hold more
         // than 63 bits) and the final one in give_back_fast_bits read no byte past
         // the input's end: k symbols move `next` less than BLOCK_SYMBOL_MOST_BYTES
-        // * k + 8 bytes on.  One symbol is always allowed, as the run goes on only
-        // with FAST_INPUT_MARGIN bytes left.
+        // * k + 8 bytes on.  Where the input has no room for even one symbol past
+        // FAST_INPUT_MARGIN the run ends, and the simple loop takes the last bytes:
+        // one symbol more could leave the final refill reading past the end.
         uint32_t batch = codes_left;
         const uint32_t input_left = (uint32_t)(in.end - in.next - FAST_INPUT_MARGIN);
         if (batch > input_left / BLOCK_SYMBOL_MOST_BYTES)
             batch = input_left / BLOCK_SYMBOL_MOST_BYTES;
-        if (batch == 0) batch = 1;
+        if (batch == 0) break;
         uint32_t left = batch;
         // The word is topped up after every symbol, not only below
         // BLOCK_SYMBOL_MOST_BITS: a branch on the count goes either way about as
