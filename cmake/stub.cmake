@@ -58,7 +58,7 @@ target_link_options(mavusfx PRIVATE ${STUB_CODE_FLAGS} -mwindows -s -nostdlib -W
   -Wl,--gc-sections -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--nxcompat -Wl,--tsaware
   -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/stub.ld -Wl,-Map,mavusfx.map)
 set_target_properties(mavusfx PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/stub.ld)
-target_link_libraries(mavusfx PRIVATE msvcrt kernel32 user32 shell32 ole32 gdi32 gcc)
+target_link_libraries(mavusfx PRIVATE msvcrt kernel32 ntdll user32 shell32 ole32 gdi32 gcc)
 
 # The same stub built to behave as on a system without SetDefaultDllDirectories
 # (Vista, 7 without its update), which Wine cannot be made into: the end-to-end
@@ -71,7 +71,7 @@ list(FILTER STUB_LINK_OPTIONS EXCLUDE REGEX "-Map")
 target_compile_options(mavusfx_without_default_dll_directories PRIVATE ${STUB_FLAGS})
 target_link_options(mavusfx_without_default_dll_directories PRIVATE ${STUB_LINK_OPTIONS})
 target_link_libraries(mavusfx_without_default_dll_directories PRIVATE stub_engine
-  msvcrt kernel32 user32 shell32 ole32 gdi32 gcc)
+  msvcrt kernel32 ntdll user32 shell32 ole32 gdi32 gcc)
 
 # The host tool for Windows: the same engine on the Win32 seam, the reports printed.
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp
@@ -94,7 +94,8 @@ target_compile_definitions(mavusfx-tool PRIVATE MAVUSFX_VERSION="${PROJECT_VERSI
   MAVUSFX_NO_WRITE_BEHIND)
 target_compile_options(mavusfx-tool PRIVATE ${CORE_FLAGS} -O2)
 target_link_options(mavusfx-tool PRIVATE -static-libgcc -static-libstdc++ -s)
-target_link_libraries(mavusfx-tool PRIVATE normaliz)  # NormalizeString: names in NFC
+# NormalizeString (names in NFC) and NtCreateFile (names looked up in open folders).
+target_link_libraries(mavusfx-tool PRIVATE normaliz ntdll)
 # It carries the stub built beside it, as the native tool does.
 set(STUB_DATA ${CMAKE_BINARY_DIR}/embedded_stub_data.cpp)
 add_custom_command(OUTPUT ${STUB_DATA}

@@ -19,37 +19,21 @@
 static void count_member(void* count, const MemberHeader&) { ++*(uint32_t*)count; }
 #endif
 
-/* A folder entry makes its folder (a path without the trailing '/' gets one) and
- * never reaches the decoder, whatever its method. */
-static void make_member_folder(ExtractionRun* run, const char* path) {
-    char folder[PATH_BUFFER_SIZE + 1];
-    size_t length = strlen(path);
-    if (length == 0) return;
-    memcpy(folder, path, length + 1);
-    if (folder[length - 1] != '/') {
-        folder[length] = '/';
-        folder[length + 1] = 0;
-    }
-    if (!make_parent_folders(run, folder) && platform_path_state(path) != PATH_IS_FOLDER)
-        record_failure(run, path, FAILED_CANNOT_CREATE);
-}
-
 static const FailureKind FAILURE_OF_DECODE[] = {
     NO_FAILURE, FAILED_DAMAGED /* cancelled: not reported */, FAILED_DAMAGED, FAILED_NO_MEMORY,
     FAILED_TRUNCATED};
 
 /* Why a member may not be written at all, before anything is touched: a path that
  * leaves the destination, a name Windows cannot hold (a NUL inside included; a run
- * may write those its own system can), an unknown method, a link on the way. */
-static bool refuse_member(ExtractionRun* run, const MemberHeader* header, char* path,
-                          const MethodRow* method) {
+ * may write those its own system can), an unknown method.  A link on the way is
+ * found as the folders are opened. */
+static bool refuse_member(ExtractionRun* run, const MemberHeader* header, const MethodRow* method) {
     FailureKind kind;
     if (is_unsafe_member_path(header->name)) kind = FAILED_UNSAFE_PATH;
     else if (windows_name_problem(header->name, header->name_length) != nullptr &&
              !(run->names_beyond_windows && only_windows_refuses(header->name, header->name_length)))
         kind = FAILED_WINDOWS_NAME;
     else if (method == nullptr && !header->named_as_folder) kind = FAILED_UNKNOWN_METHOD;
-    else if (!run->test_only && path_has_link(path)) kind = FAILED_LINK_IN_PATH;
     else return false;
     record_failure(run, header->name, kind);
     return true;
@@ -83,26 +67,26 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, FileOf
     char path[PATH_BUFFER_SIZE];
     copy_text(path, header->name[0] == '/' ? header->name + 1 : header->name, sizeof path);
     const MethodRow* method = find_method(header->method);
-    if (refuse_member(run, header, path, method)) return 0;
-    if (header->named_as_folder || method->kind == METHOD_FOLDER) {
-        if (!run->test_only) make_member_folder(run, path);
+    if (refuse_member(run, header, method)) return 0;
+
+    // A folder entry makes its folder and never reaches the decoder.
+    FILE* out = nullptr;
+    OutputFile output;
+    bool folder = header->named_as_folder || method->kind == METHOD_FOLDER;
+    if (!run->test_only) {
+        FailureKind refused = open_output_file(run, path, folder, &output);
+        if (refused != NO_FAILURE) {
+            record_failure(run, header->name, refused);
+            return decoder.stop_requested;  // a stop asked for meanwhile (a full disk, say)
+        }
+        out = output.file;
 #ifndef MAVUSFX_STUB_BUILD
         // Its time and permissions are set once its members are in (a folder that
         // could not be made takes none).
-        if (!run->test_only) note_folder_time(run, path, header);
+        if (folder) note_folder_time(run, path, header);
 #endif
-        return 0;
     }
-
-    FILE* out = nullptr;
-    char temporary[TEMPORARY_NAME_SIZE];
-    if (!run->test_only) {
-        out = open_output_file(run, path, temporary);
-        if (out == nullptr) {
-            record_failure(run, header->name, FAILED_CANNOT_CREATE);
-            return decoder.stop_requested;  // a stop asked for meanwhile (a full disk, say)
-        }
-    }
+    if (folder) return 0;
     // The shape walk saw every member's data inside the file; a file that shrinks
     // meanwhile shows as a short read of the stored copy, or as damage to a decoder,
     // which reads zeros past the end.
@@ -143,12 +127,11 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, FileOf
     if (failure == NO_FAILURE && header->has_crc && decoded.output.crc != header->crc)
         failure = FAILED_CRC_MISMATCH;
     if (out != nullptr) {
-        if (failure == NO_FAILURE) {
-            platform_set_file_time(temporary, header->time);
-            if (!platform_replace_file(temporary, path)) failure = FAILED_CANNOT_CREATE;
-            else notify_file_written(run, path);
+        if (!settle_output_file(&output, failure == NO_FAILURE, header->time)) {
+            if (failure == NO_FAILURE) failure = FAILED_CANNOT_CREATE;
+        } else if (failure == NO_FAILURE) {
+            notify_file_written(run, path);
         }
-        if (failure != NO_FAILURE) platform_delete_file(temporary);
     }
     if (decoded.result == DECODE_CANCELLED) return 1;
     if (failure != NO_FAILURE) record_failure(run, header->name, failure);
@@ -160,11 +143,12 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, FileOf
  * left by a run that was ended is taken away first. */
 static bool folder_takes_files() {
     static const char PROBE[] = "~mavusfx.tmp";
-    platform_delete_file(PROBE);
-    FILE* probe = platform_create_new_file(PROBE);
+    OpenFolder here = platform_current_folder_root();
+    platform_settle_file_in(here, PROBE, PROBE, false, 0);
+    FILE* probe = platform_create_file_in(here, PROBE);
     if (probe == nullptr) return false;
     fclose(probe);
-    platform_delete_file(PROBE);
+    platform_settle_file_in(here, PROBE, PROBE, false, 0);
     return true;
 }
 

@@ -2,22 +2,40 @@
 
 #include <string.h>
 
+#include "engine/shell_notices.h"
 #include "platform/system_services.h"
 
 enum { FOLDER_WORK_BUFFER = 1024 };
 
-/* Each component is looked at from the outermost in, up to the first one that does
- * not exist: nothing below a missing folder can be a link.  The path is cut at each
- * separator in turn and mended behind it. */
-bool path_has_link(char* path) {
+/* Empty components ("a//b") name nothing and are stepped over.  Each folder is
+ * closed once the one inside it is open: the open child needs no parent to stay
+ * where it is. */
+FailureKind open_member_folder(ExtractionRun* run, char* path, bool whole, OpenFolder* folder,
+                               const char** last) {
+    *folder = platform_current_folder_root();
+    char* component = path;
     for (char* p = path;; p++) {
-        char c = *p;
-        if (c != '/' && c != 0) continue;
+        char kept = *p;
+        if (kept != '/' && (kept != 0 || !whole)) {
+            if (kept != 0) continue;
+            if (last != nullptr) *last = component;
+            return NO_FAILURE;
+        }
         *p = 0;
-        FolderState state = p != path ? platform_link_state(path) : PATH_IS_FOLDER;
-        *p = c;
-        if (state == PATH_IS_LINK) return true;
-        if (state == PATH_MISSING || c == 0) return false;
+        if (*component != 0) {
+            OpenFolder inner;
+            FolderOpened opened = platform_open_folder(*folder, component, path, &inner);
+            if (opened == FOLDER_MADE) platform_notify_shell(SHELL_FOLDER_MADE, path);
+            platform_close_folder(*folder);
+            *folder = inner;
+            if (opened >= FOLDER_IS_LINK) {
+                *p = kept;
+                return opened == FOLDER_IS_LINK ? FAILED_LINK_IN_PATH : FAILED_CANNOT_CREATE;
+            }
+        }
+        *p = kept;
+        if (kept == 0) return NO_FAILURE;
+        component = p + 1;
     }
 }
 

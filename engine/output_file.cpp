@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "engine/member_folders.h"
-#include "platform/system_services.h"
 
 enum { OUTPUT_BUFFER_SIZE = 64 * 1024 };
 
@@ -15,8 +14,8 @@ enum { OUTPUT_BUFFER_SIZE = 64 * 1024 };
  * some systems).  Without the block the runtime's buffer serves. */
 static char* output_buffer;
 
-static FILE* open_buffered(const char* path) {
-    FILE* file = platform_create_new_file(path);
+static FILE* open_buffered(OpenFolder folder, const char* name) {
+    FILE* file = platform_create_file_in(folder, name);
 #ifndef MAVUSFX_NO_OUTPUT_BUFFER
     if (file == nullptr) return nullptr;
     output_buffer = (char*)malloc(OUTPUT_BUFFER_SIZE);
@@ -25,25 +24,26 @@ static FILE* open_buffered(const char* path) {
     return file;
 }
 
-/* A name that cannot be made at first may want its folders, which are made once;
- * after that a name that fails is taken (a file left by an earlier run, a planted
- * link), and the next one is tried. */
-FILE* open_output_file(ExtractionRun* run, const char* path, char* temporary) {
-    size_t length = strlen(path);
-    memcpy(temporary, path, length);
-    memcpy(temporary + length, ".~0", 4);
-    bool folders_made = false;
-    while (temporary[length + 2] <= '9') {
-        FILE* file = open_buffered(temporary);
-        if (file != nullptr) return file;
-        if (folders_made) {
-            temporary[length + 2]++;
-        } else {
-            make_parent_folders(run, path);
-            folders_made = true;
+/* A name that fails is taken (a file left by an earlier run, a planted link), and
+ * the next one is tried.  A link under the member's own name would be replaced, not
+ * followed; it is left alone all the same, as one on the way is. */
+FailureKind open_output_file(ExtractionRun* run, char* path, bool folder_only, OutputFile* out) {
+    FailureKind failure = open_member_folder(run, path, folder_only, &out->folder, &out->name);
+    if (failure != NO_FAILURE) return failure;
+    out->file = nullptr;
+    if (!folder_only) {
+        failure = FAILED_LINK_IN_PATH;
+        if (!platform_is_link(path)) {
+            memcpy(out->temporary, "mavusfx~0.tmp", TEMPORARY_NAME_SIZE);
+            for (; out->temporary[8] <= '9'; out->temporary[8]++) {
+                out->file = open_buffered(out->folder, out->temporary);
+                if (out->file != nullptr) return NO_FAILURE;
+            }
+            failure = FAILED_CANNOT_CREATE;
         }
     }
-    return nullptr;
+    platform_close_folder(out->folder);
+    return failure;
 }
 
 /* The buffer's last bytes reach the file in the flush, which is checked on its own:
@@ -55,4 +55,10 @@ int close_output_file(FILE* file) {
     free(output_buffer);
     output_buffer = nullptr;
     return result;
+}
+
+bool settle_output_file(OutputFile* out, bool keep, uint32_t time) {
+    keep = platform_settle_file_in(out->folder, out->temporary, out->name, keep, time);
+    platform_close_folder(out->folder);
+    return keep;
 }

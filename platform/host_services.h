@@ -37,6 +37,11 @@ bool platform_file_identity(FILE* file, uint64_t identity[2]);
 // Calls `add` with each name in the folder but "." and "..", in no set order.
 bool platform_list_folder(const char* path, void (*add)(void* context, const char* name),
                           void* context);
+// Deletes a file (unlink; DeleteFileW); the result is not needed by anyone.
+void platform_delete_file(const char* path);
+// Moves `from` over `to`, replacing a file there (rename; MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
+bool platform_replace_file(const char* from, const char* to);
 // Creates a new, empty file beside `path` ("path.partXXXXXX") for reading and writing,
 // with the permissions a new file usually gets; its name goes to `name` (`size` bytes).
 FILE* platform_create_temporary(const char* path, char* name, unsigned size);

@@ -22,23 +22,51 @@ bool platform_change_folder(const char* path);
 // Creates one folder (CreateDirectoryW, default security).
 bool platform_create_folder(const char* path);
 
-enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER, PATH_IS_LINK };
+enum FolderState { PATH_MISSING, PATH_IS_FOLDER, PATH_IS_OTHER };
 // What `path` names, a link taken for what it leads to (stat; GetFileAttributesW):
 // nothing, a folder or something else.
 FolderState platform_path_state(const char* path);
-// The same for the name itself, which may be a link: a symbolic link, a junction or
-// another reparse point is PATH_IS_LINK (lstat; FILE_ATTRIBUTE_REPARSE_POINT).
-FolderState platform_link_state(const char* path);
 
-// Deletes a file (DeleteFileW); the result is not needed by anyone.
-void platform_delete_file(const char* path);
+// A folder held open while a member is written into it: a descriptor on POSIX, a
+// handle on Windows.  Names inside it are looked up from the folder itself, never
+// again from a path, so that a folder swapped for a link once it is open cannot
+// lead a write elsewhere.  Each name is one component, without separators.
+typedef intptr_t OpenFolder;
+
+// The current folder as the process holds it (AT_FDCWD; the handle of the current
+// directory that Windows keeps for the process): the root of every member path.
+// platform_close_folder leaves it open.
+OpenFolder platform_current_folder_root();
+enum FolderOpened { FOLDER_OPENED, FOLDER_MADE, FOLDER_IS_LINK, FOLDER_FAILED };
+// Opens the folder `name` inside `parent` into `folder`, making it first when it
+// is missing (FOLDER_MADE), without ever following a link: a symbolic link, a
+// junction or another reparse point under that name is FOLDER_IS_LINK.  `path` is
+// the same folder from the current folder ('/' between components).  POSIX:
+// openat/mkdirat with O_DIRECTORY | O_NOFOLLOW.  Windows: NtCreateFile relative to
+// the parent with FILE_OPEN_REPARSE_POINT, then the attributes of `path` (Wine
+// opens a Unix link as what it leads to and shows it only by its name); the folder
+// is held without FILE_SHARE_DELETE, so its name cannot change meanwhile.  Only
+// FOLDER_OPENED and FOLDER_MADE leave a folder to close.
+FolderOpened platform_open_folder(OpenFolder parent, const char* name, const char* path,
+                                  OpenFolder* folder);
+// Closes an open folder (not the current folder's root).
+void platform_close_folder(OpenFolder folder);
+// True when `path` (from the current folder) is itself a symbolic link, a junction
+// or another reparse point (lstat; FILE_ATTRIBUTE_REPARSE_POINT).
+bool platform_is_link(const char* path);
 // Creates and opens ("wb"; in the host tool "w+b", as engine/macbinary.cpp reads a
-// member back) a file that must not exist yet: a name that exists, as a link too,
-// is never opened (O_CREAT | O_EXCL; _wopen).  Null when that fails.
-FILE* platform_create_new_file(const char* path);
-// Moves `from` over `to`, replacing a file there (rename; MoveFileExW with
-// MOVEFILE_REPLACE_EXISTING); a link at `to` is replaced, not followed.
-bool platform_replace_file(const char* from, const char* to);
+// member back) the file `name` in `folder`, which must not exist yet: a
+// name that exists, as a link too, is never opened (O_CREAT | O_EXCL | O_NOFOLLOW;
+// FILE_CREATE).  Null when that fails.
+FILE* platform_create_file_in(OpenFolder folder, const char* name);
+// Settles the new file `temporary` in `folder`: with `keep`, sets its access and
+// modification time to `unix_time` and moves it over `name` there, replacing a file
+// (a link at `name` is replaced, not followed); without, deletes it.  True when the
+// file was kept (utimensat with AT_SYMLINK_NOFOLLOW, renameat, unlinkat; SetFileTime,
+// FileRenameInformation, FILE_DELETE_ON_CLOSE).
+bool platform_settle_file_in(OpenFolder folder, const char* temporary, const char* name, bool keep,
+                             uint32_t unix_time);
+
 // A position in a file, in 64 bits: archives may pass 2 GiB, where a `long` stops
 // on Windows.  The position of an open file in bytes from its start (ftello;
 // _ftelli64), -1 on failure, and a move to `offset` bytes from its start (SEEK_SET)
@@ -59,8 +87,6 @@ int platform_seek(FILE* file, FileOffset offset, int origin);
 // Free bytes for this process on the volume of `folder`, named as it is, not as a
 // member's path (statvfs; GetDiskFreeSpaceExW); UINT64_MAX when unknown.
 uint64_t platform_free_space(const char* folder);
-// Sets access and modification time to `unix_time` (_wutime); failure is ignored.
-void platform_set_file_time(const char* path, uint32_t unix_time);
 // Available physical memory in bytes (GlobalMemoryStatus), 0 when unknown.
 uint32_t platform_available_memory();
 // Seconds west of UTC for local standard time (_tzset, _timezone).

@@ -3,9 +3,17 @@
 // names Windows cannot hold are refused, and an archive cut short, missing, or too
 // big for the free space extracts nothing at all, unless the sound members before
 // damage or a cut are asked for.
+#include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -86,14 +94,14 @@ TEST_F(Safety, ALinkBehindANameEndingIn0x80IsSeen) {
 }
 
 TEST_F(Safety, ATakenTemporaryNameIsPassedOverNeverFollowed) {
-    write_file(dest + "/a.txt.~0", bytes_of("left by an earlier run"));
-    ASSERT_EQ(symlink("../outside/planted", (dest + "/a.txt.~1").c_str()), 0);
+    write_file(dest + "/mavusfx~0.tmp", bytes_of("left by an earlier run"));
+    ASSERT_EQ(symlink("../outside/planted", (dest + "/mavusfx~1.tmp").c_str()), 0);
     extract(build_archive({stored("a.txt", "alpha")}));
     EXPECT_EQ(run.failure_count, 0u);
     EXPECT_EQ(content(dest + "/a.txt"), "alpha");
-    EXPECT_EQ(content(dest + "/a.txt.~0"), "left by an earlier run");
+    EXPECT_EQ(content(dest + "/mavusfx~0.tmp"), "left by an earlier run");
     EXPECT_FALSE(file_exists(scratch / "outside/planted"));
-    EXPECT_FALSE(file_exists(dest + "/a.txt.~2"));
+    EXPECT_FALSE(file_exists(dest + "/mavusfx~2.tmp"));
 }
 
 // The old file goes only when the new one is complete and its CRC-16 matches.
@@ -327,3 +335,74 @@ TEST_F(Safety, LongLevel2HeadersAndImpossibleMonthsLoseNoMember) {
 }
 
 }  // namespace
+
+namespace {
+
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
+#endif
+
+// Swaps each folder named `watched` that appears in `folder` with the link `link`
+// beside it (renameat2 with RENAME_EXCHANGE), the moment inotify reports it: the
+// folder becomes the link and the link takes the folder's place.
+class FolderSwapper {
+  public:
+    FolderSwapper(const std::string& folder, const std::string& watched, const std::string& link)
+        : folder_(folder), watched_(watched), link_(link) {
+        notify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        inotify_add_watch(notify_, folder.c_str(), IN_CREATE);
+        thread_ = std::thread([this] { watch(); });
+    }
+    ~FolderSwapper() {
+        stop_ = true;
+        thread_.join();
+        close(notify_);
+    }
+    int swaps() const { return swaps_; }
+
+  private:
+    void watch() {
+        alignas(inotify_event) char buffer[4096];
+        while (!stop_) {
+            pollfd ready = {notify_, POLLIN, 0};
+            if (poll(&ready, 1, 5) <= 0) continue;
+            ssize_t got = read(notify_, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < got;) {
+                auto* event = reinterpret_cast<inotify_event*>(buffer + at);
+                if (event->len > 0 && watched_ == event->name &&
+                    syscall(SYS_renameat2, AT_FDCWD, (folder_ + "/" + watched_).c_str(), AT_FDCWD,
+                            link_.c_str(), RENAME_EXCHANGE) == 0)
+                    swaps_++;
+                at += (ssize_t)(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+    std::string folder_, watched_, link_;
+    int notify_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> swaps_{0};
+    std::thread thread_;
+};
+
+}  // namespace
+
+// A folder that the extraction has just made is swapped for a link to a folder
+// outside, while its members are being written: nothing ever lands outside,
+// whichever step the swap falls between.  Each member is written or refused.
+TEST_F(Safety, AFolderSwappedForALinkMidwayLeadsNoWriteOutside) {
+    Bytes archive = build_archive({folder_entry("s\xFF"), stored("s/payload.txt", "payload"),
+                                   stored("s/t/deeper.txt", "deeper"), stored("s/last.txt", "last")});
+    int swaps = 0;
+    for (int round = 0; round < 200; round++) {
+        std::filesystem::remove_all(dest);
+        mkdir(dest.c_str(), 0777);
+        ASSERT_EQ(symlink((scratch / "outside").c_str(), (dest + "/lnk").c_str()), 0);
+        {
+            FolderSwapper swapper(dest, "s", dest + "/lnk");
+            extract(archive);
+            swaps += swapper.swaps();
+        }
+        ASSERT_EQ(folder_entries(scratch / "outside"), std::vector<std::string>{}) << "round " << round;
+    }
+    EXPECT_GT(swaps, 0);  // the race was run, not missed
+}

@@ -1,6 +1,8 @@
 // Folder creation with its shell announcements, the Shift-JIS-aware separator
 // helpers, and the refusal of member paths that would leave the destination.
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -28,21 +30,54 @@ struct PathsTest : ::testing::Test {
     }
 };
 
-TEST_F(PathsTest, OpeningAFileCreatesAndAnnouncesItsFolders) {
-    char temporary[TEMPORARY_NAME_SIZE];
-    FILE* file = open_output_file(&run, "a/b/c.txt", temporary);
-    ASSERT_NE(file, nullptr);
-    close_output_file(file);
-    EXPECT_STREQ(temporary, "a/b/c.txt.~0");
-    EXPECT_TRUE(file_exists("a/b/c.txt.~0"));
-    EXPECT_TRUE(folder_exists("a/b"));
-    // a/b is made by the retry after its parent, and announced as well.
+TEST_F(PathsTest, OpeningAFileMakesAndAnnouncesEachFolderAndSettlesUnderItsName) {
+    char path[] = "a/b/c.txt";
+    OutputFile output;
+    ASSERT_EQ(open_output_file(&run, path, false, &output), NO_FAILURE);
+    EXPECT_STREQ(path, "a/b/c.txt");  // cut while walked, mended
+    fputs("data", output.file);
+    EXPECT_EQ(close_output_file(output.file), 0);
+    EXPECT_TRUE(file_exists("a/b/mavusfx~0.tmp"));
     EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/b"}));
+    ASSERT_TRUE(settle_output_file(&output, true, 1000000000));
+    EXPECT_FALSE(file_exists("a/b/mavusfx~0.tmp"));
+    EXPECT_EQ(read_file("a/b/c.txt"), bytes_of("data"));
+    struct stat st;
+    ASSERT_EQ(stat("a/b/c.txt", &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);
 
-    file = open_output_file(&run, "a/d/e.txt", temporary);
-    ASSERT_NE(file, nullptr);
-    close_output_file(file);
-    EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/b", "a/d"}));
+    char other[] = "a//d/e.txt";  // an empty component names nothing
+    ASSERT_EQ(open_output_file(&run, other, false, &output), NO_FAILURE);
+    close_output_file(output.file);
+    EXPECT_FALSE(settle_output_file(&output, false, 0));
+    EXPECT_FALSE(file_exists("a/d/mavusfx~0.tmp"));
+    EXPECT_FALSE(file_exists("a/d/e.txt"));
+    EXPECT_EQ(made_folders(), (std::vector<std::string>{"a", "a/b", "a//d"}));
+}
+
+// A member whose own name is as long as a name may be (255 bytes here) still has a
+// temporary name beside it.
+TEST_F(PathsTest, ANameOfTheLongestLengthStillHasATemporaryName) {
+    std::string name = "f/" + std::string(255, 'n');
+    std::vector<char> path(name.begin(), name.end());
+    path.push_back(0);
+    OutputFile output;
+    ASSERT_EQ(open_output_file(&run, path.data(), false, &output), NO_FAILURE);
+    close_output_file(output.file);
+    ASSERT_TRUE(settle_output_file(&output, true, 0));
+    EXPECT_TRUE(file_exists(name));
+}
+
+TEST_F(PathsTest, AFolderThatIsALinkOrAFileIsNeverWalkedThrough) {
+    ASSERT_EQ(mkdir("outside", 0777), 0);
+    ASSERT_EQ(symlink("outside", "link"), 0);
+    write_file("file", {1});
+    char through_link[] = "link/x.txt", through_file[] = "file/x.txt";
+    OutputFile output;
+    EXPECT_EQ(open_output_file(&run, through_link, false, &output), FAILED_LINK_IN_PATH);
+    EXPECT_EQ(open_output_file(&run, through_file, false, &output), FAILED_CANNOT_CREATE);
+    EXPECT_FALSE(file_exists("outside/mavusfx~0.tmp"));
+    EXPECT_EQ(read_file("file"), Bytes{1});
 }
 
 TEST_F(PathsTest, FolderCreationEdges) {

@@ -71,6 +71,17 @@ bool platform_list_folder(const char* path, void (*add)(void*, const char*), voi
     return true;
 }
 
+void platform_delete_file(const char* path) {
+    unlink(path);
+    forget_live_file(path);
+}
+
+bool platform_replace_file(const char* from, const char* to) {
+    if (rename(from, to) != 0) return false;
+    forget_live_file(from);
+    return true;
+}
+
 FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
     if (snprintf(name, size, "%s.partXXXXXX", path) >= (int)size) {
         errno = ENAMETOOLONG;

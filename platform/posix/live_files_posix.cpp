@@ -18,6 +18,7 @@ enum { FREE, CLAIMED, LIVE };
 
 struct LiveFile {
     std::atomic<int> state;
+    int folder;
     char name[PATH_MAX];
 };
 LiveFile live_files[SLOTS];
@@ -27,7 +28,7 @@ const int CLEANED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
 void remove_live_files(int signal_number) {
     for (LiveFile& f : live_files)
-        if (f.state.load() == LIVE) unlink(f.name);
+        if (f.state.load() == LIVE) unlinkat(f.folder, f.name, 0);
     // Then the signal's own end: the process dies of it, and its parent sees so.
     signal(signal_number, SIG_DFL);
     sigset_t only;
@@ -39,21 +40,22 @@ void remove_live_files(int signal_number) {
 
 }  // namespace
 
-void note_live_file(const char* name) {
+void note_live_file(const char* name, int folder) {
     size_t length = strlen(name);
     if (length >= PATH_MAX) return;
     for (LiveFile& f : live_files) {
         int expected = FREE;
         if (!f.state.compare_exchange_strong(expected, CLAIMED)) continue;
         memcpy(f.name, name, length + 1);
+        f.folder = folder;
         f.state.store(LIVE);
         return;
     }
 }
 
-void forget_live_file(const char* name) {
+void forget_live_file(const char* name, int folder) {
     for (LiveFile& f : live_files) {
-        if (f.state.load() != LIVE || strcmp(f.name, name) != 0) continue;
+        if (f.state.load() != LIVE || f.folder != folder || strcmp(f.name, name) != 0) continue;
         f.state.store(FREE);
         return;
     }

@@ -12,7 +12,6 @@
 #include <sys/sysinfo.h>
 #include <time.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include "platform/posix/live_files.h"
 #include "platform/report_hooks.h"
@@ -64,46 +63,78 @@ FolderState platform_path_state(const char* path) {
     return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
-FolderState platform_link_state(const char* path) {
-    FileName name(path);
+OpenFolder platform_current_folder_root() { return AT_FDCWD; }
+
+static int open_below(OpenFolder parent, const char* name) {
+    return openat((int)parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+/* A name that is missing is made and then opened; one made meanwhile by someone
+ * else is opened all the same.  Whatever the name holds when it is opened, a link
+ * is never followed: O_NOFOLLOW refuses it, and what refused it is looked at. */
+FolderOpened platform_open_folder(OpenFolder parent, const char* name, const char*, OpenFolder* folder) {
+    FileName local(name);
+    if (local.path == nullptr) return FOLDER_FAILED;
+    FolderOpened opened = FOLDER_OPENED;
+    int fd = open_below(parent, local.path);
+    if (fd < 0 && errno == ENOENT && mkdirat((int)parent, local.path, 0777) == 0) {
+        opened = FOLDER_MADE;
+        fd = open_below(parent, local.path);
+    } else if (fd < 0 && errno == EEXIST) {
+        fd = open_below(parent, local.path);
+    }
+    if (fd >= 0) {
+        *folder = fd;
+        return opened;
+    }
     struct stat st;
-    if (name.path == nullptr || lstat(name.path, &st) != 0) return PATH_MISSING;
-    if (S_ISLNK(st.st_mode)) return PATH_IS_LINK;
-    return S_ISDIR(st.st_mode) ? PATH_IS_FOLDER : PATH_IS_OTHER;
+    if (fstatat((int)parent, local.path, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return FOLDER_IS_LINK;
+    return FOLDER_FAILED;
 }
 
-void platform_delete_file(const char* path) {
-    FileName name(path);
-    if (name.path == nullptr) return;
-    unlink(name.path);
-    forget_live_file(name.path);
+void platform_close_folder(OpenFolder folder) {
+    if (folder != AT_FDCWD) close((int)folder);
 }
 
-FILE* platform_create_new_file(const char* path) {
-    FileName name(path);
-    if (name.path == nullptr) return nullptr;
+bool platform_is_link(const char* path) {
+    FileName local(path);
+    struct stat st;
+    return local.path != nullptr && lstat(local.path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+FILE* platform_create_file_in(OpenFolder folder, const char* name) {
+    FileName local(name);
+    if (local.path == nullptr) return nullptr;
     // A signal between the making and the noting would leave the file behind.
     sigset_t signals;
     hold_signals(&signals);
     // Readable too: a MacBinary member is read back to lose its wrapper.
-    int fd = open(name.path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = openat((int)folder, local.path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     FILE* file = fd < 0 ? nullptr : fdopen(fd, "w+b");
     if (file != nullptr) {
-        note_live_file(name.path);
+        note_live_file(local.path, (int)folder);
     } else if (fd >= 0) {
         close(fd);
-        unlink(name.path);
+        unlinkat((int)folder, local.path, 0);
     }
     release_signals(&signals);
     return file;
 }
 
-bool platform_replace_file(const char* from, const char* to) {
-    FileName old_name(from), new_name(to);
-    if (old_name.path == nullptr || new_name.path == nullptr || rename(old_name.path, new_name.path) != 0)
-        return false;
-    forget_live_file(old_name.path);
-    return true;
+bool platform_settle_file_in(OpenFolder folder, const char* temporary, const char* name, bool keep,
+                             uint32_t unix_time) {
+    FileName local(name);
+    if (keep) {
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = (time_t)unix_time;
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        utimensat((int)folder, temporary, times, AT_SYMLINK_NOFOLLOW);
+        keep = local.path != nullptr && renameat((int)folder, temporary, (int)folder, local.path) == 0;
+    }
+    if (!keep) unlinkat((int)folder, temporary, 0);
+    forget_live_file(temporary, (int)folder);
+    return keep;
 }
 
 /* The folder is asked about as it is: it is the destination ("." for the engine),
@@ -113,15 +144,6 @@ uint64_t platform_free_space(const char* folder) {
     struct statvfs st;
     if (statvfs(folder, &st) != 0) return UINT64_MAX;
     return (uint64_t)st.f_bavail * st.f_frsize;
-}
-
-void platform_set_file_time(const char* path, uint32_t unix_time) {
-    FileName name(path);
-    if (name.path == nullptr) return;
-    struct utimbuf times;
-    times.actime = (time_t)unix_time;
-    times.modtime = (time_t)unix_time;
-    utime(name.path, &times);
 }
 
 /* The umask as the kernel shows it, which leaves it in place: setting it to read

@@ -113,6 +113,12 @@ bool platform_list_folder(const char* path, void (*add)(void*, const char*), voi
     return true;
 }
 
+void platform_delete_file(const char* path) { DeleteFileA(path); }
+
+bool platform_replace_file(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 FILE* platform_create_temporary(const char* path, char* name, unsigned size) {
     for (unsigned attempt = 0; attempt < 100; attempt++) {
         if (snprintf(name, size, "%s.part%06lu", path, (GetTickCount() + attempt) % 1000000ul) >= (int)size) {

@@ -3,11 +3,12 @@
 // come out right whatever the system's code page is.
 #include <windows.h>
 #include <shlobj.h>
+#include <winternl.h>
 #include <sys/stat.h>
-#include <sys/utime.h>
 #include <io.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <time.h>
 
 #include "platform/system_services.h"
@@ -57,49 +58,119 @@ FolderState platform_path_state(const char* path) {
     return state_of(GetFileAttributesW(wide(path)));
 }
 
-/* A symbolic link, a junction or a mount point carries FILE_ATTRIBUTE_REPARSE_POINT;
- * GetFileAttributesW reports the name itself, not what it points to. */
-FolderState platform_link_state(const char* path) {
+/* A name is looked up from an open folder only by the native calls, which take the
+ * folder's handle as the root of the name.  One name at a time: the record and the
+ * status are the worker's. */
+static UNICODE_STRING name_text;
+static OBJECT_ATTRIBUTES name_in_folder;
+static IO_STATUS_BLOCK io_status;
+
+static OBJECT_ATTRIBUTES* attributes_of(OpenFolder folder, const char* name) {
+    WCHAR* end = to_wide(name, wide_buffer, MAX_PATH);
+    while (*end != 0) end++;
+    name_text.Length = name_text.MaximumLength = (USHORT)((char*)end - (char*)wide_buffer);
+    name_text.Buffer = wide_buffer;
+    name_in_folder.Length = sizeof name_in_folder;
+    name_in_folder.RootDirectory = (HANDLE)folder;
+    name_in_folder.ObjectName = &name_text;
+    name_in_folder.Attributes = OBJ_CASE_INSENSITIVE;
+    return &name_in_folder;
+}
+
+/* Never through a link: a reparse point is opened as itself.  Others may read and
+ * write what is open, but not delete or rename it meanwhile. */
+static HANDLE open_in(OpenFolder folder, const char* name, ACCESS_MASK access, ULONG disposition,
+                      ULONG options) {
+    HANDLE handle;
+    if (NtCreateFile(&handle, access | SYNCHRONIZE, attributes_of(folder, name), &io_status, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                     options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0) < 0)
+        return INVALID_HANDLE_VALUE;
+    return handle;
+}
+
+/* The process parameters hold the current directory as a path and a handle (the
+ * CURDIR record at offset 0x24, its handle at 0x2C: Reserved2[7] in the public
+ * layout).  Windows and Wine open that handle when the folder is made current,
+ * without FILE_SHARE_DELETE, and resolve relative paths from it. */
+// The runtime's header reads the thread block through a zero-length array, which
+// GCC's bounds check takes for an overrun.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+OpenFolder platform_current_folder_root() {
+    return (OpenFolder)NtCurrentTeb()->ProcessEnvironmentBlock->ProcessParameters->Reserved2[7];
+}
+#pragma GCC diagnostic pop
+
+/* GetFileAttributesW reports the name itself, not what it points to. */
+bool platform_is_link(const char* path) {
     DWORD attributes = GetFileAttributesW(wide(path));
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return PATH_IS_LINK;
-    return state_of(attributes);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-void platform_delete_file(const char* path) {
-    DeleteFileW(wide(path));
+/* Opened as itself, a reparse point cannot be renamed while it is held, so the name
+ * still shows it when its attributes are read.  Attributes that cannot be had (the
+ * name went another way) refuse the folder as a link would. */
+FolderOpened platform_open_folder(OpenFolder parent, const char* name, const char* path, OpenFolder* folder) {
+    HANDLE handle = open_in(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
+    if (handle == INVALID_HANDLE_VALUE) return FOLDER_FAILED;
+    FolderOpened opened = io_status.Information == FILE_CREATED ? FOLDER_MADE : FOLDER_OPENED;
+    if (GetFileAttributesW(wide(path)) & FILE_ATTRIBUTE_REPARSE_POINT) {
+        CloseHandle(handle);
+        return FOLDER_IS_LINK;
+    }
+    *folder = (OpenFolder)handle;
+    return opened;
 }
 
-/* _O_EXCL makes the runtime create the file with CREATE_NEW.  Should the stream
- * not be had (no memory for it), the new empty file is left to the caller's
- * failure report. */
-FILE* platform_create_new_file(const char* path) {
+void platform_close_folder(OpenFolder folder) {
+    if (folder != platform_current_folder_root()) CloseHandle((HANDLE)folder);
+}
+
+FILE* platform_create_file_in(OpenFolder folder, const char* name) {
 #ifdef MAVUSFX_STUB_BUILD
-    int fd = _wopen(wide(path), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    return fd < 0 ? nullptr : _fdopen(fd, "wb");
+    const ACCESS_MASK access = GENERIC_WRITE;
+    const char* mode = "wb";
 #else
     // The host tool reads a member back (a MacBinary member loses its wrapper).
-    int fd = _wopen(wide(path), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    return fd < 0 ? nullptr : _fdopen(fd, "w+b");
+    const ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE;
+    const char* mode = "w+b";
 #endif
+    HANDLE handle = open_in(folder, name, access, FILE_CREATE, FILE_NON_DIRECTORY_FILE);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = _open_osfhandle((intptr_t)handle, 0);
+    return fd < 0 ? nullptr : _fdopen(fd, mode);
 }
 
-bool platform_replace_file(const char* from, const char* to) {
-    WCHAR wide_from[MAX_PATH];
-    to_wide(from, wide_from, MAX_PATH);
-    return MoveFileExW(wide_from, wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+/* FILETIME counts 100-nanosecond steps from 1601.  The new file is the
+ * worker's own, opened as itself should it have been swapped for a link. */
+bool platform_settle_file_in(OpenFolder folder, const char* temporary, const char* name, bool keep,
+                             uint32_t unix_time) {
+    HANDLE handle = open_in(folder, temporary, DELETE | FILE_WRITE_ATTRIBUTES, FILE_OPEN,
+                            keep ? FILE_NON_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE);
+    if (keep) {
+        uint64_t ticks = (uint64_t)unix_time * 10000000u + 116444736000000000u;
+        FILETIME time = {(DWORD)ticks, (DWORD)(ticks >> 32)};
+        SetFileTime(handle, nullptr, &time, &time);
+        struct {
+            FILE_RENAME_INFORMATION head;
+            WCHAR rest[MAX_PATH];
+        } rename;
+        rename.head.ReplaceIfExists = TRUE;
+        rename.head.RootDirectory = (HANDLE)folder;
+        int count = MultiByteToWideChar(CP_SHIFT_JIS, 0, name, -1, rename.head.FileName, MAX_PATH);
+        rename.head.FileNameLength = (ULONG)(count - 1) * 2;
+        keep = count != 0 &&
+               NtSetInformationFile(handle, &io_status, &rename, sizeof rename, FileRenameInformation) >= 0;
+    }
+    CloseHandle(handle);
+    return keep;
 }
 
 uint64_t platform_free_space(const char* folder) {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(wide(folder), &available, nullptr, nullptr)) return UINT64_MAX;
     return available.QuadPart;
-}
-
-void platform_set_file_time(const char* path, uint32_t unix_time) {
-    struct _utimbuf times;
-    times.actime = (time_t)unix_time;
-    times.modtime = (time_t)unix_time;
-    _wutime(wide(path), &times);
 }
 
 #ifndef MAVUSFX_STUB_BUILD
