@@ -53,8 +53,8 @@ void platform_make_binary(FILE* stream);
 // once closed, however the process ends.  Null (errno set) when none can be made.
 FILE* platform_create_scratch_file();
 // From now on SIGINT, SIGTERM and SIGHUP first remove the files being written (those
-// made by platform_create_temporary and platform_create_new_file, not yet moved by
-// platform_replace_file or removed by platform_delete_file), then end the process as
+// made by platform_create_temporary and platform_create_file_in, not yet moved by
+// platform_replace_file or platform_settle_file_in, or removed), then end the process as
 // the signal would have.  A signal ignored when the tool started stays ignored.
 // Nothing on Windows.
 void platform_clean_up_on_signals();

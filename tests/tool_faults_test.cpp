@@ -51,7 +51,7 @@ mode_t kind_of(const std::string& path) {
 std::vector<std::string> temporaries_in(const std::string& folder) {
     std::vector<std::string> found;
     for (const std::string& name : folder_entries(folder))
-        if (name.find(".part") != std::string::npos || name.find(".~") != std::string::npos)
+        if (name.find(".part") != std::string::npos || name.find("mavusfx~") != std::string::npos)
             found.push_back(name);
     return found;
 }
