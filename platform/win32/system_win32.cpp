@@ -54,8 +54,13 @@ static FolderState state_of(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_IS_FOLDER : PATH_IS_OTHER;
 }
 
+// The name's own attributes: a link is reported as itself, not as what it leads to.
+__attribute__((noinline)) static DWORD attributes_of_path(const char* path) {
+    return GetFileAttributesW(wide(path));
+}
+
 FolderState platform_path_state(const char* path) {
-    return state_of(GetFileAttributesW(wide(path)));
+    return state_of(attributes_of_path(path));
 }
 
 /* A name is looked up from an open folder only by the native calls, which take the
@@ -104,7 +109,7 @@ OpenFolder platform_current_folder_root() {
 
 /* GetFileAttributesW reports the name itself, not what it points to. */
 bool platform_is_link(const char* path) {
-    DWORD attributes = GetFileAttributesW(wide(path));
+    DWORD attributes = attributes_of_path(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
@@ -115,7 +120,7 @@ FolderOpened platform_open_folder(OpenFolder parent, const char* name, const cha
     HANDLE handle = open_in(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
     if (handle == INVALID_HANDLE_VALUE) return FOLDER_FAILED;
     FolderOpened opened = io_status.Information == FILE_CREATED ? FOLDER_MADE : FOLDER_OPENED;
-    if (GetFileAttributesW(wide(path)) & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (attributes_of_path(path) & FILE_ATTRIBUTE_REPARSE_POINT) {
         CloseHandle(handle);
         return FOLDER_IS_LINK;
     }
