@@ -519,6 +519,36 @@ for png in edge-top-left edge-top edge-top-right edge-right edge-bottom-right ed
 done
 fi
 
+if wanted race; then
+echo "== a folder swapped for a link while the stub extracts into it"
+# A Linux process exchanges the folder the stub has just made with a link to a
+# folder outside; Wine's share modes do not hold a Linux process back, so only
+# looking names up from the open folders keeps the writes inside.
+"$stored_archive" "$work/race.lzh" "s/payload.txt=@100" "s/t/deeper.txt=@100" "s/last.txt=@100" >/dev/null
+dest='C:\e2e\race'
+pack race "$work/race.lzh" --dest "$dest"
+outside=$work/race-outside
+mkdir -p "$outside"
+written_outside=0
+swapped=0
+for round in $(seq "${E2E_RACE_ROUNDS:-20}"); do
+  rm -rf "$(unix_path "$dest")" "$work/race-stop"
+  mkdir -p "$(unix_path "$dest")"
+  ln -s "$outside" "$(unix_path "$dest")/lnk"
+  python3 tests/wine/folder_swapper.py "$(unix_path "$dest")" s "$(unix_path "$dest")/lnk" \
+    "$work/race-stop" > "$work/race-swaps" &
+  swapper=$!
+  driver run "C:\\e2e\\bin\\race.exe" > "$work/out" || true
+  touch "$work/race-stop"
+  wait "$swapper" || true
+  swapped=$((swapped + $(cat "$work/race-swaps")))
+  [ -z "$(ls -A "$outside")" ] || written_outside=$((written_outside + 1))
+  rm -rf "${outside:?}"/*
+done
+check "nothing written outside in any round ($swapped swaps)" test "$written_outside" = 0
+check "the swaps happened" test "$swapped" -gt 0
+fi
+
 # ---- the Windows its users have: scaling, code pages, elevation, planted DLLs ------
 
 sjis() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
