@@ -74,7 +74,7 @@ static int extract_member(ExtractionRun* run, const MemberHeader* header, FileOf
     OutputFile output;
     bool folder = header->named_as_folder || method->kind == METHOD_FOLDER;
     if (!run->test_only) {
-        FailureKind refused = open_output_file(run, path, folder, &output);
+        FailureKind refused = open_output_file(path, folder, &output);
         if (refused != NO_FAILURE) {
             record_failure(run, header->name, refused);
             return decoder.stop_requested;  // a stop asked for meanwhile (a full disk, say)

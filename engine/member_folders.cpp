@@ -10,7 +10,7 @@ enum { FOLDER_WORK_BUFFER = 1024 };
 /* Empty components ("a//b") name nothing and are stepped over.  Each folder is
  * closed once the one inside it is open: the open child needs no parent to stay
  * where it is. */
-FailureKind open_member_folder(ExtractionRun* run, char* path, bool whole, OpenFolder* folder,
+FailureKind open_member_folder(char* path, bool whole, OpenFolder* folder,
                                const char** last) {
     *folder = platform_current_folder_root();
     char* component = path;

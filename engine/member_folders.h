@@ -16,7 +16,7 @@
 // is set; otherwise the last is not opened, and `last` points to it.  NO_FAILURE,
 // FAILED_LINK_IN_PATH or FAILED_CANNOT_CREATE; only the first leaves `folder` open.
 // The text is cut and mended while it is walked.
-FailureKind open_member_folder(ExtractionRun* run, char* path, bool whole, OpenFolder* folder,
+FailureKind open_member_folder(char* path, bool whole, OpenFolder* folder,
                                const char** last = nullptr);
 
 // Creates every missing folder of the part of `path` before its last '/', by path.

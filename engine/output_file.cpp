@@ -27,8 +27,8 @@ static FILE* open_buffered(OpenFolder folder, const char* name) {
 /* A name that fails is taken (a file left by an earlier run, a planted link), and
  * the next one is tried.  A link under the member's own name would be replaced, not
  * followed; it is left alone all the same, as one on the way is. */
-FailureKind open_output_file(ExtractionRun* run, char* path, bool folder_only, OutputFile* out) {
-    FailureKind failure = open_member_folder(run, path, folder_only, &out->folder, &out->name);
+FailureKind open_output_file(char* path, bool folder_only, OutputFile* out) {
+    FailureKind failure = open_member_folder(path, folder_only, &out->folder, &out->name);
     if (failure != NO_FAILURE) return failure;
     out->file = nullptr;
     if (!folder_only) {

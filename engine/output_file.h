@@ -29,7 +29,7 @@ struct OutputFile {
 // close_output_file closes it: non-zero when the final flush or the close failed.
 // With `folder_only`, every component of `path` is a folder: they are made and
 // nothing more (NO_FAILURE leaves `file` null and nothing open).
-FailureKind open_output_file(ExtractionRun* run, char* path, bool folder_only, OutputFile* out);
+FailureKind open_output_file(char* path, bool folder_only, OutputFile* out);
 int close_output_file(FILE* file);
 // After the close: with `keep`, stamps the file with `time` and moves it over the
 // member's name (false when that fails); without, deletes it.  Releases the folder.

@@ -33,7 +33,7 @@ struct PathsTest : ::testing::Test {
 TEST_F(PathsTest, OpeningAFileMakesAndAnnouncesEachFolderAndSettlesUnderItsName) {
     char path[] = "a/b/c.txt";
     OutputFile output;
-    ASSERT_EQ(open_output_file(&run, path, false, &output), NO_FAILURE);
+    ASSERT_EQ(open_output_file(path, false, &output), NO_FAILURE);
     EXPECT_STREQ(path, "a/b/c.txt");  // cut while walked, mended
     fputs("data", output.file);
     EXPECT_EQ(close_output_file(output.file), 0);
@@ -47,7 +47,7 @@ TEST_F(PathsTest, OpeningAFileMakesAndAnnouncesEachFolderAndSettlesUnderItsName)
     EXPECT_EQ(st.st_mtime, 1000000000);
 
     char other[] = "a//d/e.txt";  // an empty component names nothing
-    ASSERT_EQ(open_output_file(&run, other, false, &output), NO_FAILURE);
+    ASSERT_EQ(open_output_file(other, false, &output), NO_FAILURE);
     close_output_file(output.file);
     EXPECT_FALSE(settle_output_file(&output, false, 0));
     EXPECT_FALSE(file_exists("a/d/mavusfx~0.tmp"));
@@ -62,7 +62,7 @@ TEST_F(PathsTest, ANameOfTheLongestLengthStillHasATemporaryName) {
     std::vector<char> path(name.begin(), name.end());
     path.push_back(0);
     OutputFile output;
-    ASSERT_EQ(open_output_file(&run, path.data(), false, &output), NO_FAILURE);
+    ASSERT_EQ(open_output_file(path.data(), false, &output), NO_FAILURE);
     close_output_file(output.file);
     ASSERT_TRUE(settle_output_file(&output, true, 0));
     EXPECT_TRUE(file_exists(name));
@@ -74,8 +74,8 @@ TEST_F(PathsTest, AFolderThatIsALinkOrAFileIsNeverWalkedThrough) {
     write_file("file", {1});
     char through_link[] = "link/x.txt", through_file[] = "file/x.txt";
     OutputFile output;
-    EXPECT_EQ(open_output_file(&run, through_link, false, &output), FAILED_LINK_IN_PATH);
-    EXPECT_EQ(open_output_file(&run, through_file, false, &output), FAILED_CANNOT_CREATE);
+    EXPECT_EQ(open_output_file(through_link, false, &output), FAILED_LINK_IN_PATH);
+    EXPECT_EQ(open_output_file(through_file, false, &output), FAILED_CANNOT_CREATE);
     EXPECT_FALSE(file_exists("outside/mavusfx~0.tmp"));
     EXPECT_EQ(read_file("file"), Bytes{1});
 }
