@@ -216,6 +216,9 @@ void run_extraction(void* argument) {
         }
 #endif
     }
+#ifndef MAVUSFX_STUB_BUILD
+    release_held_folder();
+#endif
     if (!run->test_only) finish_shell_notices(run);
 #ifndef MAVUSFX_STUB_BUILD
     restore_folder_times(run);

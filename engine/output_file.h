@@ -34,3 +34,8 @@ int close_output_file(FILE* file);
 // After the close: with `keep`, stamps the file with `time` and moves it over the
 // member's name (false when that fails); without, deletes it.  Releases the folder.
 bool settle_output_file(OutputFile* out, bool keep, uint32_t time);
+#ifndef MAVUSFX_STUB_BUILD
+// Closes the member folder that the host tool holds from one member to the next
+// (the end of a run does it).
+void release_held_folder();
+#endif

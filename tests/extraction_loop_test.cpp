@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -271,6 +272,37 @@ TEST_F(Loop, NextHeaderFollowsTheDataWhateverTheDecoderRead) {
     EXPECT_EQ(content("a.txt"), "alpha");
     EXPECT_EQ(read_file("long.txt").size(), long_member.original_size);
     EXPECT_EQ(content("b.txt"), "bravo");
+}
+
+// The members of one folder go into the folder that the first of them walked into,
+// held open from member to member: a folder swapped for a link to another place
+// between two of its members leads nothing there, and the later member lands in
+// the folder as it was walked, under its new name.  Members of other folders in
+// between, and at the top, go where their own paths lead.
+TEST_F(Loop, HeldFolderLeadsNothingThroughALinkSwappedIn) {
+    char outside_template[] = "/tmp/mavusfx-outside-XXXXXX";
+    ASSERT_NE(mkdtemp(outside_template), nullptr);
+    static std::string outside;
+    outside = outside_template;
+    PlatformHooks hooks = {};
+    hooks.member = [](void*, const char* name) {
+        if (std::string(name) != "d/b.txt") return;
+        ASSERT_EQ(rename("d", "d.moved"), 0);
+        ASSERT_EQ(symlink(outside.c_str(), "d"), 0);
+    };
+    platform_set_hooks(&hooks);
+    extract(build_archive({stored("d/a.txt", "alpha"), stored("d/b.txt", "bravo"),
+                           stored("e/c.txt", "charlie"), stored("top.txt", "top"),
+                           stored("e/d.txt", "delta")}));
+    platform_set_hooks(nullptr);
+    EXPECT_EQ(run.failure_count, 0u);
+    EXPECT_EQ(content("d.moved/a.txt"), "alpha");
+    EXPECT_EQ(content("d.moved/b.txt"), "bravo");
+    EXPECT_EQ(content("e/c.txt"), "charlie");
+    EXPECT_EQ(content("e/d.txt"), "delta");
+    EXPECT_EQ(content("top.txt"), "top");
+    EXPECT_FALSE(file_exists(outside + "/b.txt"));
+    rmdir(outside.c_str());
 }
 
 }  // namespace
