@@ -25,8 +25,8 @@ static const FailureKind FAILURE_OF_DECODE[] = {
 
 /* Why a member may not be written at all, before anything is touched: a path that
  * leaves the destination, a name Windows cannot hold (a NUL inside included; a run
- * may write those its own system can), an unknown method.  A link on the way is
- * found as the folders are opened. */
+ * may write those its own system can), an unknown method, sizes past what is
+ * counted.  A link on the way is found as the folders are opened. */
 static bool refuse_member(ExtractionRun* run, const MemberHeader* header, const MethodRow* method) {
     FailureKind kind;
     if (is_unsafe_member_path(header->name)) kind = FAILED_UNSAFE_PATH;
@@ -34,6 +34,7 @@ static bool refuse_member(ExtractionRun* run, const MemberHeader* header, const 
              !(run->names_beyond_windows && only_windows_refuses(header->name, header->name_length)))
         kind = FAILED_WINDOWS_NAME;
     else if (method == nullptr && !header->named_as_folder) kind = FAILED_UNKNOWN_METHOD;
+    else if (header->too_large) kind = FAILED_TOO_LARGE;
     else return false;
     record_failure(run, header->name, kind);
     return true;

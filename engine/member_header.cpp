@@ -101,11 +101,15 @@ static bool read_extended_headers(FILE* file, MemberHeader* header, HeaderNames*
         } else if (type == 0x02) {
             names->folder_name = data;
             names->folder_length = data_length;
-#ifndef MAVUSFX_STUB_BUILD
         } else if (type == 0x42 && data_length >= 16) {
-            // The packed and original sizes in 64 bits, over the 32-bit fields.
-            header->packed_size = le32_at(data) | (uint64_t)le32_at(data + 4) << 32;
-            header->original_size = le32_at(data + 8) | (uint64_t)le32_at(data + 12) << 32;
+            // The packed and original sizes in 64 bits, over the 32-bit fields.  Sizes
+            // that MemberSize cannot hold (the stub's 32 bits) refuse the member.
+            uint64_t packed = le32_at(data) | (uint64_t)le32_at(data + 4) << 32;
+            uint64_t original = le32_at(data + 8) | (uint64_t)le32_at(data + 12) << 32;
+            header->packed_size = (MemberSize)packed;
+            header->original_size = (MemberSize)original;
+            header->too_large = (packed | original) > (MemberSize)-1;
+#ifndef MAVUSFX_STUB_BUILD
         } else if (type == 0x50 && data_length >= 2) {
             // Unix permissions, whatever the OS id says.
             header->mode = (uint16_t)le16_at(data);

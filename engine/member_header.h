@@ -27,6 +27,9 @@ struct MemberHeader {
     // No file name, or a path ending in '/': a folder entry whatever its method says
     // (as is every -lhd- member).
     uint8_t named_as_folder;
+    // Extended header 0x42 gave a size that MemberSize does not hold (the stub's 32
+    // bits): the member is refused rather than cut to its low bits.
+    uint8_t too_large;
     uint32_t time;  // seconds since 1970, UTC
 #ifndef MAVUSFX_STUB_BUILD
     // What follows a NUL in the file name (the Amiga's file comment), its first 255

@@ -19,6 +19,7 @@ enum FailureKind {
     FAILED_NO_MEMORY,       // a buffer for the member could not be allocated
     FAILED_LINK_IN_PATH,    // a symbolic link, junction or reparse point on the way
     FAILED_WINDOWS_NAME,    // a name Windows cannot hold (device, ':', control byte...)
+    FAILED_TOO_LARGE,       // sizes past what MemberSize holds (the stub's 32 bits)
     // Whole-run refusals, found before anything is written: nothing is extracted.
     ARCHIVE_DAMAGED,        // a header that is neither a clean end nor readable
     ARCHIVE_CUT_SHORT,      // a member's data or the end byte lies past the file's end

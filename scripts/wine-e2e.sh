@@ -128,6 +128,8 @@ check_stopped() {
   "first.txt=@2000" "big.bin=@96000000" "last.txt=@2000" >/dev/null
 "$stored_archive" "$work/bad_crc.lzh" "bin/tool.exe=$root/build/i686/launch_marker.exe" \
   "good.txt=@2000" --bad-crc "bad.txt" "bad.txt=@3000" "after.txt=@1000" >/dev/null
+"$stored_archive" "$work/over_4gib.lzh" "first.txt=@2000" --over-4gib "huge.bin" "huge.bin=@3000" \
+  "after.txt=@1000" >/dev/null
 
 # ---- the runs --------------------------------------------------------------------
 
@@ -244,6 +246,17 @@ check "the other members are there" test -f "$(unix_path "$dest")/after.txt"
 check "no launch" test ! -e "$(unix_path "$dest")/launched.txt"
 links tool
 check "no shortcut" seen "programs absent"
+
+echo "== a member whose extended header gives a size past 4 GiB: refused, not cut"
+dest='C:\e2e\over4gib'
+pack over4gib "$work/over_4gib.lzh" --title "大きすぎる試験" --dest "$dest"
+drive over4gib
+check "the report names the member" \
+  seen "box caption=大きすぎる試験 text=一部のファイルを正しく展開できませんでした|huge.bin"
+check "exit code 1" seen "exit 1"
+check "nothing of it is written" test ! -e "$(unix_path "$dest")/huge.bin"
+check "the members around it are there" \
+  test -f "$(unix_path "$dest")/first.txt" -a -f "$(unix_path "$dest")/after.txt"
 
 echo "== an installer signed after make (osslsigncode, a throwaway certificate)"
 dest='C:\e2e\signed'

@@ -23,6 +23,7 @@ const char* failure_text(FailureKind kind) {
     case FAILED_NO_MEMORY: return "out of memory";
     case FAILED_LINK_IN_PATH: return "a symbolic link or junction on its path, not extracted";
     case FAILED_WINDOWS_NAME: return "a name Windows cannot hold (device, reserved or control character), not extracted";
+    case FAILED_TOO_LARGE: return "larger than 4 GiB, which this program does not extract";
     case ARCHIVE_DAMAGED: return "damaged archive: a member header cannot be read";
     case ARCHIVE_CUT_SHORT: return "the archive is cut short (a member's header or data lies past the end of the file)";
     case ARCHIVE_NOT_LHA: return "not an LHA archive";

@@ -1,10 +1,12 @@
 // Builds the stored ("-lh0-") LHA archives of the Wine end-to-end tests, level-2
 // headers, from files or from generated content of a given size:
 //
-//   stored_archive OUT [--bad-crc NAME] NAME=FILE | NAME=@SIZE ...
+//   stored_archive OUT [--bad-crc NAME] [--over-4gib NAME] NAME=FILE | NAME=@SIZE ...
 //
 // Member i gets the time stamp 2020-01-01 00:00 UTC plus i hours.  --bad-crc stores
-// a wrong CRC-16 in that member's header.
+// a wrong CRC-16 in that member's header.  --over-4gib gives that member extended
+// header 0x42 with its packed size and an original size 4 GiB larger than its data:
+// a member that a reader counting in 32 bits must refuse, not cut.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,15 +29,19 @@ static Bytes generated(size_t size, uint32_t seed) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fputs("usage: stored_archive OUT [--bad-crc NAME] NAME=FILE|NAME=@SIZE ...\n", stderr);
+        fputs("usage: stored_archive OUT [--bad-crc NAME] [--over-4gib NAME] NAME=FILE|NAME=@SIZE ...\n", stderr);
         return 2;
     }
-    std::string bad_crc;
+    std::string bad_crc, over_4gib;
     std::vector<TestMember> members;
     for (int i = 2; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--bad-crc" && i + 1 < argc) {
             bad_crc = argv[++i];
+            continue;
+        }
+        if (a == "--over-4gib" && i + 1 < argc) {
+            over_4gib = argv[++i];
             continue;
         }
         size_t equals = a.find('=');
@@ -60,6 +66,13 @@ int main(int argc, char** argv) {
         if (name == bad_crc) {
             m.crc = (uint16_t)(crc16_of(m.data) ^ 0x5A5A);
             m.crc_given = true;
+        }
+        if (name == over_4gib) {
+            std::string sizes;
+            const uint64_t packed = m.data.size(), original = packed + ((uint64_t)1 << 32);
+            for (uint64_t v : {packed, original})
+                for (int k = 0; k < 8; k++) sizes.push_back((char)(v >> (8 * k)));
+            m.extended = {std::make_pair((uint8_t)0x42, sizes)};
         }
         members.push_back(m);
     }
