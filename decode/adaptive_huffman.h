@@ -37,7 +37,7 @@ struct AdaptiveModel {
     uint32_t adaptive_symbol_count;  // 314 for "-lh1-", 286 for "-lh2-"
     uint32_t escape_symbol;          // followed by 8 plain bits; 512: none
     uint32_t last_position_node;
-    uint32_t position_updates;   // stands in for the position root's weight
+    uint32_t position_updates;     // stands in for the position root's weight
     MemberSize next_growth_count;  // decoded_count to exceed before the next growth
     uint32_t position_limit;
 };

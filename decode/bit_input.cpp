@@ -15,7 +15,8 @@ enum { INPUT_BLOCK_SIZE = 64 * 1024, FALLBACK_INPUT_SIZE = 16384 };
  * the figures).  A failed allocation falls back to 16 KiB.  The block is read by fetch_input_byte when the first byte is
  * taken, as every later time it runs empty. */
 bool buffer_member_input(MemberSize packed_size) {
-    uint32_t size = packed_size < INPUT_BLOCK_SIZE ? (uint32_t)packed_size : (uint32_t)INPUT_BLOCK_SIZE;
+    uint32_t size =
+        packed_size < INPUT_BLOCK_SIZE ? (uint32_t)packed_size : (uint32_t)INPUT_BLOCK_SIZE;
 #ifndef MAVUSFX_STUB_BUILD
     /* Fast path: a block no larger than the fallback's is not lowered, as lowering
      * it could not take it below what a failed allocation falls back to; the system

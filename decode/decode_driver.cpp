@@ -154,9 +154,8 @@ void start_member_state(FILE* archive, MemberSize packed_size, uint8_t window_bi
  * before the fast run reads them, so a member of theirs starts with the method's
  * state cleared up to them, and the 10 KiB of tables are left as they are. */
 static size_t member_part_cleared(const MethodRow& row) {
-    return row.family->begin_member == begin_block_method
-               ? offsetof(DecoderState, block.char_fast)
-               : sizeof decoder;
+    return row.family->begin_member == begin_block_method ? offsetof(DecoderState, block.char_fast)
+                                                          : sizeof decoder;
 }
 #endif
 

@@ -20,11 +20,11 @@ enum DecodeResult {
 
 // One member to decode.
 struct MemberJob {
-    MemberSize packed_size;     // bytes of data in the archive
-    MemberSize original_size;   // bytes it decodes to
-    FILE* archive;              // standing on the member's data
-    FILE* output;               // null: decode and check only
-    const MethodRow* method;    // its row of METHOD_TABLE
+    MemberSize packed_size;    // bytes of data in the archive
+    MemberSize original_size;  // bytes it decodes to
+    FILE* archive;             // standing on the member's data
+    FILE* output;              // null: decode and check only
+    const MethodRow* method;   // its row of METHOD_TABLE
     // 1: read it by the method's older encoders' rule (older_encoders_rule).
     uint8_t older_rule;
 };

@@ -32,9 +32,9 @@ struct SlidingWindow {
 
 // A 16-bit look-ahead over the member's bytes, most significant bit first.
 struct BitReader {
-    uint16_t bit_buffer;         // next 16 bits of the stream, bit 15 first
-    uint8_t pending_byte;        // bits taken but not yet in bit_buffer, left-aligned
-    uint8_t pending_bits;        // how many of them are valid, 0 to 8
+    uint16_t bit_buffer;           // next 16 bits of the stream, bit 15 first
+    uint8_t pending_byte;          // bits taken but not yet in bit_buffer, left-aligned
+    uint8_t pending_bits;          // how many of them are valid, 0 to 8
     MemberSize packed_bytes_left;  // compressed bytes of the member not yet taken
     // Zero bytes supplied after the data ran out; with the look-ahead they tell
     // whether a decoder consumed more bits than the member holds.
