@@ -453,7 +453,7 @@ if mount -t tmpfs -o size=32m tmpfs "$c_drive/e2e/full" 2>/dev/null; then
   pack fill "$work/fill.lzh" --title "満杯" --dest 'C:\e2e\full\dest'
   cat > "$work/fill.sh" <<'SH'
 full=$1
-part=$(ls "$full"/dest/big.bin.~* | head -1)
+part=$(ls "$full"/dest/mavusfx~*.tmp | head -1)
 page=$(stat -f -c %S "$full")
 need=$(( (24000000 + page - 1) / page - ($(stat -c %s "$part") + page - 1) / page ))
 dd if=/dev/zero of="$full/filler" bs="$page" count=$(( $(stat -f -c %f "$full") - need ))
